@@ -1,0 +1,121 @@
+#include "common/text.h"
+
+#include <cstdint>
+
+namespace quill {
+namespace {
+
+// Decodes one code point at s[i]; advances i. Invalid bytes come back as U+DC80 + byte.
+char32_t DecodeOne(std::string_view s, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(s[k]); };
+  const std::uint8_t b0 = byte(i);
+  const char32_t escaped = 0xDC00 + b0;
+  int extra = 0;
+  char32_t cp = 0;
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+    extra = 1;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    extra = 2;
+    cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    extra = 3;
+    cp = b0 & 0x07;
+  } else {
+    ++i;
+    return escaped;
+  }
+  if (i + extra >= s.size()) {  // the sequence runs past the end
+    ++i;
+    return escaped;
+  }
+  for (int k = 1; k <= extra; ++k) {
+    const std::uint8_t b = byte(i + k);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return escaped;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
+  const bool overlong = (extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000);
+  if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+    ++i;
+    return escaped;
+  }
+  i += extra + 1;
+  return cp;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) AppendUtf16(out, DecodeOne(utf8, i));
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t cp = utf16[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      out.push_back(static_cast<char>(cp - 0xDC00));  // an escaped byte goes back as it came
+      continue;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // any other lone surrogate has no UTF-8 form
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+int CompareUtf16(std::string_view a, std::string_view b) {
+  // Plain ASCII and most text order the same in both forms; only decode when a difference shows.
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  // Back up to the start of the code point that differs.
+  const auto continuation = [](std::string_view s, std::size_t k) {
+    return k < s.size() && (static_cast<std::uint8_t>(s[k]) & 0xC0) == 0x80;
+  };
+  while (i > 0 && (continuation(a, i) || continuation(b, i))) --i;
+  const std::u16string ua = Utf8ToUtf16(a.substr(i));
+  const std::u16string ub = Utf8ToUtf16(b.substr(i));
+  const int c = ua.compare(ub);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+}  // namespace quill

@@ -1,0 +1,21 @@
+// Conversions between the UTF-8 of file-system paths and the UTF-16 that the store writes.
+//
+// File names on Linux are byte strings and need not be valid UTF-8. So that such a name is never
+// lost, a byte that does not start a valid UTF-8 sequence becomes the lone surrogate U+DC80 + byte
+// (the "surrogate escape" convention), and Utf16ToUtf8 turns those surrogates back into the same
+// bytes: the round trip gives the original bytes for any input.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quill {
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// Orders two UTF-8 strings as their UTF-16 forms compare code unit by code unit (a prefix first,
+// case distinct). It differs from byte order for characters above U+FFFF against U+E000..U+FFFF.
+int CompareUtf16(std::string_view a, std::string_view b);
+
+}  // namespace quill

@@ -1,0 +1,39 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+namespace quill {
+namespace {
+
+TEST(TextTest, ValidUtf8RoundTripsThroughUtf16) {
+  const std::string samples[] = {"", "Inbox", "Gelöschte Elemente", "受信トレイ", "Входящие", "emoji 📬 box"};
+  for (const std::string& s : samples) {
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(s)), s);
+  }
+  EXPECT_EQ(Utf8ToUtf16("📬"), std::u16string(u"\xD83D\xDCEC"));
+}
+
+TEST(TextTest, InvalidBytesAreEscapedAndComeBackUnchanged) {
+  // Latin-1 bytes, a truncated sequence, an overlong slash and a UTF-8 encoded surrogate.
+  const std::string bad[] = {"caf\xE9", "x\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xFF\xFE"};
+  for (const std::string& s : bad) {
+    const std::u16string wide = Utf8ToUtf16(s);
+    for (char16_t c : wide) EXPECT_FALSE(c == 0xFFFD);
+    EXPECT_EQ(Utf16ToUtf8(wide), s);
+  }
+  EXPECT_EQ(Utf8ToUtf16("caf\xE9"), std::u16string(u"caf\xDCE9"));
+}
+
+TEST(TextTest, ComparesAsUtf16CodeUnits) {
+  EXPECT_LT(CompareUtf16("\\A", "\\a"), 0);
+  EXPECT_LT(CompareUtf16("\\a", "\\a\\x"), 0);
+  EXPECT_EQ(CompareUtf16("same", "same"), 0);
+  // U+1F4EC is a surrogate pair (0xD83D...) and so sorts before U+FF01, unlike in byte order.
+  EXPECT_LT(CompareUtf16("x\xF0\x9F\x93\xAC", "x\xEF\xBC\x81"), 0);
+  EXPECT_GT(CompareUtf16("x\xEF\xBC\x81", "x\xF0\x9F\x93\xAC"), 0);
+  // The difference falls inside a shared lead byte: é (C3 A9) against ê (C3 AA).
+  EXPECT_LT(CompareUtf16("\xC3\xA9", "\xC3\xAA"), 0);
+}
+
+}  // namespace
+}  // namespace quill

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, when it is missing, then configures and
+# builds into build/. Shared by run.sh and test.sh; runs as root (or with sudo where it exists).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev
+          pff-tools python3-pypff pst-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+# Node may come from elsewhere with npm inside it; Debian's own pair is only needed without one.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The npm reader that walks tables the way Outlook's own views do.
+if [ ! -d tests/readers/node_modules/pst-extractor ]; then
+  (cd tests/readers && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build build -j "$jobs"
