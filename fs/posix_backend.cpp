@@ -1,0 +1,208 @@
+// The POSIX backend of the attribute query and the directory search.
+//
+// Paths are byte strings, handed to the system as they are (so a name that is not valid UTF-8
+// still works). Paths longer than the system's PATH_MAX are reached one component at a time with
+// openat, which is what the long path form achieves for the Windows calls.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "fs/file_search.h"
+
+namespace fs {
+namespace {
+
+// A directory descriptor and the name of an entry in it, together naming one path.
+class Anchor {
+ public:
+  explicit Anchor(const std::string& path) {
+    if (path.size() < PATH_MAX - 1) {
+      leaf_ = path;
+      return;
+    }
+    // Walk all but the last component; the kernel refuses the whole path in one piece.
+    std::size_t pos = 0;
+    fd_ = open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const std::size_t end = path.find_last_of('/');
+    while (fd_ >= 0 && end != std::string::npos && pos < end) {
+      std::size_t next = path.find('/', pos);
+      if (next > end) next = end;
+      if (next > pos) {
+        const int child = openat(fd_, path.substr(pos, next - pos).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        close(fd_);
+        fd_ = child;
+      }
+      pos = next + 1;
+    }
+    leaf_ = end == std::string::npos ? path : path.substr(end + 1);
+    if (fd_ < 0) failed_ = true;
+  }
+  ~Anchor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Anchor(const Anchor&) = delete;
+  Anchor& operator=(const Anchor&) = delete;
+
+  bool failed() const { return failed_; }
+  int dir() const { return fd_ >= 0 ? fd_ : AT_FDCWD; }
+  // A path that ends with a separator names the directory itself.
+  const char* leaf() const { return leaf_.empty() ? "." : leaf_.c_str(); }
+
+ private:
+  int fd_ = -1;
+  std::string leaf_;
+  bool failed_ = false;
+};
+
+bool IsDotName(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// A dot-name is what Linux hides from listings, the closest thing to the hidden attribute.
+std::uint32_t HiddenBit(const char* name) {
+  return name[0] == '.' && !IsDotName(name) ? kAttrHidden : 0;
+}
+
+std::uint32_t AttributesOf(const struct stat& st, const char* name) {
+  std::uint32_t attrs = (S_ISDIR(st.st_mode) ? kAttrDirectory : 0) | HiddenBit(name);
+  if ((st.st_mode & 0222) == 0) attrs |= kAttrReadOnly;
+  return attrs == 0 ? kAttrNormal : attrs;
+}
+
+// Attributes of `name` in the open directory `dirfd`; a link is followed (a link to a folder counts
+// as a folder, as a junction does) and also marked as a reparse point.
+std::uint32_t AttributesAt(int dirfd, const char* name, bool isLink) {
+  struct stat st;
+  if (fstatat(dirfd, name, &st, 0) != 0) {
+    // A dangling link is still an entry; anything else that cannot be queried has failed.
+    return isLink ? (kAttrReparsePoint | kAttrNormal) : kInvalidAttributes;
+  }
+  return AttributesOf(st, name) | (isLink ? kAttrReparsePoint : 0);
+}
+
+const char* LeafName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+}
+
+struct Search {
+  DIR* dir = nullptr;
+  std::string pattern;
+};
+
+// Moves the search to its next matching entry; false when none is left.
+bool Advance(Search& search, FindEntry& entry) {
+  while (dirent* d = readdir(search.dir)) {
+    if (!MatchesPattern(search.pattern, d->d_name)) continue;
+    entry.Name = d->d_name;
+    switch (d->d_type) {
+      // The entry's type saves a query for the common kinds; read-only is not known from it.
+      case DT_DIR:
+        entry.Attributes = kAttrDirectory | HiddenBit(d->d_name);
+        break;
+      case DT_REG:
+        entry.Attributes = HiddenBit(d->d_name) ? kAttrHidden : kAttrNormal;
+        break;
+      default:
+        entry.Attributes = AttributesAt(dirfd(search.dir), d->d_name, d->d_type == DT_LNK);
+        break;
+    }
+    entry.Found = true;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ApiCaps& TheApiCaps() {
+  static ApiCaps caps;
+  return caps;
+}
+
+void InitApiCaps() {
+  ApiCaps& caps = TheApiCaps();
+  caps.Initialized = true;
+  // There is no version query to make here: the byte-exact path calls are always available.
+  caps.IsNT = true;
+}
+
+std::uint32_t GetAttributes(const std::string& path) {
+  if (!TheApiCaps().Initialized) InitApiCaps();
+  if (path.empty()) return kInvalidAttributes;
+  Anchor anchor(path);
+  if (anchor.failed()) return kInvalidAttributes;
+  struct stat st;
+  if (fstatat(anchor.dir(), anchor.leaf(), &st, 0) == 0) return AttributesOf(st, LeafName(path));
+  if (fstatat(anchor.dir(), anchor.leaf(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    return kAttrReparsePoint | kAttrNormal;
+  }
+  return kInvalidAttributes;
+}
+
+bool GetFileId(const std::string& path, FileId& id) {
+  Anchor anchor(path);
+  struct stat st;
+  if (anchor.failed() || fstatat(anchor.dir(), anchor.leaf(), &st, 0) != 0) return false;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  return true;
+}
+
+SearchHandle FindFirst(const std::string& spec, FindEntry& entry) {
+  entry.Found = false;
+  entry.Handle = kInvalidHandle;
+  if (spec.size() >= 6 && strncasecmp(spec.c_str(), "ftp://", 6) == 0) return kInvalidHandle;
+  if (!TheApiCaps().Initialized) InitApiCaps();
+
+  const std::size_t slash = spec.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string("./") : spec.substr(0, slash + 1);
+  const std::string pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+  if (pattern.empty()) return kInvalidHandle;
+
+  Anchor anchor(folder);
+  if (anchor.failed()) return kInvalidHandle;
+  const int fd = openat(anchor.dir(), anchor.leaf(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return kInvalidHandle;
+  }
+  auto* search = new Search{dir, pattern};
+  if (!Advance(*search, entry)) {
+    closedir(dir);
+    delete search;
+    return kInvalidHandle;
+  }
+  entry.Handle = reinterpret_cast<SearchHandle>(search);
+  return entry.Handle;
+}
+
+bool FindNext(FindEntry& entry) {
+  if (!TheApiCaps().Initialized) InitApiCaps();
+  if (entry.Handle == kInvalidHandle || entry.Handle == 0) {
+    entry.Found = false;
+    return false;
+  }
+  if (Advance(*reinterpret_cast<Search*>(entry.Handle), entry)) return true;
+  FindEnd(entry);
+  return false;
+}
+
+void FindEnd(FindEntry& entry) {
+  if (entry.Handle != kInvalidHandle && entry.Handle != 0) {
+    auto* search = reinterpret_cast<Search*>(entry.Handle);
+    closedir(search->dir);
+    delete search;
+  }
+  entry.Found = false;
+  entry.Handle = kInvalidHandle;
+}
+
+}  // namespace fs
