@@ -23,7 +23,6 @@ struct ApiCaps {
 ApiCaps& TheApiCaps();
 void InitApiCaps();
 
-inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
 inline constexpr std::uint32_t kAttrDirectory = 0x10;
 inline constexpr std::uint32_t kAttrNormal = 0x80;

@@ -69,8 +69,9 @@ std::uint32_t HiddenBit(const char* name) {
 }
 
 std::uint32_t AttributesOf(const struct stat& st, const char* name) {
-  std::uint32_t attrs = (S_ISDIR(st.st_mode) ? kAttrDirectory : 0) | HiddenBit(name);
-  if ((st.st_mode & 0222) == 0) attrs |= kAttrReadOnly;
+  // Read-only is left out: Linux permissions depend on who asks, and the directory listing cannot
+  // tell it, so the answer would depend on which way the question was answered.
+  const std::uint32_t attrs = (S_ISDIR(st.st_mode) ? kAttrDirectory : 0) | HiddenBit(name);
   return attrs == 0 ? kAttrNormal : attrs;
 }
 
@@ -93,25 +94,93 @@ const char* LeafName(const std::string& path) {
 struct Search {
   DIR* dir = nullptr;
   std::string pattern;
+  unsigned generation = 0;  // of the recent folder, when this search opened it
 };
+
+// The folder most recently opened for a search, and the entry its search delivered last. A walk
+// queries the attributes of every entry right after the search has listed it: answering from the
+// directory listing itself when it tells a plain file or folder for sure, and otherwise looking
+// the name up relative to the open folder, spares the kernel resolving the whole path again,
+// which is most of the cost of a walk. Links and entries of unknown type always get a real query.
+class RecentFolder {
+ public:
+  ~RecentFolder() { Forget(); }
+
+  // Returns the generation that the search of this folder must present to record its entries.
+  unsigned Remember(const std::string& folder, int fd) {
+    Forget();
+    fd_ = dup(fd);
+    if (fd_ >= 0) folder_ = folder;
+    return ++generation_;
+  }
+
+  void SetLastEntry(unsigned generation, const char* name, std::uint32_t attrs) {
+    if (generation != generation_) return;
+    lastName_ = name;
+    lastAttrs_ = attrs;
+  }
+
+  // The attributes of `path` when it names an entry directly in the folder; false otherwise.
+  bool Query(const std::string& path, std::uint32_t& attrs) const {
+    const std::size_t n = folder_.size();
+    if (fd_ < 0 || path.size() <= n || path.compare(0, n, folder_) != 0) return false;
+    if (path.find('/', n) != std::string::npos) return false;
+    const char* leaf = path.c_str() + n;
+    if (lastAttrs_ != kInvalidAttributes && lastName_ == leaf) {
+      attrs = lastAttrs_;
+      return true;
+    }
+    attrs = AttributesAt(fd_, leaf, IsLinkAt(fd_, leaf));
+    return true;
+  }
+
+ private:
+  static bool IsLinkAt(int fd, const char* leaf) {
+    struct stat st;
+    return fstatat(fd, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+  }
+
+  void Forget() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    folder_.clear();
+    lastName_.clear();
+    lastAttrs_ = kInvalidAttributes;
+  }
+
+  std::string folder_;  // ends with a separator
+  int fd_ = -1;
+  unsigned generation_ = 0;
+  std::string lastName_;
+  std::uint32_t lastAttrs_ = kInvalidAttributes;  // invalid: no entry is known for sure
+};
+
+RecentFolder& Recent() {
+  static RecentFolder recent;
+  return recent;
+}
 
 // Moves the search to its next matching entry; false when none is left.
 bool Advance(Search& search, FindEntry& entry) {
   while (dirent* d = readdir(search.dir)) {
     if (!MatchesPattern(search.pattern, d->d_name)) continue;
     entry.Name = d->d_name;
+    std::uint32_t known = kInvalidAttributes;
     switch (d->d_type) {
-      // The entry's type saves a query for the common kinds; read-only is not known from it.
+      // The entry's type saves a query for the common kinds.
       case DT_DIR:
-        entry.Attributes = kAttrDirectory | HiddenBit(d->d_name);
+        known = kAttrDirectory | HiddenBit(d->d_name);
+        entry.Attributes = known;
         break;
       case DT_REG:
-        entry.Attributes = HiddenBit(d->d_name) ? kAttrHidden : kAttrNormal;
+        known = HiddenBit(d->d_name) ? kAttrHidden : kAttrNormal;
+        entry.Attributes = known;
         break;
       default:
         entry.Attributes = AttributesAt(dirfd(search.dir), d->d_name, d->d_type == DT_LNK);
         break;
     }
+    Recent().SetLastEntry(search.generation, d->d_name, known);
     entry.Found = true;
     return true;
   }
@@ -135,9 +204,11 @@ void InitApiCaps() {
 std::uint32_t GetAttributes(const std::string& path) {
   if (!TheApiCaps().Initialized) InitApiCaps();
   if (path.empty()) return kInvalidAttributes;
+  std::uint32_t attrs = 0;
+  if (Recent().Query(path, attrs)) return attrs;
   Anchor anchor(path);
-  if (anchor.failed()) return kInvalidAttributes;
   struct stat st;
+  if (anchor.failed()) return kInvalidAttributes;
   if (fstatat(anchor.dir(), anchor.leaf(), &st, 0) == 0) return AttributesOf(st, LeafName(path));
   if (fstatat(anchor.dir(), anchor.leaf(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
     return kAttrReparsePoint | kAttrNormal;
@@ -169,12 +240,13 @@ SearchHandle FindFirst(const std::string& spec, FindEntry& entry) {
   if (anchor.failed()) return kInvalidHandle;
   const int fd = openat(anchor.dir(), anchor.leaf(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
+  const unsigned generation = folder.back() == '/' ? Recent().Remember(folder, fd) : 0;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     close(fd);
     return kInvalidHandle;
   }
-  auto* search = new Search{dir, pattern};
+  auto* search = new Search{dir, pattern, generation};
   if (!Advance(*search, entry)) {
     closedir(dir);
     delete search;
