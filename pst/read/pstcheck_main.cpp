@@ -1,0 +1,47 @@
+// pstcheck FILE.pst [--verbose]: lists the structural faults of a Unicode store.
+// Exit status: 0 no findings, 1 findings, 2 the file could not be read, 64 bad usage.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "pst/read/checker.h"
+
+int main(int argc, char** argv) {
+  std::string path;
+  bool verbose = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--verbose") == 0 || std::strcmp(argv[i], "-v") == 0) {
+      verbose = true;
+    } else if (path.empty() && argv[i][0] != '-') {
+      path = argv[i];
+    } else {
+      path.clear();
+      break;
+    }
+  }
+  if (path.empty()) {
+    std::fprintf(stderr, "usage: pstcheck FILE.pst [--verbose]\n");
+    return 64;
+  }
+  quill::Result<pst::read::CheckReport> r = pst::read::CheckFile(path);
+  if (!r.ok()) {
+    std::fprintf(stderr, "pstcheck: %s: %s\n", path.c_str(), r.status().ToString().c_str());
+    return 2;
+  }
+  const pst::read::CheckReport& report = r.value();
+  if (verbose) {
+    std::printf("%zu nodes, %zu blocks, %zu B-tree pages\n", report.nodes, report.blocks, report.pages);
+    std::printf("%zu folders, %zu messages (with embedded), %zu recipients, %zu attachments\n", report.folders.size(),
+                report.messages, report.recipients, report.attachments);
+    for (const pst::read::FolderSummary& f : report.folders) {
+      std::printf("%*s%s [%s] %zu messages, %zu associated, %zu subfolders\n", 2 * f.depth, "",
+                  f.name.empty() ? "(no name)" : f.name.c_str(), pst::read::Hex(f.nid).c_str(), f.messages,
+                  f.assoc_messages, f.subfolders);
+    }
+  }
+  for (const pst::read::Finding& f : report.findings) {
+    std::printf("%s: %s\n", f.where.c_str(), f.what.c_str());
+  }
+  if (verbose || !report.findings.empty()) std::printf("%zu findings\n", report.findings.size());
+  return report.findings.empty() ? 0 : 1;
+}
