@@ -138,9 +138,9 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
   int mismatched = 0;
   for (const auto& [bid, e] : blocks) {
     const int found = refs.count(bid) ? refs[bid] : 0;
-    if (found == 0) {
-      if (++mismatched <= kMaxRepeats) ctx.Add("block " + Hex(bid), "not referenced by any node or block");
-    } else if (e.ref_count != found + 1) {
+    // The BBT entry holds one reference of its own, so a block nothing uses has a count of 1
+    // (Outlook leaves such blocks behind: leaked space, not damage).
+    if (e.ref_count != found + 1) {
       if (++mismatched <= kMaxRepeats) {
         ctx.Add("block " + Hex(bid), "reference count " + std::to_string(e.ref_count) + ", expected " +
                                          std::to_string(found + 1) + " (" + std::to_string(found) + " references)");
@@ -148,6 +148,9 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
     }
   }
   if (mismatched > kMaxRepeats) ctx.Add("BBT", std::to_string(mismatched) + " reference-count faults in all");
+  for (const auto& [bid, e] : blocks) {
+    if (!refs.count(bid) && e.ref_count == 1) ctx.Note("block " + Hex(bid), "not referenced by any node or block");
+  }
   if (max_bid != 0 && h.bid_next_block <= max_bid) {
     ctx.Add("header", "bidNextB " + Hex(h.bid_next_block) + " not above the largest block id " + Hex(max_bid));
   }
@@ -236,8 +239,10 @@ void CheckAllocationMaps(CheckContext& ctx) {
       if (bit && !used && unused_marked++ == 0) first_unused = at;
       if (!bit && used && used_unmarked++ == 0) first_unmarked = at;
     }
+    // Over-marking only leaks space (an older Outlook leaves superseded B-tree pages marked);
+    // under-marking lets the next writer overwrite live data.
     if (unused_marked) {
-      ctx.Add(where, std::to_string(unused_marked) + " slots marked allocated but unused (first @" + Hex(first_unused) + ")");
+      ctx.Note(where, std::to_string(unused_marked) + " slots marked allocated but unused (first @" + Hex(first_unused) + ")");
     }
     if (used_unmarked) {
       ctx.Add(where, std::to_string(used_unmarked) + " slots in use but not marked (first @" + Hex(first_unmarked) + ", " +
@@ -261,7 +266,9 @@ void CheckNodes(CheckContext& ctx) {
     const std::string where = "node " + Hex(nid);
     const std::uint8_t type = NidTypeOf(nid);
     max_index[type] = std::max(max_index[type], NidIndexOf(nid));
-    if (n.data == 0 && type != 0x01) ctx.Add(where, "has no data");
+    const bool must_have_data = type == 0x02 || type == 0x03 || type == 0x04 || type == 0x08 || type == 0x0D ||
+                                type == 0x0E || type == 0x0F;
+    if (n.data == 0 && must_have_data) ctx.Add(where, "has no data");
     if (type == 0x02 || type == 0x03) {
       auto parent = nodes.find(n.parent);
       if (nid == 0x122) {

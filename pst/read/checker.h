@@ -27,6 +27,10 @@ struct FolderSummary {
 
 struct CheckReport {
   std::vector<Finding> findings;
+  // Departures from the format's rules that Outlook's own stores show and Outlook tolerates
+  // (leaked blocks and map slots, messages without a recipient table, a contents-table size that
+  // lags behind the message). Our own writer should produce none; pstcheck --strict counts them.
+  std::vector<Finding> notes;
   std::vector<FolderSummary> folders;  // depth-first from the root, as the hierarchy tables give it
   std::size_t nodes = 0;
   std::size_t blocks = 0;

@@ -40,8 +40,6 @@ Result<Folder> ReadFolder(const PstFile& file, Nid nid) {
     f.hierarchy = ReadTableNode(file, file.LoadNode(base | 0x0D), "hierarchy table", &f.issues);
     f.contents = ReadTableNode(file, file.LoadNode(base | 0x0E), "contents table", &f.issues);
     f.assoc_contents = ReadTableNode(file, file.LoadNode(base | 0x0F), "associated contents table", &f.issues);
-  } else if (NidTypeOf(nid) == 0x03) {
-    f.contents = ReadTableNode(file, file.LoadNode(base | 0x10), "search contents table", &f.issues);
   }
   return f;
 }

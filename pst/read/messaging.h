@@ -83,8 +83,9 @@ struct Folder {
   std::vector<std::string> issues;
 };
 
-// A folder (normal or search) by the nid of its property context. The tables are looked up at the
-// same index with the table node types; a missing or unreadable table is an issue.
+// A folder (normal or search) by the nid of its property context. For a normal folder the three
+// tables are looked up at the same index; a missing or unreadable table is an issue. A search
+// folder's results table is derived data in more than one layout and is not read.
 Result<Folder> ReadFolder(const PstFile& file, Nid nid);
 
 // A top-level message by nid.

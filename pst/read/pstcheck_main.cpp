@@ -1,4 +1,5 @@
-// pstcheck FILE.pst [--verbose]: lists the structural faults of a Unicode store.
+// pstcheck FILE.pst [--verbose] [--strict]: lists the structural faults of a Unicode store.
+// Notes (what Outlook itself leaves behind and tolerates) fail the run only with --strict.
 // Exit status: 0 no findings, 1 findings, 2 the file could not be read, 64 bad usage.
 #include <cstdio>
 #include <cstring>
@@ -9,9 +10,12 @@
 int main(int argc, char** argv) {
   std::string path;
   bool verbose = false;
+  bool strict = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--verbose") == 0 || std::strcmp(argv[i], "-v") == 0) {
       verbose = true;
+    } else if (std::strcmp(argv[i], "--strict") == 0) {
+      strict = true;
     } else if (path.empty() && argv[i][0] != '-') {
       path = argv[i];
     } else {
@@ -20,7 +24,7 @@ int main(int argc, char** argv) {
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: pstcheck FILE.pst [--verbose]\n");
+    std::fprintf(stderr, "usage: pstcheck FILE.pst [--verbose] [--strict]\n");
     return 64;
   }
   quill::Result<pst::read::CheckReport> r = pst::read::CheckFile(path);
@@ -42,6 +46,12 @@ int main(int argc, char** argv) {
   for (const pst::read::Finding& f : report.findings) {
     std::printf("%s: %s\n", f.where.c_str(), f.what.c_str());
   }
-  if (verbose || !report.findings.empty()) std::printf("%zu findings\n", report.findings.size());
-  return report.findings.empty() ? 0 : 1;
+  for (const pst::read::Finding& f : report.notes) {
+    std::printf("note: %s: %s\n", f.where.c_str(), f.what.c_str());
+  }
+  if (verbose || !report.findings.empty() || !report.notes.empty()) {
+    std::printf("%zu findings, %zu notes\n", report.findings.size(), report.notes.size());
+  }
+  const bool failed = !report.findings.empty() || (strict && !report.notes.empty());
+  return failed ? 1 : 0;
 }
