@@ -1,0 +1,106 @@
+// FileWriter: the NodeSink that writes a Unicode PST file.
+//
+// Blocks go to disk as they are handed over, through one large write buffer; what stays in memory
+// until Close is one small record per block and per node (about 16 and 24 bytes). Close sorts the
+// nodes, writes both B-trees, the allocation maps, the density list and finally the header, and
+// only then replaces the target.
+//
+// Everything is written to a temporary file beside the target ("<target>.tmp-XXXXXX"), which Close
+// renames over the target once it is complete and on disk. Until then the target is untouched; a
+// killed process leaves at worst the temporary file. Abandon, or destroying the writer without a
+// successful Close, deletes the temporary file.
+//
+//   auto w = FileWriter::Create("/x/out.pst");     // Result<std::unique_ptr<FileWriter>>
+//   ... the layer above writes blocks and nodes through the NodeSink interface ...
+//   quill::Status s = (*w)->Close();
+//
+// Not thread-safe. Errors: IOError (with the path and the system's reason) for anything the file
+// system refuses; NotSupported when the data outgrows what the format can express.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pst/ndb/btree_builder.h"
+#include "pst/ndb/format.h"
+#include "pst/ndb/sink_base.h"
+
+namespace pst::ndb {
+
+struct FileWriterOptions {
+  CryptMethod crypt = CryptMethod::kPermute;
+  // The header's dwUnique; a random value when unset.
+  std::optional<std::uint32_t> unique;
+  // Bytes collected before each write to disk.
+  std::size_t bufferSize = std::size_t{8} << 20;
+  // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
+  bool sync = true;
+};
+
+// What Close wrote, for logs and tests.
+struct FileSummary {
+  std::uint64_t fileSize = 0;
+  std::uint64_t blocks = 0;    // blocks in the block B-tree
+  std::uint64_t dropped = 0;   // blocks written but referenced by no node, left out
+  std::uint64_t nodes = 0;
+  int nbtLevels = 0;
+  int bbtLevels = 0;
+};
+
+class FileWriter final : public SinkBase {
+ public:
+  static quill::Result<std::unique_ptr<FileWriter>> Create(const std::string& targetPath,
+                                                           const FileWriterOptions& options = {});
+  ~FileWriter() override;
+
+  // Completes the file and moves it over the target. On failure the temporary file is removed and
+  // the target left as it was. REQUIRES: called at most once; no NodeSink call afterwards.
+  quill::Status Close();
+
+  // Drops everything written so far; the target is left as it was.
+  void Abandon();
+
+  const std::string& temporaryPath() const { return tempPath_; }
+  // Valid after a successful Close.
+  const FileSummary& summary() const { return summary_; }
+
+ protected:
+  quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind, std::span<const std::uint8_t> bytes) override;
+  quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
+
+ private:
+  FileWriter(int fd, std::string targetPath, std::string tempPath, const FileWriterOptions& options);
+
+  // Reserves `size` bytes at the cursor and returns a pointer into the buffer where they go.
+  quill::Result<std::uint8_t*> Reserve(std::uint64_t size, std::uint64_t align, std::uint64_t* ib);
+  quill::Status Flush();
+  quill::Status PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size);
+  void OpenRegion(std::uint64_t k);
+  quill::Status WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot);
+  quill::Status WriteAllocationMaps(std::uint64_t regions, std::uint64_t* freeBytes);
+  quill::Status WriteDensityList();
+  quill::Status WriteHeader(const BlockRef& nbtRoot, const BlockRef& bbtRoot, std::uint64_t regions,
+                            std::uint64_t freeBytes);
+  quill::Status Finish();
+  quill::Status IoError(const std::string& what, int err) const;
+
+  int fd_ = -1;
+  std::string targetPath_;
+  std::string tempPath_;
+  FileWriterOptions options_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t bufferStart_ = 0;  // file offset of buffer_[0]
+  std::size_t bufferUsed_ = 0;
+  std::uint64_t cursor_ = 0;       // next free offset
+  std::uint64_t openRegion_ = 0;   // highest region whose map pages are placed
+  std::uint64_t nextPageBid_ = 1;
+  std::vector<std::uint64_t> pageOffsets_;  // B-tree pages, ascending
+  bool closed_ = false;
+  FileSummary summary_;
+};
+
+}  // namespace pst::ndb
