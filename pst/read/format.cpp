@@ -53,4 +53,8 @@ void PermuteDecode(std::span<std::uint8_t> data) {
   for (std::uint8_t& b : data) b = kDecode[b];
 }
 
+void PermuteEncode(std::span<std::uint8_t> data) {
+  for (std::uint8_t& b : data) b = kEncode[b];
+}
+
 }  // namespace pst::read

@@ -88,7 +88,9 @@ constexpr std::uint16_t Signature(std::uint64_t ib, Bid bid) {
   return static_cast<std::uint16_t>((x >> 16) ^ (x & 0xFFFF));
 }
 
-// Undoes the "compressible" byte substitution in place.
+// The "compressible" byte substitution, in place. Only decoding is needed to read; encoding lets
+// tests patch a stored block.
 void PermuteDecode(std::span<std::uint8_t> data);
+void PermuteEncode(std::span<std::uint8_t> data);
 
 }  // namespace pst::read
