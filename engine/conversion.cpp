@@ -1,0 +1,237 @@
+// The conversion driver and the per-folder conversion's first and last steps: target, session,
+// log-off. The folder mapping and the import loop are in their own files.
+#include "engine/conversion.h"
+
+#include <sys/stat.h>
+
+#include "engine/message_names.h"
+#include "engine/strings.h"
+#include "engine/texts.h"
+#include "fs/collector.h"
+
+namespace engine {
+namespace {
+
+bool PathTaken(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// "<folder>/<name>.pst", or "<name> (2).pst", "<name> (3).pst", ... when that is taken.
+std::string FreeTargetName(const std::string& folder, const std::string& name, bool& renamed) {
+  std::string path = folder + fs::kPathSeparator + name + ".pst";
+  renamed = false;
+  for (int n = 2; PathTaken(path); ++n) {
+    path = folder + fs::kPathSeparator + name + " (" + std::to_string(n) + ").pst";
+    renamed = true;
+  }
+  return path;
+}
+
+}  // namespace
+
+Conversion::Conversion(SharedState& shared, Host& host, StoreService& service)
+    : shared_(shared), host_(host), service_(service) {}
+
+bool Conversion::StartConversion_Click() {
+  if (shared_.RunActive) return false;
+  shared_.RunActive = true;
+  report_ = RunReport();
+  report_.singleMode = host_.OptSingle();
+  shared_.StopRequested = false;
+  shared_.StopConfirmed = false;
+  if (report_.singleMode) {
+    RunSingle();
+  } else {
+    RunMultiple();
+  }
+  Finish();
+  shared_.RunActive = false;
+  return true;
+}
+
+void Conversion::Collect() {
+  fs::CollectorHooks hooks;
+  hooks.setCountCaption = [this](const std::string& caption) { host_.Progress().lblCount1 = caption; };
+  hooks.yield = [this] { Yield(); };
+  const quill::Status status = fs::CollectFiles(SourceFolder, FilePattern, fileCounter, folderCounter,
+                                                shared_.FileList, shared_.FolderList, hooks);
+  if (!status.ok()) {
+    // The lists are emptied before every walk, so only a counter can overflow; the folder's files
+    // cannot all be numbered, so none of them is converted.
+    report_.failedStores.push_back({LastPathPart(SourceFolder), "", status.message()});
+    shared_.FileList.Clear();
+    fileCounter = 1;
+  }
+}
+
+void Conversion::RunSingle() {
+  Yield();
+  if (shared_.StopRequested) return;
+  ProgressControls& progress = host_.Progress();
+  progress.CmdSkip.Enabled = false;
+  const std::string source = host_.txtSourceMailbox();
+  SourceFolder = source;
+  FilePattern = "*.*";
+  shared_.FileList.Clear();
+  shared_.FolderList.Clear();
+  fileCounter = 1;
+  Yield();
+  Collect();
+  ItemCount = fileCounter - 1;
+  Yield();
+  progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
+  if (ItemCount >= 1 && !shared_.StopConfirmed) {
+    shared_.SkipRequested = false;
+    shared_.StopRequested = false;
+    progress.Caption = "Conversion Status";
+    StartMigration(LastPathPart(source), source);
+  }
+}
+
+void Conversion::RunMultiple() {
+  const std::int32_t rows = host_.lvRowCount();
+  for (std::int32_t i = 1; i <= rows; ++i) {
+    Yield();
+    const FolderRow row = host_.lvRow(i);
+    if (!row.Checked) continue;
+    Yield();
+    if (shared_.StopRequested) break;
+    ProgressControls& progress = host_.Progress();
+    progress.CmdSkip.Enabled = false;
+    host_.lvMarkConverted(i);
+    SourceFolder = row.SubItem;
+    FilePattern = "*.*";
+    shared_.FileList.Clear();
+    shared_.FolderList.Clear();
+    fileCounter = 1;
+    Yield();
+    Collect();
+    ItemCount = fileCounter - 1;
+    Yield();
+    progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
+    // A closed progress window is a stop the user has already confirmed; it is not cleared.
+    if (shared_.StopConfirmed) break;
+    if (ItemCount >= 1) {
+      shared_.SkipRequested = false;
+      shared_.StopRequested = false;
+      progress.Caption = "Converting " + std::to_string(i) + " of " + std::to_string(host_.lvRowCount()) + " Folders";
+      StartMigration(row.Text, row.SubItem);
+    }
+  }
+}
+
+void Conversion::Finish() {
+  report_.stopped = shared_.StopRequested;
+  host_.MsgBox(CompletionText(report_), MsgBoxStyle::kInformationOk, "Completed");
+  if (shared_.StopRequested) host_.UnloadSinglePage();
+  ProgressControls& progress = host_.Progress();
+  progress.CmdSkip.Enabled = false;
+  progress.CmdStopMigration.Enabled = false;
+  progress.CmdStopMigration.Visible = false;
+}
+
+void Conversion::StartMigration(const std::string& sFolderName, const std::string& sFolderPath) {
+  FolderStamp = FormatFolderStamp(host_.Now());
+  if (!ChooseTarget(sFolderName)) return;
+
+  Yield();
+  ProgressControls& progress = host_.Progress();
+  progress.ProgressBar1Min = 0;
+  progress.ProgressBar1Max = 100;
+  progress.CmdLocate.Enabled = true;
+  progress.CmdStopMigration.Visible = true;
+  progress.CmdStopMigration.Enabled = true;
+  progress.CmdSkip.Enabled = true;
+  Yield();
+
+  if (!OpenSession(sFolderName)) return;
+  MapFolders(sFolderPath);
+  if (ImportMessages()) {
+    // Stopped: what was converted so far still makes a complete file.
+    CloseSession();
+    return;
+  }
+  shared_.FileList.Clear();
+  shared_.FolderList.Clear();
+  SourceRoot.clear();
+  Yield();
+  CloseSession();
+}
+
+bool Conversion::ChooseTarget(const std::string& sFolderName) {
+  bool renamed = false;
+  if (host_.OptSingle()) {
+    const SaveChoice choice = host_.cdlgFileShowSave(kSaveFilter, sFolderName + FolderStamp + ".pst");
+    if (!choice.Chosen) host_.UnloadSinglePage();
+    shared_.TargetPstPath = choice.Chosen ? choice.FileName : std::string();
+  } else {
+    shared_.OutputFolder = TrimBlanks(host_.txtOutputFolder());
+    // An existing data file is never replaced without the user's say: take the next free name.
+    shared_.TargetPstPath = FreeTargetName(shared_.OutputFolder, sFolderName, renamed);
+  }
+  if (shared_.TargetPstPath.empty()) return false;
+  report_.written.push_back({sFolderName, shared_.TargetPstPath, renamed});
+  return true;
+}
+
+bool Conversion::OpenSession(const std::string& sFolderName) {
+  auto session = service_.CreateSession();
+  if (!session.ok()) {
+    SessionFailure(session.status().message());
+    return false;
+  }
+  session_ = std::move(session.value());
+  host_.Progress().LblCurrentDBX = "Outlook Session Created...";
+  StoreDisplayName = sFolderName + " : Created - " + FolderStamp;
+
+  auto store = session_->LogonPstStore(TrimBlanks(shared_.TargetPstPath), kStoreFormatUnicode, StoreDisplayName);
+  if (!store.ok()) {
+    SessionFailure(store.status().message());
+    return false;
+  }
+  store_ = store.value();
+  shared_.StoreEntryID = store_->EntryID();
+  if (quill::Status s = store_->ValidateIPMTree(); !s.ok()) {
+    SessionFailure(s.message());
+    return false;
+  }
+  for (int which : {kDefaultFolderInbox, kDefaultFolderSent}) {
+    auto again = session_->GetStoreFromID(shared_.StoreEntryID);
+    auto folder = again.ok() ? again.value()->GetDefaultFolder(which)
+                             : quill::Result<std::unique_ptr<StoreFolder>>(again.status());
+    if (!folder.ok()) {
+      SessionFailure(folder.status().message());
+      return false;
+    }
+    (which == kDefaultFolderInbox ? InboxName : SentName) = folder.value()->Name();
+  }
+  return true;
+}
+
+void Conversion::SessionFailure(const std::string& cause) {
+  host_.MsgBox(OutlookErrorText(cause), MsgBoxStyle::kInformationOk, "Outlook Error");
+  SourceRoot.clear();
+  // Release what was opened without completing it: no half-made file is left behind.
+  store_ = nullptr;
+  session_.reset();
+  WrittenStore lost = report_.written.empty() ? WrittenStore() : report_.written.back();
+  if (!report_.written.empty()) report_.written.pop_back();
+  report_.failedStores.push_back({lost.folderName, lost.target, cause});
+}
+
+void Conversion::CloseSession() {
+  if (!session_) return;
+  const quill::Status status = session_->Logoff();
+  store_ = nullptr;
+  session_.reset();
+  if (status.ok()) {
+    ++report_.foldersConverted;
+    return;
+  }
+  WrittenStore lost = report_.written.empty() ? WrittenStore() : report_.written.back();
+  if (!report_.written.empty()) report_.written.pop_back();
+  report_.failedStores.push_back({lost.folderName, lost.target, status.message()});
+}
+
+}  // namespace engine

@@ -1,0 +1,95 @@
+// The message import loop: every message file into the folder that matches its source folder,
+// with progress after every file and the user's Skip and Stop requests looked at after each.
+#include <algorithm>
+
+#include "engine/conversion.h"
+#include "engine/message_names.h"
+#include "engine/strings.h"
+#include "engine/texts.h"
+
+namespace engine {
+
+std::string Conversion::MessageFolderOf(const std::string& path) {
+  std::string d = ReplaceAll(ParentWithSlash(path), SourceRoot, "");
+  if (fs::kPathSeparator != '\\') std::replace(d.begin(), d.end(), fs::kPathSeparator, '\\');
+  if (const std::size_t bang = d.find('!'); bang != std::string::npos) {
+    Yield();
+    d = TrimBlanks(d.substr(0, bang)) + "\\";
+  }
+  if (StartsWith(d, "Inbox\\")) d = ReplaceAll(d, "Inbox", InboxName);
+  if (StartsWith(d, "Sent\\") && d.size() > 5) d = SentName + d.substr(d.find('\\'));
+  if (d == "Sent\\") d = SentName + "\\";
+  if (StartsWith(d, "\\")) d.erase(0, 1);
+  return d;
+}
+
+bool Conversion::ConfirmStop() {
+  if (shared_.StopConfirmed) return true;
+  return host_.MsgBox(ConfirmStopText(), MsgBoxStyle::kPlainYesNo, "Confirm Stop") == MsgBoxResult::kYes;
+}
+
+bool Conversion::ImportMessages() {
+  ProgressControls& progress = host_.Progress();
+  FileNumber = 1;
+  const std::vector<std::string>& files = shared_.FileList.Items();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (IsMessageFileName(files[i])) ImportOne(files[i]);
+
+    progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(FileNumber) + " of " +
+                               std::to_string(ItemCount) + ") File(s)";
+    progress.ProgressBar1Value = static_cast<float>(static_cast<double>(FileNumber) / ItemCount * 100);
+    ++FileNumber;
+    progress.lblProgress = std::to_string(RoundHalfEven(progress.ProgressBar1Value)) + "% Complete";
+
+    if (shared_.SkipRequested) {
+      if (host_.MsgBox(ConfirmSkipText(), MsgBoxStyle::kPlainYesNo, "Confirm Skip") == MsgBoxResult::kYes) {
+        Yield();
+        progress.lblProgress = "Skipped... at " + progress.lblProgress;
+        progress.lblCount1 = "Checking Next Folder...";
+        ++report_.foldersSkipped;
+        return false;
+      }
+      shared_.SkipRequested = false;
+    }
+    if (shared_.StopRequested) {
+      if (ConfirmStop()) {
+        Yield();
+        progress.lblProgress = "Stopped... at " + progress.lblProgress;
+        progress.lblCount1 = "Stopped...";
+        host_.UnloadSinglePage();
+        return true;
+      }
+      shared_.StopRequested = false;
+    }
+  }
+  return false;
+}
+
+void Conversion::ImportOne(const std::string& path) {
+  Yield();
+  host_.Progress().LblCurrentDBX = "Converting Messages... from (" + path + ")";
+  ++report_.messagesSeen;
+  const auto fail = [&](const quill::Status& status) { report_.failedFiles.push_back({path, status.message()}); };
+
+  // A folder the mapping did not create (a special name, a "!" folder) is created along the path,
+  // so that no message is lost for want of its folder.
+  const std::string messageFolder = MessageFolderOf(path);
+  auto folder = FolderWithRecovery(messageFolder);
+  if (!folder.ok()) return fail(folder.status());
+  auto message = folder.value()->AddItem(kItemKindMail);
+  folder.value().reset();
+  if (!message.ok()) return fail(message.status());
+
+  Yield();
+  // A file that cannot be imported gets no empty message in its place: it is reported instead.
+  if (quill::Status s = message.value()->Import(path, kImportRfc822); !s.ok()) return fail(s);
+  if (auto utils = service_.CreateUtils(); utils.ok()) {
+    (void)utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), kPropMessageFlags,
+                                      kMessageFlagsRead | kMessageFlagsHasAttach, true);
+  }
+  Yield();
+  if (quill::Status s = message.value()->Save(); !s.ok()) return fail(s);
+  ++report_.messagesConverted;
+}
+
+}  // namespace engine
