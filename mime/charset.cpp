@@ -1,0 +1,215 @@
+#include "mime/charset.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <utility>
+
+#include <gmime/gmime.h>
+
+#include "mime/gmime_support.h"
+
+namespace mime {
+namespace {
+
+// windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves undefined map to the C1
+// control of the same value, as web browsers do, so that no byte is lost.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+void AppendCodePoint(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+char32_t Windows1252Char(unsigned char b) {
+  if (b >= 0x80 && b < 0xA0) return kWindows1252High[b - 0x80];
+  return b;
+}
+
+// Length of the well-formed UTF-8 sequence starting at s[i], or 0 when there is none.
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return 1;
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // Allowed range of the second byte.
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // No surrogates.
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  const auto b1 = static_cast<unsigned char>(s[i + 1]);
+  if (b1 < lo || b1 > hi) return 0;
+  for (size_t k = 2; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if (b < 0x80 || b > 0xBF) return 0;
+  }
+  return len;
+}
+
+bool IsLatin1Name(std::string_view n) {
+  return n == "iso-8859-1" || n == "iso8859-1" || n == "latin1" || n == "latin-1" || n == "l1" ||
+         n == "iso_8859-1" || n == "windows-1252" || n == "cp1252" || n == "x-cp1252" ||
+         n == "iso-ir-100" || n == "cp819" || n == "ibm819";
+}
+
+bool IsAsciiOrUtf8Name(std::string_view n) {
+  return n.empty() || n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "us" ||
+         n == "utf-8" || n == "utf8" || n == "unicode-1-1-utf-8" || n == "x-unknown" ||
+         n == "unknown" || n == "default" || n == "unknown-8bit" || n == "x-user-defined";
+}
+
+// Mail labels text with the name of a standard charset but writes it with the Windows code page
+// that extends it (a Japanese NEC symbol in "Shift_JIS", a GBK character in "GB2312"). Reading it
+// with the superset loses nothing when the label was honest.
+const char* SupersetOf(const std::string& name) {
+  static constexpr std::pair<std::string_view, const char*> kSupersets[] = {
+      {"gb2312", "GB18030"},    {"gbk", "GB18030"},       {"x-gbk", "GB18030"},  {"euc-cn", "GB18030"},
+      {"cp936", "GB18030"},     {"shift_jis", "CP932"},   {"shift-jis", "CP932"}, {"sjis", "CP932"},
+      {"x-sjis", "CP932"},      {"ms_kanji", "CP932"},    {"euc-kr", "CP949"},    {"ks_c_5601-1987", "CP949"},
+      {"iso-8859-8-i", "ISO-8859-8"}, {"tis-620", "CP874"}, {"big5", "BIG5-HKSCS"},
+  };
+  for (const auto& [label, superset] : kSupersets) {
+    if (name == label) return superset;
+  }
+  return name.c_str();
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    // Runs of ASCII are the common case; skip them a byte at a time without the full decoder.
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const size_t len = Utf8SequenceLength(bytes, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string Utf8OrWindows1252ToUtf8(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t len = Utf8SequenceLength(bytes, i);
+    if (len == 0) {
+      AppendCodePoint(out, Windows1252Char(static_cast<unsigned char>(bytes[i])));
+      ++i;
+    } else {
+      out.append(bytes.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 4);
+  for (char c : bytes) AppendCodePoint(out, Windows1252Char(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string NormalizeCharsetName(std::string_view charset) {
+  size_t b = 0, e = charset.size();
+  auto junk = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\r' || c == '\n'; };
+  while (b < e && junk(charset[b])) ++b;
+  while (e > b && junk(charset[e - 1])) --e;
+  std::string out(charset.substr(b, e - b));
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string ToUtf8(std::string&& bytes, std::string_view charset) {
+  const std::string name = NormalizeCharsetName(charset);
+  if (IsAsciiOrUtf8Name(name) && IsValidUtf8(bytes)) return std::move(bytes);
+  return ToUtf8(std::string_view(bytes), name);
+}
+
+std::string ToUtf8(std::string_view bytes, std::string_view charset) {
+  const std::string name = NormalizeCharsetName(charset);
+  if (IsAsciiOrUtf8Name(name)) return Utf8OrWindows1252ToUtf8(bytes);
+  if (IsLatin1Name(name)) return Windows1252ToUtf8(bytes);
+
+  EnsureGMimeInitialized();
+  iconv_t cd = g_mime_iconv_open("UTF-8", SupersetOf(name));
+  if (cd == reinterpret_cast<iconv_t>(-1)) return Utf8OrWindows1252ToUtf8(bytes);
+
+  std::string out;
+  out.resize(bytes.size() * 2 + 16);
+  char* in = const_cast<char*>(bytes.data());  // iconv's prototype is not const-correct.
+  size_t in_left = bytes.size();
+  size_t used = 0;
+  bool flushed = false;
+  while (true) {
+    char* dst = out.data() + used;
+    size_t dst_left = out.size() - used;
+    // A null input pointer asks a stateful decoder (ISO-2022-JP) to return to its initial state.
+    const size_t rc = in_left > 0 ? iconv(cd, &in, &in_left, &dst, &dst_left)
+                                  : iconv(cd, nullptr, nullptr, &dst, &dst_left);
+    const int err = errno;
+    used = out.size() - dst_left;
+    if (rc != static_cast<size_t>(-1)) {
+      if (in_left == 0) {
+        if (flushed) break;
+        flushed = true;
+      }
+      continue;
+    }
+    if (err == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    // An invalid sequence (EILSEQ) or one cut off by the end of the text (EINVAL): mark it and
+    // carry on after its first byte.
+    out.resize(std::max(out.size(), used + kReplacement.size() + 16));
+    out.replace(used, kReplacement.size(), kReplacement);
+    used += kReplacement.size();
+    if (in_left == 0) break;
+    ++in;
+    --in_left;
+    if (err == EINVAL && in_left == 0) break;
+  }
+  g_mime_iconv_close(cd);
+  out.resize(used);
+  // A few iconv modules pass malformed input through; the caller is promised valid UTF-8.
+  if (!IsValidUtf8(out)) return Utf8OrWindows1252ToUtf8(out);
+  return out;
+}
+
+}  // namespace mime

@@ -1,0 +1,619 @@
+#include "mime/content_builder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "mime/charset.h"
+#include "mime/encoded_words.h"
+#include "mime/gmime_support.h"
+#include "mime/header_fields.h"
+#include "mime/html_text.h"
+
+namespace mime {
+namespace {
+
+// Deeper multiparts are not walked for a body; their leaves still become attachments. Real mail
+// rarely nests beyond ten levels, and GMime itself stops at 1024.
+constexpr int kMaxPartDepth = 64;
+// Deeper message/rfc822 parts are kept as raw bytes instead of being parsed into a nested model.
+constexpr int kMaxEmbeddedDepth = 32;
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string Trimmed(std::string_view s) {
+  size_t b = 0, e = s.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (b < e && blank(s[b])) ++b;
+  while (e > b && blank(s[e - 1])) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// GMime returns UTF-8 for decoded headers, but raw 8-bit input can still slip through.
+std::string SafeText(const char* s) {
+  if (s == nullptr) return {};
+  return Utf8OrWindows1252ToUtf8(s);
+}
+
+const char* Header(GMimeObject* object, const char* name) { return g_mime_object_get_header(object, name); }
+
+void AppendMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int group_depth) {
+  if (list == nullptr || group_depth > 8) return;
+  const int n = internet_address_list_length(list);
+  for (int i = 0; i < n; ++i) {
+    InternetAddress* address = internet_address_list_get_address(list, i);  // Borrowed.
+    if (INTERNET_ADDRESS_IS_GROUP(address)) {
+      AppendMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, group_depth + 1);
+      continue;
+    }
+    if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
+    Mailbox m;
+    m.name = Trimmed(SafeText(internet_address_get_name(address)));
+    m.address = Trimmed(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
+    if (m.address.empty()) {
+      // "To: undisclosed recipients" without the group syntax parses as a name with no address;
+      // it names nobody, so it must not become a recipient.
+      if (m.name.empty() || Lower(m.name).find("undisclosed") != std::string::npos) continue;
+    }
+    out.push_back(std::move(m));
+  }
+}
+
+// For an address header GMime could make nothing of ("From: Big Bug bb@bug.com"): each
+// comma-separated piece that holds an '@' gives the word with the '@' as the address and the
+// words before it as the name.
+void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
+  auto strip = [](std::string v, std::string_view junk) {
+    size_t b = 0, e = v.size();
+    while (b < e && junk.find(v[b]) != std::string_view::npos) ++b;
+    while (e > b && junk.find(v[e - 1]) != std::string_view::npos) --e;
+    return v.substr(b, e - b);
+  };
+  size_t begin = 0;
+  while (begin <= value.size()) {
+    size_t comma = value.find(',', begin);
+    if (comma == std::string_view::npos) comma = value.size();
+    const std::string piece = Trimmed(value.substr(begin, comma - begin));
+    begin = comma + 1;
+    const size_t at = piece.rfind('@');
+    if (at == std::string::npos) continue;
+    size_t word = piece.find_last_of(" \t", at);
+    word = word == std::string::npos ? 0 : word + 1;
+    Mailbox m;
+    m.address = strip(piece.substr(word), " \t<>\"'()");
+    m.name = strip(piece.substr(0, word), " \t\"'");
+    if (!m.address.empty()) out.push_back(std::move(m));
+  }
+}
+
+void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressList* list, std::vector<Mailbox>& out) {
+  if (list != nullptr && internet_address_list_length(list) > 0) {
+    AppendMailboxes(list, out, 0);
+  } else if (const char* value = Header(object, name)) {
+    AppendMailboxesLoosely(SafeText(value), out);
+  }
+}
+
+std::chrono::sys_seconds ToSysSeconds(GDateTime* dt) {
+  return std::chrono::sys_seconds(std::chrono::seconds(g_date_time_to_unix(dt)));
+}
+
+// "<a@b> <c@d>" from a References or In-Reply-To value; the trimmed value itself when no
+// identifier can be found in it.
+std::string JoinMessageIds(const char* value) {
+  if (value == nullptr) return {};
+  std::string joined;
+  if (GMimeReferences* refs = g_mime_references_parse(SharedParserOptions(), value)) {
+    const int n = g_mime_references_length(refs);
+    for (int i = 0; i < n; ++i) {
+      if (!joined.empty()) joined += ' ';
+      joined += '<';
+      joined += g_mime_references_get_message_id(refs, i);
+      joined += '>';
+    }
+    g_mime_references_free(refs);
+  }
+  if (joined.empty()) joined = Trimmed(value);
+  return Utf8OrWindows1252ToUtf8(joined);
+}
+
+void ReadHeaderFields(GMimeMessage* message, MessageContent& out) {
+  GMimeObject* object = GMIME_OBJECT(message);
+
+  // The first Subject header counts (GMime would take the last), decoded by our own decoder.
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
+  if (GMimeHeader* subject = headers ? g_mime_header_list_get_header(headers, "Subject") : nullptr) {
+    if (const char* raw = g_mime_header_get_raw_value(subject)) out.subject = Trimmed(DecodeHeaderText(raw));
+  }
+  const size_t prefix = SubjectPrefixLength(out.subject);
+  out.subject_prefix = out.subject.substr(0, prefix);
+  out.normalized_subject = out.subject.substr(prefix);
+
+  ReadAddressHeader(object, "From", g_mime_message_get_from(message), out.from);
+  ReadAddressHeader(object, "Sender", g_mime_message_get_sender(message), out.sender);
+  ReadAddressHeader(object, "Reply-To", g_mime_message_get_reply_to(message), out.reply_to);
+  ReadAddressHeader(object, "To", g_mime_message_get_to(message), out.to);
+  ReadAddressHeader(object, "Cc", g_mime_message_get_cc(message), out.cc);
+  ReadAddressHeader(object, "Bcc", g_mime_message_get_bcc(message), out.bcc);
+
+  if (GDateTime* date = g_mime_message_get_date(message)) {  // Borrowed.
+    out.date = ToSysSeconds(date);
+    out.date_state = DateState::kValid;
+  } else {
+    const char* raw = Header(object, "Date");
+    out.date_state = raw != nullptr && !Trimmed(raw).empty() ? DateState::kInvalid : DateState::kMissing;
+  }
+
+  // The topmost Received header is the one the last server added: the time the message arrived.
+  if (const char* received = Header(object, "Received")) {
+    std::string_view v(received);
+    const size_t semi = v.rfind(';');
+    if (semi != std::string_view::npos) {
+      const std::string stamp(v.substr(semi + 1));
+      if (GDateTime* dt = g_mime_utils_header_decode_date(stamp.c_str())) {
+        out.received_date = ToSysSeconds(dt);
+        g_date_time_unref(dt);
+      }
+    }
+  }
+
+  if (const char* id = g_mime_message_get_message_id(message)) {  // Already without brackets.
+    if (*id != '\0') out.message_id = Utf8OrWindows1252ToUtf8("<" + std::string(id) + ">");
+  } else if (const char* raw_id = Header(object, "Message-ID")) {
+    out.message_id = SafeText(Trimmed(raw_id).c_str());
+  }
+  out.in_reply_to = JoinMessageIds(Header(object, "In-Reply-To"));
+  out.references = JoinMessageIds(Header(object, "References"));
+
+  // The most specific statement wins: Importance, then the numeric X-Priority, then Outlook's
+  // X-MSMail-Priority, then the RFC 2156 Priority.
+  std::optional<Importance> importance;
+  if (const char* v = Header(object, "Importance")) importance = ImportanceFromImportanceHeader(v);
+  if (!importance) {
+    if (const char* v = Header(object, "X-Priority")) importance = ImportanceFromXPriority(v);
+  }
+  if (!importance) {
+    if (const char* v = Header(object, "X-MSMail-Priority")) importance = ImportanceFromXPriority(v);
+  }
+  if (!importance) {
+    if (const char* v = Header(object, "Priority")) importance = ImportanceFromPriority(v);
+  }
+  out.importance = importance.value_or(Importance::kNormal);
+  if (const char* v = Header(object, "Priority")) out.priority = PriorityFromPriority(v).value_or(Priority::kNormal);
+  if (const char* v = Header(object, "Sensitivity")) out.sensitivity = SensitivityFromHeader(v);
+}
+
+// Decodes uuencoded data from its "begin" line (when there is one) to its "end" line. Written
+// here rather than taken from GMime because mailers strip the trailing blanks of uuencoded lines,
+// and a line shorter than its length character promises must be read as if padded, not dropped.
+std::string UuDecode(std::string_view raw) {
+  size_t pos = raw.starts_with("begin ") ? 0 : raw.find("\nbegin ");
+  if (pos != std::string_view::npos) {
+    pos = raw.find('\n', pos + 1);
+    raw.remove_prefix(pos == std::string_view::npos ? raw.size() : pos + 1);
+  }
+  std::string out;
+  out.reserve(raw.size() * 3 / 4);
+  while (!raw.empty()) {
+    size_t nl = raw.find('\n');
+    std::string_view line = raw.substr(0, nl);
+    raw.remove_prefix(nl == std::string_view::npos ? raw.size() : nl + 1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (line == "end") break;
+    const size_t count = static_cast<size_t>((line[0] - 0x20) & 0x3F);
+    if (count == 0) break;  // The zero-length line before "end".
+    auto sextet = [&](size_t i) { return i < line.size() ? static_cast<unsigned>((line[i] - 0x20) & 0x3F) : 0u; };
+    size_t produced = 0;
+    for (size_t i = 1; produced < count; i += 4) {
+      const unsigned group = sextet(i) << 18 | sextet(i + 1) << 12 | sextet(i + 2) << 6 | sextet(i + 3);
+      for (int k = 2; k >= 0 && produced < count; --k, ++produced) out.push_back(static_cast<char>((group >> (8 * k)) & 0xFF));
+    }
+  }
+  return out;
+}
+
+// The transfer-decoded bytes of a leaf part.
+std::string DecodedContent(GMimePart* part) {
+  GMimeDataWrapper* wrapper = g_mime_part_get_content(part);  // Borrowed.
+  if (wrapper == nullptr) return {};
+  GMimeStream* stream = g_mime_data_wrapper_get_stream(wrapper);  // Borrowed.
+  if (stream == nullptr) return {};
+
+  // The parser keeps each part as a window on the file's bytes in memory; use that window in
+  // place rather than copying it out through the stream.
+  std::string_view raw;
+  std::string copied;
+  GByteArray* bytes = GMIME_IS_STREAM_MEM(stream) ? g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream))
+                                                  : nullptr;  // Borrowed.
+  if (bytes != nullptr) {
+    const gint64 len = static_cast<gint64>(bytes->len);
+    const gint64 begin = std::clamp<gint64>(stream->bound_start, 0, len);
+    const gint64 end = stream->bound_end < 0 ? len : std::clamp<gint64>(stream->bound_end, begin, len);
+    raw = std::string_view(reinterpret_cast<const char*>(bytes->data) + begin, static_cast<size_t>(end - begin));
+  } else {
+    g_mime_stream_reset(stream);
+    char buffer[65536];
+    ssize_t n;
+    while ((n = g_mime_stream_read(stream, buffer, sizeof(buffer))) > 0) copied.append(buffer, static_cast<size_t>(n));
+    raw = copied;
+  }
+
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
+  if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
+      encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
+    return copied.empty() ? std::string(raw) : std::move(copied);
+  }
+  if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return UuDecode(raw);
+  GMimeEncoding state;
+  g_mime_encoding_init_decode(&state, encoding);
+  std::string out;
+  out.resize(g_mime_encoding_outlen(&state, raw.size()));
+  out.resize(g_mime_encoding_step(&state, raw.data(), raw.size(), out.data()));
+
+  // Base64 cut short (a truncated file, or a sender that dropped the padding) leaves two or three
+  // characters that GMime holds back waiting for a full group; they still carry whole bytes.
+  if (encoding == GMIME_CONTENT_ENCODING_BASE64 && state.state >= 2 && state.state <= 3) {
+    const guint32 bits = state.save;
+    if (state.state == 2) {
+      out.push_back(static_cast<char>((bits >> 4) & 0xFF));
+    } else {
+      out.push_back(static_cast<char>((bits >> 10) & 0xFF));
+      out.push_back(static_cast<char>((bits >> 2) & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string MimeTypeOf(GMimeObject* object) {
+  GMimeContentType* ct = g_mime_object_get_content_type(object);  // Borrowed.
+  if (ct == nullptr) return "application/octet-stream";
+  const char* type = g_mime_content_type_get_media_type(ct);
+  const char* subtype = g_mime_content_type_get_media_subtype(ct);
+  return Lower(std::string(type ? type : "application") + "/" + (subtype ? subtype : "octet-stream"));
+}
+
+std::string CharsetOf(GMimeObject* object) {
+  GMimeContentType* ct = g_mime_object_get_content_type(object);  // Borrowed.
+  const char* charset = ct ? g_mime_content_type_get_parameter(ct, "charset") : nullptr;
+  return charset ? NormalizeCharsetName(charset) : std::string();
+}
+
+bool HasAttachmentDisposition(GMimeObject* object) {
+  const char* d = g_mime_object_get_disposition(object);
+  return d != nullptr && Lower(Trimmed(d)) == "attachment";
+}
+
+bool HasInlineDisposition(GMimeObject* object) {
+  const char* d = g_mime_object_get_disposition(object);
+  return d != nullptr && Lower(Trimmed(d)) == "inline";
+}
+
+// A part that may be the plain or HTML body: text/plain or text/html, not marked as an
+// attachment and not carrying a file name.
+bool IsBodyText(GMimeObject* object, std::string_view mime_type) {
+  if (!GMIME_IS_PART(object) || (mime_type != "text/plain" && mime_type != "text/html")) return false;
+  if (HasAttachmentDisposition(object)) return false;
+  const char* name = g_mime_part_get_filename(GMIME_PART(object));
+  return name == nullptr || *name == '\0';
+}
+
+// The charset an HTML body is written in: the declared one, else one named by a <meta> element
+// near the top, else UTF-8 when the bytes are valid UTF-8, else windows-1252.
+std::string HtmlCharset(std::string_view html, std::string declared) {
+  const bool ascii_only = std::all_of(html.begin(), html.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!declared.empty() && (declared != "us-ascii" || ascii_only)) return declared;
+  const std::string head = Lower(html.substr(0, 4096));
+  for (size_t meta = head.find("<meta"); meta != std::string::npos; meta = head.find("<meta", meta + 5)) {
+    const size_t close = head.find('>', meta);
+    const size_t at = head.find("charset", meta);
+    if (at == std::string::npos || (close != std::string::npos && at > close)) continue;
+    size_t i = at + 7;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '=' || head[i] == '"' || head[i] == '\'')) ++i;
+    size_t e = i;
+    while (e < head.size() && (std::isalnum(static_cast<unsigned char>(head[e])) || head[e] == '-' ||
+                               head[e] == '_' || head[e] == '.' || head[e] == ':')) {
+      ++e;
+    }
+    if (e > i) return head.substr(i, e - i);
+  }
+  return IsValidUtf8(html) ? "utf-8" : "windows-1252";
+}
+
+// Content-IDs that the HTML refers to as "cid:...", lower-cased.
+std::unordered_set<std::string> ReferencedContentIds(std::string_view html) {
+  std::unordered_set<std::string> ids;
+  const std::string lower = Lower(html);
+  for (size_t at = lower.find("cid:"); at != std::string::npos; at = lower.find("cid:", at + 4)) {
+    size_t e = at + 4;
+    while (e < lower.size() && std::string_view("\"'>) \t\r\n").find(lower[e]) == std::string_view::npos) ++e;
+    if (e > at + 4) ids.insert(lower.substr(at + 4, e - at - 4));
+  }
+  return ids;
+}
+
+class PartWalker {
+ public:
+  PartWalker(MessageContent& out, int message_depth) : out_(out), message_depth_(message_depth) {}
+
+  void Walk(GMimeObject* object, bool want_body, int depth) {
+    if (object == nullptr) return;
+    if (depth > kMaxPartDepth) {
+      out_.notes.push_back("parts nested deeper than " + std::to_string(kMaxPartDepth) +
+                           " levels kept as attachments");
+      CollectLeaves(object);
+      return;
+    }
+    if (GMIME_IS_MULTIPART(object)) {
+      WalkMultipart(GMIME_MULTIPART(object), want_body, depth);
+    } else if (GMIME_IS_MESSAGE_PART(object)) {
+      AddEmbedded(GMIME_MESSAGE_PART(object));
+    } else if (GMIME_IS_PART(object)) {
+      WalkLeaf(GMIME_PART(object), want_body);
+    }
+  }
+
+ private:
+  bool HasBody() const { return !out_.text_body.empty() || !out_.html_body.empty() || bodies_taken_ > 0; }
+
+  void WalkMultipart(GMimeMultipart* multipart, bool want_body, int depth) {
+    GMimeObject* object = GMIME_OBJECT(multipart);
+    const int count = g_mime_multipart_get_count(multipart);
+    const std::string type = MimeTypeOf(object);
+    if (count == 0) {
+      // No boundary line matched: GMime left the whole content as the prologue. It is the
+      // best body text there is.
+      const char* prologue = g_mime_multipart_get_prologue(multipart);
+      if (prologue != nullptr && *prologue != '\0') {
+        out_.notes.push_back(type + " without any part; its text kept as the body");
+        if (want_body && !HasBody()) {
+          out_.text_body = Utf8OrWindows1252ToUtf8(prologue);
+          ++bodies_taken_;
+        } else {
+          Attachment a;
+          a.mime_type = "text/plain";
+          a.data = prologue;
+          out_.attachments.push_back(std::move(a));
+        }
+      }
+      return;
+    }
+    auto child = [&](int i) { return g_mime_multipart_get_part(multipart, i); };  // Borrowed.
+
+    if (type == "multipart/alternative") {
+      WalkAlternative(multipart, want_body, depth);
+    } else if (type == "multipart/related") {
+      GMimeObject* root = child(0);
+      GMimeContentType* ct = g_mime_object_get_content_type(object);
+      if (const char* start = ct ? g_mime_content_type_get_parameter(ct, "start") : nullptr) {
+        std::string id = Trimmed(start);
+        if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+        if (GMimeObject* found = g_mime_multipart_get_subpart_from_content_id(multipart, id.c_str())) {
+          root = found;
+        }
+      }
+      Walk(root, want_body, depth + 1);
+      for (int i = 0; i < count; ++i) {
+        if (child(i) != root) Walk(child(i), false, depth + 1);
+      }
+    } else if (type == "multipart/signed") {
+      // The signed content is the message; the signature travels along as an attachment.
+      for (int i = 0; i < count; ++i) Walk(child(i), want_body && i == 0, depth + 1);
+    } else if (type == "multipart/encrypted") {
+      for (int i = 0; i < count; ++i) Walk(child(i), false, depth + 1);
+    } else {
+      // mixed, report, digest, parallel and any unknown kind: the first part that can be the
+      // body is the body, everything after it is an attachment, except that Apple Mail writes a
+      // body with attachments in between as several inline text parts: a later inline part of
+      // the kind this multipart already gave the body continues that body.
+      const int taken_before = bodies_taken_;
+      const int plain_before = plain_taken_;
+      const int html_before = html_taken_;
+      for (int i = 0; i < count; ++i) {
+        GMimeObject* part = child(i);
+        const bool took_here = bodies_taken_ != taken_before;
+        if (want_body && took_here && ContinueBody(part, plain_taken_ != plain_before, html_taken_ != html_before)) {
+          continue;
+        }
+        Walk(part, want_body && !took_here, depth + 1);
+      }
+    }
+  }
+
+  // Appends `object` to the body when it is inline text of the kind that `plain_here` or
+  // `html_here` says the enclosing multipart supplied. Returns whether it did.
+  bool ContinueBody(GMimeObject* object, bool plain_here, bool html_here) {
+    const std::string type = MimeTypeOf(object);
+    if (!IsBodyText(object, type)) return false;
+    GMimePart* part = GMIME_PART(object);
+    if (type == "text/html" && html_here) {
+      std::string more = DecodedContent(part);
+      const std::string charset = HtmlCharset(more, CharsetOf(object));
+      if (charset == out_.html_charset) {
+        out_.html_body += more;
+      } else {
+        // Two charsets cannot share one byte string: carry both over to UTF-8.
+        out_.html_body = ToUtf8(std::move(out_.html_body), out_.html_charset) + ToUtf8(std::move(more), charset);
+        out_.html_charset = "utf-8";
+      }
+      return true;
+    }
+    if (type == "text/plain" && plain_here && !html_here) {
+      out_.text_body += '\n';
+      out_.text_body += ToUtf8(DecodedContent(part), CharsetOf(object));
+      return true;
+    }
+    return false;
+  }
+
+  void WalkAlternative(GMimeMultipart* multipart, bool want_body, int depth) {
+    // Later alternatives are the sender's preferred ones. Keep the last plain text and the last
+    // richer form (HTML, or a multipart holding it); other renderings of the same text are
+    // dropped, and anything that is not a rendering of the text (a calendar invitation) is kept
+    // as an attachment.
+    GMimeObject* plain = nullptr;
+    GMimeObject* rich = nullptr;
+    std::vector<GMimeObject*> others;
+    const int count = g_mime_multipart_get_count(multipart);
+    for (int i = 0; i < count; ++i) {
+      GMimeObject* part = g_mime_multipart_get_part(multipart, i);  // Borrowed.
+      const std::string type = MimeTypeOf(part);
+      if (type == "text/plain" && IsBodyText(part, type)) {
+        plain = part;
+      } else if ((type == "text/html" && IsBodyText(part, type)) || GMIME_IS_MULTIPART(part)) {
+        rich = part;
+      } else {
+        others.push_back(part);
+      }
+    }
+    if (want_body) {
+      Walk(plain, true, depth + 1);
+      Walk(rich, true, depth + 1);
+    } else {
+      Walk(rich != nullptr ? rich : plain, false, depth + 1);
+    }
+    for (GMimeObject* part : others) {
+      const std::string type = MimeTypeOf(part);
+      const bool other_rendering = type.starts_with("text/") && type != "text/calendar";
+      if (other_rendering && (plain != nullptr || rich != nullptr)) continue;
+      Walk(part, false, depth + 1);
+    }
+  }
+
+  void WalkLeaf(GMimePart* part, bool want_body) {
+    GMimeObject* object = GMIME_OBJECT(part);
+    const std::string type = MimeTypeOf(object);
+    if (want_body && IsBodyText(object, type)) {
+      if (type == "text/plain" && out_.text_body.empty() && plain_taken_ == 0) {
+        out_.text_body = ToUtf8(DecodedContent(part), CharsetOf(object));
+        ++plain_taken_;
+        ++bodies_taken_;
+        return;
+      }
+      if (type == "text/html" && out_.html_body.empty() && html_taken_ == 0) {
+        out_.html_body = DecodedContent(part);
+        out_.html_charset = HtmlCharset(out_.html_body, CharsetOf(object));
+        ++html_taken_;
+        ++bodies_taken_;
+        return;
+      }
+    }
+    Attachment a;
+    a.mime_type = type;
+    a.file_name = SafeText(g_mime_part_get_filename(part));
+    a.content_id = SafeText(g_mime_object_get_content_id(object));
+    a.content_location = SafeText(g_mime_part_get_content_location(part));
+    a.inline_disposition = HasInlineDisposition(object);
+    a.data = DecodedContent(part);
+    out_.attachments.push_back(std::move(a));
+  }
+
+  void AddEmbedded(GMimeMessagePart* message_part) {
+    GMimeObject* object = GMIME_OBJECT(message_part);
+    Attachment a;
+    a.mime_type = MimeTypeOf(object);
+    const char* name = g_mime_object_get_content_disposition_parameter(object, "filename");
+    if (name == nullptr) name = g_mime_object_get_content_type_parameter(object, "name");
+    a.file_name = SafeText(name);
+    a.content_id = SafeText(g_mime_object_get_content_id(object));
+    a.inline_disposition = HasInlineDisposition(object);
+    GMimeMessage* inner = g_mime_message_part_get_message(message_part);  // Borrowed.
+    if (inner != nullptr && message_depth_ < kMaxEmbeddedDepth) {
+      a.embedded = std::make_unique<MessageContent>();
+      BuildContent(inner, {}, message_depth_ + 1, *a.embedded);
+    } else if (inner != nullptr) {
+      out_.notes.push_back("message nested deeper than " + std::to_string(kMaxEmbeddedDepth) +
+                           " levels kept as raw bytes");
+      GObjectPtr<GMimeStream> sink(g_mime_stream_mem_new());
+      g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, sink.get());
+      GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));  // Borrowed.
+      a.data.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+    }
+    out_.attachments.push_back(std::move(a));
+  }
+
+  // Every leaf below `root` as an attachment, without recursion (the tree may be very deep).
+  void CollectLeaves(GMimeObject* root) {
+    std::vector<GMimeObject*> stack{root};
+    while (!stack.empty()) {
+      GMimeObject* object = stack.back();
+      stack.pop_back();
+      if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart* multipart = GMIME_MULTIPART(object);
+        for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i) {
+          stack.push_back(g_mime_multipart_get_part(multipart, i));
+        }
+      } else if (GMIME_IS_MESSAGE_PART(object)) {
+        AddEmbedded(GMIME_MESSAGE_PART(object));
+      } else if (GMIME_IS_PART(object)) {
+        WalkLeaf(GMIME_PART(object), false);
+      }
+    }
+  }
+
+  MessageContent& out_;
+  const int message_depth_;
+  int bodies_taken_ = 0;
+  int plain_taken_ = 0;
+  int html_taken_ = 0;
+};
+
+}  // namespace
+
+void BuildContent(GMimeMessage* message, std::string_view raw_headers, int depth, MessageContent& out) {
+  ReadHeaderFields(message, out);
+  if (!raw_headers.empty()) {
+    out.headers = Utf8OrWindows1252ToUtf8(raw_headers);
+  } else if (GCharPtr text{g_mime_object_get_headers(GMIME_OBJECT(message), nullptr)}) {
+    out.headers = Utf8OrWindows1252ToUtf8(text.get());
+  }
+
+  PartWalker walker(out, depth);
+  walker.Walk(g_mime_message_get_mime_part(message), true, 0);  // Borrowed.
+
+  if (!out.html_body.empty()) {
+    const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);
+    for (Attachment& a : out.attachments) {
+      if (!a.content_id.empty() && referenced.contains(Lower(a.content_id))) a.hidden = true;
+    }
+    if (out.text_body.empty()) {
+      out.text_body = HtmlToText(ToUtf8(std::string_view(out.html_body), out.html_charset));
+      out.text_from_html = true;
+    }
+  }
+}
+
+void BuildContentFromUnparsed(std::string_view bytes, MessageContent& out) {
+  if (bytes.empty()) return;
+  // Text has few control characters; binary data has many, and a NUL settles it.
+  size_t controls = 0;
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b == 0) {
+      controls = bytes.size();
+      break;
+    }
+    if (b < 0x20 && b != '\n' && b != '\r' && b != '\t' && b != '\f') ++controls;
+  }
+  if (controls * 100 < bytes.size()) {
+    out.text_body = Utf8OrWindows1252ToUtf8(bytes);
+    out.notes.push_back("no header section; the whole file kept as the body");
+    return;
+  }
+  Attachment a;
+  a.mime_type = "application/octet-stream";
+  a.data.assign(bytes);
+  out.attachments.push_back(std::move(a));
+  out.notes.push_back("not a mail message; the whole file kept as an attachment");
+}
+
+}  // namespace mime

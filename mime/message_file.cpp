@@ -1,0 +1,213 @@
+#include "mime/message_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mime/content_builder.h"
+#include "mime/framing.h"
+#include "mime/gmime_support.h"
+
+namespace mime {
+namespace {
+
+// A header field longer than this is cut to this length before GMime sees it. No real header
+// comes near it (a To list of 20,000 addresses does not), while a 100 MB header line would cost
+// GMime several times its size in memory and seconds of time.
+constexpr size_t kMaxHeaderFieldBytes = 1 << 20;
+
+quill::Status ErrnoStatus(int err, const std::string& path) {
+  return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
+}
+
+struct ByteArrayFree {
+  void operator()(GByteArray* a) const {
+    if (a != nullptr) g_byte_array_unref(a);
+  }
+};
+using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayFree>;
+
+// Length of the header section starting at data[0]: up to and including the line break of the
+// last header line, or all of `data` when no empty line ends it.
+size_t HeaderSectionLength(std::string_view data) {
+  size_t line = 0;
+  while (line < data.size()) {
+    if (data[line] == '\n') return line;
+    if (data[line] == '\r' && line + 1 < data.size() && data[line + 1] == '\n') return line;
+    const size_t nl = data.find('\n', line);
+    if (nl == std::string_view::npos) return data.size();
+    line = nl + 1;
+  }
+  return data.size();
+}
+
+// Copies `header` with every field cut to kMaxHeaderFieldBytes. Returns false (and leaves `out`
+// alone) when no field is that long, which is the usual case and costs no copy.
+bool CapHeaderFields(std::string_view header, std::string& out) {
+  bool too_long = false;
+  size_t field = 0;
+  for (size_t line = 0; line < header.size() && !too_long;) {
+    size_t nl = header.find('\n', line);
+    nl = nl == std::string_view::npos ? header.size() : nl + 1;
+    const bool continuation = header[line] == ' ' || header[line] == '\t';
+    field = continuation ? field + (nl - line) : nl - line;
+    too_long = field > kMaxHeaderFieldBytes;
+    line = nl;
+  }
+  if (!too_long) return false;
+  out.clear();
+  out.reserve(std::min(header.size(), size_t{64} * kMaxHeaderFieldBytes));
+  field = 0;
+  for (size_t line = 0; line < header.size();) {
+    size_t nl = header.find('\n', line);
+    nl = nl == std::string_view::npos ? header.size() : nl + 1;
+    const bool continuation = header[line] == ' ' || header[line] == '\t';
+    if (!continuation) field = 0;
+    const size_t room = kMaxHeaderFieldBytes - std::min(field, kMaxHeaderFieldBytes);
+    const size_t len = nl - line;
+    if (len <= room) {
+      out.append(header.substr(line, len));
+      field += len;
+    } else if (room > 0) {
+      // Cut inside the line, but still end it so the next field starts on a line of its own.
+      out.append(header.substr(line, room));
+      out.push_back('\n');
+      field = kMaxHeaderFieldBytes;
+    }
+    line = nl;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct MessageFile::Rep {
+  ByteArrayPtr bytes;  // The file as read (or repaired); every GMime stream reads from it.
+  MessageFrame frame;
+  size_t header_length = 0;                // Of the header section at frame.begin.
+  std::vector<std::string> notes;          // From framing and repairs.
+  GObjectPtr<GMimeMessage> message;        // Null when GMime found no message.
+
+  std::string_view data() const {
+    return std::string_view(reinterpret_cast<const char*>(bytes->data), bytes->len);
+  }
+  std::string_view body_range() const { return data().substr(frame.begin, frame.end - frame.begin); }
+
+  void Parse() {
+    EnsureGMimeInitialized();
+    frame = LocateMessage(data());
+    notes = frame.notes;
+    header_length = HeaderSectionLength(body_range());
+
+    std::string capped;
+    if (CapHeaderFields(body_range().substr(0, header_length), capped)) {
+      notes.push_back("header fields longer than " + std::to_string(kMaxHeaderFieldBytes) + " bytes were cut");
+      const std::string_view rest = body_range().substr(header_length);
+      ByteArrayPtr repaired(g_byte_array_sized_new(static_cast<guint>(capped.size() + rest.size())));
+      g_byte_array_append(repaired.get(), reinterpret_cast<const guint8*>(capped.data()), static_cast<guint>(capped.size()));
+      g_byte_array_append(repaired.get(), reinterpret_cast<const guint8*>(rest.data()), static_cast<guint>(rest.size()));
+      bytes = std::move(repaired);
+      frame.begin = 0;
+      frame.end = bytes->len;
+      header_length = HeaderSectionLength(body_range());
+    }
+
+    // GMime leaves each part as a window on this array. The stream must not free it (a mem
+    // stream empties an array it owns even while others hold references), so `bytes` owns it and
+    // is declared before `message`, which it therefore outlives.
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes.get()));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
+    GObjectPtr<GMimeStream> window(
+        g_mime_stream_substream(stream.get(), static_cast<gint64>(frame.begin), static_cast<gint64>(frame.end)));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(window.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    message.reset(g_mime_parser_construct_message(parser.get(), SharedParserOptions()));
+  }
+};
+
+MessageFile::MessageFile(std::unique_ptr<Rep> rep) : rep_(std::move(rep)) {}
+MessageFile::MessageFile(MessageFile&&) noexcept = default;
+MessageFile& MessageFile::operator=(MessageFile&&) noexcept = default;
+MessageFile::~MessageFile() = default;
+
+quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ErrnoStatus(errno, path);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return ErrnoStatus(err, path);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return ErrnoStatus(EISDIR, path);
+  }
+  // GByteArray lengths are 32-bit.
+  if (st.st_size >= static_cast<off_t>(G_MAXUINT32)) {
+    ::close(fd);
+    return ErrnoStatus(EFBIG, path);
+  }
+  ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(st.st_size)));
+  size_t used = 0;
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(st.st_size));
+  while (true) {
+    if (used == bytes->len) {
+      // The file may have grown since fstat, or be a pipe or a /proc file that reports size 0.
+      if (bytes->len >= G_MAXUINT32 / 2) break;
+      g_byte_array_set_size(bytes.get(), std::max<guint>(bytes->len * 2, 65536));
+    }
+    const ssize_t n = ::read(fd, bytes->data + used, bytes->len - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      return ErrnoStatus(err, path);
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(used));
+
+  auto rep = std::make_unique<Rep>();
+  rep->bytes = std::move(bytes);
+  rep->Parse();
+  return MessageFile(std::move(rep));
+}
+
+MessageFile MessageFile::FromBytes(std::string_view bytes) {
+  auto rep = std::make_unique<Rep>();
+  rep->bytes.reset(g_byte_array_sized_new(static_cast<guint>(bytes.size())));
+  g_byte_array_append(rep->bytes.get(), reinterpret_cast<const guint8*>(bytes.data()), static_cast<guint>(bytes.size()));
+  rep->Parse();
+  return MessageFile(std::move(rep));
+}
+
+MessageContent MessageFile::Content() const {
+  MessageContent content;
+  if (rep_->message) {
+    BuildContent(rep_->message.get(), rep_->body_range().substr(0, rep_->header_length), 0, content);
+  } else {
+    BuildContentFromUnparsed(rep_->body_range(), content);
+  }
+  content.emlx_flags = rep_->frame.flags;
+  content.notes.insert(content.notes.begin(), rep_->notes.begin(), rep_->notes.end());
+  return content;
+}
+
+quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
+  quill::Result<MessageFile> file = MessageFile::Open(path);
+  if (!file.ok()) return file.status();
+  return file->Content();
+}
+
+MessageContent ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }
+
+}  // namespace mime

@@ -1,0 +1,343 @@
+// Parses the hand-written messages of tests/data/mail (see make_mail.py there) and messages built
+// here, and checks what the model holds against what each message was written to contain.
+#include "mime/message_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+namespace mime {
+namespace {
+
+using std::chrono::sys_days;
+using namespace std::chrono_literals;
+
+std::string DataPath(const std::string& name) { return std::string(QUILL_MIME_TEST_DATA) + "/" + name; }
+
+MessageContent Read(const std::string& name) {
+  quill::Result<MessageContent> m = ReadMessageFile(DataPath(name));
+  EXPECT_TRUE(m.ok()) << name << ": " << m.status().ToString();
+  return m.ok() ? std::move(m).value() : MessageContent{};
+}
+
+std::chrono::sys_seconds Utc(std::chrono::year_month_day day, std::chrono::seconds time_of_day) {
+  return std::chrono::sys_seconds(sys_days(day)) + time_of_day;
+}
+
+TEST(MimeFile, CharsetsOfSubjectAndBody) {
+  struct Case {
+    const char* file;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"charset-utf-8.eml", "Grüße aus Köln – 東京 🙂"},
+      {"charset-iso-8859-1.eml", "Café crème à la française"},
+      {"charset-iso-8859-2.eml", "Zażółć gęślą jaźń"},
+      {"charset-iso-8859-15.eml", "Prix : 100 € pour l'œuvre"},
+      {"charset-windows-1250.eml", "Příliš žluťoučký kůň úpěl ďábelské ódy"},
+      {"charset-windows-1251.eml", "Привет, мир! Съешь ещё"},
+      {"charset-windows-1252.eml", "“Smart quotes” – and € … ™"},
+      {"charset-koi8-r.eml", "Съешь же ещё этих мягких французских булок"},
+      {"charset-shift_jis.eml", "日本語のテキストです"},
+      {"charset-iso-2022-jp.eml", "こんにちは、世界"},
+      {"charset-gb18030.eml", "简体中文测试：你好"},
+      {"charset-big5.eml", "繁體中文測試：您好"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const MessageContent m = Read(c.file);
+    EXPECT_EQ(m.subject, c.text);
+    EXPECT_EQ(m.text_body, std::string(c.text) + "\n");
+    EXPECT_TRUE(m.html_body.empty());
+    EXPECT_TRUE(m.attachments.empty());
+    ASSERT_EQ(m.from.size(), 1u);
+    EXPECT_EQ(m.from[0].name, "Tester");
+    EXPECT_EQ(m.from[0].address, "tester@example.org");
+  }
+}
+
+TEST(MimeFile, HeaderFields) {
+  const MessageContent m = Read("headers.eml");
+  EXPECT_EQ(m.subject, "Re: Sitzungsprotokoll für März");
+  EXPECT_EQ(m.subject_prefix, "Re: ");
+  EXPECT_EQ(m.normalized_subject, "Sitzungsprotokoll für März");
+
+  ASSERT_EQ(m.from.size(), 1u);
+  EXPECT_EQ(m.from[0].name, "Jürgen Müller");
+  EXPECT_EQ(m.from[0].address, "juergen@example.de");
+  ASSERT_EQ(m.sender.size(), 1u);
+  EXPECT_EQ(m.sender[0].address, "assistant@example.de");
+  ASSERT_EQ(m.reply_to.size(), 1u);
+  EXPECT_EQ(m.reply_to[0].address, "replies@example.de");
+  // The group is flattened, the empty undisclosed-recipients group contributes nobody.
+  ASSERT_EQ(m.to.size(), 3u);
+  EXPECT_EQ(m.to[0].address, "anna@example.org");
+  EXPECT_EQ(m.to[1].name, "Berg, Bob");
+  EXPECT_EQ(m.to[1].address, "bob@example.org");
+  EXPECT_EQ(m.to[2].address, "carol@example.org");
+  ASSERT_EQ(m.cc.size(), 1u);
+  EXPECT_EQ(m.cc[0].name, "Doe, John");
+  ASSERT_EQ(m.bcc.size(), 1u);
+  EXPECT_EQ(m.bcc[0].address, "hidden@example.com");
+
+  using std::chrono::March;
+  EXPECT_EQ(m.date_state, DateState::kValid);
+  EXPECT_EQ(m.date, Utc(2026y / March / 3, 6h + 13min));  // 08:13 at +0200.
+  ASSERT_TRUE(m.received_date.has_value());
+  EXPECT_EQ(*m.received_date, Utc(2026y / March / 3, 8h + 15min));  // The topmost Received.
+
+  EXPECT_EQ(m.message_id, "<abc.123@example.de>");
+  EXPECT_EQ(m.in_reply_to, "<prev.1@example.org>");
+  EXPECT_EQ(m.references, "<root.0@example.org> <prev.1@example.org>");
+  EXPECT_EQ(m.importance, Importance::kHigh);
+  EXPECT_EQ(m.sensitivity, Sensitivity::kPrivate);
+
+  EXPECT_TRUE(m.headers.starts_with("Received: from mx2.example.net"));
+  EXPECT_NE(m.headers.find("References: <root.0@example.org>\n\t<prev.1@example.org>\n"), std::string::npos);
+  EXPECT_TRUE(m.headers.ends_with("Content-Type: text/plain; charset=us-ascii\n"));
+  EXPECT_EQ(m.text_body, "See the minutes.\n");
+}
+
+TEST(MimeFile, BrokenEncodedWords) {
+  // Mixed charsets, a euro sign split over two base64 words, and two malformed words kept as
+  // written.
+  EXPECT_EQ(Read("subject-broken-words.eml").subject, "café€ =?x?y?z?= end =?utf-8?q?open");
+  // Each word ends in base64 padding; none may swallow the next.
+  EXPECT_EQ(Read("subject-padded-words.eml").subject, "MySurvey.com:  You have");
+}
+
+TEST(MimeFile, MissingAndBadHeaders) {
+  MessageContent m = Read("no-from.eml");
+  EXPECT_TRUE(m.from.empty());
+  EXPECT_EQ(m.subject, "Nobody sent this");
+  EXPECT_EQ(m.date_state, DateState::kValid);
+
+  m = Read("no-date.eml");
+  EXPECT_EQ(m.date_state, DateState::kMissing);
+  EXPECT_FALSE(m.received_date.has_value());
+  EXPECT_EQ(m.text_body, "No date here.\n");
+
+  m = Read("invalid-date.eml");
+  EXPECT_EQ(m.date_state, DateState::kInvalid);
+  EXPECT_EQ(m.importance, Importance::kLow);
+
+  m = Read("no-headers.eml");
+  EXPECT_TRUE(m.subject.empty());
+  EXPECT_TRUE(m.headers.empty());
+  EXPECT_EQ(m.text_body, "This file has no header section at all.\nSecond line: still text.\n");
+
+  m = Read("empty.eml");
+  EXPECT_TRUE(m.subject.empty());
+  EXPECT_TRUE(m.text_body.empty());
+  EXPECT_TRUE(m.attachments.empty());
+}
+
+TEST(MimeFile, UndeclaredEightBitText) {
+  for (const char* file : {"undeclared-8bit-latin.eml", "undeclared-8bit-utf8.eml"}) {
+    SCOPED_TRACE(file);
+    const MessageContent m = Read(file);
+    EXPECT_EQ(m.subject, "Grüße");
+    EXPECT_EQ(m.text_body, "Preis: 5 €, Grüße\n");
+  }
+}
+
+TEST(MimeFile, Wrappers) {
+  MessageContent m = Read("mbox-from-line.eml");
+  EXPECT_EQ(m.subject, "Saved from mbox");
+  ASSERT_EQ(m.from.size(), 1u);
+  EXPECT_TRUE(m.headers.starts_with("From: sender@example.org\n"));
+
+  m = Read("bom.eml");
+  EXPECT_EQ(m.subject, "After a BOM");
+  EXPECT_TRUE(m.headers.starts_with("From: a@example.org"));
+
+  for (const char* file : {"apple.emlx", "apple-wrong-count.emlx", "apple-no-count.emlx"}) {
+    SCOPED_TRACE(file);
+    m = Read(file);
+    EXPECT_EQ(m.subject, "Apple Mail");
+    // Nothing of the property list may leak into the body.
+    EXPECT_EQ(m.text_body, "Hello from Mail.app.\n");
+    ASSERT_TRUE(m.emlx_flags.has_value());
+    EXPECT_EQ(m.emlx_flags->raw, 8590195729u);
+    EXPECT_TRUE(m.emlx_flags->read);
+    EXPECT_TRUE(m.emlx_flags->flagged);
+    EXPECT_FALSE(m.emlx_flags->answered);
+  }
+  EXPECT_TRUE(Read("apple.emlx").notes.empty());
+  EXPECT_FALSE(Read("apple-wrong-count.emlx").notes.empty());
+  EXPECT_FALSE(Read("bom.eml").emlx_flags.has_value());
+}
+
+TEST(MimeFile, MultipartAlternative) {
+  const MessageContent m = Read("multipart-alternative.eml");
+  EXPECT_EQ(m.text_body, "Plain version: café");
+  EXPECT_FALSE(m.text_from_html);
+  EXPECT_EQ(m.html_body, "<html><body><p>HTML version: café</p></body></html>");
+  EXPECT_EQ(m.html_charset, "utf-8");
+  // The text/enriched rendering is another form of the same text, not an attachment.
+  EXPECT_TRUE(m.attachments.empty());
+}
+
+TEST(MimeFile, MultipartRelatedInlineImage) {
+  const MessageContent m = Read("multipart-related.eml");
+  EXPECT_EQ(m.text_body, "Logo below.");
+  EXPECT_NE(m.html_body.find("cid:Logo.1@example.org"), std::string::npos);
+  ASSERT_EQ(m.attachments.size(), 2u);
+  const Attachment& logo = m.attachments[0];
+  EXPECT_EQ(logo.file_name, "logo.png");
+  EXPECT_EQ(logo.mime_type, "image/png");
+  EXPECT_EQ(logo.content_id, "logo.1@example.org");
+  EXPECT_TRUE(logo.inline_disposition);
+  EXPECT_TRUE(logo.hidden);  // Referenced from the HTML (content IDs compare without case).
+  ASSERT_EQ(logo.data.size(), 66u);
+  EXPECT_EQ(logo.data.substr(0, 4), "\x89PNG");
+  const Attachment& unused = m.attachments[1];
+  EXPECT_FALSE(unused.hidden);
+  EXPECT_EQ(unused.content_location, "http://example.org/unused.png");
+  EXPECT_EQ(unused.data, logo.data);
+}
+
+TEST(MimeFile, MultipartMixedAttachments) {
+  const MessageContent m = Read("multipart-mixed.eml");
+  EXPECT_EQ(m.text_body, "See attached.");
+  ASSERT_EQ(m.attachments.size(), 4u);
+
+  const Attachment& pdf = m.attachments[0];
+  EXPECT_EQ(pdf.file_name, "Bericht über März.pdf");  // RFC 2231, UTF-8.
+  EXPECT_EQ(pdf.mime_type, "application/pdf");
+  ASSERT_EQ(pdf.data.size(), 9u + 256u + 7u);
+  EXPECT_TRUE(pdf.data.starts_with("%PDF-1.4\n"));
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(static_cast<unsigned char>(pdf.data[9 + i]), i);
+
+  EXPECT_EQ(m.attachments[1].file_name, "notes.txt");
+  EXPECT_EQ(m.attachments[1].data, "line one\nline two");
+  EXPECT_EQ(m.attachments[2].file_name, "Frühling.png");  // RFC 2047 in a name parameter.
+  EXPECT_EQ(m.attachments[2].data.size(), 66u);
+  EXPECT_EQ(m.attachments[3].file_name, "été report.bin");  // RFC 2231 continuations, Latin-1.
+  EXPECT_EQ(m.attachments[3].data, std::string("\x00\x01\x02", 3));
+  for (const Attachment& a : m.attachments) EXPECT_FALSE(a.hidden);
+}
+
+TEST(MimeFile, ForwardedMessage) {
+  const MessageContent m = Read("forwarded.eml");
+  EXPECT_EQ(m.subject_prefix, "Fwd: ");
+  EXPECT_EQ(m.text_body, "Forwarding this.");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  const Attachment& a = m.attachments[0];
+  EXPECT_EQ(a.mime_type, "message/rfc822");
+  EXPECT_EQ(a.file_name, "original.eml");
+  ASSERT_NE(a.embedded, nullptr);
+  const MessageContent& inner = *a.embedded;
+  EXPECT_EQ(inner.subject, "Original");
+  ASSERT_EQ(inner.from.size(), 1u);
+  EXPECT_EQ(inner.from[0].name, "Original Sender");
+  EXPECT_EQ(inner.date, Utc(std::chrono::year_month_day(2026y / std::chrono::March / 1), 7h));
+  EXPECT_EQ(inner.text_body, "The original text.");
+  EXPECT_NE(inner.headers.find("Subject: Original"), std::string::npos);
+  ASSERT_EQ(inner.attachments.size(), 1u);
+  EXPECT_EQ(inner.attachments[0].file_name, "data.csv");
+  EXPECT_EQ(inner.attachments[0].data, "a,b\n1,2");
+}
+
+TEST(MimeFile, SignedMessage) {
+  const MessageContent m = Read("signed.eml");
+  EXPECT_EQ(m.text_body, "Signed text.");
+  EXPECT_EQ(m.html_body, "<p>Signed <b>HTML</b>.</p>");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].file_name, "smime.p7s");
+  EXPECT_EQ(m.attachments[0].mime_type, "application/pkcs7-signature");
+  EXPECT_EQ(m.attachments[0].data, std::string("0\x82\x01\x00" "fake-signature", 18));
+}
+
+TEST(MimeFile, HtmlOnlyGetsDerivedText) {
+  const MessageContent m = Read("html-only.eml");
+  EXPECT_EQ(m.html_charset, "windows-1252");  // From the <meta> element.
+  EXPECT_NE(m.html_body.find("Caf\xe9"), std::string::npos);  // Bytes kept as sent.
+  EXPECT_TRUE(m.text_from_html);
+  EXPECT_EQ(m.text_body, "Café & crème €\n\nLine two\nLine three");
+}
+
+TEST(MimeFile, DamagedStructure) {
+  MessageContent m = Read("broken-boundary.eml");
+  EXPECT_NE(m.text_body.find("Text that is still worth keeping."), std::string::npos);
+  EXPECT_FALSE(m.notes.empty());
+
+  m = Read("truncated-base64.eml");
+  EXPECT_EQ(m.text_body, "Attachment follows.");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  // 151 base64 characters survive: 37 whole groups and three characters that still hold two bytes.
+  ASSERT_EQ(m.attachments[0].data.size(), 113u);
+  for (size_t i = 0; i < 113; ++i) ASSERT_EQ(static_cast<unsigned char>(m.attachments[0].data[i]), i);
+}
+
+TEST(MimeFile, DeepNestingIsBounded) {
+  std::string multipart = "From: a@example.org\nSubject: deep\n";
+  for (int i = 0; i < 1000; ++i) {
+    multipart += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" + std::to_string(i) + "\n";
+  }
+  multipart += "Content-Type: text/plain\n\ninnermost\n";
+  for (int i = 999; i >= 0; --i) multipart += "--b" + std::to_string(i) + "--\n";
+  MessageContent m = ParseMessage(multipart);
+  EXPECT_EQ(m.subject, "deep");
+  EXPECT_FALSE(m.notes.empty());
+
+  std::string nested = "From: x@example.org\nSubject: level 1000\n\ninnermost\n";
+  for (int i = 999; i >= 0; --i) {
+    nested = "From: a@example.org\nSubject: level " + std::to_string(i) + "\nContent-Type: message/rfc822\n\n" + nested;
+  }
+  m = ParseMessage(nested);
+  int depth = 0;
+  const MessageContent* level = &m;
+  while (!level->attachments.empty() && level->attachments[0].embedded) {
+    level = level->attachments[0].embedded.get();
+    ++depth;
+  }
+  EXPECT_GT(depth, 10);
+  EXPECT_LT(depth, 100);
+  EXPECT_EQ(level->subject, "level " + std::to_string(depth));
+  // Below the limit the rest of the chain is kept as bytes, not dropped.
+  ASSERT_EQ(level->attachments.size(), 1u);
+  EXPECT_NE(level->attachments[0].data.find("Subject: level " + std::to_string(depth + 1)), std::string::npos);
+  EXPECT_NE(level->attachments[0].data.find("innermost"), std::string::npos);
+}
+
+TEST(MimeFile, HugeHeaderLineIsCut) {
+  std::string data = "From: a@example.org\nSubject: ";
+  data.append(100u << 20, 'x');
+  data += "\nTo: b@example.org\n\nbody\n";
+  const auto start = std::chrono::steady_clock::now();
+  const MessageContent m = ParseMessage(data);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_EQ(m.subject.size(), (1u << 20) - 9);  // The field is cut to 1 MiB, "Subject: " included.
+  ASSERT_EQ(m.to.size(), 1u);
+  EXPECT_EQ(m.to[0].address, "b@example.org");
+  EXPECT_EQ(m.text_body, "body\n");
+  EXPECT_FALSE(m.notes.empty());
+}
+
+TEST(MimeFile, GarbageBecomesAnAttachment) {
+  std::mt19937 rng(42);
+  std::string garbage(4096, '\0');
+  for (char& c : garbage) c = static_cast<char>(rng());
+  const MessageContent m = ParseMessage(garbage);
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].data, garbage);
+  EXPECT_EQ(m.attachments[0].mime_type, "application/octet-stream");
+}
+
+TEST(MimeFile, UnreadableFileIsAnError) {
+  quill::Result<MessageContent> m = ReadMessageFile(DataPath("does-not-exist.eml"));
+  ASSERT_FALSE(m.ok());
+  EXPECT_EQ(m.status().code(), quill::Status::Code::kIOError);
+  EXPECT_NE(m.status().message().find("No such file or directory"), std::string::npos);
+  EXPECT_NE(m.status().message().find("does-not-exist.eml"), std::string::npos);
+
+  m = ReadMessageFile(QUILL_MIME_TEST_DATA);
+  ASSERT_FALSE(m.ok());
+  EXPECT_NE(m.status().message().find("Is a directory"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mime
