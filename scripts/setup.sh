@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev
-          pff-tools python3-pypff pst-utils)
+          pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,5 +26,5 @@ if [ ! -d tests/readers/node_modules/pst-extractor ]; then
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_UI=ON "$@" >/dev/null
 cmake --build build -j "$jobs"
