@@ -77,7 +77,16 @@ quill::Status FakeSink::AddNode(ndb::Nid nid, ndb::Bid data, ndb::Bid sub, ndb::
 
 ndb::Nid FakeSink::AllocateNid(ndb::NidType type) {
   std::uint32_t& counter = nidCounters_[static_cast<std::uint8_t>(type)];
-  if (counter == 0) counter = 0x400;
+  // The counters of a blank file: folders 0x400, search folders 0x4000, messages 0x10000,
+  // associated messages 0x8000, everything else 0x400.
+  if (counter == 0) {
+    switch (type) {
+      case ndb::NidType::kSearchFolder: counter = 0x4000; break;
+      case ndb::NidType::kNormalMessage: counter = 0x10000; break;
+      case ndb::NidType::kAssocMessage: counter = 0x8000; break;
+      default: counter = 0x400; break;
+    }
+  }
   return ndb::MakeNid(type, ++counter);
 }
 

@@ -1,0 +1,188 @@
+#include "pst/messaging/message_writer.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/messaging/prop_tags.h"
+#include "pst/messaging/table_templates.h"
+
+namespace pst::messaging {
+namespace {
+
+using ltp::PropTag;
+using ltp::PropValue;
+
+// Properties keyed by id, the way a property context keeps them: a later value of an id replaces
+// an earlier one.
+class PropertySet {
+ public:
+  void Put(PropTag tag, PropValue value) { props_.insert_or_assign(ltp::PropIdOf(tag), Property{tag, std::move(value)}); }
+  void PutAll(const std::vector<Property>& props) {
+    for (const Property& p : props) Put(p.first, p.second);
+  }
+  void Default(PropTag tag, PropValue value) {
+    if (!props_.count(ltp::PropIdOf(tag))) Put(tag, std::move(value));
+  }
+  const PropValue* Find(PropTag tag) const {
+    auto it = props_.find(ltp::PropIdOf(tag));
+    return it != props_.end() && it->second.first == tag ? &it->second.second : nullptr;
+  }
+  std::int32_t Int32Or(PropTag tag, std::int32_t fallback) const {
+    const PropValue* v = Find(tag);
+    return v ? static_cast<std::int32_t>(v->InlineValue()) : fallback;
+  }
+  std::uint64_t ValueBytes() const {
+    std::uint64_t n = 0;
+    for (const auto& [id, p] : props_) n += p.second.bytes().size();
+    return n;
+  }
+  const std::map<std::uint16_t, Property>& all() const { return props_; }
+
+  quill::Status CopyInto(ltp::PropertyContextBuilder& pc) const {
+    for (const auto& [id, p] : props_) QUILL_RETURN_IF_ERROR(pc.Set(p.first, p.second));
+    return quill::Status::Ok();
+  }
+  // The cells of `columns` this set has values for.
+  std::vector<Property> RowFor(std::span<const PropTag> columns) const {
+    std::vector<Property> row;
+    for (PropTag column : columns) {
+      if (const PropValue* v = Find(column)) row.emplace_back(column, *v);
+    }
+    return row;
+  }
+
+ private:
+  std::map<std::uint16_t, Property> props_;
+};
+
+quill::Status CheckTypes(const std::vector<Property>& props) {
+  for (const Property& p : props) {
+    if (ltp::PropTypeOf(p.first) != p.second.type()) {
+      return quill::Status::InvalidArgument("property tag and value type disagree");
+    }
+  }
+  return quill::Status::Ok();
+}
+
+std::int32_t ClampToInt32(std::uint64_t n) {
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(n, std::numeric_limits<std::int32_t>::max()));
+}
+
+quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::vector<RecipientContent>& recipients,
+                                               std::uint64_t* sizeOut) {
+  // The template's columns, then whatever else the recipients carry (SMTP address, ...).
+  std::vector<PropTag> columns(RecipientColumns().begin(), RecipientColumns().end());
+  for (const RecipientContent& r : recipients) {
+    QUILL_RETURN_IF_ERROR(CheckTypes(r.props));
+    for (const Property& p : r.props) {
+      if (std::find(columns.begin(), columns.end(), p.first) == columns.end()) columns.push_back(p.first);
+    }
+  }
+  quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, columns);
+  if (!table.ok()) return table.status();
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    PropertySet set;
+    set.PutAll(recipients[i].props);
+    set.Default(tag::kRecipientType, PropValue::Int32(1));
+    set.Default(tag::kObjectType, PropValue::Int32(6));
+    set.Default(tag::kDisplayType, PropValue::Int32(0));
+    set.Default(tag::kResponsibility, PropValue::Bool(false));
+    *sizeOut += set.ValueBytes();
+    std::vector<Property> cells;
+    for (const auto& [id, p] : set.all()) cells.push_back(p);
+    QUILL_RETURN_IF_ERROR(table->AddRow(static_cast<std::uint32_t>(i + 1), cells));
+  }
+  quill::Result<ltp::NodeContent> content = table->Build();
+  if (!content.ok()) return content.status();
+  return ltp::WriteSubnode(sink, kNidRecipientTable, *content);
+}
+
+// Writes one attachment's property context as subnode `nid`; returns its subnode entry and adds
+// its attachment-table row to `row`.
+quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid, const AttachmentContent& att,
+                                               std::vector<Property>* row, std::uint64_t* sizeOut) {
+  QUILL_RETURN_IF_ERROR(CheckTypes(att.props));
+  const std::uint64_t dataSize = att.writtenData != 0 ? att.writtenSize : att.data.size();
+  PropertySet set;
+  set.PutAll(att.props);
+  set.Default(tag::kAttachMethod, PropValue::Int32(1));
+  set.Default(tag::kRenderingPosition, PropValue::Int32(-1));
+  set.Default(tag::kAttachSize, PropValue::Int32(ClampToInt32(dataSize + set.ValueBytes())));
+  *sizeOut += dataSize + set.ValueBytes();
+
+  ltp::PropertyContextBuilder pc(sink);
+  QUILL_RETURN_IF_ERROR(set.CopyInto(pc));
+  if (att.writtenData != 0) {
+    QUILL_RETURN_IF_ERROR(pc.SetWritten(tag::kAttachDataBinary, att.writtenData, att.writtenSize));
+  } else {
+    QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataBinary, PropValue::Binary(att.data)));
+  }
+  quill::Result<ltp::NodeContent> content = pc.Build();
+  if (!content.ok()) return content.status();
+  *row = set.RowFor(AttachmentColumns());
+  return ltp::WriteSubnode(sink, nid, *content);
+}
+
+}  // namespace
+
+quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid folder,
+                                           const MessageContent& message, std::uint64_t now) {
+  QUILL_RETURN_IF_ERROR(CheckTypes(message.props));
+  std::vector<ndb::SubnodeRef> subnodes;
+  std::uint64_t size = 0;
+
+  std::vector<std::pair<std::uint32_t, std::vector<Property>>> attachmentRows;
+  for (std::size_t i = 0; i < message.attachments.size(); ++i) {
+    const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));
+    std::vector<Property> row;
+    quill::Result<ndb::SubnodeRef> ref = WriteAttachment(sink, attNid, message.attachments[i], &row, &size);
+    if (!ref.ok()) return ref.status();
+    subnodes.push_back(*ref);
+    attachmentRows.emplace_back(attNid, std::move(row));
+  }
+  if (!attachmentRows.empty()) {
+    quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, AttachmentColumns());
+    if (!table.ok()) return table.status();
+    for (const auto& [rowId, cells] : attachmentRows) QUILL_RETURN_IF_ERROR(table->AddRow(rowId, cells));
+    quill::Result<ltp::NodeContent> content = table->Build();
+    if (!content.ok()) return content.status();
+    quill::Result<ndb::SubnodeRef> ref = ltp::WriteSubnode(sink, kNidAttachmentTable, *content);
+    if (!ref.ok()) return ref.status();
+    subnodes.push_back(*ref);
+  }
+  quill::Result<ndb::SubnodeRef> recipients = WriteRecipients(sink, message.recipients, &size);
+  if (!recipients.ok()) return recipients.status();
+  subnodes.push_back(*recipients);
+
+  PropertySet set;
+  set.PutAll(message.props);
+  std::int32_t flags = set.Int32Or(tag::kMessageFlags, 0);
+  flags = attachmentRows.empty() ? (flags & ~tag::kMsgFlagHasAttach) : (flags | tag::kMsgFlagHasAttach);
+  set.Put(tag::kMessageFlags, PropValue::Int32(flags));
+  set.Default(tag::kMessageClass, PropValue::String(u"IPM.Note"));
+  set.Default(tag::kMessageStatus, PropValue::Int32(0));
+  set.Default(tag::kCreationTime, PropValue::Time(now));
+  set.Default(tag::kLastModificationTime, PropValue::Time(now));
+  std::vector<std::uint8_t> searchKey(16);
+  for (int i = 0; i < 4; ++i) searchKey[i] = static_cast<std::uint8_t>(nid >> (8 * i));
+  for (int i = 0; i < 8; ++i) searchKey[4 + i] = static_cast<std::uint8_t>(now >> (8 * i));
+  set.Default(tag::kSearchKey, PropValue::Binary(std::move(searchKey)));
+  set.Default(tag::kMessageSize, PropValue::Int32(ClampToInt32(size + set.ValueBytes())));
+
+  ltp::PropertyContextBuilder pc(sink);
+  QUILL_RETURN_IF_ERROR(set.CopyInto(pc));
+  quill::Result<ltp::NodeContent> content = pc.Build();
+  if (!content.ok()) return content.status();
+  content->subnodes.insert(content->subnodes.end(), subnodes.begin(), subnodes.end());
+  QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, *content));
+
+  WrittenMessage written;
+  written.contentsRow = set.RowFor(ContentsColumns());
+  written.read = (flags & tag::kMsgFlagRead) != 0;
+  return written;
+}
+
+}  // namespace pst::messaging
