@@ -155,7 +155,7 @@ std::string NormalizeCharsetName(std::string_view charset) {
   return out;
 }
 
-std::string ToUtf8(std::string&& bytes, std::string_view charset) {
+std::string TakeAsUtf8(std::string&& bytes, std::string_view charset) {
   const std::string name = NormalizeCharsetName(charset);
   if (IsAsciiOrUtf8Name(name) && IsValidUtf8(bytes)) return std::move(bytes);
   return ToUtf8(std::string_view(bytes), name);

@@ -27,7 +27,7 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // undeclared 8-bit text and a mislabelled Latin-1 byte in UTF-8 text both survive.
 std::string ToUtf8(std::string_view bytes, std::string_view charset);
 // The same, but hands `bytes` back without copying when they are already what was asked for.
-std::string ToUtf8(std::string&& bytes, std::string_view charset);
+std::string TakeAsUtf8(std::string&& bytes, std::string_view charset);
 
 // Lower-cased charset name with surrounding blanks and quotes removed ("UTF-8" -> "utf-8").
 std::string NormalizeCharsetName(std::string_view charset);

@@ -442,14 +442,14 @@ class PartWalker {
         out_.html_body += more;
       } else {
         // Two charsets cannot share one byte string: carry both over to UTF-8.
-        out_.html_body = ToUtf8(std::move(out_.html_body), out_.html_charset) + ToUtf8(std::move(more), charset);
+        out_.html_body = TakeAsUtf8(std::move(out_.html_body), out_.html_charset) + TakeAsUtf8(std::move(more), charset);
         out_.html_charset = "utf-8";
       }
       return true;
     }
     if (type == "text/plain" && plain_here && !html_here) {
       out_.text_body += '\n';
-      out_.text_body += ToUtf8(DecodedContent(part), CharsetOf(object));
+      out_.text_body += TakeAsUtf8(DecodedContent(part), CharsetOf(object));
       return true;
     }
     return false;
@@ -494,7 +494,7 @@ class PartWalker {
     const std::string type = MimeTypeOf(object);
     if (want_body && IsBodyText(object, type)) {
       if (type == "text/plain" && out_.text_body.empty() && plain_taken_ == 0) {
-        out_.text_body = ToUtf8(DecodedContent(part), CharsetOf(object));
+        out_.text_body = TakeAsUtf8(DecodedContent(part), CharsetOf(object));
         ++plain_taken_;
         ++bodies_taken_;
         return;

@@ -1,5 +1,6 @@
 #include "mime/html_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <utility>
@@ -76,13 +77,21 @@ size_t DecodeReference(std::string_view html, size_t i, std::string& out) {
   return 0;
 }
 
-// Elements after which a line ends.
-bool IsBlockElement(std::string_view n) {
-  static constexpr std::string_view kBlocks[] = {
-      "p", "div", "tr", "li", "ul", "ol", "table", "h1", "h2", "h3", "h4", "h5", "h6",
-      "blockquote", "pre", "hr", "dt", "dd", "dl", "address", "center", "section", "article",
-      "header", "footer", "form", "title"};
-  for (std::string_view b : kBlocks) {
+// Elements that stand apart from the text around them by a blank line, and those that only
+// start a line of their own.
+bool IsParagraphElement(std::string_view n) {
+  static constexpr std::string_view kParagraphs[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote",
+                                                     "table", "hr", "address", "center", "form"};
+  for (std::string_view b : kParagraphs) {
+    if (n == b) return true;
+  }
+  return false;
+}
+
+bool IsLineElement(std::string_view n) {
+  static constexpr std::string_view kLines[] = {"div", "tr", "li", "ul", "ol", "dt", "dd", "dl", "pre",
+                                                "section", "article", "header", "footer", "title"};
+  for (std::string_view b : kLines) {
     if (n == b) return true;
   }
   return false;
@@ -104,10 +113,16 @@ class Renderer {
     Flush();
     out_.append(s);
   }
+  // A <br>: each one counts.
   void LineBreak() {
     pending_space_ = false;
-    if (!out_.empty()) ++pending_newlines_;
-    if (pending_newlines_ > 2) pending_newlines_ = 2;
+    if (!out_.empty()) pending_newlines_ = std::min(pending_newlines_ + 1, 2);
+  }
+  // The edge of a block: ends the line (or, with 2, leaves a blank line) however many block
+  // edges meet there.
+  void BlockEdge(int newlines) {
+    pending_space_ = false;
+    if (!out_.empty()) pending_newlines_ = std::max(pending_newlines_, newlines);
   }
   void Tab() {
     pending_space_ = false;
@@ -227,10 +242,12 @@ std::string HtmlToText(std::string_view html) {
     } else if (name == "td" || name == "th") {
       if (closing) r.Tab();
     } else if (name == "pre") {
-      r.LineBreak();
+      r.BlockEdge(1);
       closing ? r.LeavePre() : r.EnterPre();
-    } else if (IsBlockElement(name)) {
-      r.LineBreak();
+    } else if (IsParagraphElement(name)) {
+      r.BlockEdge(2);
+    } else if (IsLineElement(name)) {
+      r.BlockEdge(1);
     }
   }
   return std::move(r).Finish();

@@ -1,0 +1,68 @@
+#include "mime/charset.h"
+
+#include <gtest/gtest.h>
+
+namespace mime {
+namespace {
+
+TEST(MimeCharset, Utf8Validation) {
+  EXPECT_TRUE(IsValidUtf8(""));
+  EXPECT_TRUE(IsValidUtf8("plain ascii"));
+  EXPECT_TRUE(IsValidUtf8("\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x99\x82"));
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // Overlong '/'.
+  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));      // Overlong, three bytes.
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // A surrogate.
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // Above U+10FFFF.
+  EXPECT_FALSE(IsValidUtf8("\xE2\x82"));          // Cut off.
+  EXPECT_FALSE(IsValidUtf8("caf\xE9"));           // Latin-1.
+}
+
+TEST(MimeCharset, UndeclaredTextKeepsEveryByte) {
+  EXPECT_EQ(Utf8OrWindows1252ToUtf8("caf\xC3\xA9"), "café");
+  EXPECT_EQ(Utf8OrWindows1252ToUtf8("caf\xE9 \x80"), "café €");
+  // Valid UTF-8 and stray windows-1252 bytes in one text: each is read as what it is.
+  EXPECT_EQ(Utf8OrWindows1252ToUtf8("\xE2\x82\xAC and \x93quoted\x94"), "€ and “quoted”");
+  // The five bytes windows-1252 leaves undefined become C1 controls rather than vanishing.
+  EXPECT_EQ(Utf8OrWindows1252ToUtf8("\x81\x8D"), "\xC2\x81\xC2\x8D");
+}
+
+TEST(MimeCharset, DeclaredCharsets) {
+  EXPECT_EQ(ToUtf8("\xE9t\xE9", "ISO-8859-1"), "été");
+  EXPECT_EQ(ToUtf8("\x80", "iso-8859-1"), "€");  // Read as its windows-1252 superset.
+  // Declared Latin-1 is honoured even when the bytes happen to form valid UTF-8.
+  EXPECT_EQ(ToUtf8("\xC3\xA9", "latin1"), "Ã©");
+  EXPECT_EQ(ToUtf8("\xA4", " \"ISO-8859-15\" "), "€");
+  EXPECT_EQ(ToUtf8("\xF0\xD2\xC9\xD7\xC5\xD4", "koi8-r"), "Привет");
+  EXPECT_EQ(ToUtf8("\x1B$B$3$s\x1B(B", "iso-2022-jp"), "こん");
+  // Mislabelled text in a declared UTF-8 body: the stray byte survives.
+  EXPECT_EQ(ToUtf8("caf\xE9", "utf-8"), "café");
+  // Unknown or empty names fall back to UTF-8, then windows-1252.
+  EXPECT_EQ(ToUtf8("caf\xE9", "x-no-such-charset"), "café");
+  EXPECT_EQ(ToUtf8("caf\xC3\xA9", ""), "café");
+}
+
+TEST(MimeCharset, BadSequencesBecomeReplacementCharacters) {
+  // 0x82 0x20 is no Shift_JIS character; conversion goes on after it.
+  const std::string out = ToUtf8("\x93\xFA\x82\x20\x96\x7B", "shift_jis");
+  EXPECT_EQ(out, "日\xEF\xBF\xBD \xE6\x9C\xAC");
+  // A multi-byte character cut off by the end of the text.
+  EXPECT_EQ(ToUtf8("\x93\xFA\x96", "shift_jis"), "日\xEF\xBF\xBD");
+  EXPECT_TRUE(IsValidUtf8(ToUtf8("\xFF\xFE\xFD", "gb18030")));
+}
+
+TEST(MimeCharset, SupersetsOfMislabelledCharsets) {
+  // ① exists only in the Windows form of Shift_JIS, and 烣 only in GBK, not in GB2312.
+  EXPECT_EQ(ToUtf8("\x87\x40", "Shift_JIS"), "①");
+  EXPECT_EQ(ToUtf8("\x9F\x46", "gb2312"), "烣");
+}
+
+TEST(MimeCharset, MoveOverloadReturnsTheSameText) {
+  std::string utf8 = "grüße";
+  EXPECT_EQ(TakeAsUtf8(std::move(utf8), "utf-8"), "grüße");
+  std::string latin = "gr\xFC\xDF" "e";
+  EXPECT_EQ(TakeAsUtf8(std::move(latin), "iso-8859-1"), "grüße");
+  EXPECT_EQ(NormalizeCharsetName("  'UTF-8'\r\n"), "utf-8");
+}
+
+}  // namespace
+}  // namespace mime
