@@ -1,0 +1,126 @@
+#!/usr/bin/python3
+"""Reads a .pst with the independent readers and prints what each of them saw, as JSON.
+
+    pst_dump.py pypff FILE      folder tree with every message (python3-pypff, libpff)
+    pst_dump.py readpst FILE    messages per folder as exported by readpst, and its log's errors
+    pst_dump.py extractor FILE  folder tree and subjects as pst-extractor (npm) lists them
+    pst_dump.py all FILE        the three together
+
+Tests compare these with what they wrote. Run it with Debian's /usr/bin/python3: pypff is
+installed for that interpreter only.
+"""
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def _text(value):
+    if value is None:
+        return None
+    if isinstance(value, bytes):
+        return value.decode("utf-8", "replace")
+    return value
+
+
+def _digest(data):
+    return hashlib.sha1(data).hexdigest() if data is not None else None
+
+
+def _message(m):
+    attachments = []
+    for i in range(m.number_of_attachments):
+        a = m.get_attachment(i)
+        size = a.get_size()
+        data = a.read_buffer(size) if size else b""
+        attachments.append({"size": size, "sha1": _digest(data)})
+    html = m.html_body
+    return {
+        "subject": _text(m.subject),
+        "sender": _text(m.sender_name),
+        "submit": str(m.client_submit_time) if m.client_submit_time else None,
+        "delivery": str(m.delivery_time) if m.delivery_time else None,
+        "body": _text(m.plain_text_body),
+        "html_sha1": _digest(html),
+        "headers": _text(m.transport_headers),
+        "attachments": attachments,
+    }
+
+
+def _folder(f):
+    return {
+        "name": _text(f.name),
+        "messages": [_message(f.get_sub_message(i)) for i in range(f.number_of_sub_messages)],
+        "folders": [_folder(f.get_sub_folder(i)) for i in range(f.number_of_sub_folders)],
+    }
+
+
+def dump_pypff(path):
+    import pypff  # Debian's python3-pypff
+
+    f = pypff.file()
+    f.open(path)
+    try:
+        return _folder(f.get_root_folder())
+    finally:
+        f.close()
+
+
+# libpst logs this for every optional structure it looks for and does not find, also on stores
+# written by Outlook itself; it is not a fault.
+_BENIGN = ("pst_getID2", "Not Found")
+
+
+def dump_readpst(path):
+    with tempfile.TemporaryDirectory() as out:
+        log = os.path.join(out, "debug.log")
+        export = os.path.join(out, "export")
+        os.mkdir(export)
+        run = subprocess.run(["readpst", "-D", "-r", "-j0", "-8", "-o", export, "-d", log, path],
+                             capture_output=True, text=True)
+        folders = {}
+        for root, _dirs, files in os.walk(export):
+            for name in files:
+                if name != "mbox":
+                    continue
+                with open(os.path.join(root, name), "rb") as fh:
+                    count = sum(1 for line in fh if line.startswith(b"From "))
+                folders[os.path.relpath(root, export)] = count
+        errors = []
+        if os.path.exists(log):
+            with open(log, "r", errors="replace") as fh:
+                for line in fh:
+                    if ("ERROR" in line or "WARN" in line) and not all(b in line for b in _BENIGN):
+                        errors.append(line.strip())
+        return {"returncode": run.returncode, "stderr": run.stderr[-2000:], "folders": folders,
+                "errors": errors[:50]}
+
+
+def dump_extractor(path):
+    script = os.path.join(HERE, "extractor_dump.js")
+    run = subprocess.run(["node", script, path], capture_output=True, text=True, cwd=HERE)
+    if run.returncode != 0:
+        return {"error": run.stderr[-2000:]}
+    return json.loads(run.stdout)
+
+
+def main(argv):
+    if len(argv) != 3 or argv[1] not in ("pypff", "readpst", "extractor", "all"):
+        print(__doc__, file=sys.stderr)
+        return 2
+    kind, path = argv[1], argv[2]
+    if kind == "all":
+        result = {"pypff": dump_pypff(path), "readpst": dump_readpst(path), "extractor": dump_extractor(path)}
+    else:
+        result = {"pypff": dump_pypff, "readpst": dump_readpst, "extractor": dump_extractor}[kind](path)
+    json.dump(result, sys.stdout, ensure_ascii=False, indent=1)
+    print()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
