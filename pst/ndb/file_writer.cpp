@@ -76,7 +76,8 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
 
 FileWriter::FileWriter(int fd, std::string targetPath, std::string tempPath, const FileWriterOptions& options)
     : fd_(fd), targetPath_(std::move(targetPath)), tempPath_(std::move(tempPath)), options_(options) {
-  buffer_.resize(std::max(options_.bufferSize, kMinBufferSize));
+  for (auto& b : buffers_) b.resize(std::max(options_.bufferSize, kMinBufferSize));
+  writeBehind_ = std::make_unique<WriteBehind>(fd_);
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);
@@ -87,6 +88,7 @@ FileWriter::~FileWriter() {
 }
 
 void FileWriter::Abandon() {
+  writeBehind_.reset();  // no write may still be running when the file goes
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
@@ -100,22 +102,20 @@ quill::Status FileWriter::IoError(const std::string& what, int err) const {
 }
 
 quill::Status FileWriter::Flush() {
-  const std::uint8_t* p = buffer_.data();
-  std::size_t left = bufferUsed_;
-  std::uint64_t at = bufferStart_;
-  while (left > 0) {
-    const ssize_t n = ::pwrite(fd_, p, left, static_cast<off_t>(at));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoError("write", errno);
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-    at += static_cast<std::uint64_t>(n);
-  }
+  QUILL_RETURN_IF_ERROR(Drain());
+  if (bufferUsed_ == 0) return quill::Status::Ok();
+  writeBehind_->Submit(buffer().data(), bufferUsed_, bufferStart_);
+  previousStart_ = bufferStart_;
+  previousEnd_ = bufferStart_ + bufferUsed_;
+  active_ ^= 1;
   bufferStart_ += bufferUsed_;
   bufferUsed_ = 0;
   return quill::Status::Ok();
+}
+
+quill::Status FileWriter::Drain() {
+  const int err = writeBehind_ ? writeBehind_->Wait() : EBADF;
+  return err == 0 ? quill::Status::Ok() : IoError("write", err);
 }
 
 quill::Status FileWriter::PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size) {
@@ -141,17 +141,17 @@ quill::Result<std::uint8_t*> FileWriter::Reserve(std::uint64_t size, std::uint64
     if (!status().ok()) return status();
   }
   std::uint64_t end = bufferStart_ + bufferUsed_;
-  if (pos + size - bufferStart_ > buffer_.size()) {
+  if (pos + size - bufferStart_ > buffer().size()) {
     QUILL_RETURN_IF_ERROR(Flush());
     // A gap too large to buffer stays a hole; holes read back as zeros.
-    if (pos + size - bufferStart_ > buffer_.size()) bufferStart_ = pos;
+    if (pos + size - bufferStart_ > buffer().size()) bufferStart_ = pos;
     end = bufferStart_;
   }
-  std::memset(buffer_.data() + (end - bufferStart_), 0, pos - end);
+  std::memset(buffer().data() + (end - bufferStart_), 0, pos - end);
   bufferUsed_ = pos + size - bufferStart_;
   cursor_ = std::max(cursor_, pos + size);
   *ib = pos;
-  return buffer_.data() + (pos - bufferStart_);
+  return buffer().data() + (pos - bufferStart_);
 }
 
 // Places the map pages that head region k. Their contents do not depend on what the region will
@@ -162,15 +162,15 @@ void FileWriter::OpenRegion(std::uint64_t k) {
   const std::uint64_t headSize = FirstDataOffset(k) - start;
   // Reserve() with the cursor at the region start would recurse; place the head directly.
   std::uint64_t end = bufferStart_ + bufferUsed_;
-  if (start + headSize - bufferStart_ > buffer_.size()) {
+  if (start + headSize - bufferStart_ > buffer().size()) {
     quill::Status s = Flush();
     if (!s.ok()) return Fail(s);
-    if (start + headSize - bufferStart_ > buffer_.size()) bufferStart_ = start;
+    if (start + headSize - bufferStart_ > buffer().size()) bufferStart_ = start;
     end = bufferStart_;
   }
-  std::memset(buffer_.data() + (end - bufferStart_), 0, start + headSize - end);
+  std::memset(buffer().data() + (end - bufferStart_), 0, start + headSize - end);
   bufferUsed_ = start + headSize - bufferStart_;
-  std::uint8_t* head = buffer_.data() + (start - bufferStart_);
+  std::uint8_t* head = buffer().data() + (start - bufferStart_);
   // The deprecated maps are kept for readers that still look for them, with every bit set the
   // way current Outlook versions leave them.
   auto map = [&](std::uint64_t offset, PageType type) {
@@ -208,8 +208,14 @@ quill::Result<std::uint64_t> FileWriter::StoreBlock(Bid bid, BlockKind kind, std
 
 quill::Result<std::vector<std::uint8_t>> FileWriter::LoadInternalBlock(Bid, const BlockRecord& record) {
   std::vector<std::uint8_t> out(record.size);
+  // A block never straddles buffers: each buffer starts where an allocation starts.
   if (record.location >= bufferStart_) {
-    std::memcpy(out.data(), buffer_.data() + (record.location - bufferStart_), out.size());
+    std::memcpy(out.data(), buffer().data() + (record.location - bufferStart_), out.size());
+    return out;
+  }
+  if (record.location >= previousStart_ && record.location < previousEnd_) {
+    // The writing thread only reads this buffer, so reading it here as well is safe.
+    std::memcpy(out.data(), buffers_[active_ ^ 1].data() + (record.location - previousStart_), out.size());
     return out;
   }
   std::size_t got = 0;
@@ -376,6 +382,8 @@ quill::Status FileWriter::Finish() {
   QUILL_RETURN_IF_ERROR(WriteBTrees(&nbtRoot, &bbtRoot));
   const std::uint64_t regions = RegionOf(cursor_ - 1) + 1;
   QUILL_RETURN_IF_ERROR(Flush());
+  QUILL_RETURN_IF_ERROR(Drain());
+  writeBehind_.reset();
   summary_.fileSize = RegionStart(regions);
   if (::ftruncate(fd_, static_cast<off_t>(summary_.fileSize)) != 0) return IoError("resize", errno);
   std::uint64_t freeBytes = 0;

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@
 #include "pst/ndb/btree_builder.h"
 #include "pst/ndb/format.h"
 #include "pst/ndb/sink_base.h"
+#include "pst/ndb/write_behind.h"
 
 namespace pst::ndb {
 
@@ -35,8 +37,9 @@ struct FileWriterOptions {
   CryptMethod crypt = CryptMethod::kPermute;
   // The header's dwUnique; a random value when unset.
   std::optional<std::uint32_t> unique;
-  // Bytes collected before each write to disk.
-  std::size_t bufferSize = std::size_t{8} << 20;
+  // Bytes collected before each write to disk. Two buffers of this size are used: one fills while
+  // the other is being written.
+  std::size_t bufferSize = std::size_t{1} << 20;
   // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
   bool sync = true;
 };
@@ -78,6 +81,9 @@ class FileWriter final : public SinkBase {
   // Reserves `size` bytes at the cursor and returns a pointer into the buffer where they go.
   quill::Result<std::uint8_t*> Reserve(std::uint64_t size, std::uint64_t align, std::uint64_t* ib);
   quill::Status Flush();
+  // Waits until everything flushed is in the file.
+  quill::Status Drain();
+  std::vector<std::uint8_t>& buffer() { return buffers_[active_]; }
   quill::Status PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size);
   void OpenRegion(std::uint64_t k);
   quill::Status WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot);
@@ -92,9 +98,13 @@ class FileWriter final : public SinkBase {
   std::string targetPath_;
   std::string tempPath_;
   FileWriterOptions options_;
-  std::vector<std::uint8_t> buffer_;
-  std::uint64_t bufferStart_ = 0;  // file offset of buffer_[0]
+  std::array<std::vector<std::uint8_t>, 2> buffers_;
+  int active_ = 0;                 // the buffer being filled; the other may be being written
+  std::uint64_t bufferStart_ = 0;  // file offset of buffer()[0]
   std::size_t bufferUsed_ = 0;
+  std::uint64_t previousStart_ = 0;  // what the other buffer holds: [previousStart_, previousEnd_)
+  std::uint64_t previousEnd_ = 0;
+  std::unique_ptr<WriteBehind> writeBehind_;
   std::uint64_t cursor_ = 0;       // next free offset
   std::uint64_t openRegion_ = 0;   // highest region whose map pages are placed
   std::uint64_t nextPageBid_ = 1;

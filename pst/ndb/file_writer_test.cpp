@@ -224,6 +224,23 @@ TEST_F(NdbFileWriter, UnreferencedBlocksAreLeftOutAndFree) {
   ExpectMapsMatchUsage(f);  // the dropped blocks' slots are free
 }
 
+TEST_F(NdbFileWriter, UnreferencedTreesAlreadyOnDiskAreFoundAndDropped) {
+  // With small buffers the abandoned tree has long left memory when Close looks at it again.
+  FileWriterOptions o;
+  o.bufferSize = 64 << 10;
+  auto w = Open(o);
+  const Bid lost = WriteStream(*w, Random(2 * kMaxBlockData, 1));
+  ASSERT_NE(lost & kBidInternalBit, 0u);
+  const Bid kept = WriteStream(*w, Random(200 * kMaxBlockData, 2));
+  ASSERT_TRUE(w->AddNode(MakeNid(NidType::kLtp, 1), kept, 0, 0).ok());
+  ASSERT_TRUE(w->Close().ok());
+  EXPECT_EQ(w->summary().dropped, 3u);
+  EXPECT_EQ(w->summary().blocks, 201u);
+  ParsedFile f = Parse();
+  EXPECT_EQ(f.bbt.count(lost), 0u);
+  ExpectMapsMatchUsage(f);
+}
+
 TEST_F(NdbFileWriter, LargeFileHasFreeMapPage) {
   // Past 128 regions (about 32 MB) the first FMap page appears.
   FileWriterOptions o;

@@ -1,0 +1,68 @@
+#include "pst/ndb/write_behind.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace pst::ndb {
+
+WriteBehind::WriteBehind(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+
+WriteBehind::~WriteBehind() {
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return !pending_; });
+    stop_ = true;
+  }
+  cv_.notify_all();
+  thread_.join();
+}
+
+void WriteBehind::Submit(const std::uint8_t* data, std::size_t size, std::uint64_t offset) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    data_ = data;
+    size_ = size;
+    offset_ = offset;
+    pending_ = true;
+  }
+  cv_.notify_all();
+}
+
+int WriteBehind::Wait() {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return !pending_; });
+  return error_;
+}
+
+void WriteBehind::Run() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return pending_ || stop_; });
+    if (!pending_) return;  // stop_ with nothing left to do
+    const std::uint8_t* p = data_;
+    std::size_t left = size_;
+    std::uint64_t at = offset_;
+    const bool failed = error_ != 0;
+    lock.unlock();
+    int err = 0;
+    // After one failure the file is useless; later buffers are not written at all.
+    while (!failed && left > 0) {
+      const ssize_t n = ::pwrite(fd_, p, left, static_cast<off_t>(at));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        err = errno;
+        break;
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
+      at += static_cast<std::uint64_t>(n);
+    }
+    lock.lock();
+    if (error_ == 0) error_ = err;
+    pending_ = false;
+    cv_.notify_all();
+  }
+}
+
+}  // namespace pst::ndb
