@@ -29,6 +29,11 @@ constexpr Nid kNidSearchGathererFolderQueue = 0x321;
 
 constexpr char16_t kSpamFolderName[] = u"SPAM Search Folder 2";
 
+// {00062008-0000-0000-C000-000000000046}
+constexpr ltp::Guid kPsetidCommon = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                     0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr std::uint32_t kLidCurrentVersionName = 0x8554;
+
 // PidTagValidFolderMask bits.
 constexpr std::int32_t kMaskIpmSubtree = 0x01;
 constexpr std::int32_t kMaskInbox = 0x02;
@@ -111,6 +116,11 @@ quill::Result<std::unique_ptr<StoreWriter>> StoreWriter::Create(ndb::NodeSink& s
   store->searchRoot_ = *search;
   store->deletedItems_ = *deleted;
   store->folders_[kNidRootFolder].children.push_back(kNidSpamSearchFolder);
+  // libpff refuses a store whose name-to-id map has an empty entry stream, and Outlook's own maps
+  // are never empty: start with one named property every Outlook item may carry
+  // (PidLidCurrentVersionName in PSETID_Common).
+  quill::Result<std::uint16_t> first = store->nameMap_.IdFor(kPsetidCommon, kLidCurrentVersionName);
+  if (!first.ok()) return first.status();
   return store;
 }
 
