@@ -131,6 +131,10 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
   if (bad > kMaxRepeats) ctx.Add("BBT", std::to_string(bad) + " unreadable blocks in all");
   for (const auto& [nid, n] : file.nodes()) {
     const std::string where = "node " + Hex(nid);
+    if (IsInternalBid(n.data) && blocks.count(CanonicalBid(n.data))) {
+      Result<std::vector<std::uint8_t>> d = file.ReadBlock(n.data);
+      if (d.ok() && (d->empty() || (*d)[0] != 0x01)) ctx.Add(where, "data id " + Hex(n.data) + " is neither a data block nor a data tree");
+    }
     ref(n.data, where);
     ref(n.sub, where);
     if (n.sub != 0 && !IsInternalBid(n.sub)) ctx.Add(where, "subnode tree id " + Hex(n.sub) + " is a data block");
@@ -167,33 +171,30 @@ void CheckAllocationMaps(CheckContext& ctx) {
   const std::uint64_t regions = RegionCount(eof);
   if (regions == 0) return;
   const std::uint64_t mapped_end = AmapOffset(regions);
-  // Who owns each 64-byte slot: 0 free, otherwise an index into `owners`.
-  std::vector<std::uint32_t> slot_owner(regions * kSlotsPerRegion, 0);
-  std::vector<std::string> owners{""};
+  // One bit per 64-byte slot (a 50 GB store needs 100 MB here), set for every slot something uses.
+  std::vector<bool> used(regions * kSlotsPerRegion, false);
   int overlaps = 0;
-  auto mark = [&](std::uint64_t ib, std::uint64_t size, const std::string& what) {
+  auto mark = [&](std::uint64_t ib, std::uint64_t size, const auto& name) {
     if (ib < kFirstAmapOffset || ib + size > mapped_end || ib % kAmapSlot != 0) {
-      ctx.Add(what, "lies outside the allocation-mapped part of the file");
+      ctx.Add(name(), "lies outside the allocation-mapped part of the file");
       return;
     }
-    owners.push_back(what);
-    const std::uint32_t id = static_cast<std::uint32_t>(owners.size() - 1);
     const std::uint64_t first = (ib - kFirstAmapOffset) / kAmapSlot;
     const std::uint64_t last = (ib + size - kFirstAmapOffset + kAmapSlot - 1) / kAmapSlot;
+    bool overlapped = false;
     for (std::uint64_t s = first; s < last; ++s) {
-      if (slot_owner[s] != 0 && ++overlaps <= kMaxRepeats) {
-        ctx.Add(what, "overlaps " + owners[slot_owner[s]]);
-      }
-      slot_owner[s] = id;
+      overlapped = overlapped || used[s];
+      used[s] = true;
     }
+    if (overlapped && ++overlaps <= kMaxRepeats) ctx.Add(name(), "overlaps another page or block");
   };
   std::vector<std::uint8_t> page;
   for (std::uint64_t r = 0; r < regions; ++r) {
     const std::uint64_t amap = AmapOffset(r);
-    mark(amap, kPageSize, "AMap page @" + Hex(amap));
+    mark(amap, kPageSize, [&] { return "AMap page @" + Hex(amap); });
     std::uint64_t next = amap + kPageSize;
     if (r % kPmapRegions == 0) {
-      mark(next, kPageSize, "PMap page @" + Hex(next));
+      mark(next, kPageSize, [&] { return "PMap page @" + Hex(next); });
       if (file.ReadAt(next, kPageSize, &page).ok()) {
         std::span<const std::uint8_t> p(page);
         if (p[496] != kPtypePmap || p[497] != kPtypePmap) ctx.Add("PMap page @" + Hex(next), "wrong page type");
@@ -207,12 +208,16 @@ void CheckAllocationMaps(CheckContext& ctx) {
     for (int k = 0; k < 2 && r >= 128; ++k) {
       if (!file.ReadAt(next, kPageSize, &page).ok()) break;
       if ((page[496] != kPtypeFmap && page[496] != kPtypeFpmap) || page[497] != page[496]) break;
-      mark(next, kPageSize, "free-map page @" + Hex(next));
+      mark(next, kPageSize, [&] { return "free-map page @" + Hex(next); });
       next += kPageSize;
     }
   }
-  for (const BtPage& p : file.pages()) mark(p.ib, kPageSize, std::string(p.ptype == kPtypeNbt ? "NBT" : "BBT") + " page @" + Hex(p.ib));
-  for (const auto& [bid, e] : file.blocks()) mark(e.ib, BlockDiskSize(e.cb), "block " + Hex(bid) + " @" + Hex(e.ib));
+  for (const BtPage& p : file.pages()) {
+    mark(p.ib, kPageSize, [&] { return std::string(p.ptype == kPtypeNbt ? "NBT" : "BBT") + " page @" + Hex(p.ib); });
+  }
+  for (const auto& [bid, e] : file.blocks()) {
+    mark(e.ib, BlockDiskSize(e.cb), [&] { return "block " + Hex(bid) + " @" + Hex(e.ib); });
+  }
   if (overlaps > kMaxRepeats) ctx.Add("file", std::to_string(overlaps) + " overlapping slots in all");
 
   std::uint64_t clear_bits = 0;
@@ -233,11 +238,11 @@ void CheckAllocationMaps(CheckContext& ctx) {
     std::uint64_t unused_marked = 0, used_unmarked = 0, first_unused = 0, first_unmarked = 0;
     for (std::uint32_t s = 0; s < kSlotsPerRegion; ++s) {
       const bool bit = (p[s / 8] & (0x80 >> (s % 8))) != 0;
-      const bool used = slot_owner[r * kSlotsPerRegion + s] != 0;
+      const bool in_use = used[r * kSlotsPerRegion + s];
       const std::uint64_t at = amap + std::uint64_t{s} * kAmapSlot;
       if (!bit) ++clear_bits;
-      if (bit && !used && unused_marked++ == 0) first_unused = at;
-      if (!bit && used && used_unmarked++ == 0) first_unmarked = at;
+      if (bit && !in_use && unused_marked++ == 0) first_unused = at;
+      if (!bit && in_use && used_unmarked++ == 0) first_unmarked = at;
     }
     // Over-marking only leaks space (an older Outlook leaves superseded B-tree pages marked);
     // under-marking lets the next writer overwrite live data.
@@ -245,8 +250,19 @@ void CheckAllocationMaps(CheckContext& ctx) {
       ctx.Note(where, std::to_string(unused_marked) + " slots marked allocated but unused (first @" + Hex(first_unused) + ")");
     }
     if (used_unmarked) {
-      ctx.Add(where, std::to_string(used_unmarked) + " slots in use but not marked (first @" + Hex(first_unmarked) + ", " +
-                         owners[slot_owner[r * kSlotsPerRegion + (first_unmarked - amap) / kAmapSlot]] + ")");
+      ctx.Add(where, std::to_string(used_unmarked) + " slots in use but not marked (first @" + Hex(first_unmarked) + ")");
+    }
+  }
+  // The density list is optional; when present it must be intact.
+  if (file.ReadAt(kDlistOffset, kPageSize, &page).ok() && page[496] == kPtypeDlist) {
+    std::span<const std::uint8_t> p(page);
+    const std::string where = "density list page";
+    if (p[497] != kPtypeDlist) ctx.Add(where, "repeated page type differs");
+    if (Le32(p, 500) != PstCrc(p.subspan(0, 496))) ctx.Add(where, "page CRC does not match");
+    if (Le16(p, 498) != Signature(kDlistOffset, Le64(p, 504))) ctx.Add(where, "page signature wrong");
+    if (p[1] > 119) ctx.Add(where, "more entries than the page holds");
+    for (std::size_t i = 0; i < p[1] && i < 119; ++i) {
+      if ((Le32(p, 8 + 4 * i) & 0xFFFFF) >= regions) ctx.Add(where, "entry names a map page beyond the file");
     }
   }
   if (file.header().amap_free != clear_bits * kAmapSlot) {

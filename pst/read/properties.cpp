@@ -35,6 +35,10 @@ Status ValidateValue(const PropValue& v) {
                                 "-byte type");
     }
     if (v.type == prop_type::kString && n % 2 != 0) return Status::Corruption("odd-length UTF-16 string");
+    // Stored strings carry their length; a terminator inside the value shows up in every reader.
+    if (v.type == prop_type::kString && n >= 2 && v.bytes[n - 2] == 0 && v.bytes[n - 1] == 0) {
+      return Status::Corruption("string value ends with a NUL character");
+    }
     return Status::Ok();
   }
   if (fixed > 0) {
