@@ -101,6 +101,10 @@ void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressLis
   } else if (const char* value = Header(object, name)) {
     AppendMailboxesLoosely(SafeText(value), out);
   }
+  // GMime merges repeated headers, and some messages repeat From word for word: keep each
+  // address once (the first time it appears, with its name).
+  std::unordered_set<std::string> seen;
+  std::erase_if(out, [&seen](const Mailbox& m) { return !m.address.empty() && !seen.insert(Lower(m.address)).second; });
 }
 
 std::chrono::sys_seconds ToSysSeconds(GDateTime* dt) {

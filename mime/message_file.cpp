@@ -13,14 +13,10 @@
 #include "mime/content_builder.h"
 #include "mime/framing.h"
 #include "mime/gmime_support.h"
+#include "mime/repair.h"
 
 namespace mime {
 namespace {
-
-// A header field longer than this is cut to this length before GMime sees it. No real header
-// comes near it (a To list of 20,000 addresses does not), while a 100 MB header line would cost
-// GMime several times its size in memory and seconds of time.
-constexpr size_t kMaxHeaderFieldBytes = 1 << 20;
 
 quill::Status ErrnoStatus(int err, const std::string& path) {
   return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
@@ -32,58 +28,6 @@ struct ByteArrayFree {
   }
 };
 using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayFree>;
-
-// Length of the header section starting at data[0]: up to and including the line break of the
-// last header line, or all of `data` when no empty line ends it.
-size_t HeaderSectionLength(std::string_view data) {
-  size_t line = 0;
-  while (line < data.size()) {
-    if (data[line] == '\n') return line;
-    if (data[line] == '\r' && line + 1 < data.size() && data[line + 1] == '\n') return line;
-    const size_t nl = data.find('\n', line);
-    if (nl == std::string_view::npos) return data.size();
-    line = nl + 1;
-  }
-  return data.size();
-}
-
-// Copies `header` with every field cut to kMaxHeaderFieldBytes. Returns false (and leaves `out`
-// alone) when no field is that long, which is the usual case and costs no copy.
-bool CapHeaderFields(std::string_view header, std::string& out) {
-  bool too_long = false;
-  size_t field = 0;
-  for (size_t line = 0; line < header.size() && !too_long;) {
-    size_t nl = header.find('\n', line);
-    nl = nl == std::string_view::npos ? header.size() : nl + 1;
-    const bool continuation = header[line] == ' ' || header[line] == '\t';
-    field = continuation ? field + (nl - line) : nl - line;
-    too_long = field > kMaxHeaderFieldBytes;
-    line = nl;
-  }
-  if (!too_long) return false;
-  out.clear();
-  out.reserve(std::min(header.size(), size_t{64} * kMaxHeaderFieldBytes));
-  field = 0;
-  for (size_t line = 0; line < header.size();) {
-    size_t nl = header.find('\n', line);
-    nl = nl == std::string_view::npos ? header.size() : nl + 1;
-    const bool continuation = header[line] == ' ' || header[line] == '\t';
-    if (!continuation) field = 0;
-    const size_t room = kMaxHeaderFieldBytes - std::min(field, kMaxHeaderFieldBytes);
-    const size_t len = nl - line;
-    if (len <= room) {
-      out.append(header.substr(line, len));
-      field += len;
-    } else if (room > 0) {
-      // Cut inside the line, but still end it so the next field starts on a line of its own.
-      out.append(header.substr(line, room));
-      out.push_back('\n');
-      field = kMaxHeaderFieldBytes;
-    }
-    line = nl;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -105,14 +49,24 @@ struct MessageFile::Rep {
     notes = frame.notes;
     header_length = HeaderSectionLength(body_range());
 
-    std::string capped;
-    if (CapHeaderFields(body_range().substr(0, header_length), capped)) {
+    // Repairs work on copies, made only for the messages that need them.
+    std::string repaired;
+    bool changed = false;
+    if (CapHeaderFields(body_range().substr(0, header_length), repaired)) {
       notes.push_back("header fields longer than " + std::to_string(kMaxHeaderFieldBytes) + " bytes were cut");
-      const std::string_view rest = body_range().substr(header_length);
-      ByteArrayPtr repaired(g_byte_array_sized_new(static_cast<guint>(capped.size() + rest.size())));
-      g_byte_array_append(repaired.get(), reinterpret_cast<const guint8*>(capped.data()), static_cast<guint>(capped.size()));
-      g_byte_array_append(repaired.get(), reinterpret_cast<const guint8*>(rest.data()), static_cast<guint>(rest.size()));
-      bytes = std::move(repaired);
+      repaired.append(body_range().substr(header_length));
+      changed = true;
+    }
+    std::string mended;
+    if (InsertMissingHeaderEnds(changed ? std::string_view(repaired) : body_range(), mended)) {
+      notes.push_back("header block without the empty line that ends it; one was put in");
+      repaired = std::move(mended);
+      changed = true;
+    }
+    if (changed) {
+      ByteArrayPtr copy(g_byte_array_sized_new(static_cast<guint>(repaired.size())));
+      g_byte_array_append(copy.get(), reinterpret_cast<const guint8*>(repaired.data()), static_cast<guint>(repaired.size()));
+      bytes = std::move(copy);
       frame.begin = 0;
       frame.end = bytes->len;
       header_length = HeaderSectionLength(body_range());

@@ -272,6 +272,18 @@ TEST(MimeFile, DamagedStructure) {
   for (size_t i = 0; i < 113; ++i) ASSERT_EQ(static_cast<unsigned char>(m.attachments[0].data[i]), i);
 }
 
+TEST(MimeFile, MissingEmptyLinesAfterHeaders) {
+  MessageContent m = Read("body-after-headers.eml");
+  EXPECT_EQ(m.subject, "Straight in");
+  EXPECT_EQ(m.text_body, "Hello there,\nsecond line.\n");
+
+  m = Read("missing-blank-lines.eml");
+  EXPECT_EQ(m.text_body, "Body text.");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].file_name, "data.bin");
+  EXPECT_EQ(m.attachments[0].data, std::string("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09", 10));
+}
+
 TEST(MimeFile, DeepNestingIsBounded) {
   std::string multipart = "From: a@example.org\nSubject: deep\n";
   for (int i = 0; i < 1000; ++i) {

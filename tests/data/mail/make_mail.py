@@ -194,6 +194,14 @@ def structure_messages():
         "From: a@example.org\nSubject: Broken boundary\nMIME-Version: 1.0\n"
         "Content-Type: multipart/mixed; boundary=\"declared\"\n\n"
         "--actual\nContent-Type: text/plain\n\nText that is still worth keeping.\n--actual--\n"))
+    write("missing-blank-lines.eml", (
+        "From: a@example.org\nSubject: No empty lines\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"m\"\n"
+        "--m\nContent-Type: text/plain\n\nBody text.\n"
+        "--m\nContent-Type: application/octet-stream; name=data.bin\nContent-Transfer-Encoding: base64\n"
+        "AAECAwQFBgcICQ==\n"
+        "\n--m--\n"))
+    write("body-after-headers.eml", "From: a@example.org\nSubject: Straight in\nHello there,\nsecond line.\n")
     full = b64(bytes(range(200)))
     write("truncated-base64.eml", (
         "From: a@example.org\nSubject: Truncated\nMIME-Version: 1.0\n"
