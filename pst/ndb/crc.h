@@ -10,6 +10,10 @@
 
 namespace pst::ndb {
 
+// Uses carry-less multiplication where the processor has it.
 std::uint32_t ComputeCrc(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
+
+// The same value by table lookups only, on any processor (and a cross-check for the fast path).
+std::uint32_t ComputeCrcPortable(std::span<const std::uint8_t> data, std::uint32_t crc = 0);
 
 }  // namespace pst::ndb

@@ -39,10 +39,19 @@ TEST(NdbCrc, MatchesBitwiseFormAtEveryLengthAndChains) {
   std::mt19937 rng(7);
   std::vector<std::uint8_t> data(kMaxBlockData + 13);
   for (auto& b : data) b = static_cast<std::uint8_t>(rng());
-  for (std::size_t n : {1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 496u, 8176u, 8189u}) {
-    std::vector<std::uint8_t> part(data.begin(), data.begin() + n);
-    EXPECT_EQ(ComputeCrc(part), BitwiseCrc(part)) << n;
+  // Every length through 300 covers each tail of the 64- and 16-byte folding loops.
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+  for (std::size_t n : {496u, 511u, 4096u, 8175u, 8176u, 8189u}) lengths.push_back(n);
+  for (std::size_t n : lengths) {
+    std::vector<std::uint8_t> part(data.begin() + 3, data.begin() + 3 + n);  // unaligned start
+    const std::uint32_t expected = BitwiseCrc(part);
+    ASSERT_EQ(ComputeCrc(part), expected) << n;
+    ASSERT_EQ(ComputeCrcPortable(part), expected) << n;
   }
+  // A non-zero running value enters the fast path too.
+  EXPECT_EQ(ComputeCrc(std::span(data).subspan(0, 200), 0xDEADBEEF),
+            ComputeCrcPortable(std::span(data).subspan(0, 200), 0xDEADBEEF));
   const std::span<const std::uint8_t> all(data);
   EXPECT_EQ(ComputeCrc(all.subspan(100), ComputeCrc(all.first(100))), ComputeCrc(all));
 }
@@ -83,6 +92,18 @@ TEST(NdbPermute, IsABijectionAndRoundTrips) {
   PermuteEncode(text.data(), text.data(), text.size());
   PermuteDecode(text.data(), text.data(), text.size());
   EXPECT_EQ(text, original);
+}
+
+TEST(NdbPermute, FastPathAgreesWithByteLookupsAtEveryLength) {
+  std::mt19937 rng(3);
+  std::vector<std::uint8_t> data(kMaxBlockData + 64);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  for (std::size_t n : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 200u, 8175u, 8176u}) {
+    std::vector<std::uint8_t> fast(n), slow(n);
+    PermuteEncode(data.data() + 1, fast.data(), n);  // unaligned input
+    PermuteEncodePortable(data.data() + 1, slow.data(), n);
+    ASSERT_EQ(fast, slow) << n;
+  }
 }
 
 TEST(NdbPermute, DecodesAnOutlookHeap) {

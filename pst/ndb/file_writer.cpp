@@ -280,11 +280,13 @@ quill::Status FileWriter::WriteAllocationMaps(std::uint64_t regions, std::uint64
   std::array<std::uint8_t, kPageSize> amap{};
   std::uint64_t region = 0;
   std::uint64_t freeSlots = 0;
+  // Slot s is bit 0x80 >> (s % 8) of byte s / 8: the first slot is the most significant bit.
   auto mark = [&](std::uint64_t ib, std::uint64_t size) {
-    const std::uint64_t first = (ib - RegionStart(region)) / kSlotSize;
-    for (std::uint64_t s = first; s < first + size / kSlotSize; ++s) {
-      amap[s >> 3] |= static_cast<std::uint8_t>(0x80u >> (s & 7));
-    }
+    std::uint64_t s = (ib - RegionStart(region)) / kSlotSize;
+    const std::uint64_t end = s + size / kSlotSize;
+    for (; s < end && (s & 7) != 0; ++s) amap[s >> 3] |= static_cast<std::uint8_t>(0x80u >> (s & 7));
+    for (; s + 8 <= end; s += 8) amap[s >> 3] = 0xFF;
+    for (; s < end; ++s) amap[s >> 3] |= static_cast<std::uint8_t>(0x80u >> (s & 7));
   };
   auto begin = [&]() {
     amap.fill(0);

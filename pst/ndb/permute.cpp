@@ -2,6 +2,11 @@
 
 #include <array>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QUILL_NDB_VBMI 1
+#endif
+
 namespace pst::ndb {
 namespace {
 
@@ -34,8 +39,8 @@ constexpr std::array<std::uint8_t, 256> Invert(const std::array<std::uint8_t, 25
 
 constexpr std::array<std::uint8_t, 256> kDecode = Invert(kEncode);
 
-void Substitute(const std::array<std::uint8_t, 256>& table, const std::uint8_t* in, std::uint8_t* out,
-                std::size_t n) {
+void SubstituteBytes(const std::array<std::uint8_t, 256>& table, const std::uint8_t* in, std::uint8_t* out,
+                     std::size_t n) {
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     out[i] = table[in[i]];
@@ -46,9 +51,46 @@ void Substitute(const std::array<std::uint8_t, 256>& table, const std::uint8_t* 
   for (; i < n; ++i) out[i] = table[in[i]];
 }
 
+#ifdef QUILL_NDB_VBMI
+// With byte permutes across registers, four 64-byte quarters of the table are looked up 64 input
+// bytes at a time: two lookups give the answers for indexes below and above 128, and the top bit
+// of each index picks one. An order of magnitude faster than lookups one byte at a time.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void SubstituteVbmi(const std::array<std::uint8_t, 256>& table,
+                                                                           const std::uint8_t* in,
+                                                                           std::uint8_t* out, std::size_t n) {
+  const __m512i t0 = _mm512_loadu_si512(table.data());
+  const __m512i t1 = _mm512_loadu_si512(table.data() + 64);
+  const __m512i t2 = _mm512_loadu_si512(table.data() + 128);
+  const __m512i t3 = _mm512_loadu_si512(table.data() + 192);
+  std::size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    const __m512i idx = _mm512_loadu_si512(in + i);
+    const __m512i low = _mm512_permutex2var_epi8(t0, idx, t1);
+    const __m512i high = _mm512_permutex2var_epi8(t2, idx, t3);
+    _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), low, high));
+  }
+  SubstituteBytes(table, in + i, out + i, n - i);
+}
+
+const bool kHaveVbmi = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                       __builtin_cpu_supports("avx512vbmi");
+#endif
+
+void Substitute(const std::array<std::uint8_t, 256>& table, const std::uint8_t* in, std::uint8_t* out,
+                std::size_t n) {
+#ifdef QUILL_NDB_VBMI
+  if (kHaveVbmi) return SubstituteVbmi(table, in, out, n);
+#endif
+  SubstituteBytes(table, in, out, n);
+}
+
 }  // namespace
 
 void PermuteEncode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) { Substitute(kEncode, in, out, n); }
 void PermuteDecode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) { Substitute(kDecode, in, out, n); }
+
+void PermuteEncodePortable(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  SubstituteBytes(kEncode, in, out, n);
+}
 
 }  // namespace pst::ndb
