@@ -1,0 +1,58 @@
+// BuildMessage: one parsed mail message (mime::MessageContent) mapped onto the properties,
+// recipient rows and attachments of a PST message (messaging::MessageContent), the way Outlook
+// stores a received Internet message.
+//
+//   ImportOptions options;
+//   options.fileModified = ...;  options.now = ...;  options.nameMap = &store->nameMap();
+//   ImportedMessage m = BuildMessage(content, options);
+//   store->AddMessage(inbox, m.message);
+//
+// Mapping never fails: whatever the parser gave is stored, and what is missing is left out or
+// filled from the options (times). The result owns all of its data.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "mime/message_content.h"
+#include "pst/messaging/message_content.h"
+#include "pst/messaging/name_map.h"
+
+namespace pst::import {
+
+struct ImportOptions {
+  // The mail file's modification time: the delivery and submit time of a message whose headers
+  // give neither a Received nor a Date time.
+  std::chrono::sys_seconds fileModified{};
+  // The import's own time: creation and last-modification time of the stored message.
+  std::chrono::sys_seconds now{};
+  // The store's named-property map, for the few named properties Outlook reads (whether the
+  // attachments are all hidden). Borrowed; may be null, and then no named property is written.
+  messaging::NameMap* nameMap = nullptr;
+};
+
+struct ImportedMessage;
+
+// A message/rfc822 attachment: its index in message.attachments, and the enclosed message built
+// the same way. The attachment at that index carries the attachment-side properties (method 5,
+// names, MIME tag) and no data; writing the enclosed message as the attachment's object is the
+// store's part.
+struct EmbeddedMessage {
+  std::size_t attachmentIndex = 0;
+  std::unique_ptr<ImportedMessage> message;
+};
+
+struct ImportedMessage {
+  messaging::MessageContent message;
+  std::vector<EmbeddedMessage> embedded;
+};
+
+ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
+
+// 100-ns ticks since 1601-01-01 UTC; times before 1601 become 0.
+std::uint64_t ToFileTime(std::chrono::sys_seconds time);
+
+}  // namespace pst::import

@@ -1,0 +1,411 @@
+#!/usr/bin/python3
+"""Imports mail files into a .pst with quill-import-pst, reads the store back with independent
+readers (pypff, pffexport, readpst) and compares each message with what Python's own `email`
+package (policy=default) reads from the same file.
+
+    readback_check.py --tool BIN --out DIR [--strict] PATH...
+
+Every difference is listed with the file it belongs to. Without --strict the run fails only when a
+file is missing from the store, a reader cannot open the store, or readpst exports a different
+number of messages; with --strict any field that differs fails it too. Run with Debian's
+/usr/bin/python3, the interpreter python3-pypff is installed for.
+"""
+
+import argparse
+import collections
+import datetime
+import email
+import email.policy
+import email.utils
+import hashlib
+import mailbox
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import pypff
+
+UTC = datetime.timezone.utc
+
+
+# ----------------------------------------------------------------------------------------------
+# What Python's email package reads from the file.
+
+def file_bytes(path):
+    """The message bytes of a mail file: .emlx byte-count framing, an mbox "From " line and a
+    UTF-8 byte-order mark are passed over, as the importer does."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    if data.startswith(b'\xef\xbb\xbf'):
+        data = data[3:]
+    if path.endswith('.emlx'):
+        first, _, rest = data.partition(b'\n')
+        if first.strip().isdigit():
+            count = int(first.strip())
+            data = rest[:count] if count <= len(rest) else rest
+        # Without a usable byte count the message runs up to Apple's property list.
+        plist = data.rfind(b'<?xml version=')
+        if plist > 0 and b'<plist' in data[plist:]:
+            data = data[:plist]
+    if data.startswith(b'From '):
+        data = data.partition(b'\n')[2]
+    return data
+
+
+def header_block(data):
+    m = re.search(rb'\r?\n\r?\n', data)
+    return data[:m.start()] if m else data
+
+
+def norm_text(s):
+    """Line ends unified, outer white space dropped, and every character beyond U+FFFF made
+    U+FFFD: pypff decodes UTF-16 surrogate pairs wrongly (U+1F642 comes back as U+1F243) although
+    the stored bytes are right, as pffexport's hex dump shows."""
+    s = (s or '').replace('\r\n', '\n').replace('\r', '\n').strip()
+    return ''.join(c if ord(c) <= 0xFFFF else '\ufffd' for c in s)
+
+
+def shown(addr):
+    return addr.display_name or addr.addr_spec
+
+
+def addresses(msg, name):
+    try:
+        header = msg[name]
+        return list(header.addresses) if header is not None else []
+    except Exception:  # malformed header: Python gives up on it
+        return None
+
+
+def to_utc(dt):
+    if dt is None:
+        return None
+    return dt.replace(tzinfo=UTC) if dt.tzinfo is None else dt.astimezone(UTC)
+
+
+def header_date(value):
+    try:
+        return to_utc(email.utils.parsedate_to_datetime(str(value)))
+    except Exception:
+        return None
+
+
+def leaf_parts(part, out):
+    """Leaves of the MIME tree; a message/rfc822 part counts as one leaf (the attached message)."""
+    if part.get_content_type() == 'message/rfc822':
+        out.append(part)
+    elif part.get_content_type() == 'multipart/alternative':
+        # Renditions of one body: the text and HTML ones are the body, the rest (text/enriched,
+        # ...) is passed over by the importer, as by mail clients. Attachments can only sit inside
+        # a multipart child.
+        for sub in part.get_payload():
+            if sub.is_multipart():
+                leaf_parts(sub, out)
+            elif sub.get_content_type() in ('text/plain', 'text/html'):
+                out.append(sub)
+    elif part.is_multipart():
+        for sub in part.get_payload():
+            leaf_parts(sub, out)
+    else:
+        out.append(part)
+
+
+def expected(path):
+    data = file_bytes(path)
+    msg = email.message_from_bytes(data, policy=email.policy.default)
+    e = {'file': path}
+    try:
+        e['subject'] = str(msg['subject']) if msg['subject'] is not None else ''
+    except Exception:
+        e['subject'] = None
+    sender = addresses(msg, 'sender') or addresses(msg, 'from')
+    e['sender'] = shown(sender[0]) if sender else None
+    received = None
+    for value in msg.get_all('received') or []:
+        received = header_date(str(value).rpartition(';')[2])
+        if received:
+            break
+    date = header_date(msg['date']) if msg['date'] is not None else None
+    e['submit'] = date or received
+    e['delivery'] = received or date
+    e['headers'] = header_block(data).decode('utf-8', 'replace')
+    e['message_id'] = (msg['message-id'] or '').strip() or None
+
+    recipients = []
+    for name, kind in (('to', 'To'), ('cc', 'CC'), ('bcc', 'BCC')):
+        found = addresses(msg, name)
+        if found is None:
+            recipients = None
+            break
+        recipients += [(kind, a.addr_spec.lower()) for a in found if a.addr_spec]
+    e['recipients'] = sorted(recipients) if recipients is not None else None
+
+    try:
+        plain = msg.get_body(preferencelist=('plain',))
+        html = msg.get_body(preferencelist=('html',))
+    except Exception:
+        plain = html = None
+    e['plain'] = norm_text(plain.get_content()) if plain is not None and not plain.is_attachment() else None
+    e['html'] = html.get_payload(decode=True) if html is not None else None
+
+    leaves = []
+    leaf_parts(msg, leaves)
+    attachments = []
+    for part in leaves:
+        if part is plain or part is html:
+            continue
+        named = part.get_filename() is not None or part.get_content_disposition() == 'attachment'
+        if part.get_content_maintype() == 'text' and not named and part.get_content_type() in ('text/plain', 'text/html'):
+            continue  # more body text; the importer joins or drops it
+        embedded = part.get_content_type() == 'message/rfc822'
+        payload = b'' if embedded else (part.get_payload(decode=True) or b'')
+        attachments.append({'embedded': embedded, 'sha1': hashlib.sha1(payload).hexdigest(),
+                            'name': part.get_filename()})
+    e['attachments'] = attachments
+    return e
+
+
+# ----------------------------------------------------------------------------------------------
+# What the readers get back from the store.
+
+def inbox_of(pst):
+    root = pst.get_root_folder()
+    for top in root.sub_folders:
+        for folder in top.sub_folders:
+            if folder.name == 'Inbox':
+                return folder
+    raise RuntimeError('no Inbox in the store')
+
+
+def pypff_time(value):
+    return value.replace(tzinfo=UTC) if value is not None else None
+
+
+def decode_utf8(value):
+    if value is None:
+        return None
+    return value.decode('utf-8', 'replace') if isinstance(value, bytes) else value
+
+
+def read_pypff(pst_path):
+    pst = pypff.file()
+    pst.open(pst_path)
+    got = {}
+    for index, m in enumerate(inbox_of(pst).sub_messages):
+        atts = []
+        for a in m.attachments:
+            size = a.size or 0
+            data = a.read_buffer(size) if size else b''
+            atts.append(hashlib.sha1(data).hexdigest())
+        got[m.identifier] = {
+            'index': index,
+            'subject': m.subject,
+            'sender': m.sender_name,
+            'submit': pypff_time(m.client_submit_time),
+            'delivery': pypff_time(m.delivery_time),
+            'headers': m.transport_headers,
+            'plain': decode_utf8(m.plain_text_body),
+            'html': m.html_body,
+            'attachments': atts,
+        }
+    pst.close()
+    return got
+
+
+def read_pffexport(pst_path, out):
+    """Recipients and attachment file names per message index, from pffexport's export."""
+    target = os.path.join(out, 'pffexport')
+    shutil.rmtree(target + '.export', ignore_errors=True)
+    subprocess.run(['pffexport', '-m', 'all', '-f', 'all', '-t', target, pst_path],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    inbox = None
+    for dirpath, dirnames, _ in os.walk(target + '.export'):
+        if os.path.basename(dirpath) == 'Inbox':
+            inbox = dirpath
+            break
+    result = {}
+    if inbox is None:
+        return result
+    for entry in os.listdir(inbox):
+        m = re.fullmatch(r'Message(\d+)', entry)
+        if not m:
+            continue
+        folder = os.path.join(inbox, entry)
+        recipients = []
+        rpath = os.path.join(folder, 'Recipients.txt')
+        if os.path.exists(rpath):
+            with open(rpath, encoding='utf-8', errors='replace') as f:
+                block = {}
+                for line in f.read().split('\n') + ['']:
+                    if not line.strip():
+                        if block:
+                            recipients.append((block.get('Recipient type', ''), block.get('Email address', '').lower()))
+                        block = {}
+                        continue
+                    key, _, value = line.partition(':')
+                    block[key.strip()] = value.strip()
+        names = []
+        apath = os.path.join(folder, 'Attachments')
+        if os.path.isdir(apath):
+            names = sorted(re.sub(r'^\d+_', '', n) for n in os.listdir(apath) if n != 'ItemValues.txt')
+        result[int(m.group(1)) - 1] = {'recipients': sorted(recipients), 'names': names}
+    return result
+
+
+def read_readpst(pst_path, out):
+    """Messages readpst exported (in store order) and the error lines of its debug log."""
+    target = os.path.join(out, 'readpst')
+    shutil.rmtree(target, ignore_errors=True)
+    os.makedirs(target)
+    log = os.path.join(out, 'readpst.log')
+    subprocess.run(['readpst', '-D', '-r', '-o', target, '-d', log, pst_path],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    messages = []
+    for dirpath, _, files in os.walk(target):
+        if os.path.basename(dirpath) == 'Inbox' and 'mbox' in files:
+            for m in mailbox.mbox(os.path.join(dirpath, 'mbox'), create=False):
+                parts = [p for p in m.walk() if not p.is_multipart()
+                         and str(p.get('Content-Disposition', '')).startswith('attachment')]
+                messages.append({'message_id': str(m['message-id'] or '').strip() or None, 'attachments': len(parts)})
+    errors = collections.Counter()
+    if os.path.exists(log):
+        with open(log, encoding='utf-8', errors='replace') as f:
+            for line in f:
+                if 'ERROR' in line:
+                    errors[re.sub(r'^\S+\s+', '', line).strip()] += 1
+    return messages, errors
+
+
+# readpst logs these for Outlook's own stores too: it looks every recipient row up as if it were an
+# attachment. "error processing main DSN/MDN record" is its word for a recipient table without rows
+# (a message with no To, Cc or Bcc; the table itself must exist); the message is exported all the
+# same. None of them says anything about the file.
+BENIGN_READPST = re.compile(r'pst_getID2 .*ERROR Not Found|cannot locate id2 value|have not located|'
+                            r'error processing main DSN/MDN record')
+
+
+# ----------------------------------------------------------------------------------------------
+
+def same_time(a, b):
+    return a is not None and b is not None and abs((a - b).total_seconds()) <= 1
+
+
+def compare(e, g, x):
+    """(field, expected, got) for every field that differs; fields Python could not read are not
+    compared."""
+    diffs = []
+
+    def check(field, want, have, equal=lambda a, b: a == b):
+        if want is not None and not equal(want, have):
+            diffs.append((field, want, have))
+
+    check('subject', e['subject'], g['subject'], lambda a, b: norm_text(a) == norm_text(b))
+    check('sender', e['sender'], g['sender'])
+    check('submit time', e['submit'], g['submit'], same_time)
+    check('delivery time', e['delivery'], g['delivery'], same_time)
+    check('transport headers', e['headers'], g['headers'], lambda a, b: norm_text(a) == norm_text(b))
+    check('plain body', e['plain'], g['plain'], lambda a, b: a == norm_text(b))
+    check('html body', e['html'], g['html'],
+          lambda a, b: b is not None and a.replace(b'\r\n', b'\n').strip() == b.replace(b'\r\n', b'\n').strip())
+    want_atts = e['attachments']
+    check('attachment count', len(want_atts), len(g['attachments']))
+    # Attached messages come back without bytes until the store writes them as objects.
+    have_bytes = list(g['attachments'])
+    for a in want_atts:
+        if a['embedded'] and hashlib.sha1(b'').hexdigest() in have_bytes:
+            have_bytes.remove(hashlib.sha1(b'').hexdigest())
+    check('attachment bytes', sorted(a['sha1'] for a in want_atts if not a['embedded']), sorted(have_bytes))
+    if x is not None:
+        check('recipients', e['recipients'], x['recipients'])
+        want_names = sorted(os.path.basename(a['name'].replace('\\', '/')).strip(' .')
+                            for a in want_atts if a['name'] and not a['embedded'])
+        check('attachment names', want_names, [n for n in want_names if n in x['names']])
+    return diffs
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--tool', required=True)
+    parser.add_argument('--out', required=True)
+    parser.add_argument('--strict', action='store_true')
+    parser.add_argument('--show', type=int, default=40, help='differences to print in full')
+    parser.add_argument('paths', nargs='+')
+    args = parser.parse_args()
+
+    os.makedirs(args.out, exist_ok=True)
+    pst_path = os.path.join(args.out, 'readback.pst')
+    manifest_path = os.path.join(args.out, 'manifest.tsv')
+    files = []
+    for p in args.paths:
+        if os.path.isdir(p):
+            for dirpath, _, names in os.walk(p):
+                files += [os.path.join(dirpath, n) for n in names if n.endswith(('.eml', '.emlx'))]
+        else:
+            files.append(p)
+
+    run = subprocess.run([args.tool, pst_path, manifest_path] + args.paths, capture_output=True, text=True)
+    if run.returncode != 0:
+        print('FAIL: the import tool failed:', run.stderr.strip())
+        return 1
+    with open(manifest_path, encoding='utf-8', errors='surrogateescape') as f:
+        manifest = [line.rstrip('\n').split('\t', 1) for line in f if line.strip()]
+    failures = []
+    if len(manifest) != len(files):
+        failures.append('%d files given, %d messages imported' % (len(files), len(manifest)))
+
+    got = read_pypff(pst_path)
+    exported = read_pffexport(pst_path, args.out)
+    readpst_messages, readpst_errors = read_readpst(pst_path, args.out)
+    if len(got) != len(manifest):
+        failures.append('pypff sees %d messages, %d were imported' % (len(got), len(manifest)))
+    if len(exported) != len(manifest):
+        failures.append('pffexport exported %d messages, %d were imported' % (len(exported), len(manifest)))
+    if len(readpst_messages) != len(manifest):
+        failures.append('readpst exported %d messages, %d were imported' % (len(readpst_messages), len(manifest)))
+    serious = {k: v for k, v in readpst_errors.items() if not BENIGN_READPST.search(k)}
+    if serious:
+        failures.append('readpst log errors: %s' % serious)
+
+    per_field = collections.Counter()
+    shown_count = 0
+    messages_with_diffs = 0
+    readpst_mismatch = 0
+    for nid_text, path in manifest:
+        g = got.get(int(nid_text))
+        if g is None:
+            failures.append('message %s (%s) not in the store' % (nid_text, path))
+            continue
+        e = expected(path)
+        diffs = compare(e, g, exported.get(g['index']))
+        if g['index'] < len(readpst_messages):
+            r = readpst_messages[g['index']]
+            want_atts = sum(1 for a in e['attachments'] if not a['embedded'])
+            if (e['message_id'] and r['message_id'] != e['message_id']) or r['attachments'] != want_atts:
+                diffs.append(('readpst message', (e['message_id'], want_atts), (r['message_id'], r['attachments'])))
+                readpst_mismatch += 1
+        if diffs:
+            messages_with_diffs += 1
+        for field, want, have in diffs:
+            per_field[field] += 1
+            if shown_count < args.show:
+                shown_count += 1
+                print('DIFF %s [%s]\n  python: %.200r\n  store:  %.200r' % (path, field, want, have))
+
+    print('messages: %d imported, %d read back by pypff, %d by pffexport, %d by readpst' %
+          (len(manifest), len(got), len(exported), len(readpst_messages)))
+    print('messages with differences: %d' % messages_with_diffs)
+    for field, count in sorted(per_field.items()):
+        print('  %-20s %d' % (field, count))
+    print('readpst log: %d benign lookup errors, %d others' %
+          (sum(readpst_errors.values()) - sum(serious.values()), sum(serious.values())))
+    if args.strict and per_field:
+        failures.append('%d field differences' % sum(per_field.values()))
+    for f in failures:
+        print('FAIL:', f)
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
