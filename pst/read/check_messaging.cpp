@@ -231,9 +231,11 @@ class MessagingChecker {
   void CheckMessage(const std::string& where, const Message& m) {
     ++ctx_.report.messages;
     for (const std::string& i : m.issues) ctx_.Add(where, i);
-    for (std::uint16_t id : {prop_id::kMessageClass, prop_id::kMessageFlags, prop_id::kMessageSize}) {
+    for (std::uint16_t id : {prop_id::kMessageClass, prop_id::kMessageFlags, prop_id::kMessageSize, prop_id::kCreationTime,
+                             prop_id::kLastModificationTime, prop_id::kSearchKey}) {
       if (!m.props.count(id)) ctx_.Add(where, "property " + Hex(id) + " missing");
     }
+    CheckSubjectPrefix(where, m.props);
     if (!m.recipients) {
       ctx_.Note(where, "no recipient table");
     } else {
@@ -262,8 +264,31 @@ class MessagingChecker {
       for (std::uint16_t id : {prop_id::kAttachSize, prop_id::kAttachMethod, prop_id::kRenderingPosition}) {
         if (!a.props.count(id)) ctx_.Add(awhere, "property " + Hex(id) + " missing");
       }
+      // By value, embedded and OLE attachments carry their content in the data property.
+      const std::int32_t method = GetInt32(a.props, prop_id::kAttachMethod).value_or(0);
+      auto data = a.props.find(prop_id::kAttachData);
+      if (method == kAttachByValue && (data == a.props.end() || data->second.type != prop_type::kBinary)) {
+        ctx_.Add(awhere, "attached by value but has no binary data");
+      }
+      if (method == kAttachEmbeddedMessage && a.embedded.empty()) ctx_.Add(awhere, "embedded message missing");
+      if (method == kAttachOle && data == a.props.end()) ctx_.Add(awhere, "OLE attachment has no data");
       for (const Message& e : a.embedded) CheckMessage(awhere + " embedded message", e);
     }
+  }
+
+  // A stored subject may open with U+0001 and a character giving the prefix length plus one; the
+  // prefix must then fit in what follows.
+  void CheckSubjectPrefix(const std::string& where, const Properties& props) {
+    auto it = props.find(prop_id::kSubject);
+    if (it == props.end() || it->second.type != prop_type::kString) return;
+    const std::vector<std::uint8_t>& b = it->second.bytes;
+    if (b.size() < 2 || Le16(b, 0) != 0x0001) return;
+    if (b.size() < 4) {
+      ctx_.Add(where, "subject marker without its length character");
+      return;
+    }
+    const std::size_t prefix = Le16(b, 2);
+    if (prefix == 0 || prefix - 1 > (b.size() - 4) / 2) ctx_.Add(where, "subject prefix length exceeds the subject");
   }
 
   CheckContext& ctx_;

@@ -183,10 +183,16 @@ TEST_F(PstReadCorruption, ContentsRowAgainstMessage) {
     const std::size_t flags = testing::Find(data, {0x07, 0x0E, 0x03, 0x00});
     ASSERT_NE(flags, std::string::npos);
     data[flags + 4] &= 0xFE;
+    // The subject's prefix-length character now promises more than the subject holds.
+    const std::size_t subject = testing::Find(data, {0x01, 0x00, 0x01, 0x00, 'H', 0x00});
+    ASSERT_NE(subject, std::string::npos);
+    data[subject + 2] = 0x7F;
   });
   CheckReport r = Check();
   EXPECT_TRUE(HasFinding(r, "contents row 0x200024: table cell 0xe07 is 49 but the object holds 48"))
       << Describe(r.findings);
+  EXPECT_TRUE(HasFinding(r, "message 0x200024: subject prefix length exceeds the subject"));
+  EXPECT_TRUE(HasFinding(r, "contents row 0x200024: table cell 0x37"));
 }
 
 TEST_F(PstReadCorruption, RowCountOfContentsTable) {

@@ -32,6 +32,7 @@ inline constexpr std::uint16_t kRecordKey = 0x0FF9;
 inline constexpr std::uint16_t kDisplayName = 0x3001;
 inline constexpr std::uint16_t kCreationTime = 0x3007;
 inline constexpr std::uint16_t kLastModificationTime = 0x3008;
+inline constexpr std::uint16_t kSearchKey = 0x300B;
 inline constexpr std::uint16_t kIpmSubtreeEntryId = 0x35E0;
 inline constexpr std::uint16_t kWastebasketEntryId = 0x35E3;
 inline constexpr std::uint16_t kFinderEntryId = 0x35E7;
@@ -52,7 +53,9 @@ inline constexpr Nid kNidAttachmentTable = 0x671;
 inline constexpr Nid kNidRecipientTable = 0x692;
 inline constexpr std::int32_t kMessageFlagRead = 0x01;
 inline constexpr std::int32_t kMessageFlagHasAttach = 0x10;
+inline constexpr std::int32_t kAttachByValue = 1;
 inline constexpr std::int32_t kAttachEmbeddedMessage = 5;
+inline constexpr std::int32_t kAttachOle = 6;
 
 struct Message;
 
