@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "mime/charset.h"
-#include "mime/encoded_words.h"
 #include "mime/gmime_support.h"
-#include "mime/header_fields.h"
+#include "mime/header_reader.h"
 #include "mime/html_text.h"
+#include "mime/part_data.h"
+#include "mime/strings.h"
 
 namespace mime {
 namespace {
@@ -22,260 +23,10 @@ constexpr int kMaxPartDepth = 64;
 // Deeper message/rfc822 parts are kept as raw bytes instead of being parsed into a nested model.
 constexpr int kMaxEmbeddedDepth = 32;
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string Trimmed(std::string_view s) {
-  size_t b = 0, e = s.size();
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (b < e && blank(s[b])) ++b;
-  while (e > b && blank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
-
-// GMime returns UTF-8 for decoded headers, but raw 8-bit input can still slip through.
+// GMime returns UTF-8 for decoded headers and parameters, but raw 8-bit input can slip through.
 std::string SafeText(const char* s) {
   if (s == nullptr) return {};
   return Utf8OrWindows1252ToUtf8(s);
-}
-
-const char* Header(GMimeObject* object, const char* name) { return g_mime_object_get_header(object, name); }
-
-void AppendMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int group_depth) {
-  if (list == nullptr || group_depth > 8) return;
-  const int n = internet_address_list_length(list);
-  for (int i = 0; i < n; ++i) {
-    InternetAddress* address = internet_address_list_get_address(list, i);  // Borrowed.
-    if (INTERNET_ADDRESS_IS_GROUP(address)) {
-      AppendMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, group_depth + 1);
-      continue;
-    }
-    if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
-    Mailbox m;
-    m.name = Trimmed(SafeText(internet_address_get_name(address)));
-    m.address = Trimmed(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
-    if (m.address.empty()) {
-      // "To: undisclosed recipients" without the group syntax parses as a name with no address;
-      // it names nobody, so it must not become a recipient.
-      if (m.name.empty() || Lower(m.name).find("undisclosed") != std::string::npos) continue;
-    }
-    out.push_back(std::move(m));
-  }
-}
-
-// For an address header GMime could make nothing of ("From: Big Bug bb@bug.com"): each
-// comma-separated piece that holds an '@' gives the word with the '@' as the address and the
-// words before it as the name.
-void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
-  auto strip = [](std::string v, std::string_view junk) {
-    size_t b = 0, e = v.size();
-    while (b < e && junk.find(v[b]) != std::string_view::npos) ++b;
-    while (e > b && junk.find(v[e - 1]) != std::string_view::npos) --e;
-    return v.substr(b, e - b);
-  };
-  size_t begin = 0;
-  while (begin <= value.size()) {
-    size_t comma = value.find(',', begin);
-    if (comma == std::string_view::npos) comma = value.size();
-    const std::string piece = Trimmed(value.substr(begin, comma - begin));
-    begin = comma + 1;
-    const size_t at = piece.rfind('@');
-    if (at == std::string::npos) continue;
-    size_t word = piece.find_last_of(" \t", at);
-    word = word == std::string::npos ? 0 : word + 1;
-    Mailbox m;
-    m.address = strip(piece.substr(word), " \t<>\"'()");
-    m.name = strip(piece.substr(0, word), " \t\"'");
-    if (!m.address.empty()) out.push_back(std::move(m));
-  }
-}
-
-void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressList* list, std::vector<Mailbox>& out) {
-  if (list != nullptr && internet_address_list_length(list) > 0) {
-    AppendMailboxes(list, out, 0);
-  } else if (const char* value = Header(object, name)) {
-    AppendMailboxesLoosely(SafeText(value), out);
-  }
-  // GMime merges repeated headers, and some messages repeat From word for word: keep each
-  // address once (the first time it appears, with its name).
-  std::unordered_set<std::string> seen;
-  std::erase_if(out, [&seen](const Mailbox& m) { return !m.address.empty() && !seen.insert(Lower(m.address)).second; });
-}
-
-std::chrono::sys_seconds ToSysSeconds(GDateTime* dt) {
-  return std::chrono::sys_seconds(std::chrono::seconds(g_date_time_to_unix(dt)));
-}
-
-// "<a@b> <c@d>" from a References or In-Reply-To value; the trimmed value itself when no
-// identifier can be found in it.
-std::string JoinMessageIds(const char* value) {
-  if (value == nullptr) return {};
-  std::string joined;
-  if (GMimeReferences* refs = g_mime_references_parse(SharedParserOptions(), value)) {
-    const int n = g_mime_references_length(refs);
-    for (int i = 0; i < n; ++i) {
-      if (!joined.empty()) joined += ' ';
-      joined += '<';
-      joined += g_mime_references_get_message_id(refs, i);
-      joined += '>';
-    }
-    g_mime_references_free(refs);
-  }
-  if (joined.empty()) joined = Trimmed(value);
-  return Utf8OrWindows1252ToUtf8(joined);
-}
-
-void ReadHeaderFields(GMimeMessage* message, MessageContent& out) {
-  GMimeObject* object = GMIME_OBJECT(message);
-
-  // The first Subject header counts (GMime would take the last), decoded by our own decoder.
-  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
-  if (GMimeHeader* subject = headers ? g_mime_header_list_get_header(headers, "Subject") : nullptr) {
-    if (const char* raw = g_mime_header_get_raw_value(subject)) out.subject = Trimmed(DecodeHeaderText(raw));
-  }
-  const size_t prefix = SubjectPrefixLength(out.subject);
-  out.subject_prefix = out.subject.substr(0, prefix);
-  out.normalized_subject = out.subject.substr(prefix);
-
-  ReadAddressHeader(object, "From", g_mime_message_get_from(message), out.from);
-  ReadAddressHeader(object, "Sender", g_mime_message_get_sender(message), out.sender);
-  ReadAddressHeader(object, "Reply-To", g_mime_message_get_reply_to(message), out.reply_to);
-  ReadAddressHeader(object, "To", g_mime_message_get_to(message), out.to);
-  ReadAddressHeader(object, "Cc", g_mime_message_get_cc(message), out.cc);
-  ReadAddressHeader(object, "Bcc", g_mime_message_get_bcc(message), out.bcc);
-
-  if (GDateTime* date = g_mime_message_get_date(message)) {  // Borrowed.
-    out.date = ToSysSeconds(date);
-    out.date_state = DateState::kValid;
-  } else {
-    const char* raw = Header(object, "Date");
-    out.date_state = raw != nullptr && !Trimmed(raw).empty() ? DateState::kInvalid : DateState::kMissing;
-  }
-
-  // The topmost Received header is the one the last server added: the time the message arrived.
-  if (const char* received = Header(object, "Received")) {
-    std::string_view v(received);
-    const size_t semi = v.rfind(';');
-    if (semi != std::string_view::npos) {
-      const std::string stamp(v.substr(semi + 1));
-      if (GDateTime* dt = g_mime_utils_header_decode_date(stamp.c_str())) {
-        out.received_date = ToSysSeconds(dt);
-        g_date_time_unref(dt);
-      }
-    }
-  }
-
-  if (const char* id = g_mime_message_get_message_id(message)) {  // Already without brackets.
-    if (*id != '\0') out.message_id = Utf8OrWindows1252ToUtf8("<" + std::string(id) + ">");
-  } else if (const char* raw_id = Header(object, "Message-ID")) {
-    out.message_id = SafeText(Trimmed(raw_id).c_str());
-  }
-  out.in_reply_to = JoinMessageIds(Header(object, "In-Reply-To"));
-  out.references = JoinMessageIds(Header(object, "References"));
-
-  // The most specific statement wins: Importance, then the numeric X-Priority, then Outlook's
-  // X-MSMail-Priority, then the RFC 2156 Priority.
-  std::optional<Importance> importance;
-  if (const char* v = Header(object, "Importance")) importance = ImportanceFromImportanceHeader(v);
-  if (!importance) {
-    if (const char* v = Header(object, "X-Priority")) importance = ImportanceFromXPriority(v);
-  }
-  if (!importance) {
-    if (const char* v = Header(object, "X-MSMail-Priority")) importance = ImportanceFromXPriority(v);
-  }
-  if (!importance) {
-    if (const char* v = Header(object, "Priority")) importance = ImportanceFromPriority(v);
-  }
-  out.importance = importance.value_or(Importance::kNormal);
-  if (const char* v = Header(object, "Priority")) out.priority = PriorityFromPriority(v).value_or(Priority::kNormal);
-  if (const char* v = Header(object, "Sensitivity")) out.sensitivity = SensitivityFromHeader(v);
-}
-
-// Decodes uuencoded data from its "begin" line (when there is one) to its "end" line. Written
-// here rather than taken from GMime because mailers strip the trailing blanks of uuencoded lines,
-// and a line shorter than its length character promises must be read as if padded, not dropped.
-std::string UuDecode(std::string_view raw) {
-  size_t pos = raw.starts_with("begin ") ? 0 : raw.find("\nbegin ");
-  if (pos != std::string_view::npos) {
-    pos = raw.find('\n', pos + 1);
-    raw.remove_prefix(pos == std::string_view::npos ? raw.size() : pos + 1);
-  }
-  std::string out;
-  out.reserve(raw.size() * 3 / 4);
-  while (!raw.empty()) {
-    size_t nl = raw.find('\n');
-    std::string_view line = raw.substr(0, nl);
-    raw.remove_prefix(nl == std::string_view::npos ? raw.size() : nl + 1);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-    if (line.empty()) continue;
-    if (line == "end") break;
-    const size_t count = static_cast<size_t>((line[0] - 0x20) & 0x3F);
-    if (count == 0) break;  // The zero-length line before "end".
-    auto sextet = [&](size_t i) { return i < line.size() ? static_cast<unsigned>((line[i] - 0x20) & 0x3F) : 0u; };
-    size_t produced = 0;
-    for (size_t i = 1; produced < count; i += 4) {
-      const unsigned group = sextet(i) << 18 | sextet(i + 1) << 12 | sextet(i + 2) << 6 | sextet(i + 3);
-      for (int k = 2; k >= 0 && produced < count; --k, ++produced) out.push_back(static_cast<char>((group >> (8 * k)) & 0xFF));
-    }
-  }
-  return out;
-}
-
-// The transfer-decoded bytes of a leaf part.
-std::string DecodedContent(GMimePart* part) {
-  GMimeDataWrapper* wrapper = g_mime_part_get_content(part);  // Borrowed.
-  if (wrapper == nullptr) return {};
-  GMimeStream* stream = g_mime_data_wrapper_get_stream(wrapper);  // Borrowed.
-  if (stream == nullptr) return {};
-
-  // The parser keeps each part as a window on the file's bytes in memory; use that window in
-  // place rather than copying it out through the stream.
-  std::string_view raw;
-  std::string copied;
-  GByteArray* bytes = GMIME_IS_STREAM_MEM(stream) ? g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream))
-                                                  : nullptr;  // Borrowed.
-  if (bytes != nullptr) {
-    const gint64 len = static_cast<gint64>(bytes->len);
-    const gint64 begin = std::clamp<gint64>(stream->bound_start, 0, len);
-    const gint64 end = stream->bound_end < 0 ? len : std::clamp<gint64>(stream->bound_end, begin, len);
-    raw = std::string_view(reinterpret_cast<const char*>(bytes->data) + begin, static_cast<size_t>(end - begin));
-  } else {
-    g_mime_stream_reset(stream);
-    char buffer[65536];
-    ssize_t n;
-    while ((n = g_mime_stream_read(stream, buffer, sizeof(buffer))) > 0) copied.append(buffer, static_cast<size_t>(n));
-    raw = copied;
-  }
-
-  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
-  if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
-      encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
-    return copied.empty() ? std::string(raw) : std::move(copied);
-  }
-  if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return UuDecode(raw);
-  GMimeEncoding state;
-  g_mime_encoding_init_decode(&state, encoding);
-  std::string out;
-  out.resize(g_mime_encoding_outlen(&state, raw.size()));
-  out.resize(g_mime_encoding_step(&state, raw.data(), raw.size(), out.data()));
-
-  // Base64 cut short (a truncated file, or a sender that dropped the padding) leaves two or three
-  // characters that GMime holds back waiting for a full group; they still carry whole bytes.
-  if (encoding == GMIME_CONTENT_ENCODING_BASE64 && state.state >= 2 && state.state <= 3) {
-    const guint32 bits = state.save;
-    if (state.state == 2) {
-      out.push_back(static_cast<char>((bits >> 4) & 0xFF));
-    } else {
-      out.push_back(static_cast<char>((bits >> 10) & 0xFF));
-      out.push_back(static_cast<char>((bits >> 2) & 0xFF));
-    }
-  }
-  return out;
 }
 
 std::string MimeTypeOf(GMimeObject* object) {
@@ -283,7 +34,7 @@ std::string MimeTypeOf(GMimeObject* object) {
   if (ct == nullptr) return "application/octet-stream";
   const char* type = g_mime_content_type_get_media_type(ct);
   const char* subtype = g_mime_content_type_get_media_subtype(ct);
-  return Lower(std::string(type ? type : "application") + "/" + (subtype ? subtype : "octet-stream"));
+  return AsciiLower(std::string(type ? type : "application") + "/" + (subtype ? subtype : "octet-stream"));
 }
 
 std::string CharsetOf(GMimeObject* object) {
@@ -294,12 +45,12 @@ std::string CharsetOf(GMimeObject* object) {
 
 bool HasAttachmentDisposition(GMimeObject* object) {
   const char* d = g_mime_object_get_disposition(object);
-  return d != nullptr && Lower(Trimmed(d)) == "attachment";
+  return d != nullptr && AsciiLower(TrimBlanks(d)) == "attachment";
 }
 
 bool HasInlineDisposition(GMimeObject* object) {
   const char* d = g_mime_object_get_disposition(object);
-  return d != nullptr && Lower(Trimmed(d)) == "inline";
+  return d != nullptr && AsciiLower(TrimBlanks(d)) == "inline";
 }
 
 // A part that may be the plain or HTML body: text/plain or text/html, not marked as an
@@ -316,7 +67,7 @@ bool IsBodyText(GMimeObject* object, std::string_view mime_type) {
 std::string HtmlCharset(std::string_view html, std::string declared) {
   const bool ascii_only = std::all_of(html.begin(), html.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (!declared.empty() && (declared != "us-ascii" || ascii_only)) return declared;
-  const std::string head = Lower(html.substr(0, 4096));
+  const std::string head = AsciiLower(html.substr(0, 4096));
   for (size_t meta = head.find("<meta"); meta != std::string::npos; meta = head.find("<meta", meta + 5)) {
     const size_t close = head.find('>', meta);
     const size_t at = head.find("charset", meta);
@@ -336,7 +87,7 @@ std::string HtmlCharset(std::string_view html, std::string declared) {
 // Content-IDs that the HTML refers to as "cid:...", lower-cased.
 std::unordered_set<std::string> ReferencedContentIds(std::string_view html) {
   std::unordered_set<std::string> ids;
-  const std::string lower = Lower(html);
+  const std::string lower = AsciiLower(html);
   for (size_t at = lower.find("cid:"); at != std::string::npos; at = lower.find("cid:", at + 4)) {
     size_t e = at + 4;
     while (e < lower.size() && std::string_view("\"'>) \t\r\n").find(lower[e]) == std::string_view::npos) ++e;
@@ -399,7 +150,7 @@ class PartWalker {
       GMimeObject* root = child(0);
       GMimeContentType* ct = g_mime_object_get_content_type(object);
       if (const char* start = ct ? g_mime_content_type_get_parameter(ct, "start") : nullptr) {
-        std::string id = Trimmed(start);
+        std::string id = TrimBlanks(start);
         if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
         if (GMimeObject* found = g_mime_multipart_get_subpart_from_content_id(multipart, id.c_str())) {
           root = found;
@@ -587,7 +338,7 @@ void BuildContent(GMimeMessage* message, std::string_view raw_headers, int depth
   if (!out.html_body.empty()) {
     const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);
     for (Attachment& a : out.attachments) {
-      if (!a.content_id.empty() && referenced.contains(Lower(a.content_id))) a.hidden = true;
+      if (!a.content_id.empty() && referenced.contains(AsciiLower(a.content_id))) a.hidden = true;
     }
     if (out.text_body.empty()) {
       out.text_body = HtmlToText(ToUtf8(std::string_view(out.html_body), out.html_charset));

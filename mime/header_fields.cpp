@@ -2,19 +2,12 @@
 
 #include <string>
 
+#include "mime/strings.h"
+
 namespace mime {
 namespace {
 
-std::string LowerTrimmed(std::string_view v) {
-  size_t b = 0, e = v.size();
-  while (b < e && (v[b] == ' ' || v[b] == '\t' || v[b] == '\r' || v[b] == '\n')) ++b;
-  while (e > b && (v[e - 1] == ' ' || v[e - 1] == '\t' || v[e - 1] == '\r' || v[e - 1] == '\n')) --e;
-  std::string out(v.substr(b, e - b));
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+std::string LowerTrimmed(std::string_view v) { return AsciiLower(TrimBlanks(v)); }
 
 // Byte length of the UTF-8 letter starting at s[i], or 0 when it is not a letter. Outside ASCII
 // every character counts as a letter, which is enough for prefixes such as the Greek "ΑΠ:".

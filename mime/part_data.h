@@ -1,0 +1,18 @@
+// The transfer-decoded bytes of a leaf part. Internal to mime/.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <gmime/gmime.h>
+
+namespace mime {
+
+// Decodes `part` (borrowed) from base64, quoted-printable or uuencode; other encodings are copied
+// as they are. Base64 cut off inside a group still yields the bytes its last characters carry.
+std::string DecodedContent(GMimePart* part);
+
+// Decodes uuencoded data from its "begin" line (when there is one) to its "end" line.
+std::string UuDecode(std::string_view raw);
+
+}  // namespace mime

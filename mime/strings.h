@@ -1,0 +1,27 @@
+// Small ASCII string helpers shared inside mime/.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mime {
+
+// Lower-cases ASCII letters only; other bytes (UTF-8 included) are kept.
+inline std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// `s` without leading and trailing blanks, CR and LF.
+inline std::string TrimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (b < e && blank(s[b])) ++b;
+  while (e > b && blank(s[e - 1])) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace mime
