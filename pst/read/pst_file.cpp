@@ -172,11 +172,10 @@ void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::ui
     AddFinding(where, "B-tree deeper than any legal tree");
     return;
   }
-  if (visited_pages_.count(ref.ib)) {
+  if (!visited_pages_.insert(ref.ib).second) {
     AddFinding(where, "page reached twice in the B-tree");
     return;
   }
-  visited_pages_[ref.ib] = true;
   std::vector<std::uint8_t> page;
   if (Status s = ReadAt(ref.ib, kPageSize, &page); !s.ok()) {
     AddFinding(where, s.message());

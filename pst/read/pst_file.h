@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -158,7 +159,7 @@ class PstFile {
   std::map<Bid, BlockEntry> blocks_;
   std::vector<BtPage> pages_;
   std::vector<Finding> findings_;
-  std::map<std::uint64_t, bool> visited_pages_;
+  std::set<std::uint64_t> visited_pages_;
 };
 
 std::string Hex(std::uint64_t value);
