@@ -116,11 +116,13 @@ quill::Result<std::unique_ptr<StoreWriter>> StoreWriter::Create(ndb::NodeSink& s
   store->searchRoot_ = *search;
   store->deletedItems_ = *deleted;
   store->folders_[kNidRootFolder].children.push_back(kNidSpamSearchFolder);
-  // libpff refuses a store whose name-to-id map has an empty entry stream, and Outlook's own maps
-  // are never empty: start with one named property every Outlook item may carry
-  // (PidLidCurrentVersionName in PSETID_Common).
-  quill::Result<std::uint16_t> first = store->nameMap_.IdFor(kPsetidCommon, kLidCurrentVersionName);
-  if (!first.ok()) return first.status();
+  // Readers refuse a name-to-id map with an empty entry or string stream (libpff the first,
+  // pst-extractor the second), and Outlook's own maps are never empty: start with two names every
+  // Outlook store has, PidLidCurrentVersionName (PSETID_Common) and "Keywords" (the categories).
+  for (quill::Result<std::uint16_t> seeded : {store->nameMap_.IdFor(kPsetidCommon, kLidCurrentVersionName),
+                                              store->nameMap_.IdFor(kPsPublicStrings, u"Keywords")}) {
+    if (!seeded.ok()) return seeded.status();
+  }
   return store;
 }
 
@@ -226,7 +228,12 @@ quill::Status StoreWriter::WriteSpamSearchFolder() {
   // Its update queue is empty, its criteria are Outlook's to fill in, and it has found nothing yet.
   QUILL_RETURN_IF_ERROR(sink_->AddNode(SameIndex(nid, NidType::kSearchUpdateQueue), 0, 0, 0));
   QUILL_RETURN_IF_ERROR(WritePc(*sink_, SameIndex(nid, NidType::kSearchCriteriaObject), 0, {}));
-  return WriteEmptyTable(*sink_, SameIndex(nid, NidType::kSearchContentsTable), SearchContentsColumns());
+  QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kSearchContentsTable), SearchContentsColumns()));
+  // Outlook leaves out the folder tables of this folder, but readers that list any folder's
+  // subfolders and contents (pst-extractor) fail without them; empty ones cost a few blocks.
+  QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kHierarchyTable), HierarchyColumns()));
+  QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kContentsTable), ContentsColumns()));
+  return WriteEmptyTable(*sink_, SameIndex(nid, NidType::kAssocContentsTable), AssocContentsColumns());
 }
 
 quill::Status StoreWriter::WriteStoreObject() {

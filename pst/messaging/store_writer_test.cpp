@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "pst/ltp/ltp_test_support.h"
 #include "pst/messaging/prop_tags.h"
+#include "pst/ndb/crc.h"
 
 namespace pst::messaging {
 namespace {
@@ -73,7 +74,8 @@ TEST(MessagingStore, NewStoreHasTheMandatoryNodes) {
       {0x21, 0},      {0x61, 0},      {0x122, 0x122}, {0x12D, 0},     {0x12E, 0},     {0x12F, 0},
       {0x8022, 0x122}, {0x802D, 0},   {0x802E, 0},    {0x802F, 0},    {0x8042, 0x122}, {0x804D, 0},
       {0x804E, 0},    {0x804F, 0},    {0x8062, 0x8022}, {0x806D, 0},  {0x806E, 0},    {0x806F, 0},
-      {0x2223, 0x122}, {0x2226, 0},   {0x2227, 0},    {0x2230, 0},    {0x60D, 0},     {0x60E, 0},
+      {0x2223, 0x122}, {0x2226, 0},   {0x2227, 0},    {0x2230, 0},    {0x222D, 0},    {0x222E, 0},
+      {0x222F, 0},    {0x60D, 0},     {0x60E, 0},
       {0x60F, 0},     {0x610, 0},     {0x62B, 0},     {0x671, 0},     {0x692, 0},     {0x1E1, 0},
       {0x201, 0},     {0x321, 0}};
   for (const auto& [nid, parent] : expected) {
@@ -276,12 +278,13 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   ASSERT_TRUE(store);
   const ltp::Guid psInternetHeaders = {0x86, 0x03, 0x02, 0x00, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
   NameMap& map = store->nameMap();
-  // A new store already maps one name (0x8000), so that the map is never empty.
-  ASSERT_EQ(map.size(), 1u);
-  EXPECT_EQ(Must(map.IdFor(kPsMapi, 0x8581)), 0x8001);
-  EXPECT_EQ(Must(map.IdFor(psInternetHeaders, u"x-mailer")), 0x8002);
-  EXPECT_EQ(Must(map.IdFor(kPsPublicStrings, u"Keywords")), 0x8003);
-  EXPECT_EQ(Must(map.IdFor(psInternetHeaders, u"x-mailer")), 0x8002) << "same name, same id";
+  // A new store already maps two names (0x8000 numeric, 0x8001 "Keywords"), so that neither the
+  // entry stream nor the string stream is empty.
+  ASSERT_EQ(map.size(), 2u);
+  EXPECT_EQ(Must(map.IdFor(kPsMapi, 0x8581)), 0x8002);
+  EXPECT_EQ(Must(map.IdFor(psInternetHeaders, u"x-mailer")), 0x8003);
+  EXPECT_EQ(Must(map.IdFor(kPsPublicStrings, u"Keywords")), 0x8001) << "seeded";
+  EXPECT_EQ(Must(map.IdFor(psInternetHeaders, u"x-mailer")), 0x8003) << "same name, same id";
   ASSERT_TRUE(store->Close().ok());
 
   auto props = Props(sink, 0x61);
@@ -290,17 +293,19 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   EXPECT_EQ(Bytes(guids.begin() + 16, guids.end()), Bytes(psInternetHeaders.begin(), psInternetHeaders.end()));
   const Bytes& entries = props[0x0003].value;
   ASSERT_EQ(entries.size(), 32u);
-  EXPECT_EQ(Le(entries, 8, 4), 0x8581u);
-  EXPECT_EQ(Le(entries, 12, 4), (1u << 16) | (1u << 1)) << "index 1, PS_MAPI, numeric";
-  EXPECT_EQ(Le(entries, 16, 4), 0u) << "offset of the first name";
-  EXPECT_EQ(Le(entries, 20, 4), (2u << 16) | (4u << 1) | 1u) << "second stream GUID";
-  EXPECT_EQ(Le(entries, 24, 4), 20u) << "4 + 16 bytes of x-mailer";
-  EXPECT_EQ(Le(entries, 28, 4), (3u << 16) | (2u << 1) | 1u);
+  EXPECT_EQ(Le(entries, 8, 4), 0u) << "offset of Keywords";
+  EXPECT_EQ(Le(entries, 12, 4), (1u << 16) | (2u << 1) | 1u) << "index 1, PS_PUBLIC_STRINGS, string";
+  EXPECT_EQ(Le(entries, 16, 4), 0x8581u);
+  EXPECT_EQ(Le(entries, 20, 4), (2u << 16) | (1u << 1)) << "index 2, PS_MAPI, numeric";
+  EXPECT_EQ(Le(entries, 24, 4), 20u) << "4 + 16 bytes of Keywords";
+  EXPECT_EQ(Le(entries, 28, 4), (3u << 16) | (4u << 1) | 1u) << "second stream GUID";
   const Bytes& strings = props[0x0004].value;
   EXPECT_EQ(Le(strings, 0, 4), 16u);
-  EXPECT_EQ(Bytes(strings.begin() + 4, strings.begin() + 20), Utf16Le(u"x-mailer"));
+  EXPECT_EQ(Bytes(strings.begin() + 4, strings.begin() + 20), Utf16Le(u"Keywords"));
+  EXPECT_EQ(Le(strings, 20, 4), 16u);
+  EXPECT_EQ(Bytes(strings.begin() + 24, strings.begin() + 40), Utf16Le(u"x-mailer"));
   // Each entry sits in the bucket its key hashes to, as {key, second dword}.
-  const std::uint32_t second = (1u << 16) | (1u << 1);
+  const std::uint32_t second = (2u << 16) | (1u << 1);
   const Bytes& bucket = props[static_cast<std::uint16_t>(0x1000 + (0x8581u ^ (second & 0xFFFF)) % 251)].value;
   bool found = false;
   for (std::size_t at = 0; at + 8 <= bucket.size(); at += 8) found |= Le(bucket, at, 4) == 0x8581u && Le(bucket, at + 4, 4) == second;
@@ -310,6 +315,13 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
     if (id >= 0x1000 && id < 0x1000 + 251) records += p.value.size() / 8;
   }
   EXPECT_EQ(records, 4u);
+  // A string name is keyed by the CRC of its UTF-16LE form.
+  const std::uint32_t keywordsCrc = ndb::ComputeCrc(Utf16Le(u"Keywords"));
+  const std::uint32_t keywordsSecond = (1u << 16) | (2u << 1) | 1u;
+  const Bytes& kb = props[static_cast<std::uint16_t>(0x1000 + (keywordsCrc ^ (keywordsSecond & 0xFFFF)) % 251)].value;
+  found = false;
+  for (std::size_t at = 0; at + 8 <= kb.size(); at += 8) found |= Le(kb, at, 4) == keywordsCrc && Le(kb, at + 4, 4) == keywordsSecond;
+  EXPECT_TRUE(found);
 }
 
 TEST(MessagingStore, SinkFailureStopsTheStore) {
