@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "mime/charset.h"
+#include "mime/encoded_words.h"
 #include "mime/gmime_support.h"
 #include "mime/header_reader.h"
 #include "mime/html_text.h"
@@ -51,6 +53,36 @@ bool HasAttachmentDisposition(GMimeObject* object) {
 bool HasInlineDisposition(GMimeObject* object) {
   const char* d = g_mime_object_get_disposition(object);
   return d != nullptr && AsciiLower(TrimBlanks(d)) == "inline";
+}
+
+// The raw value of the first header called `name`, or null. Borrowed from `object`.
+const char* RawHeader(GMimeObject* object, const char* name) {
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
+  GMimeHeader* header = headers ? g_mime_header_list_get_header(headers, name) : nullptr;
+  return header ? g_mime_header_get_raw_value(header) : nullptr;
+}
+
+// The part's file name: Content-Disposition's filename, else Content-Type's name. GMime decodes
+// RFC 2231 forms well, but RFC 2047 encoded words in a plain value with its lossy decoder, so
+// those are decoded again here from the raw header.
+std::string FileNameOf(GMimeObject* object, const char* gmime_value) {
+  const std::pair<const char*, const char*> sources[] = {{"Content-Disposition", "filename"},
+                                                         {"Content-Type", "name"}};
+  for (const auto& [header, parameter] : sources) {
+    const char* raw = RawHeader(object, header);
+    if (raw == nullptr) continue;
+    bool extended = false;
+    const std::optional<std::string> plain = PlainParameter(raw, parameter, &extended);
+    if (extended) break;  // GMime prefers the RFC 2231 form, and reads it correctly.
+    if (plain) {
+      // Also when GMime has nothing: it drops the parameters of a malformed type
+      // ("application-x-gzip; name=...").
+      const bool empty = gmime_value == nullptr || *gmime_value == '\0';
+      if (empty || plain->find("=?") != std::string::npos) return TrimBlanks(DecodeHeaderText(*plain));
+      break;
+    }
+  }
+  return SafeText(gmime_value);
 }
 
 // A part that may be the plain or HTML body: text/plain or text/html, not marked as an
@@ -264,7 +296,7 @@ class PartWalker {
     }
     Attachment a;
     a.mime_type = type;
-    a.file_name = SafeText(g_mime_part_get_filename(part));
+    a.file_name = FileNameOf(object, g_mime_part_get_filename(part));
     a.content_id = SafeText(g_mime_object_get_content_id(object));
     a.content_location = SafeText(g_mime_part_get_content_location(part));
     a.inline_disposition = HasInlineDisposition(object);
@@ -278,7 +310,7 @@ class PartWalker {
     a.mime_type = MimeTypeOf(object);
     const char* name = g_mime_object_get_content_disposition_parameter(object, "filename");
     if (name == nullptr) name = g_mime_object_get_content_type_parameter(object, "name");
-    a.file_name = SafeText(name);
+    a.file_name = FileNameOf(object, name);
     a.content_id = SafeText(g_mime_object_get_content_id(object));
     a.inline_disposition = HasInlineDisposition(object);
     GMimeMessage* inner = g_mime_message_part_get_message(message_part);  // Borrowed.

@@ -149,4 +149,125 @@ std::string DecodeHeaderText(std::string_view raw) {
   return out;
 }
 
+namespace {
+
+std::string Unquoted(std::string_view v) {
+  size_t b = 0, e = v.size();
+  while (b < e && (v[b] == ' ' || v[b] == '\t')) ++b;
+  while (e > b && (v[e - 1] == ' ' || v[e - 1] == '\t')) --e;
+  v = v.substr(b, e - b);
+  if (v.size() < 2 || v.front() != '"' || v.back() != '"') return std::string(v);
+  std::string out;
+  for (size_t i = 1; i + 1 < v.size(); ++i) {
+    if (v[i] == '\\' && i + 2 < v.size()) ++i;
+    out.push_back(v[i]);
+  }
+  return out;
+}
+
+// Splits `raw` at each `separator` that is outside quotes, comments and angle brackets.
+std::vector<std::string_view> SplitOutside(std::string_view raw, char separator) {
+  std::vector<std::string_view> pieces;
+  bool quoted = false;
+  int comment = 0, angle = 0;
+  size_t start = 0;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (quoted) {
+      if (c == '\\') ++i;
+      else if (c == '"') quoted = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '(') {
+      ++comment;
+    } else if (c == ')' && comment > 0) {
+      --comment;
+    } else if (c == '<' && comment == 0) {
+      ++angle;
+    } else if (c == '>' && angle > 0) {
+      --angle;
+    } else if (c == separator && comment == 0 && angle == 0) {
+      pieces.push_back(raw.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  pieces.push_back(raw.substr(start));
+  return pieces;
+}
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> PlainParameter(std::string_view raw, std::string_view name, bool* extended) {
+  std::string unfolded;
+  for (char c : raw) {
+    if (c != '\r' && c != '\n') unfolded.push_back(c);
+  }
+  const std::string wanted = LowerAscii(name);
+  std::optional<std::string> plain;
+  if (extended != nullptr) *extended = false;
+  const std::vector<std::string_view> pieces = SplitOutside(unfolded, ';');
+  for (size_t i = 1; i < pieces.size(); ++i) {  // The first piece is the type or disposition.
+    const size_t eq = pieces[i].find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string key = LowerAscii(pieces[i].substr(0, eq));
+    key.erase(0, key.find_first_not_of(" \t"));
+    key.erase(key.find_last_not_of(" \t") + 1);
+    if (key == wanted && !plain) {
+      plain = Unquoted(pieces[i].substr(eq + 1));
+    } else if (extended != nullptr && key.size() > wanted.size() && key.starts_with(wanted) &&
+               key[wanted.size()] == '*') {
+      *extended = true;
+    }
+  }
+  return plain;
+}
+
+std::vector<std::pair<std::string, std::string>> EncodedDisplayNames(std::string_view raw) {
+  std::string unfolded;
+  for (char c : raw) {
+    if (c != '\r' && c != '\n') unfolded.push_back(c);
+  }
+  std::vector<std::pair<std::string, std::string>> names;
+  for (std::string_view element : SplitOutside(unfolded, ',')) {
+    // "Group: a <b>, c;" - the group name ends at the first colon outside quotes and brackets,
+    // and the list at the semicolon.
+    std::vector<std::string_view> group = SplitOutside(element, ':');
+    if (group.size() > 1) element = group.back();
+    std::vector<std::string_view> end = SplitOutside(element, ';');
+    element = end.front();
+    bool quoted = false;
+    size_t open = std::string_view::npos;
+    for (size_t i = 0; i < element.size(); ++i) {
+      if (element[i] == '\\' && quoted) {
+        ++i;
+      } else if (element[i] == '"') {
+        quoted = !quoted;
+      } else if (element[i] == '<' && !quoted) {
+        open = i;
+        break;
+      }
+    }
+    if (open == std::string_view::npos) continue;
+    const size_t close = element.find('>', open);
+    const std::string_view phrase = element.substr(0, open);
+    if (phrase.find("=?") == std::string_view::npos) continue;
+    std::string address(element.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1));
+    address.erase(0, address.find_first_not_of(" \t"));
+    address.erase(address.find_last_not_of(" \t") + 1);
+    std::string name = DecodeHeaderText(Unquoted(phrase));
+    name.erase(0, name.find_first_not_of(" \t"));
+    name.erase(name.find_last_not_of(" \t") + 1);
+    names.emplace_back(std::move(address), std::move(name));
+  }
+  return names;
+}
+
 }  // namespace mime

@@ -72,9 +72,35 @@ void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
   }
 }
 
+// The raw values of every header called `name`, joined as one address list.
+std::string RawHeaderValues(GMimeObject* object, const char* name) {
+  std::string joined;
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
+  const int count = headers ? g_mime_header_list_get_count(headers) : 0;
+  for (int i = 0; i < count; ++i) {
+    GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);  // Borrowed.
+    if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) != 0) continue;
+    if (const char* raw = g_mime_header_get_raw_value(header)) {
+      if (!joined.empty()) joined += ',';
+      joined += raw;
+    }
+  }
+  return joined;
+}
+
 void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressList* list, std::vector<Mailbox>& out) {
   if (list != nullptr && internet_address_list_length(list) > 0) {
     AppendMailboxes(list, out, 0);
+    // Display names written as encoded words are decoded again by our decoder (GMime's loses
+    // text after a padded base64 word and splits characters cut between two words).
+    const std::string raw = RawHeaderValues(object, name);
+    if (raw.find("=?") != std::string::npos) {
+      for (auto& [address, decoded] : EncodedDisplayNames(raw)) {
+        for (Mailbox& m : out) {
+          if (g_ascii_strcasecmp(m.address.c_str(), address.c_str()) == 0) m.name = decoded;
+        }
+      }
+    }
   } else if (const char* value = Header(object, name)) {
     AppendMailboxesLoosely(SafeText(value), out);
   }

@@ -28,6 +28,32 @@ TEST(MimeHeaderText, EncodedWords) {
   EXPECT_EQ(DecodeHeaderText("=?no-such-charset?q?caf=E9?="), "café");
 }
 
+TEST(MimeHeaderText, PlainParameters) {
+  bool extended = true;
+  EXPECT_EQ(PlainParameter("attachment; filename=\"a; b.txt\"; size=3", "FileName", &extended), "a; b.txt");
+  EXPECT_FALSE(extended);
+  EXPECT_EQ(PlainParameter("text/plain; charset=utf-8;\r\n name = report.txt", "name"), "report.txt");
+  EXPECT_EQ(PlainParameter("text/plain; name=\"say \\\"hi\\\"\"", "name"), "say \"hi\"");
+  EXPECT_EQ(PlainParameter("attachment; filename*=utf-8''a%20b", "filename", &extended), std::nullopt);
+  EXPECT_TRUE(extended);
+  EXPECT_EQ(PlainParameter("attachment; filename*0=a; filename*1=b", "filename", &extended), std::nullopt);
+  EXPECT_TRUE(extended);
+  EXPECT_EQ(PlainParameter("attachment; xfilename=a", "filename"), std::nullopt);
+  EXPECT_EQ(PlainParameter("filename=first-piece-is-the-type", "filename"), std::nullopt);
+}
+
+TEST(MimeHeaderText, EncodedDisplayNames) {
+  using Names = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(EncodedDisplayNames("=?UTF-8?B?TXlTdXJ2ZXk=?= =?UTF-8?B?LmNvbQ==?= <a@b.c>"), (Names{{"a@b.c", "MySurvey.com"}}));
+  EXPECT_EQ(EncodedDisplayNames("\"Doe, =?utf-8?q?J=C3=BCrgen?=\" <j@d.e>, plain <p@q.r>, x@y.z"),
+            (Names{{"j@d.e", "Doe, Jürgen"}}));
+  // Groups are looked into; a comment is decoded like any other text before the bracket.
+  EXPECT_EQ(EncodedDisplayNames("Team: =?utf-8?q?A=C3=A9?= <a@t.u>, b@t.u;, (=?x?q?c?=) <c@d>"),
+            (Names{{"a@t.u", "Aé"}, {"c@d", "(c)"}}));
+  EXPECT_TRUE(EncodedDisplayNames("undisclosed-recipients:;").empty());
+  EXPECT_TRUE(EncodedDisplayNames("").empty());
+}
+
 TEST(MimeHeaderText, SubjectPrefix) {
   struct Case {
     const char* subject;

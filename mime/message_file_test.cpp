@@ -108,6 +108,22 @@ TEST(MimeFile, BrokenEncodedWords) {
   EXPECT_EQ(Read("subject-padded-words.eml").subject, "MySurvey.com:  You have");
 }
 
+TEST(MimeFile, EncodedDisplayAndFileNames) {
+  const MessageContent m = Read("encoded-names.eml");
+  ASSERT_EQ(m.from.size(), 1u);
+  EXPECT_EQ(m.from[0].name, "MySurvey.com");
+  ASSERT_EQ(m.to.size(), 3u);
+  EXPECT_EQ(m.to[0].name, "€ Desk");
+  EXPECT_EQ(m.to[0].address, "euro@example.org");
+  EXPECT_EQ(m.to[1].name, "");
+  EXPECT_EQ(m.to[1].address, "plain@example.org");
+  EXPECT_EQ(m.to[2].name, "Jörg");
+  ASSERT_EQ(m.attachments.size(), 2u);
+  EXPECT_EQ(m.attachments[0].file_name, "äöü.bin");
+  EXPECT_EQ(m.attachments[1].file_name, "document.xml.gz");
+  EXPECT_EQ(m.attachments[1].data, "xyz");
+}
+
 TEST(MimeFile, MissingAndBadHeaders) {
   MessageContent m = Read("no-from.eml");
   EXPECT_TRUE(m.from.empty());

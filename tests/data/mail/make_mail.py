@@ -109,6 +109,17 @@ def header_messages():
         " =?UTF-8?B?b3UgaGF2ZSA=?=\n"
         "\n"
         "x\n"))
+    # Display names and file names as several padded base64 words, a character split between two
+    # words, and a content type too broken for its parameters to survive.
+    write("encoded-names.eml", (
+        "From: =?UTF-8?B?TXlTdXJ2ZXk=?= =?UTF-8?B?LmNvbQ==?= <survey@example.org>\n"
+        "To: \"=?utf-8?b?4oI=?= =?utf-8?b?rA==?= Desk\" <euro@example.org>, plain@example.org,\n"
+        " Team: =?iso-8859-1?q?J=F6rg?= <joerg@example.org>;\n"
+        "Subject: Names\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"n\"\n\n"
+        "--n\nContent-Type: text/plain\n\nSee files.\n"
+        "--n\nContent-Type: application/octet-stream; name=\"=?UTF-8?B?w6TDtg==?= =?UTF-8?B?w7wuYmlu?=\"\n\nabc\n"
+        "--n\nContent-Type: application-x-gzip; name=\"document.xml.gz\"\n\nxyz\n"
+        "--n--\n"))
     write("no-from.eml", "Subject: Nobody sent this\nDate: Wed, 04 Mar 2026 12:00:00 +0000\n\nBody without sender.\n")
     write("no-date.eml", "From: a@example.org\nSubject: Timeless\n\nNo date here.\n")
     write("invalid-date.eml", "From: a@example.org\nSubject: Bad date\nDate: yesterday at noon\nImportance: low\n\nDate makes no sense.\n")
