@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -258,6 +259,59 @@ TEST_F(NdbFileWriter, LargeFileHasFreeMapPage) {
   EXPECT_EQ(Get32(fmap + kPageContentSize + 4), ComputeCrc({fmap, kPageContentSize}));
   EXPECT_TRUE(test_reader::ReadStream(f, top).value() == data);
   ExpectMapsMatchUsage(f);
+}
+
+// Reads a store back with libpff (Debian's python3-pypff), a reader written without our code: the
+// message store node is found through a multi-level node B-tree, its property context through
+// the block B-tree, and one property's value through a subnode tree of two levels and a data tree
+// of two levels, all of it encoded.
+TEST_F(NdbFileWriter, IndependentReaderFindsNodeDataThroughAllTrees) {
+  if (std::system("/usr/bin/python3 -c 'import pypff' >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "python3-pypff is not installed";
+  }
+  auto w = Open();
+  // A string property 0x3001 whose value (1,022 blocks) lives in subnode 0x3F.
+  std::vector<std::uint8_t> value;
+  for (std::size_t i = 0; value.size() < 1021 * kMaxBlockData + 2; ++i) {
+    value.push_back(static_cast<std::uint8_t>('A' + i % 26));
+    value.push_back(0);
+  }
+  const Bid valueTop = WriteStream(*w, value);
+  std::vector<SubnodeRef> subs;
+  for (std::uint32_t i = 1; i <= 400; ++i) subs.push_back({MakeNid(NidType::kLtp, i), i == 1 ? valueTop : 0, 0});
+  auto subTop = w->WriteSubnodeTree(subs);
+  ASSERT_TRUE(subTop.ok());
+  // Heap header, an empty-rooted B-tree header pointing at one record {0x3001, string, 0x3F},
+  // and the heap's page map.
+  const std::vector<std::uint8_t> heap = {28,   0,    0xEC, 0xBC, 0x20, 0, 0, 0, 0, 0, 0,  0, 0xB5,
+                                          2,    6,    0,    0x40, 0,    0, 0, 0x01, 0x30, 0x1F, 0x00,
+                                          0x3F, 0,    0,    0,    2,    0, 0, 0, 12, 0, 20, 0, 28, 0};
+  auto pc = w->WriteDataBlock(heap);
+  ASSERT_TRUE(pc.ok());
+  ASSERT_TRUE(w->AddNode(0x21, pc.value(), subTop.value(), 0).ok());
+  for (std::uint32_t i = 0; i < 30000; ++i) {
+    ASSERT_TRUE(w->AddNode(MakeNid(NidType::kNormalMessage, 0x10001 + i), 0, 0, 0x122).ok());
+  }
+  ASSERT_TRUE(w->Close().ok());
+  ASSERT_GE(w->summary().nbtLevels, 3);
+
+  const std::string expected = (dir_ / "expected.bin").string();
+  std::ofstream(expected, std::ios::binary).write(reinterpret_cast<const char*>(value.data()),
+                                                  static_cast<std::streamsize>(value.size()));
+  const std::string script =
+      "import pypff,sys\n"
+      "f=pypff.file(); f.open(sys.argv[1])\n"
+      "e=f.get_message_store().get_record_set(0).get_entry(0)\n"
+      "print(hex(e.entry_type), hex(e.value_type), e.data==open(sys.argv[2],'rb').read(), f.encryption_type)\n";
+  const std::string scriptPath = (dir_ / "read.py").string();
+  std::ofstream(scriptPath) << script;
+  FILE* out = ::popen(("/usr/bin/python3 " + scriptPath + " " + target_ + " " + expected + " 2>&1").c_str(), "r");
+  ASSERT_NE(out, nullptr);
+  std::string text;
+  char line[512];
+  while (std::fgets(line, sizeof line, out) != nullptr) text += line;
+  ::pclose(out);
+  EXPECT_EQ(text, "0x3001 0x1f True 1\n");
 }
 
 TEST_F(NdbFileWriter, TargetIsReplacedOnlyByClose) {
