@@ -3,6 +3,7 @@
 // levels, and table row matrices kept in subnodes. The stores are built by TestStoreBuilder.
 #include <gtest/gtest.h>
 
+#include "pst/read/checker.h"
 #include "pst/read/property_context.h"
 #include "pst/read/table_context.h"
 #include "pst/read/test_store_builder.h"
@@ -68,6 +69,17 @@ TEST(PstReadLarge, DeepDataTreesSubnodeIndexAndTwoLevelBtrees) {
   Result<Node> sub = file->LoadSubnode(node.value(), (350u << 5) | 0x1F);
   ASSERT_TRUE(sub.ok());
   EXPECT_EQ(sub->blocks.at(0), (Bytes{1, 2, 3}));
+
+  // The block and B-tree checks accept these shapes; what remains is about what the builder leaves
+  // out (allocation maps, the store's mandatory nodes and folders).
+  CheckReport report = CheckStore(*file);
+  EXPECT_FALSE(report.findings.empty());
+  for (const Finding& f : report.findings) {
+    const std::string text = f.where + ": " + f.what;
+    for (const char* word : {"block", "NBT page", "BBT page", "subnode", "data tree", "overlaps"}) {
+      EXPECT_EQ(text.find(word), std::string::npos) << text;
+    }
+  }
 }
 
 TEST(PstReadLarge, DataTreeThatLiesAboutItsSize) {

@@ -37,7 +37,10 @@ Bid TestStoreBuilder::AddDataTree(const std::vector<Bytes>& leaves, std::size_t 
     b[1] = level;
     PutLe16(b, 2, static_cast<std::uint16_t>(children.size()));
     PutLe32(b, 4, total);
-    for (std::size_t i = 0; i < children.size(); ++i) PutLe64(b, 8 + 8 * i, children[i]);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      PutLe64(b, 8 + 8 * i, children[i]);
+      ++refs_[children[i]];
+    }
     return AddBlock(b, true);
   };
   std::uint32_t total = 0;
@@ -62,6 +65,8 @@ Bid TestStoreBuilder::AddSubnodeTree(const std::vector<SubnodeEntry>& entries, s
       PutLe64(b, 8 + 24 * (i - from), entries[i].nid);
       PutLe64(b, 16 + 24 * (i - from), entries[i].data);
       PutLe64(b, 24 + 24 * (i - from), entries[i].sub);
+      ++refs_[entries[i].data];
+      if (entries[i].sub) ++refs_[entries[i].sub];
     }
     return AddBlock(b, true);
   };
@@ -75,12 +80,17 @@ Bid TestStoreBuilder::AddSubnodeTree(const std::vector<SubnodeEntry>& entries, s
     si.resize(si.size() + 16, 0);
     PutLe64(si, si.size() - 16, entries[i].nid);
     PutLe64(si, si.size() - 8, child);
+    ++refs_[child];
   }
   PutLe16(si, 2, count);
   return AddBlock(si, true);
 }
 
-void TestStoreBuilder::AddNode(Nid nid, Bid data, Bid sub, Nid parent) { nodes_.push_back({nid, data, sub, parent}); }
+void TestStoreBuilder::AddNode(Nid nid, Bid data, Bid sub, Nid parent) {
+  nodes_.push_back({nid, data, sub, parent});
+  if (data) ++refs_[data];
+  if (sub) ++refs_[sub];
+}
 
 namespace {
 
@@ -143,7 +153,7 @@ Bytes TestStoreBuilder::Finish() {
     PutLe64(e, 0, b.bid);
     PutLe64(e, 8, b.ib);
     PutLe16(e, 16, b.cb);
-    PutLe16(e, 18, 2);
+    PutLe16(e, 18, static_cast<std::uint16_t>(refs_[b.bid] + 1));
     bbt.push_back(e);
   }
   const Bref nbt_root = WriteTree(body_, &next_page_, kPtypeNbt, 32, nbt);

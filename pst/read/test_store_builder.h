@@ -1,10 +1,12 @@
 // A minimal store writer for tests of the read path on shapes the small reference stores lack:
 // multi-block heaps, BTH index levels, row matrices in subnodes, XXBLOCK trees, SIBLOCK subnode
 // trees. It writes blocks unencoded into one allocation-map region and indexes them in leaf-only
-// or two-level B-trees; allocation maps are left empty (the reader does not use them).
+// or two-level B-trees with reference counts that match; allocation maps are left empty (the
+// reader does not use them).
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "pst/read/pst_file.h"
@@ -33,6 +35,7 @@ class TestStoreBuilder {
   Bytes body_ = Bytes(0x4800, 0);  // header, reserved space, first AMap and PMap pages
   std::vector<Block> blocks_;
   std::vector<NodeEntry> nodes_;
+  std::map<Bid, int> refs_;  // references made so far, for the reference counts
   Bid next_bid_ = 4;
   Bid next_page_ = 1;
 };
