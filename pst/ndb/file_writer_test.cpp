@@ -1,6 +1,10 @@
 #include "pst/ndb/file_writer.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -344,6 +348,70 @@ TEST_F(NdbFileWriter, AbandonAndDestructionLeaveNothingBehind) {
     auto w = Open();
     ASSERT_TRUE(w->WriteDataBlock(Random(100, 1)).ok());
   }  // destroyed without Close
+  EXPECT_EQ(ReadAll(target_), "old contents");
+  std::size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) entries += e.path() != fs::path(target_);
+  EXPECT_EQ(entries, 0u);
+}
+
+TEST_F(NdbFileWriter, KilledWriterLeavesTargetUntouched) {
+  { std::ofstream(target_) << "old contents"; }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FileWriterOptions o;
+    o.bufferSize = 64 << 10;
+    auto w = FileWriter::Create(target_, o);
+    const auto data = Random(kMaxBlockData, 1);
+    for (;;) {
+      if (!w.ok() || !w.value()->WriteDataBlock(data).ok()) ::_exit(1);
+    }
+  }
+  // Let it get well into writing, then kill it without warning.
+  std::uintmax_t tempSize = 0;
+  for (int i = 0; i < 500 && tempSize < (4u << 20); ++i) {
+    ::usleep(10000);
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path() != fs::path(target_)) tempSize = e.file_size();
+    }
+  }
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_GE(tempSize, 4u << 20);
+  EXPECT_EQ(ReadAll(target_), "old contents");
+}
+
+TEST_F(NdbFileWriter, WriteFailureIsReportedAndLeavesTargetUntouched) {
+  { std::ofstream(target_) << "old contents"; }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The file system refuses the file beyond 1 MB (as a full disk would).
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    FileWriterOptions o;
+    o.bufferSize = 64 << 10;
+    o.sync = false;
+    auto w = FileWriter::Create(target_, o);
+    if (!w.ok()) ::_exit(10);
+    const auto data = Random(3 << 20, 1);
+    // The failure may surface at a later write (writes run behind) or only at Close.
+    for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
+      if (!w.value()->WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off))).ok()) {
+        break;
+      }
+    }
+    const quill::Status closed = w.value()->Close();
+    const bool tempGone = !fs::exists(w.value()->temporaryPath());
+    ::_exit(closed.code() == quill::Status::Code::kIOError && tempGone ? 0 : 2);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadAll(target_), "old contents");
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir_)) entries += e.path() != fs::path(target_);
