@@ -103,21 +103,26 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     ::close(fd);
     return ErrnoStatus(EISDIR, path);
   }
-  // GByteArray lengths are 32-bit.
-  if (st.st_size >= static_cast<off_t>(G_MAXUINT32)) {
+  // GByteArray lengths are 32-bit; a message file of 2 GiB is not one we are meant to read.
+  constexpr size_t kMaxFileBytes = size_t{1} << 31;
+  if (static_cast<unsigned long long>(st.st_size) >= kMaxFileBytes) {
     ::close(fd);
     return ErrnoStatus(EFBIG, path);
   }
   ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(st.st_size)));
-  size_t used = 0;
   g_byte_array_set_size(bytes.get(), static_cast<guint>(st.st_size));
+  size_t used = 0;
   while (true) {
-    if (used == bytes->len) {
-      // The file may have grown since fstat, or be a pipe or a /proc file that reports size 0.
-      if (bytes->len >= G_MAXUINT32 / 2) break;
-      g_byte_array_set_size(bytes.get(), std::max<guint>(bytes->len * 2, 65536));
+    char* dst = reinterpret_cast<char*>(bytes->data) + used;
+    size_t room = bytes->len - used;
+    char probe;
+    if (room == 0) {
+      // Full: either the end of the file, or a file that grew since fstat (or a pipe, or a /proc
+      // file that reports size 0). One byte more tells which.
+      dst = &probe;
+      room = 1;
     }
-    const ssize_t n = ::read(fd, bytes->data + used, bytes->len - used);
+    const ssize_t n = ::read(fd, dst, room);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
@@ -125,6 +130,14 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
       return ErrnoStatus(err, path);
     }
     if (n == 0) break;
+    if (dst == &probe) {
+      if (bytes->len >= kMaxFileBytes / 2) {
+        ::close(fd);
+        return ErrnoStatus(EFBIG, path);
+      }
+      g_byte_array_set_size(bytes.get(), std::max<guint>(bytes->len * 2, 65536));
+      bytes->data[used] = static_cast<guint8>(probe);
+    }
     used += static_cast<size_t>(n);
   }
   ::close(fd);

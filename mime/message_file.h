@@ -21,13 +21,12 @@ namespace mime {
 
 // One file's bytes together with GMime's parse of them. It owns the buffer, the stream over it
 // and the parsed message; a MessageContent built from it owns copies and outlives it freely.
-// Movable, not copyable. Not thread-safe, but separate MessageFiles may be used on separate
-// threads.
+// Movable, not copyable. Use from one thread; parsing on several threads at once is untested.
 class MessageFile {
  public:
   // Reads the whole file at `path` and parses it.
   // Errors: IOError "<strerror text>: <path>" when the file cannot be opened or read (missing,
-  // unreadable, a directory). Everything about the content itself is tolerated.
+  // unreadable, a directory, 2 GiB or more). Everything about the content itself is tolerated.
   static quill::Result<MessageFile> Open(const std::string& path);
 
   // Parses a message held in memory (the bytes are copied).

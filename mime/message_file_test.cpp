@@ -355,6 +355,14 @@ TEST(MimeFile, GarbageBecomesAnAttachment) {
   EXPECT_EQ(m.attachments[0].mime_type, "application/octet-stream");
 }
 
+TEST(MimeFile, FileThatReportsNoSize) {
+  // /proc files report size 0 however much they hold; reading must go on to the real end.
+  quill::Result<MessageContent> m = ReadMessageFile("/proc/self/status");
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_NE(m->headers.find("Name:"), std::string::npos);
+  EXPECT_NE(m->headers.find("Pid:"), std::string::npos);
+}
+
 TEST(MimeFile, UnreadableFileIsAnError) {
   quill::Result<MessageContent> m = ReadMessageFile(DataPath("does-not-exist.eml"));
   ASSERT_FALSE(m.ok());
