@@ -371,6 +371,11 @@ void BuildContent(GMimeMessage* message, std::string_view raw_headers, int depth
     const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);
     for (Attachment& a : out.attachments) {
       if (!a.content_id.empty() && referenced.contains(AsciiLower(a.content_id))) a.hidden = true;
+      // A saved web page (MHTML) refers to its images by the URL in their Content-Location.
+      if (!a.content_location.empty() && a.content_location.size() > 4 &&
+          out.html_body.find(a.content_location) != std::string::npos) {
+        a.hidden = true;
+      }
     }
     if (out.text_body.empty()) {
       out.text_body = HtmlToText(ToUtf8(std::string_view(out.html_body), out.html_charset));

@@ -46,8 +46,8 @@ struct Attachment {
   std::string content_id;        // Without the angle brackets; empty when absent.
   std::string content_location;  // As given; empty when absent.
   bool inline_disposition = false;  // Content-Disposition said "inline".
-  // Shown inside the HTML body (referenced there by cid:), so a mail client should not list it
-  // among the attachments.
+  // Shown inside the HTML body (referenced there by cid: or by its Content-Location), so a mail
+  // client should not list it among the attachments.
   bool hidden = false;
   std::string data;  // Decoded bytes. Empty for an embedded message (see `embedded`).
   // Set for a message/rfc822 part: the enclosed message, parsed. Then `data` is empty.

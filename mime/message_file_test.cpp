@@ -200,7 +200,7 @@ TEST(MimeFile, MultipartRelatedInlineImage) {
   const MessageContent m = Read("multipart-related.eml");
   EXPECT_EQ(m.text_body, "Logo below.");
   EXPECT_NE(m.html_body.find("cid:Logo.1@example.org"), std::string::npos);
-  ASSERT_EQ(m.attachments.size(), 2u);
+  ASSERT_EQ(m.attachments.size(), 3u);
   const Attachment& logo = m.attachments[0];
   EXPECT_EQ(logo.file_name, "logo.png");
   EXPECT_EQ(logo.mime_type, "image/png");
@@ -213,6 +213,9 @@ TEST(MimeFile, MultipartRelatedInlineImage) {
   EXPECT_FALSE(unused.hidden);
   EXPECT_EQ(unused.content_location, "http://example.org/unused.png");
   EXPECT_EQ(unused.data, logo.data);
+  // Referenced by its Content-Location, as saved web pages do.
+  EXPECT_TRUE(m.attachments[2].hidden);
+  EXPECT_EQ(m.attachments[2].content_location, "http://example.org/by-location.png");
 }
 
 TEST(MimeFile, MultipartMixedAttachments) {

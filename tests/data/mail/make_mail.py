@@ -152,11 +152,13 @@ def structure_messages():
         "--alt\nContent-Type: text/plain\n\nLogo below.\n"
         "--alt\nContent-Type: multipart/related; boundary=\"rel\"; type=\"text/html\"\n\n"
         "--rel\nContent-Type: text/html; charset=us-ascii\n\n"
-        "<html><body>Logo: <img src=\"cid:Logo.1@example.org\"></body></html>\n"
+        "<html><body>Logo: <img src=\"cid:Logo.1@example.org\"> <img src=\"http://example.org/by-location.png\"></body></html>\n"
         "--rel\nContent-Type: image/png; name=logo.png\nContent-Transfer-Encoding: base64\n"
         "Content-ID: <logo.1@example.org>\nContent-Disposition: inline; filename=logo.png\n\n" + png +
         "--rel\nContent-Type: image/png; name=unused.png\nContent-Transfer-Encoding: base64\n"
         "Content-ID: <unused@example.org>\nContent-Location: http://example.org/unused.png\n\n" + png +
+        "--rel\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n"
+        "Content-Location: http://example.org/by-location.png\n\n" + png +
         "--rel--\n--alt--\n"))
     pdf = b"%PDF-1.4\n" + bytes(range(256)) + b"\n%%EOF\n"
     write("multipart-mixed.eml", (
