@@ -20,10 +20,9 @@ quill::Result<std::vector<std::uint8_t>> MemorySink::LoadInternalBlock(Bid, cons
 }
 
 std::optional<NodeEntry> MemorySink::FindNode(Nid nid) const {
-  for (const NodeEntry& n : nodes()) {
-    if (n.nid == nid) return n;
-  }
-  return std::nullopt;
+  const NodeEntry* n = FindNodeEntry(nid);
+  if (n == nullptr) return std::nullopt;
+  return *n;
 }
 
 std::vector<NodeEntry> MemorySink::Nodes() const {

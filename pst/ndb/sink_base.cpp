@@ -54,6 +54,11 @@ const SinkBase::BlockRecord* SinkBase::FindBlock(Bid bid) const {
   return &r;
 }
 
+const NodeEntry* SinkBase::FindNodeEntry(Nid nid) const {
+  const auto it = nodeIndex_.find(nid);
+  return it == nodeIndex_.end() ? nullptr : &nodes_[it->second];
+}
+
 void SinkBase::Fail(quill::Status status) {
   if (status_.ok()) status_ = std::move(status);
 }
@@ -177,7 +182,9 @@ quill::Status SinkBase::AddNode(Nid nid, Bid data, Bid sub, Nid parent) {
   if (nid == 0) return quill::Status::InvalidArgument("node id 0");
   QUILL_RETURN_IF_ERROR(CheckRef(data, true, "node data"));
   QUILL_RETURN_IF_ERROR(CheckRef(sub, false, "node subnode tree"));
-  if (!nids_.insert(nid).second) return quill::Status::AlreadyExists("node " + Hex(nid) + " added twice");
+  if (!nodeIndex_.emplace(nid, nodes_.size()).second) {
+    return quill::Status::AlreadyExists("node " + Hex(nid) + " added twice");
+  }
   if (data != 0) ++RecordOf(data).refs;
   if (sub != 0) ++RecordOf(sub).refs;
   nodes_.push_back(NodeEntry{nid, data, sub, parent});

@@ -12,7 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "common/status.h"
@@ -81,6 +81,9 @@ class SinkBase : public NodeSink {
 
   const std::vector<BlockRecord>& blocks() const { return blocks_; }
   const std::vector<NodeEntry>& nodes() const { return nodes_; }
+  // The node added under `nid`, or null. Only valid while nodes() is in the order of adding.
+  const NodeEntry* FindNodeEntry(Nid nid) const;
+  // For sorting at the end; FindNodeEntry may not be used afterwards.
   std::vector<NodeEntry>& mutableNodes() { return nodes_; }
 
   static Bid BidOfIndex(std::size_t index, BlockKind kind);
@@ -95,7 +98,7 @@ class SinkBase : public NodeSink {
   quill::Status status_;
   std::vector<BlockRecord> blocks_;
   std::vector<NodeEntry> nodes_;
-  std::unordered_set<Nid> nids_;
+  std::unordered_map<Nid, std::size_t> nodeIndex_;  // nid -> position in nodes_ as added
   std::array<std::uint32_t, 32> nidCounters_{};
 };
 
