@@ -320,6 +320,7 @@ TEST_F(NdbFileWriter, IndependentReaderFindsNodeDataThroughAllTrees) {
 
 TEST_F(NdbFileWriter, TargetIsReplacedOnlyByClose) {
   { std::ofstream(target_) << "old contents"; }
+  fs::permissions(target_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   auto w = Open();
   const fs::path temp = w->temporaryPath();
   EXPECT_EQ(temp.parent_path(), fs::path(target_).parent_path());
@@ -330,6 +331,9 @@ TEST_F(NdbFileWriter, TargetIsReplacedOnlyByClose) {
   ASSERT_TRUE(w->Close().ok());
   EXPECT_FALSE(fs::exists(temp));
   EXPECT_EQ(ReadAll(target_).substr(0, 4), "!BDN");
+  // The replacement keeps the permissions of the file it replaces.
+  EXPECT_EQ(fs::status(target_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_FALSE(w->Close().ok());  // only once
 }
 
