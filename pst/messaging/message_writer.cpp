@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <optional>
 
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
@@ -14,6 +15,9 @@ namespace {
 
 using ltp::PropTag;
 using ltp::PropValue;
+
+constexpr std::int32_t kAttachMethodByValue = 1;
+constexpr std::int32_t kAttachMethodEmbedded = 5;
 
 // Properties keyed by id, the way a property context keeps them: a later value of an id replaces
 // an earlier one.
@@ -57,6 +61,16 @@ class PropertySet {
  private:
   std::map<std::uint16_t, Property> props_;
 };
+
+struct BuiltMessage {
+  ltp::NodeContent content;
+  std::vector<Property> contentsRow;
+  bool read = false;
+  std::int32_t size = 0;
+};
+
+quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, const MessageContent& message,
+                                         std::uint64_t now, int depth);
 
 quill::Status CheckTypes(const std::vector<Property>& props) {
   for (const Property& p : props) {
@@ -103,33 +117,55 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::v
 // Writes one attachment's property context as subnode `nid`; returns its subnode entry and adds
 // its attachment-table row to `row`.
 quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid, const AttachmentContent& att,
-                                               std::vector<Property>* row, std::uint64_t* sizeOut) {
+                                               std::uint64_t now, int depth, std::vector<Property>* row,
+                                               std::uint64_t* sizeOut) {
   QUILL_RETURN_IF_ERROR(CheckTypes(att.props));
-  const std::uint64_t dataSize = att.writtenData != 0 ? att.writtenSize : att.data.size();
+  // An embedded message lives in a subnode of the attachment node; its nid comes from the file's
+  // message counter as Outlook's do, which also keeps it apart from the attachment's LTP subnodes.
+  std::optional<BuiltMessage> embedded;
+  ndb::Nid embeddedNid = 0;
+  if (att.embedded) {
+    if (depth >= kMaxEmbeddingDepth) return quill::Status::InvalidArgument("messages embedded too deeply");
+    embeddedNid = sink.AllocateNid(ndb::NidType::kNormalMessage);
+    quill::Result<BuiltMessage> built = BuildMessage(sink, embeddedNid, *att.embedded, now, depth + 1);
+    if (!built.ok()) return built.status();
+    embedded = std::move(built).value();
+  }
+  const std::uint64_t dataSize = embedded ? static_cast<std::uint64_t>(embedded->size)
+                                          : att.writtenData != 0 ? att.writtenSize : att.data.size();
   PropertySet set;
   set.PutAll(att.props);
-  set.Default(tag::kAttachMethod, PropValue::Int32(1));
+  if (embedded) set.Put(tag::kAttachMethod, PropValue::Int32(kAttachMethodEmbedded));
+  set.Default(tag::kAttachMethod, PropValue::Int32(kAttachMethodByValue));
   set.Default(tag::kRenderingPosition, PropValue::Int32(-1));
   set.Default(tag::kAttachSize, PropValue::Int32(ClampToInt32(dataSize + set.ValueBytes())));
   *sizeOut += dataSize + set.ValueBytes();
 
   ltp::PropertyContextBuilder pc(sink);
   QUILL_RETURN_IF_ERROR(set.CopyInto(pc));
-  if (att.writtenData != 0) {
+  if (embedded) {
+    QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataObject,
+                                 PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
+  } else if (att.writtenData != 0) {
     QUILL_RETURN_IF_ERROR(pc.SetWritten(tag::kAttachDataBinary, att.writtenData, att.writtenSize));
   } else {
     QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataBinary, PropValue::Binary(att.data)));
   }
   quill::Result<ltp::NodeContent> content = pc.Build();
   if (!content.ok()) return content.status();
+  if (embedded) {
+    quill::Result<ndb::SubnodeRef> ref = ltp::WriteSubnode(sink, embeddedNid, embedded->content);
+    if (!ref.ok()) return ref.status();
+    content->subnodes.push_back(*ref);
+  }
   *row = set.RowFor(AttachmentColumns());
   return ltp::WriteSubnode(sink, nid, *content);
 }
 
-}  // namespace
-
-quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid folder,
-                                           const MessageContent& message, std::uint64_t now) {
+// Writes everything of a message but its own entry: attachments, tables, and the property context,
+// whose content (with the subnodes) is returned for the caller to enter as a node or a subnode.
+quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, const MessageContent& message,
+                                         std::uint64_t now, int depth) {
   QUILL_RETURN_IF_ERROR(CheckTypes(message.props));
   std::vector<ndb::SubnodeRef> subnodes;
   std::uint64_t size = 0;
@@ -138,7 +174,7 @@ quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, nd
   for (std::size_t i = 0; i < message.attachments.size(); ++i) {
     const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));
     std::vector<Property> row;
-    quill::Result<ndb::SubnodeRef> ref = WriteAttachment(sink, attNid, message.attachments[i], &row, &size);
+    quill::Result<ndb::SubnodeRef> ref = WriteAttachment(sink, attNid, message.attachments[i], now, depth, &row, &size);
     if (!ref.ok()) return ref.status();
     subnodes.push_back(*ref);
     attachmentRows.emplace_back(attNid, std::move(row));
@@ -177,11 +213,25 @@ quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, nd
   quill::Result<ltp::NodeContent> content = pc.Build();
   if (!content.ok()) return content.status();
   content->subnodes.insert(content->subnodes.end(), subnodes.begin(), subnodes.end());
-  QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, *content));
 
+  BuiltMessage built;
+  built.content = std::move(content).value();
+  built.contentsRow = set.RowFor(ContentsColumns());
+  built.read = (flags & tag::kMsgFlagRead) != 0;
+  built.size = set.Int32Or(tag::kMessageSize, 0);
+  return built;
+}
+
+}  // namespace
+
+quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid folder,
+                                           const MessageContent& message, std::uint64_t now) {
+  quill::Result<BuiltMessage> built = BuildMessage(sink, nid, message, now, 0);
+  if (!built.ok()) return built.status();
+  QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, built->content));
   WrittenMessage written;
-  written.contentsRow = set.RowFor(ContentsColumns());
-  written.read = (flags & tag::kMsgFlagRead) != 0;
+  written.contentsRow = std::move(built->contentsRow);
+  written.read = built->read;
   return written;
 }
 

@@ -60,6 +60,7 @@ inline constexpr PropTag kContentUnreadCount = 0x36030003;
 inline constexpr PropTag kSubfolders = 0x360A000B;
 inline constexpr PropTag kContainerClass = 0x3613001F;
 inline constexpr PropTag kAttachDataBinary = 0x37010102;
+inline constexpr PropTag kAttachDataObject = 0x3701000D;
 inline constexpr PropTag kAttachFilename = 0x3704001F;
 inline constexpr PropTag kAttachMethod = 0x37050003;
 inline constexpr PropTag kAttachLongFilename = 0x3707001F;

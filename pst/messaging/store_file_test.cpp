@@ -92,6 +92,12 @@ TEST(MessagingStoreFile, IndependentReadersAgree) {
     ASSERT_TRUE(store.AddMessage(inbox, Mail("Message " + std::to_string(i), i % 3 == 0, 0)).ok());
   }
   ASSERT_TRUE(store.AddMessage(deep, Mail("With attachment", false, 100000)).ok());
+  MessageContent forward = Mail("Forward", true, 0);
+  AttachmentContent embedded;
+  embedded.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("original.eml")}};
+  embedded.embedded = std::make_shared<MessageContent>(Mail("Original", true, 500));
+  forward.attachments.push_back(embedded);
+  ASSERT_TRUE(store.AddMessage(store.deletedItems(), forward).ok());
   ASSERT_TRUE(store.Close().ok());
   quill::Status closed = (*file)->Close();
   ASSERT_TRUE(closed.ok()) << closed.ToString();
@@ -100,8 +106,8 @@ TEST(MessagingStoreFile, IndependentReadersAgree) {
   ASSERT_TRUE(report.ok()) << report.status().ToString();
   for (const read::Finding& f : report->findings) ADD_FAILURE() << f.where << ": " << f.what;
   for (const read::Finding& f : report->notes) ADD_FAILURE() << "note: " << f.where << ": " << f.what;
-  EXPECT_EQ(report->messages, static_cast<std::size_t>(kMany + 1));
-  EXPECT_EQ(report->attachments, 1u);
+  EXPECT_EQ(report->messages, static_cast<std::size_t>(kMany + 3)) << "the embedded one included";
+  EXPECT_EQ(report->attachments, 3u);
 
   if (RunCommand("/usr/bin/python3 -c 'import pypff' 2>&1").find("Error") != std::string::npos) {
     GTEST_SKIP() << "python3-pypff not installed";
@@ -117,7 +123,11 @@ def walk(folder, depth):
     for m in folder.sub_messages:
         if m.number_of_attachments:
             a = m.get_attachment(0)
-            print('%s* %s|%d|%d' % ('  ' * depth, m.subject, a.size, len(a.read_buffer(a.size))))
+            method = [e.data_as_integer for e in a.get_record_set(0).entries if e.entry_type == 0x3705][0]
+            if method == 1:
+                print('%s* %s|%d|%d' % ('  ' * depth, m.subject, a.size, len(a.read_buffer(a.size))))
+            else:
+                print('%s* %s|method %d' % ('  ' * depth, m.subject, method))
     for s in folder.sub_folders: walk(s, depth + 1)
 walk(f.get_root_folder(), 0)
 m = f.get_root_folder().get_sub_folder(1).get_sub_folder(1).get_sub_message(777)
@@ -130,7 +140,8 @@ print(m.subject, m.plain_text_body.decode('utf-8'))
   expected << "|0|0\n"
            << "  SPAM Search Folder 2|0|0\n"
            << "  Top of Personal Folders|0|0\n"
-           << "    Deleted Items|0|0\n"
+           << "    Deleted Items|1|0\n"
+           << "    * Forward|method 5\n"
            << "    Posteingang \u00e4|" << kMany << "|" << unread << "\n"
            << "      2024|0|0\n"
            << "        \u65e5\u672c|1|1\n"

@@ -6,6 +6,8 @@
 
 #include "common/text.h"
 #include "pst/ltp/ltp_test_support.h"
+#include "pst/ltp/stream_writer.h"
+#include "pst/messaging/message_writer.h"
 #include "pst/messaging/prop_tags.h"
 #include "pst/ndb/crc.h"
 
@@ -322,6 +324,61 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   found = false;
   for (std::size_t at = 0; at + 8 <= kb.size(); at += 8) found |= Le(kb, at, 4) == keywordsCrc && Le(kb, at + 4, 4) == keywordsSecond;
   EXPECT_TRUE(found);
+}
+
+TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
+  FakeSink sink;
+  auto store = NewStore(sink);
+  ASSERT_TRUE(store);
+  // A forwarded mail that itself carries a file, and a file streamed block by block.
+  auto inner = std::make_shared<MessageContent>(SampleMessage(u"inner", tag::kMsgFlagRead, 1));
+  MessageContent outer = SampleMessage(u"outer", 0, 0);
+  AttachmentContent forwarded;
+  forwarded.props = {{tag::kAttachLongFilename, PropValue::String(u"inner.eml")}};
+  forwarded.embedded = inner;
+  outer.attachments.push_back(forwarded);
+  ltp::StreamWriter stream(sink);
+  const Bytes streamed(50000, 0x5A);
+  ASSERT_TRUE(stream.Append(streamed).ok());
+  AttachmentContent big;
+  big.writtenData = Must(stream.Finish());
+  big.writtenSize = static_cast<std::uint32_t>(streamed.size());
+  outer.attachments.push_back(big);
+  const Nid nid = Must(store->AddMessage(store->ipmSubtree(), outer));
+
+  // Nesting deeper than readers follow is refused, and the store stays usable.
+  auto chain = std::make_shared<MessageContent>(SampleMessage(u"leaf", 0, 0));
+  for (int i = 0; i < kMaxEmbeddingDepth + 1; ++i) {
+    auto next = std::make_shared<MessageContent>(SampleMessage(u"level", 0, 0));
+    AttachmentContent a;
+    a.embedded = chain;
+    next->attachments.push_back(a);
+    chain = next;
+  }
+  EXPECT_EQ(store->AddMessage(store->ipmSubtree(), *chain).status().code(), quill::Status::Code::kInvalidArgument);
+  ASSERT_TRUE(store->Close().ok());
+
+  const ltp::NodeContent node = NodeOf(sink, nid);
+  const ltp::NodeContent attNode = SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, 1));
+  auto att = ltp::testing::ReadPropertyContext(sink, attNode);
+  EXPECT_EQ(att[0x3705].hnid, 5u) << "embedded message";
+  ASSERT_EQ(att[0x3701].type, 0x000D);
+  ASSERT_EQ(att[0x3701].value.size(), 8u);
+  const Nid innerNid = static_cast<Nid>(Le(att[0x3701].value, 0, 4));
+  EXPECT_EQ(ndb::NidTypeOf(innerNid), ndb::NidType::kNormalMessage);
+  EXPECT_EQ(sink.nodes().count(innerNid), 0u) << "not a top-level node";
+  const ltp::NodeContent innerNode = SubnodeOf(sink, attNode, innerNid);
+  auto innerProps = ltp::testing::ReadPropertyContext(sink, innerNode);
+  EXPECT_EQ(innerProps[0x0037].value, Utf16Le(u"inner"));
+  EXPECT_EQ(Le(att[0x3701].value, 4, 4), innerProps[0x0E08].hnid) << "ulSize is the message size";
+  EXPECT_EQ(innerProps[0x0E07].hnid & 0x11u, 0x11u) << "read, has attachments";
+  auto innerAtt = ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, innerNode, ndb::MakeNid(ndb::NidType::kAttachment, 1)));
+  EXPECT_EQ(innerAtt[0x3701].value, Bytes(20000, 0x41));
+  EXPECT_TRUE(ltp::testing::ReadTableContext(sink, SubnodeOf(sink, innerNode, 0x692)).ok);
+
+  auto streamedAtt = ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, 2)));
+  EXPECT_EQ(streamedAtt[0x3701].value, streamed);
+  EXPECT_EQ(streamedAtt[0x3705].hnid, 1u);
 }
 
 TEST(MessagingStore, SinkFailureStopsTheStore) {
