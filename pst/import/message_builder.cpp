@@ -115,12 +115,17 @@ void AddRecipients(messaging::MessageContent& message, const std::vector<mime::M
 // the subject. Readers take the split from there instead of guessing it, and a subject that itself
 // begins with U+0001 can no longer be misread as carrying the marker.
 std::u16string StoredSubject(const mime::MessageContent& content) {
-  const std::u16string prefix = quill::Utf8ToUtf16(content.subject_prefix);
+  std::u16string prefix = quill::Utf8ToUtf16(content.subject_prefix);
+  std::u16string rest = quill::Utf8ToUtf16(content.normalized_subject);
+  if (prefix.size() >= 0xFFFF) {  // the length would not fit its one character: no split then
+    rest = prefix + rest;
+    prefix.clear();
+  }
   std::u16string stored;
   stored.push_back(u'\x01');
   stored.push_back(static_cast<char16_t>(prefix.size() + 1));
   stored += prefix;
-  stored += quill::Utf8ToUtf16(content.normalized_subject);
+  stored += rest;
   return stored;
 }
 
