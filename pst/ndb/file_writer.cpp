@@ -9,6 +9,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <random>
 
 #include "pst/ndb/btree_builder.h"
@@ -20,6 +21,7 @@ namespace pst::ndb {
 namespace {
 
 constexpr std::size_t kMinBufferSize = std::size_t{64} << 10;
+constexpr std::size_t kMaxBufferSize = std::size_t{256} << 20;
 constexpr std::uint32_t kMaxCRef = 0xFFFF;
 
 // Fills a page trailer over the 496 content bytes already in `page`.
@@ -71,12 +73,18 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
     ::unlink(tmpl.c_str());
     return quill::Status::IOError(std::string(std::strerror(err)) + ": " + tmpl);
   }
-  return std::unique_ptr<FileWriter>(new FileWriter(fd, targetPath, tmpl, options));
+  try {
+    return std::unique_ptr<FileWriter>(new FileWriter(fd, targetPath, tmpl, options));
+  } catch (const std::exception& e) {  // no thread or no memory for the buffers
+    ::close(fd);
+    ::unlink(tmpl.c_str());
+    return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath);
+  }
 }
 
 FileWriter::FileWriter(int fd, std::string targetPath, std::string tempPath, const FileWriterOptions& options)
     : fd_(fd), targetPath_(std::move(targetPath)), tempPath_(std::move(tempPath)), options_(options) {
-  for (auto& b : buffers_) b.resize(std::max(options_.bufferSize, kMinBufferSize));
+  for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
   writeBehind_ = std::make_unique<WriteBehind>(fd_);
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
