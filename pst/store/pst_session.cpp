@@ -1,0 +1,171 @@
+#include "pst/store/pst_session.h"
+
+#include <strings.h>
+
+#include "common/text.h"
+#include "pst/store/pst_folder.h"
+
+namespace pst::store {
+namespace {
+
+struct DefaultFolder {
+  const char* name;
+  const char16_t* containerClass;
+};
+
+// The folders a new store has below the top, as Outlook makes them.
+constexpr DefaultFolder kDefaultFolders[] = {
+    {"Inbox", u"IPF.Note"},       {"Outbox", u"IPF.Note"},        {"Sent Items", u"IPF.Note"},
+    {"Drafts", u"IPF.Note"},      {"Calendar", u"IPF.Appointment"}, {"Contacts", u"IPF.Contact"},
+    {"Journal", u"IPF.Journal"},  {"Notes", u"IPF.StickyNote"},   {"Tasks", u"IPF.Task"},
+    {"Junk E-mail", u"IPF.Note"},
+};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::uint8_t b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+  }
+  return out;
+}
+
+quill::Status MissingFolder(const std::string& name) {
+  return quill::Status::NotFound("Folder \"" + name + "\" does not exist");
+}
+
+}  // namespace
+
+std::string PstStore::EntryID() const { return session_.entryId_; }
+
+quill::Status PstStore::ValidateIPMTree() {
+  if (!session_.open()) return quill::Status::InvalidArgument("the store is not open");
+  messaging::StoreWriter& writer = session_.writer();
+  for (const DefaultFolder& f : kDefaultFolders) {
+    std::optional<ndb::Nid> nid = session_.FindChild(writer.ipmSubtree(), f.name);
+    if (!nid) {
+      auto made = session_.CreateFolder(writer.ipmSubtree(), f.name, f.containerClass);
+      if (!made.ok()) return made.status();
+      nid = made.value();
+    }
+    const std::string name = f.name;
+    if (name == "Inbox") {
+      QUILL_RETURN_IF_ERROR(writer.SetSpecialFolder(messaging::SpecialFolder::kInbox, *nid));
+      session_.defaults_[engine::kDefaultFolderInbox] = *nid;
+    } else if (name == "Outbox") {
+      QUILL_RETURN_IF_ERROR(writer.SetSpecialFolder(messaging::SpecialFolder::kOutbox, *nid));
+    } else if (name == "Sent Items") {
+      QUILL_RETURN_IF_ERROR(writer.SetSpecialFolder(messaging::SpecialFolder::kSentItems, *nid));
+      session_.defaults_[engine::kDefaultFolderSent] = *nid;
+    }
+  }
+  return quill::Status::Ok();
+}
+
+quill::Result<std::unique_ptr<engine::StoreFolder>> PstStore::GetDefaultFolder(int which) {
+  const auto it = session_.defaults_.find(which);
+  if (!session_.open() || it == session_.defaults_.end()) {
+    return quill::Status::NotFound("the store has no default folder " + std::to_string(which));
+  }
+  return session_.FolderObject(it->second);
+}
+
+quill::Result<std::unique_ptr<engine::StoreFolder>> PstStore::IPMRootFolder() {
+  if (!session_.open()) return quill::Status::InvalidArgument("the store is not open");
+  return session_.FolderObject(session_.writer().ipmSubtree());
+}
+
+PstSession::~PstSession() {
+  // Not logged off: the file was never completed, and the target stays as it was.
+  writer_.reset();
+  if (file_) file_->Abandon();
+}
+
+quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path, int format,
+                                                       const std::string& displayName) {
+  if (format != engine::kStoreFormatUnicode) return quill::Status::NotSupported("store format " + std::to_string(format));
+  if (writer_ != nullptr) return quill::Status::InvalidArgument("this session has a store open already");
+  if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
+  auto file = ndb::FileWriter::Create(path);
+  if (!file.ok()) return file.status();
+  file_ = std::move(file.value());
+  messaging::StoreOptions options;
+  options.displayName = quill::Utf8ToUtf16(displayName);
+  auto writer = messaging::StoreWriter::Create(*file_, options);
+  if (!writer.ok()) {
+    file_->Abandon();
+    file_.reset();
+    return writer.status();
+  }
+  writer_ = std::move(writer.value());
+  displayName_ = displayName;
+  entryId_ = Hex(writer_->EntryIdOf(messaging::kNidMessageStore));
+  names_[writer_->ipmSubtree()] = "Top of Personal Folders";
+  names_[writer_->deletedItems()] = "Deleted Items";
+  store_ = std::make_unique<PstStore>(*this);
+  return static_cast<engine::Store*>(store_.get());
+}
+
+quill::Result<engine::Store*> PstSession::GetStoreFromID(const std::string& entryId) {
+  if (!open() || strcasecmp(entryId.c_str(), entryId_.c_str()) != 0) {
+    return quill::Status::NotFound("no open store has the entry id " + entryId);
+  }
+  return static_cast<engine::Store*>(store_.get());
+}
+
+quill::Result<std::unique_ptr<engine::StoreFolder>> PstSession::GetFolderFromPath(const std::string& path) {
+  if (!open()) return quill::Status::InvalidArgument("the store is not open");
+  // "\\" + display name, then "\"-separated elements; empty elements (a final "\") are passed over.
+  if (path.compare(0, 2, "\\\\") != 0) return quill::Status::InvalidArgument("not a folder path: " + path);
+  const std::size_t storeEnd = std::min(path.find('\\', 2), path.size());
+  const std::string storeName = path.substr(2, storeEnd - 2);
+  if (strcasecmp(storeName.c_str(), displayName_.c_str()) != 0) return MissingFolder(storeName);
+  ndb::Nid folder = writer_->ipmSubtree();
+  std::size_t pos = storeEnd;
+  while (pos < path.size()) {
+    const std::size_t end = std::min(path.find('\\', pos + 1), path.size());
+    const std::string element = path.substr(pos + 1, end - pos - 1);
+    if (!element.empty()) {
+      const std::optional<ndb::Nid> child = FindChild(folder, element);
+      if (!child) return MissingFolder(element);
+      folder = *child;
+    }
+    pos = end;
+  }
+  return FolderObject(folder);
+}
+
+quill::Status PstSession::Logoff() {
+  if (!open()) return quill::Status::InvalidArgument("the store is not open");
+  loggedOff_ = true;
+  quill::Status status = writer_->Close();
+  if (status.ok()) status = file_->Close();
+  if (!status.ok()) file_->Abandon();
+  file_.reset();
+  return status;
+}
+
+std::optional<ndb::Nid> PstSession::FindChild(ndb::Nid parent, const std::string& name) const {
+  // Outlook compares folder names without regard to letter case; so do we, for all of Unicode's
+  // simple case pairs that matter in practice (ASCII here; others compare exactly).
+  for (ndb::Nid child : writer_->Subfolders(parent)) {
+    const auto it = names_.find(child);
+    if (it != names_.end() && strcasecmp(it->second.c_str(), name.c_str()) == 0) return child;
+  }
+  return std::nullopt;
+}
+
+quill::Result<ndb::Nid> PstSession::CreateFolder(ndb::Nid parent, const std::string& name,
+                                                 const char16_t* containerClass) {
+  if (FindChild(parent, name)) return quill::Status::AlreadyExists("a folder named \"" + name + "\" exists already");
+  auto nid = writer_->CreateFolder(parent, quill::Utf8ToUtf16(name), containerClass);
+  if (nid.ok()) names_[nid.value()] = name;
+  return nid;
+}
+
+std::unique_ptr<engine::StoreFolder> PstSession::FolderObject(ndb::Nid nid) {
+  return std::make_unique<PstFolder>(*this, nid);
+}
+
+}  // namespace pst::store

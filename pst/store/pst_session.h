@@ -1,0 +1,63 @@
+// The session, store, folder and message objects of the store service, over one StoreWriter.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/store_service.h"
+#include "pst/messaging/store_writer.h"
+#include "pst/ndb/file_writer.h"
+
+namespace pst::store {
+
+class PstSession;
+
+// The open store of a session: the folder tree as the facade knows it, over the writer.
+class PstStore final : public engine::Store {
+ public:
+  explicit PstStore(PstSession& session) : session_(session) {}
+  std::string EntryID() const override;
+  quill::Status ValidateIPMTree() override;
+  quill::Result<std::unique_ptr<engine::StoreFolder>> GetDefaultFolder(int which) override;
+  quill::Result<std::unique_ptr<engine::StoreFolder>> IPMRootFolder() override;
+
+ private:
+  PstSession& session_;
+};
+
+class PstSession final : public engine::StoreSession {
+ public:
+  PstSession() = default;
+  ~PstSession() override;
+
+  quill::Result<engine::Store*> LogonPstStore(const std::string& path, int format,
+                                              const std::string& displayName) override;
+  quill::Result<engine::Store*> GetStoreFromID(const std::string& entryId) override;
+  quill::Result<std::unique_ptr<engine::StoreFolder>> GetFolderFromPath(const std::string& path) override;
+  quill::Status Logoff() override;
+
+  // For the folder and message objects.
+  messaging::StoreWriter& writer() { return *writer_; }
+  const std::string& FolderName(ndb::Nid nid) const { return names_.at(nid); }
+  // The child of `parent` whose name equals `name` without regard to letter case.
+  std::optional<ndb::Nid> FindChild(ndb::Nid parent, const std::string& name) const;
+  quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, const std::string& name, const char16_t* containerClass);
+  std::unique_ptr<engine::StoreFolder> FolderObject(ndb::Nid nid);
+  bool open() const { return writer_ != nullptr && !loggedOff_; }
+
+ private:
+  friend class PstStore;
+
+  std::unique_ptr<ndb::FileWriter> file_;
+  std::unique_ptr<messaging::StoreWriter> writer_;
+  std::unique_ptr<PstStore> store_;
+  std::string displayName_;
+  std::string entryId_;
+  std::map<ndb::Nid, std::string> names_;  // UTF-8 names of the folders made so far
+  std::map<int, ndb::Nid> defaults_;       // GetDefaultFolder's answers, once they exist
+  bool loggedOff_ = false;
+};
+
+}  // namespace pst::store

@@ -1,0 +1,165 @@
+#include "pst/store/store_service.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "fs/temp_tree_test.h"
+
+namespace pst::store {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// Runs the reader harness over `pst` and returns its JSON output ("" when it could not run).
+std::string Dump(const std::string& reader, const std::string& pst) {
+  const std::string script = std::string(QUILL_SOURCE_DIR) + "/tests/readers/pst_dump.py";
+  FILE* p = popen(("/usr/bin/python3 '" + script + "' " + reader + " '" + pst + "' 2>&1").c_str(), "r");
+  if (p == nullptr) return "";
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : stdfs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class StoreServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service_ = MakeStoreService();
+    auto session = service_->CreateSession();
+    ASSERT_TRUE(session.ok());
+    session_ = std::move(session.value());
+    target_ = tree_.Folder("out") + "/Mail.pst";
+  }
+
+  engine::Store* Logon(const std::string& name = "Mail : Created - 7.12.26 1.34.05") {
+    auto store = session_->LogonPstStore(target_, engine::kStoreFormatUnicode, name);
+    EXPECT_TRUE(store.ok()) << store.status().ToString();
+    if (!store.ok()) return nullptr;
+    EXPECT_TRUE(store.value()->ValidateIPMTree().ok());
+    return store.value();
+  }
+
+  fs::testing::TempTree tree_;
+  std::unique_ptr<engine::StoreService> service_;
+  std::unique_ptr<engine::StoreSession> session_;
+  std::string target_;
+};
+
+TEST_F(StoreServiceTest, DefaultFoldersAndPathsAsTheEngineUsesThem) {
+  engine::Store* store = Logon("Box");
+  ASSERT_NE(store, nullptr);
+  auto again = session_->GetStoreFromID(store->EntryID());
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again.value(), store);
+  EXPECT_FALSE(session_->GetStoreFromID("00").ok());
+  EXPECT_EQ(store->GetDefaultFolder(engine::kDefaultFolderInbox).value()->Name(), "Inbox");
+  EXPECT_EQ(store->GetDefaultFolder(engine::kDefaultFolderSent).value()->Name(), "Sent Items");
+  auto names = store->IPMRootFolder().value()->FolderNames();
+  ASSERT_TRUE(names.ok());
+  for (const char* expected : {"Deleted Items", "Inbox", "Outbox", "Sent Items", "Drafts", "Calendar", "Contacts",
+                               "Journal", "Notes", "Tasks", "Junk E-mail"}) {
+    EXPECT_NE(std::find(names->begin(), names->end(), expected), names->end()) << expected;
+  }
+  // Validating twice makes nothing twice.
+  EXPECT_TRUE(store->ValidateIPMTree().ok());
+  EXPECT_EQ(store->IPMRootFolder().value()->FolderNames()->size(), names->size());
+
+  auto inbox = session_->GetFolderFromPath("\\\\Box\\Inbox");
+  ASSERT_TRUE(inbox.ok());
+  ASSERT_TRUE(inbox.value()->AddFolder("Projects", engine::kFolderKindMail).ok());
+  for (const char* path : {"\\\\Box", "\\\\Box\\", "\\\\Box\\Inbox\\", "\\\\Box\\inbox\\PROJECTS", "\\\\box\\Inbox\\Projects\\"}) {
+    EXPECT_TRUE(session_->GetFolderFromPath(path).ok()) << path;
+  }
+  EXPECT_EQ(session_->GetFolderFromPath("\\\\Box").value()->Name(), "Top of Personal Folders");
+  auto missing = session_->GetFolderFromPath("\\\\Box\\Inbox\\Nope\\Deeper");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.status().message(), "Folder \"Nope\" does not exist");
+
+  // Names compare without regard to case: a second "projects" cannot be added.
+  EXPECT_EQ(inbox.value()->AddFolder("projects", engine::kFolderKindMail).status().code(),
+            quill::Status::Code::kAlreadyExists);
+  ASSERT_TRUE(session_->Logoff().ok());
+}
+
+TEST_F(StoreServiceTest, ImportedMessagesReadBackWithTheIndependentReaders) {
+  const std::string eml = tree_.File("mail/a.eml",
+                                     "From: Ada Marrow <ada@example.org>\r\n"
+                                     "To: Bruno <bruno@example.org>\r\n"
+                                     "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?= from the store test\r\n"
+                                     "Date: Mon, 02 Nov 2026 09:15:00 +0100\r\n"
+                                     "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+                                     "Hello from the facade.\r\n");
+  engine::Store* store = Logon("Box");
+  ASSERT_NE(store, nullptr);
+  auto inbox = store->GetDefaultFolder(engine::kDefaultFolderInbox);
+  ASSERT_TRUE(inbox.ok());
+  auto sub = inbox.value()->AddFolder("Тема", engine::kFolderKindMail);  // a name outside Latin-1
+  ASSERT_TRUE(sub.ok());
+  for (engine::StoreFolder* folder : {inbox.value().get(), sub.value().get()}) {
+    auto message = folder->AddItem(engine::kItemKindMail);
+    ASSERT_TRUE(message.ok());
+    ASSERT_TRUE(message.value()->Import(eml, engine::kImportRfc822).ok());
+    auto utils = service_->CreateUtils();
+    ASSERT_TRUE(utils.ok());
+    ASSERT_TRUE(utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), engine::kPropMessageFlags, 17, true).ok());
+    ASSERT_TRUE(message.value()->Save().ok());
+  }
+  // A message that is never saved leaves no trace.
+  ASSERT_TRUE(inbox.value()->AddItem(engine::kItemKindMail).ok());
+  auto unreadable = inbox.value()->AddItem(engine::kItemKindMail);
+  const quill::Status missing = unreadable.value()->Import(tree_.Path("mail/none.eml"), engine::kImportRfc822);
+  EXPECT_EQ(missing.code(), quill::Status::Code::kIOError);
+  EXPECT_TRUE(Contains(missing.message(), "none.eml"));
+
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(FilesIn(tree_.Path("out")), std::vector<std::string>{"Mail.pst"});
+
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " '" + target_ + "' >/dev/null").c_str()), 0)
+      << "our structural checker finds faults";
+  const std::string pypff = Dump("pypff", target_);
+  EXPECT_TRUE(Contains(pypff, "\"name\": \"Тема\"")) << pypff;
+  EXPECT_TRUE(Contains(pypff, "\"subject\": \"Grüße from the store test\"")) << pypff;
+  EXPECT_TRUE(Contains(pypff, "Hello from the facade.")) << pypff;
+  const std::string readpst = Dump("readpst", target_);
+  EXPECT_TRUE(Contains(readpst, "\"errors\": []")) << readpst;
+  EXPECT_TRUE(Contains(readpst, "Inbox\": 1")) << readpst;
+  const std::string extractor = Dump("extractor", target_);
+  EXPECT_TRUE(Contains(extractor, "\"subject\": \"Grüße from the store test\"")) << extractor;
+  EXPECT_TRUE(Contains(extractor, "\"displayName\": \"Box\"")) << extractor;
+}
+
+TEST_F(StoreServiceTest, ASessionThatNeverLogsOffLeavesTheTargetAsItWas) {
+  { std::ofstream(target_) << "an older data file"; }
+  ASSERT_NE(Logon(), nullptr);
+  session_.reset();
+  EXPECT_EQ(FilesIn(tree_.Path("out")), std::vector<std::string>{"Mail.pst"});
+  std::ifstream in(target_);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "an older data file");
+}
+
+TEST_F(StoreServiceTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
+  auto store = session_->LogonPstStore(tree_.Path("no/such/folder/x.pst"), engine::kStoreFormatUnicode, "X");
+  ASSERT_FALSE(store.ok());
+  EXPECT_TRUE(Contains(store.status().message(), "no/such/folder")) << store.status().message();
+  EXPECT_FALSE(session_->LogonPstStore(target_, 2, "X").ok());
+}
+
+}  // namespace
+}  // namespace pst::store
