@@ -91,7 +91,10 @@ TEST(MessagingStoreFile, IndependentReadersAgree) {
   for (int i = 0; i < kMany; ++i) {
     ASSERT_TRUE(store.AddMessage(inbox, Mail("Message " + std::to_string(i), i % 3 == 0, 0)).ok());
   }
-  ASSERT_TRUE(store.AddMessage(deep, Mail("With attachment", false, 100000)).ok());
+  // A body past one block: a property value in a subnode with a data tree of its own.
+  MessageContent withAttachment = Mail("With attachment", false, 100000);
+  withAttachment.props.emplace_back(0x1000001F, PropValue::String(std::u16string(30000, u'\u00df')));
+  ASSERT_TRUE(store.AddMessage(deep, withAttachment).ok());
   MessageContent forward = Mail("Forward", true, 0);
   AttachmentContent embedded;
   embedded.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("original.eml")}};
@@ -132,6 +135,9 @@ def walk(folder, depth):
 walk(f.get_root_folder(), 0)
 m = f.get_root_folder().get_sub_folder(1).get_sub_folder(1).get_sub_message(777)
 print(m.subject, m.plain_text_body.decode('utf-8'))
+m = f.get_root_folder().get_sub_folder(1).get_sub_folder(1).get_sub_folder(0).get_sub_folder(0).get_sub_message(0)
+body = m.plain_text_body.decode('utf-8')
+print(len(body), set(body))
 )";
   const std::string out = RunCommand("/usr/bin/python3 " + script.string() + " " + path + " 2>&1");
   const int unread = kMany - (kMany + 2) / 3;
@@ -147,7 +153,8 @@ print(m.subject, m.plain_text_body.decode('utf-8'))
            << "        \u65e5\u672c|1|1\n"
            << "        * With attachment|100000|100000\n"
            << "  Search Root|0|0\n"
-           << "Message 777 Body of Message 777\n";
+           << "Message 777 Body of Message 777\n"
+           << "30000 {'\u00df'}\n";
   EXPECT_EQ(out, expected.str());
 }
 
