@@ -5,6 +5,7 @@
     pst_dump.py readpst FILE    messages per folder as exported by readpst, and its log's errors
     pst_dump.py extractor FILE  folder tree and subjects as pst-extractor (npm) lists them
     pst_dump.py all FILE        the three together
+    pst_dump.py tree FILE       the folder tree and subjects as pypff reads them, as indented text
 
 Tests compare these with what they wrote. Run it with Debian's /usr/bin/python3: pypff is
 installed for that interpreter only.
@@ -108,11 +109,24 @@ def dump_extractor(path):
     return json.loads(run.stdout)
 
 
+def print_tree(folder, depth=0):
+    name = folder["name"] if folder["name"] is not None else "(root)"
+    print(f"{'  ' * depth}{name}/  ({len(folder['messages'])} messages)")
+    for m in folder["messages"]:
+        extra = f", {len(m['attachments'])} attachment(s)" if m["attachments"] else ""
+        print(f"{'  ' * depth}  - {m['subject']!r} from {m['sender']!r}{extra}")
+    for child in folder["folders"]:
+        print_tree(child, depth + 1)
+
+
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("pypff", "readpst", "extractor", "all"):
+    if len(argv) != 3 or argv[1] not in ("pypff", "readpst", "extractor", "all", "tree"):
         print(__doc__, file=sys.stderr)
         return 2
     kind, path = argv[1], argv[2]
+    if kind == "tree":
+        print_tree(dump_pypff(path))
+        return 0
     if kind == "all":
         result = {"pypff": dump_pypff(path), "readpst": dump_readpst(path), "extractor": dump_extractor(path)}
     else:
