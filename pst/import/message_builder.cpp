@@ -155,13 +155,15 @@ messaging::AttachmentContent Attachment(const mime::Attachment& att, int number,
   messaging::AttachmentContent out;
   PropertyList list(&out.props);
   std::string longName = LongFileName(att.file_name, att.mime_type, number);
+  std::string displayName = longName;
   if (att.embedded && att.file_name.empty() && !att.embedded->subject.empty()) {
-    // Outlook shows an attached message by its subject.
+    // Outlook lists an attached message by its subject; readers that save it need a file name.
     longName = LongFileName(att.embedded->subject + ".eml", att.mime_type, number);
+    displayName = att.embedded->subject;
   }
   list.Int(tag::kAttachMethod, att.embedded ? tag::kAttachEmbeddedMessage : tag::kAttachByValue);
   list.Int(tag::kRenderingPosition, tag::kRenderingNone);
-  list.Text(tag::kDisplayName, longName);
+  list.Text(tag::kDisplayName, displayName);
   list.Text(tag::kAttachLongFilename, longName);
   list.Text(tag::kAttachFilename, ShortFileName(longName));
   list.TextIfAny(tag::kAttachExtension, FileExtension(longName));

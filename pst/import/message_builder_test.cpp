@@ -325,6 +325,7 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
   const messaging::AttachmentContent& holder = m.message.attachments[1];
   EXPECT_EQ(Number(holder.props, tag::kAttachMethod), tag::kAttachEmbeddedMessage);
   EXPECT_EQ(Text(holder.props, tag::kAttachLongFilename), "Inner.eml");
+  EXPECT_EQ(Text(holder.props, tag::kDisplayName), "Inner");
   EXPECT_EQ(Text(holder.props, tag::kAttachMimeTag), "message/rfc822");
   EXPECT_TRUE(holder.data.empty());
 
