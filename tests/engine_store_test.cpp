@@ -1,0 +1,101 @@
+// The engine with the real store service: conversions into real .pst files, read back by pypff.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/conversion.h"
+#include "engine/recording_host_test.h"
+#include "fs/temp_tree_test.h"
+#include "pst/store/store_service.h"
+
+namespace {
+
+using engine::testing::RecordingHost;
+
+// pypff's view of a file: the folder tree and subjects, one line each.
+std::string Tree(const std::string& pst) {
+  const std::string cmd = "/usr/bin/python3 '" QUILL_SOURCE_DIR "/tests/readers/pst_dump.py' tree '" + pst + "' 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+int Check(const std::string& pst) { return std::system((QUILL_PSTCHECK " '" + pst + "' >/dev/null").c_str()); }
+
+struct Rig {
+  fs::testing::TempTree tree;
+  engine::SharedState shared;
+  RecordingHost host;
+  std::unique_ptr<engine::StoreService> service = pst::store::MakeStoreService();
+  engine::Conversion conversion{shared, host, *service};
+
+  Rig() { host.saveFolder = tree.Folder("out"); }
+  void Message(const std::string& rel, const std::string& subject) {
+    tree.File("src/" + rel, "From: A <a@example.org>\nSubject: " + subject + "\n\nbody\n");
+  }
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(EngineStoreTest, FolderTreeAndSpecialNamesInARealStore) {
+  Rig rig;
+  rig.Message("top.eml", "at the top");
+  rig.Message("Inbox/i.eml", "in the inbox");
+  rig.Message("Inbox/Sub/s.eml", "below the inbox");
+  rig.Message("Work/w.eml", "work");
+  rig.Message("Work/Tasks/t.eml", "work tasks");
+  rig.Message("Work!Old/o.eml", "old work");
+  rig.Message("Ünïcødé 名前/u.eml", "unicode folder");
+  rig.host.source = rig.tree.Path("src");
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  ASSERT_EQ(rig.conversion.Report().messagesConverted, 7);
+  const std::string pst = rig.shared.TargetPstPath;
+  EXPECT_EQ(Check(pst), 0);
+  const std::string tree = Tree(pst);
+  EXPECT_TRUE(Has(tree, "  Top of Personal Folders/  (1 messages)\n    - 'at the top'")) << tree;
+  EXPECT_TRUE(Has(tree, "    Inbox/  (1 messages)\n      - 'in the inbox'")) << tree;
+  EXPECT_TRUE(Has(tree, "      Sub/  (1 messages)\n        - 'below the inbox'")) << tree;
+  EXPECT_TRUE(Has(tree, "    Work/  (2 messages)")) << tree;
+  EXPECT_TRUE(Has(tree, "      Tasks/  (1 messages)\n        - 'work tasks'")) << tree;
+  EXPECT_TRUE(Has(tree, "    Ünïcødé 名前/  (1 messages)")) << tree;
+  EXPECT_FALSE(Has(tree, "Work!Old")) << tree;
+}
+
+TEST(EngineStoreTest, AStoppedRunLeavesACompleteFileWithWhatWasConverted) {
+  Rig rig;
+  for (int i = 0; i < 20; ++i) rig.Message("m" + std::to_string(100 + i) + ".eml", "message " + std::to_string(i));
+  rig.host.source = rig.tree.Path("src");
+  rig.host.onYield = [&](int) {
+    if (rig.conversion.Report().messagesConverted == 5) rig.shared.StopRequested = true;
+  };
+  rig.host.answers = {engine::MsgBoxResult::kYes};
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  EXPECT_TRUE(rig.conversion.Report().stopped);
+  const int converted = rig.conversion.Report().messagesConverted;
+  EXPECT_GE(converted, 5);
+  EXPECT_LT(converted, 20);
+  const std::string pst = rig.shared.TargetPstPath;
+  EXPECT_EQ(Check(pst), 0);
+  EXPECT_TRUE(Has(Tree(pst), "Top of Personal Folders/  (" + std::to_string(converted) + " messages)"));
+}
+
+TEST(EngineStoreTest, AFolderWhoseFileCannotBeWrittenDoesNotStopTheOthers) {
+  Rig rig;
+  rig.Message("../users/ann/a.eml", "for ann");
+  rig.Message("../users/bob/b.eml", "for bob");
+  rig.host.single = false;
+  rig.host.outputFolder = rig.tree.Folder("out") + " ";
+  rig.tree.Folder("out/ann.pst");  // a folder where ann's file should go: it cannot be written
+  rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  // The existing name is passed over, so ann's store goes to "ann (2).pst".
+  EXPECT_EQ(rig.conversion.Report().foldersConverted, 2);
+  EXPECT_TRUE(Has(Tree(rig.tree.Path("out/ann (2).pst")), "for ann"));
+  EXPECT_TRUE(Has(Tree(rig.tree.Path("out/bob.pst")), "for bob"));
+}
+
+}  // namespace
