@@ -20,6 +20,7 @@ import email.utils
 import hashlib
 import mailbox
 import os
+import plistlib
 import re
 import shutil
 import subprocess
@@ -52,6 +53,21 @@ def file_bytes(path):
     if data.startswith(b'From '):
         data = data.partition(b'\n')[2]
     return data
+
+
+def emlx_read_flag(path):
+    """Apple Mail's read bit from the property list after an .emlx message; None when there is
+    none that parses (the importer then counts the message as read)."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    first, _, rest = data.partition(b'\n')
+    if not first.strip().isdigit():
+        return None
+    try:
+        plist = plistlib.loads(rest[int(first.strip()):].strip())
+        return bool(int(plist['flags']) & 1)
+    except Exception:
+        return None
 
 
 def header_block(data):
@@ -122,6 +138,9 @@ def expected(path):
         e['subject'] = None
     sender = addresses(msg, 'sender') or addresses(msg, 'from')
     e['sender'] = shown(sender[0]) if sender else None
+    e['sender address'] = sender[0].addr_spec if sender and sender[0].addr_spec else None
+    read = emlx_read_flag(path) if path.endswith('.emlx') else None
+    e['read'] = True if read is None else read
     received = None
     for value in msg.get_all('received') or []:
         received = header_date(str(value).rpartition(';')[2])
@@ -200,8 +219,18 @@ def read_pypff(pst_path):
             for a in m.attachments:
                 size = a.size or 0
                 atts.append(hashlib.sha1(a.read_buffer(size) if size else b'').hexdigest())
+            props = {}
+            for rs in m.record_sets:
+                for entry in rs.entries:
+                    props.setdefault(entry.entry_type, entry)
+            flags = props.get(0x0E07)
+            sender_address = props.get(0x0C1F)
+            message_id = props.get(0x1035)
             got[m.identifier] = {
                 'index': index,
+                'read': bool(flags.data_as_integer & 1) if flags is not None else None,
+                'sender address': sender_address.data_as_string if sender_address is not None else None,
+                'message_id': message_id.data_as_string if message_id is not None else None,
                 'subject': m.subject,
                 'sender': m.sender_name,
                 'submit': pypff_time(m.client_submit_time),
@@ -311,6 +340,9 @@ def compare(e, g, x):
 
     check('subject', e['subject'], g['subject'], lambda a, b: norm_text(a) == norm_text(b))
     check('sender', e['sender'], g['sender'])
+    check('sender address', e['sender address'], g['sender address'])
+    check('read flag', e['read'], g['read'])
+    check('message id', e['message_id'], g['message_id'])
     check('submit time', e['submit'], g['submit'], same_time)
     check('delivery time', e['delivery'], g['delivery'], same_time)
     check('transport headers', e['headers'], g['headers'], lambda a, b: norm_text(a) == norm_text(b))
