@@ -13,6 +13,7 @@ installed for that interpreter only.
 import hashlib
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -71,9 +72,13 @@ def dump_pypff(path):
         f.close()
 
 
-# libpst logs this for every optional structure it looks for and does not find, also on stores
-# written by Outlook itself; it is not a fault.
-_BENIGN = ("pst_getID2", "Not Found")
+# What libpst logs without a fault in the store: a look-up of an optional structure that is not
+# there and its guess at an attachment's id (both also on stores written by Outlook), and a
+# recipient table without rows, which libpst takes for a broken record but exports the message
+# all the same (a message with no recipient at all has such a table).
+_BENIGN = ("pst_getID2 libpst.c", "cannot locate id2 value", "error processing main DSN/MDN record")
+# Only libpst's own log lines count; the debug log also holds message text.
+_LOG_LINE = re.compile(r"^\d+\s+\w+ libpst\.c\(\d+\) (ERROR|WARN)")
 
 
 def dump_readpst(path):
@@ -95,7 +100,7 @@ def dump_readpst(path):
         if os.path.exists(log):
             with open(log, "r", errors="replace") as fh:
                 for line in fh:
-                    if ("ERROR" in line or "WARN" in line) and not all(b in line for b in _BENIGN):
+                    if _LOG_LINE.match(line.strip()) and not any(b in line for b in _BENIGN):
                         errors.append(line.strip())
         return {"returncode": run.returncode, "stderr": run.stderr[-2000:], "folders": folders,
                 "errors": errors[:50]}
