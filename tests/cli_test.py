@@ -144,6 +144,34 @@ class ConvertTest(unittest.TestCase):
         self.assertIn("1 file could not be converted: broken.eml.", run.stderr)
         self.assertEqual(subjects(folder(pypff_tree(target))), ["good"])  # and no empty message beside it
 
+    def test_real_world_corpus_arrives_whole(self):
+        corpus = os.path.join(SOURCE, "..", "shared", "corpus")
+        if not os.path.isdir(corpus):
+            self.skipTest("the shared corpus is not beside the checkout")
+        names = [n for _r, _d, files in os.walk(corpus) for n in files
+                 if n.lower().endswith((".eml", ".emlx")) or n.lower() == "eml~1"]
+        target = self.path("corpus.pst")
+        run = convert(corpus, target)
+        self.assertEqual(run.returncode, 0, run.stderr[-3000:])
+        self.assertIn(f"{len(names)} message(s) converted", run.stderr)
+        check = pstcheck(target)
+        self.assertEqual(check.returncode, 0, check.stdout[-3000:])
+
+        def count(node):
+            return len(node["messages"]) + sum(count(f) for f in node["folders"])
+        self.assertEqual(count(pypff_tree(target)), len(names))
+        readpst = json.loads(subprocess.run(
+            ["/usr/bin/python3", os.path.join(SOURCE, "tests", "readers", "pst_dump.py"), "readpst", target],
+            capture_output=True, text=True, check=True).stdout)
+        self.assertEqual(readpst["errors"], [])
+        self.assertEqual(sum(readpst["folders"].values()), len(names))
+        # pst-extractor walks the hierarchy and contents tables and trusts their counts.
+        extractor = json.loads(subprocess.run(
+            ["/usr/bin/python3", os.path.join(SOURCE, "tests", "readers", "pst_dump.py"), "extractor", target],
+            capture_output=True, text=True, check=True).stdout)
+        self.assertNotIn("error", extractor)
+        self.assertEqual(count(extractor["root"]), len(names))
+
     def test_interrupt_stops_and_leaves_a_valid_file(self):
         for i in range(3000):
             write(self.path("src", f"m{i:04d}.eml"), mail(f"message {i}"))
