@@ -1,0 +1,80 @@
+// The multiple-folders page: the user picks a root folder, ticks any of its immediate subfolders
+// (one row each in `lv`), names an output folder and starts the conversion, which writes one data
+// file per ticked row. The rows and the output folder box are what the conversion reads.
+#pragma once
+
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "common/status.h"
+#include "engine/host.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace ui {
+
+class HelpLink;
+class Wizard;
+
+// One immediate subfolder of a root folder, named as the file system names it.
+struct Subfolder {
+  std::string name;
+  std::string path;  // the root, one separator, the name
+};
+
+// Lists the immediate subfolders of `root` (hidden ones and links to folders too), sorted by
+// name for reading. Fails, listing nothing, when the folder cannot be opened or read to its end.
+quill::Result<std::vector<Subfolder>> ListSubfolders(const std::string& root);
+
+class frmMultiple final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit frmMultiple(Wizard& wizard);
+
+  QLabel* Label3;
+  QPushButton* CmdAddFolder;
+  HelpLink* lblSelectRootFolder;
+  QGroupBox* Frame1;
+  QCheckBox* chkSelectAll;
+  QTreeWidget* lv;
+  QLabel* Label1;
+  QLineEdit* txtOutputFolder;
+  QPushButton* cmdChange;
+  QPushButton* cmdBack;
+  QPushButton* CmdNext;
+
+  void CmdAddFolder_Click();
+  void chkSelectAll_Click();
+  void cmdChange_Click();
+  void cmdBack_Click();
+  void CmdNext_Click();
+  void lblSelectRootFolder_Click();
+
+  // What the conversion reads; rows are numbered from 1.
+  std::int32_t RowCount() const;
+  engine::FolderRow Row(std::int32_t index) const;
+  void MarkConverted(std::int32_t index);
+  std::string OutputFolder() const;
+
+  // While a run is active the page starts nothing and keeps its list.
+  void SetRunning(bool running);
+
+ protected:
+  // The start page is hidden while this page is in use; closing this page brings it back, so
+  // the program never goes on without a window.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FillList(const std::vector<Subfolder>& folders);
+
+  Wizard& wizard_;
+};
+
+}  // namespace ui
