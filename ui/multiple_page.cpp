@@ -265,8 +265,11 @@ void frmMultiple::MarkConverted(std::int32_t index) {
 std::string frmMultiple::OutputFolder() const { return QFile::encodeName(txtOutputFolder->text()).toStdString(); }
 
 void frmMultiple::SetRunning(bool running) {
-  // A new root folder would replace the rows the run is reading.
+  // A new root folder would replace the rows the run is reading, and the output folder is read
+  // again for every folder: both stay as they were when the run started.
   CmdAddFolder->setEnabled(!running);
+  cmdChange->setEnabled(!running);
+  txtOutputFolder->setReadOnly(running);
   CmdNext->setEnabled(!running);
 }
 

@@ -156,8 +156,8 @@ int main(int argc, char** argv) {
   shotRunning = false;
   bool skipped = false;
   wizard.afterYield = [&] {
-    if (!shotRunning && wizard.Progress().Caption.rfind("Converting 3", 0) == 0 &&
-        wizard.Progress().ProgressBar1Value >= 50) {
+    if (!shotRunning && progress->CmdSkip->isEnabled() &&
+        wizard.Progress().FrameConversion.find("(10 of 20)") != std::string::npos) {
       shotRunning = true;
       Shoot(progress, "13-progress-multiple-running");
       Shoot(multiple, "14-multiple-during-run");

@@ -21,6 +21,21 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, const QFont& font, const
   return label;
 }
 
+// Widens an option button to hold its caption in bold (the weight it takes when selected) and moves
+// its help link clear of it. With Verdana's own metrics nothing moves; a wider substitute face
+// would otherwise cut the caption off under the link.
+void FitOption(QRadioButton* option, HelpLink* link) {
+  const QFont normal = option->font();
+  QFont bold = normal;
+  bold.setBold(true);
+  option->setFont(bold);
+  const int needed = option->sizeHint().width();
+  option->setFont(normal);
+  if (needed > option->width()) option->resize(needed, option->height());
+  const int right = option->x() + option->width();
+  if (link->x() < right) link->move(right, link->y());
+}
+
 }  // namespace
 
 frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
@@ -86,6 +101,9 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   multipleText->setObjectName(QStringLiteral("lblMultipleText"));
   multipleText->setWordWrap(true);
   multipleText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  FitOption(OptSingle, lblSingleHelp);
+  FitOption(OptMultiple, lblMultipleHelp);
 
   auto* group = new QButtonGroup(this);
   group->addButton(OptSingle);

@@ -15,6 +15,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest/QtTest>
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 
@@ -184,7 +186,15 @@ class WizardTest : public QObject {
     QVERIFY(start->OptSingle->isChecked());
     QVERIFY(start->OptSingle->font().bold());
     QVERIFY(!start->OptMultiple->font().bold());
-    QCOMPARE(start->OptSingle->geometry(), QRect(48, 152, 137, 33));
+    QCOMPARE(start->OptSingle->pos(), QPoint(48, 152));
+    // Each caption fits in bold, clear of its help link.
+    for (QRadioButton* option : {start->OptSingle, start->OptMultiple}) {
+      QFont bold = option->font();
+      bold.setBold(true);
+      QVERIFY(QFontMetrics(bold).horizontalAdvance(option->text()) + 16 <= option->width());
+    }
+    QVERIFY(start->lblSingleHelp->x() >= start->OptSingle->geometry().right());
+    QVERIFY(start->lblMultipleHelp->x() >= start->OptMultiple->geometry().right());
     for (ui::HelpLink* link : {start->lblSingleHelp, start->lblMultipleHelp}) {
       QCOMPARE(link->text(), QStringLiteral(" [ ? ]"));
       QCOMPARE(link->toolTip(), QStringLiteral("Online Help"));
@@ -456,6 +466,21 @@ class WizardTest : public QObject {
     QCOMPARE(QString::fromStdString(wizard_->lvRow(bob).Text), QStringLiteral("bob"));
     QVERIFY(!wizard_->lvRow(0).Checked);
     QVERIFY(!wizard_->lvRow(4).Checked);
+
+    // A name that is not valid UTF-8 reaches the engine byte for byte, so its files can be found.
+    const std::string latin1 = root.toStdString() + "/caf\xe9";
+    QCOMPARE(mkdir(latin1.c_str(), 0755), 0);
+    dialogs_->folders.push_back(root);
+    page->CmdAddFolder->click();
+    QCOMPARE(lv->topLevelItemCount(), 4);
+    bool found = false;
+    for (int i = 1; i <= wizard_->lvRowCount(); ++i) {
+      const engine::FolderRow row = wizard_->lvRow(i);
+      if (row.Text != "caf\xe9") continue;
+      found = true;
+      QCOMPARE(row.SubItem, latin1);
+    }
+    QVERIFY(found);
   }
 
   void selectAllTicksAndUnticksEveryRow() {
@@ -583,11 +608,14 @@ class WizardTest : public QObject {
       }
       const QString title = wizard_->ProgressWindow()->windowTitle();
       if (titles.isEmpty() || titles.last() != title) titles << title;
-      nextBlocked = nextBlocked && !page->CmdNext->isEnabled() && !page->CmdAddFolder->isEnabled();
+      nextBlocked = nextBlocked && !page->CmdNext->isEnabled() && !page->CmdAddFolder->isEnabled() &&
+                    !page->cmdChange->isEnabled() && page->txtOutputFolder->isReadOnly();
     };
     page->CmdNext->click();
     QVERIFY(nextBlocked);
     QVERIFY(page->CmdNext->isEnabled());
+    QVERIFY(page->cmdChange->isEnabled());
+    QVERIFY(!page->txtOutputFolder->isReadOnly());
 
     QCOMPARE(MessagesIn(out + "/alice.pst"), 3);
     QCOMPARE(MessagesIn(out + "/carol.pst"), 3);
