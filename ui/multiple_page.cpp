@@ -3,7 +3,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -51,6 +53,11 @@ quill::Result<std::vector<Subfolder>> ListSubfolders(const std::string& root) {
     return order != 0 ? order < 0 : a.name < b.name;
   });
   return folders;
+}
+
+QString SpecialFolderPath() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  return QFileInfo(desktop).isDir() ? desktop : QDir::homePath();
 }
 
 frmMultiple::frmMultiple(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
@@ -153,7 +160,7 @@ frmMultiple::frmMultiple(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   setTabOrder(cmdBack, CmdNext);
 
   // Loading: the desktop as the output folder, an empty list, Select All off until it is filled.
-  txtOutputFolder->setText(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+  txtOutputFolder->setText(SpecialFolderPath());
   chkSelectAll->setChecked(false);
   chkSelectAll->setEnabled(false);
 

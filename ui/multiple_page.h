@@ -32,6 +32,10 @@ struct Subfolder {
 // name for reading. Fails, listing nothing, when the folder cannot be opened or read to its end.
 quill::Result<std::vector<Subfolder>> ListSubfolders(const std::string& root);
 
+// The user's desktop folder, where the output goes unless the user picks another folder; the home
+// folder when there is no desktop folder (as on many machines without a desktop session).
+QString SpecialFolderPath();
+
 class frmMultiple final : public QWidget {
   Q_OBJECT
 

@@ -53,6 +53,8 @@ frmSingle::frmSingle(Wizard& wizard, engine::StoreService& service)
   CmdNext->setEnabled(false);
 
   setTabOrder(CmdAddFolder, CmdNext);
+  // The box only shows the choice; the keyboard starts on the button that makes it.
+  CmdAddFolder->setFocus();
 
   connect(CmdAddFolder, &QPushButton::clicked, this, &frmSingle::CmdAddFolder_Click);
   connect(lblSingleMailbox, &HelpLink::clicked, this, &frmSingle::lblSingleMailbox_Click);

@@ -3,6 +3,9 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -257,6 +260,69 @@ class WizardTest : public QObject {
     QCOMPARE(ui::QtFilter("Mail|*.eml;*.emlx|All|*"), QStringLiteral("Mail (*.eml *.emlx);;All (*)"));
   }
 
+  // The desktop's own dialogs, answered from inside their event loops.
+  void shellDialogsReportWhatTheUserChose() {
+    ui::ShellDialogs shell;
+    QStringList seen;
+    const auto answerBox = [&seen](QMessageBox::StandardButton press) {
+      QTimer::singleShot(0, [&seen, press] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        seen << box->windowTitle() + "|" + box->text() + "|" + QString::number(box->icon()) + "|" +
+                    QString::number(int(box->standardButtons()));
+        box->button(press)->click();
+      });
+    };
+    answerBox(QMessageBox::Yes);
+    QCOMPARE(shell.MsgBox(nullptr, "Sure?", MsgBoxStyle::kQuestionYesNo, "T"), MsgBoxResult::kYes);
+    answerBox(QMessageBox::No);
+    QCOMPARE(shell.MsgBox(nullptr, "Skip?", MsgBoxStyle::kPlainYesNo, "U"), MsgBoxResult::kNo);
+    answerBox(QMessageBox::Ok);
+    QCOMPARE(shell.MsgBox(nullptr, "Done\nTwo", MsgBoxStyle::kInformationOk, "V"), MsgBoxResult::kOk);
+    QCOMPARE(seen, QStringList({"T|Sure?|4|" + QString::number(int(QMessageBox::Yes | QMessageBox::No)),
+                                "U|Skip?|0|" + QString::number(int(QMessageBox::Yes | QMessageBox::No)),
+                                "V|Done\nTwo|1|" + QString::number(int(QMessageBox::Ok))}));
+
+    // The Save dialog: the proposal, the filter, and ".pst" added to a name typed without it.
+    const QString folder = Temp("saved");
+    QString proposal;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      proposal = dialog->selectedFiles().value(0);
+      filters = dialog->nameFilters();
+      dialog->setDirectory(folder);
+      dialog->selectFile("Report");
+      static_cast<QDialog*>(dialog)->accept();  // through QDialog, where it is public
+    });
+    engine::SaveChoice choice = shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Mail7.12.26 1.34.05.pst");
+    QVERIFY(QFileInfo(proposal).fileName() == QStringLiteral("Mail7.12.26 1.34.05.pst"));
+    QCOMPARE(filters, QStringList{"Outlook Data File(s) (*.pst)"});
+    QVERIFY(choice.Chosen);
+    QCOMPARE(QString::fromStdString(choice.FileName), folder + "/Report.pst");
+    QTimer::singleShot(0, [] {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
+    QVERIFY(!shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst").Chosen);
+
+    // The folder picker: the chosen folder without a final separator, or nothing when cancelled.
+    QDir().mkpath(Temp("pick/me"));
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      seen << dialog->windowTitle();
+      dialog->setDirectory(Temp("pick/me"));
+      static_cast<QDialog*>(dialog)->accept();  // through QDialog, where it is public
+    });
+    QCOMPARE(shell.BrowseForFolder(nullptr, "Choose Source Folder..."), Temp("pick/me"));
+    QCOMPARE(seen.last(), QStringLiteral("Choose Source Folder..."));
+    QTimer::singleShot(0, [] {
+      if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    });
+    QVERIFY(shell.BrowseForFolder(nullptr, "Choose Output Folder...").isEmpty());
+  }
+
   void nextOpensThePageOfTheChosenModeOnce() {
     ui::frmStart* start = wizard_->StartPage();
     start->OptMultiple->click();
@@ -493,7 +559,7 @@ class WizardTest : public QObject {
     QCheckBox* box = page->chkSelectAll;
     QVERIFY(!box->isEnabled());
     QVERIFY(!box->isChecked());
-    QCOMPARE(page->txtOutputFolder->text(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    QCOMPARE(page->txtOutputFolder->text(), ui::SpecialFolderPath());
 
     // An empty root: the box is enabled, and ticking it changes its value but not its caption.
     dialogs_->folders.push_back(Temp("Empty"));
@@ -551,7 +617,7 @@ class WizardTest : public QObject {
     QDir().mkpath(root + "/a");
     ui::frmMultiple* page = MultipleWithRoot(root);
     page->cmdChange->click();  // cancelled
-    QCOMPARE(page->txtOutputFolder->text(), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    QCOMPARE(page->txtOutputFolder->text(), ui::SpecialFolderPath());
     dialogs_->folders.push_back(Temp("out"));
     page->cmdChange->click();
     QCOMPARE(page->txtOutputFolder->text(), Temp("out"));
@@ -571,6 +637,25 @@ class WizardTest : public QObject {
     // Closing the page by its title bar brings the start page back rather than leaving no window.
     page->close();
     QVERIFY(wizard_->StartPage()->isVisible());
+  }
+
+  void outputFolderStartsOnTheDesktopOrElseAtHome() {
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", Temp("home").toUtf8());
+    qputenv("XDG_CONFIG_HOME", Temp("home/.config").toUtf8());
+    QDir().mkpath(Temp("home"));
+    const QString withoutDesktop = ui::SpecialFolderPath();
+    QDir().mkpath(Temp("home/Desktop"));
+    const QString withDesktop = ui::SpecialFolderPath();
+    qputenv("HOME", home);
+    if (config.isNull()) {
+      qunsetenv("XDG_CONFIG_HOME");
+    } else {
+      qputenv("XDG_CONFIG_HOME", config);
+    }
+    QCOMPARE(withoutDesktop, Temp("home"));
+    QCOMPARE(withDesktop, Temp("home/Desktop"));
   }
 
   void nextWithoutTickedRowsStartsNothing() {
