@@ -59,6 +59,9 @@ engine::SaveChoice ShellDialogs::SaveFile(QWidget* owner, const QString& filter,
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(QtFilter(filter));
   dialog.setDefaultSuffix(QStringLiteral("pst"));
+  // Qt's own dialog asks before replacing a file also when the ".pst" was added to the typed name;
+  // the engine relies on that question having been asked.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setDirectory(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
   dialog.selectFile(proposedName);
   engine::SaveChoice choice;

@@ -306,6 +306,26 @@ class WizardTest : public QObject {
     });
     QVERIFY(!shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst").Chosen);
 
+    // A typed name that, with ".pst" added, names an existing file is replaced only after a yes.
+    WriteMessage(folder + "/Existing.pst", 1);
+    QString question;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      dialog->setDirectory(folder);
+      dialog->selectFile("Existing");
+      QTimer::singleShot(0, [&question, dialog] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          question = box->text();
+          box->button(QMessageBox::No)->click();
+        }
+        QTimer::singleShot(0, dialog, &QFileDialog::reject);
+      });
+      static_cast<QDialog*>(dialog)->accept();  // through QDialog, where it is public
+    });
+    QVERIFY(!shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst").Chosen);
+    QVERIFY2(question.contains("Existing.pst"), qPrintable(question));
+
     // The folder picker: the chosen folder without a final separator, or nothing when cancelled.
     QDir().mkpath(Temp("pick/me"));
     QTimer::singleShot(0, [&] {
