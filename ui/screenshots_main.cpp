@@ -1,7 +1,7 @@
 // quillsort-screens OUTDIR: shows every window of the wizard in its interesting states and saves
 // a PNG of each into OUTDIR. The windows are driven as in the tests: pickers and message boxes
-// are answered by a script (each box is also drawn for real, to be seen), and the conversion runs
-// on sample messages against the in-memory store.
+// are answered by a script (each box is also drawn for real, to be seen), and the conversions run
+// on sample messages.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -13,8 +13,12 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
+#include <memory>
 
 #include "engine/fake_store_test.h"
+#ifdef QUILL_SCREENS_REAL_STORE
+#include "pst/store/store_service.h"
+#endif
 #include "ui/look.h"
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
@@ -102,7 +106,12 @@ int main(int argc, char** argv) {
   const QString out = temp.path() + "/Converted";
   QDir().mkpath(out);
 
-  engine::testing::FakeStoreService service;
+#ifdef QUILL_SCREENS_REAL_STORE
+  std::unique_ptr<engine::StoreService> owned = pst::store::MakeStoreService();
+#else
+  std::unique_ptr<engine::StoreService> owned = std::make_unique<engine::testing::FakeStoreService>();
+#endif
+  engine::StoreService& service = *owned;
   ui::testing::ScriptedDialogs dialogs;
   dialogs.saveFolder = out;
   QString nextBoxName;
