@@ -116,7 +116,9 @@ int main(int argc, char** argv) {
   dialogs.saveFolder = out;
   QString nextBoxName;
   dialogs.onBox = [&](const ui::testing::ShownBox& box) {
-    ShootBox(box, nextBoxName.isEmpty() ? QStringLiteral("box-") + QString::number(g_shots) : nextBoxName);
+    const QString byTitle = QString::number(g_shots + 1).rightJustified(2, '0') + "-box-" +
+                            box.title.toLower().replace(' ', '-').remove('(').remove(')');
+    ShootBox(box, nextBoxName.isEmpty() ? byTitle : nextBoxName);
     nextBoxName.clear();
   };
   ui::Wizard wizard(service, dialogs);
