@@ -194,10 +194,35 @@ quill::Result<Nid> StoreWriter::AddMessage(Nid folderNid, const MessageContent& 
   return nid;
 }
 
+std::vector<Property> StoreWriter::DefaultFolderIds() const {
+  using ltp::MakeTag;
+  using ltp::PropType;
+  std::vector<Property> props;
+  const std::pair<SpecialFolder, std::uint16_t> single[] = {
+      {SpecialFolder::kCalendar, 0x36D0}, {SpecialFolder::kContacts, 0x36D1}, {SpecialFolder::kJournal, 0x36D2},
+      {SpecialFolder::kNotes, 0x36D3},    {SpecialFolder::kTasks, 0x36D4},    {SpecialFolder::kDrafts, 0x36D7}};
+  for (const auto& [which, id] : single) {
+    if (auto it = special_.find(which); it != special_.end()) {
+      props.emplace_back(MakeTag(id, PropType::kBinary), PropValue::Binary(EntryIdOf(it->second)));
+    }
+  }
+  // PidTagAdditionalRenEntryIds: Conflicts, Sync Issues, Local Failures, Server Failures, then Junk
+  // E-mail; a store of our own has only the last, the others stay empty.
+  if (auto it = special_.find(SpecialFolder::kJunk); it != special_.end()) {
+    const std::vector<std::vector<std::uint8_t>> ids = {{}, {}, {}, {}, EntryIdOf(it->second)};
+    props.emplace_back(MakeTag(0x36D8, PropType::kMultipleBinary), PropValue::MultipleBinary(ids));
+  }
+  return props;
+}
+
 quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
-  QUILL_RETURN_IF_ERROR(WritePc(*sink_, nid, folder.parent,
-                                FolderSummary(folder.name, folder.containerClass, folder.count, folder.unread,
-                                              !folder.children.empty())));
+  std::vector<Property> summary = FolderSummary(folder.name, folder.containerClass, folder.count, folder.unread,
+                                                !folder.children.empty());
+  const auto inbox = special_.find(SpecialFolder::kInbox);
+  if (nid == kNidRootFolder || (inbox != special_.end() && inbox->second == nid)) {
+    for (Property& p : DefaultFolderIds()) summary.push_back(std::move(p));
+  }
+  QUILL_RETURN_IF_ERROR(WritePc(*sink_, nid, folder.parent, summary));
 
   quill::Result<ltp::TableContextBuilder> hierarchy = ltp::TableContextBuilder::Create(*sink_, HierarchyColumns());
   if (!hierarchy.ok()) return hierarchy.status();

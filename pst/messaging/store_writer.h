@@ -48,7 +48,8 @@ struct StoreOptions {
   std::uint64_t now = 0;
 };
 
-enum class SpecialFolder { kInbox, kOutbox, kSentItems };
+// The folders Outlook finds by their entry ids in the store, the root folder or the Inbox.
+enum class SpecialFolder { kInbox, kOutbox, kSentItems, kDrafts, kCalendar, kContacts, kJournal, kNotes, kTasks, kJunk };
 
 // 24 bytes: four zero flag bytes, the store's record key, the nid.
 std::vector<std::uint8_t> MakeEntryId(const ltp::Guid& recordKey, ndb::Nid nid);
@@ -78,8 +79,10 @@ class StoreWriter {
   std::optional<ndb::Nid> FindFolder(ndb::Nid parent, std::u16string_view name) const;
   std::vector<ndb::Nid> Subfolders(ndb::Nid parent) const;
 
-  // Makes `folder` the store's Inbox, Outbox or Sent Items (entry ids in the store, valid-folder
-  // mask bits, receive-folder rows for the Inbox). Errors: NotFound for an unknown folder.
+  // Makes `folder` one of the store's default folders: Inbox, Outbox and Sent Items through the
+  // store object (entry ids, valid-folder mask bits) and, for the Inbox, the receive-folder rows;
+  // Drafts, Calendar, Contacts, Journal, Notes, Tasks and Junk E-mail through entry ids on the
+  // root folder and the Inbox, where Outlook looks for them. Errors: NotFound for an unknown folder.
   quill::Status SetSpecialFolder(SpecialFolder which, ndb::Nid folder);
 
   // Writes `message` into `folder`; returns the message's nid.
@@ -105,6 +108,8 @@ class StoreWriter {
 
   quill::Result<ndb::Nid> NewFolder(ndb::Nid parent, std::u16string_view name, std::u16string_view containerClass);
   quill::Status WriteFolder(ndb::Nid nid, Folder& folder);
+  // The entry ids of the default folders kept on the root folder and the Inbox.
+  std::vector<Property> DefaultFolderIds() const;
   quill::Status WriteSpamSearchFolder();
   quill::Status WriteStoreObject();
   quill::Status WriteTemplatesAndQueues();

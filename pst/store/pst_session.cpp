@@ -11,14 +11,22 @@ namespace {
 struct DefaultFolder {
   const char* name;
   const char16_t* containerClass;
+  messaging::SpecialFolder role;
 };
 
 // The folders a new store has below the top, as Outlook makes them.
+using Role = messaging::SpecialFolder;
 constexpr DefaultFolder kDefaultFolders[] = {
-    {"Inbox", u"IPF.Note"},       {"Outbox", u"IPF.Note"},        {"Sent Items", u"IPF.Note"},
-    {"Drafts", u"IPF.Note"},      {"Calendar", u"IPF.Appointment"}, {"Contacts", u"IPF.Contact"},
-    {"Journal", u"IPF.Journal"},  {"Notes", u"IPF.StickyNote"},   {"Tasks", u"IPF.Task"},
-    {"Junk E-mail", u"IPF.Note"},
+    {"Inbox", u"IPF.Note", Role::kInbox},
+    {"Outbox", u"IPF.Note", Role::kOutbox},
+    {"Sent Items", u"IPF.Note", Role::kSentItems},
+    {"Drafts", u"IPF.Note", Role::kDrafts},
+    {"Calendar", u"IPF.Appointment", Role::kCalendar},
+    {"Contacts", u"IPF.Contact", Role::kContacts},
+    {"Journal", u"IPF.Journal", Role::kJournal},
+    {"Notes", u"IPF.StickyNote", Role::kNotes},
+    {"Tasks", u"IPF.Task", Role::kTasks},
+    {"Junk E-mail", u"IPF.Note", Role::kJunk},
 };
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -58,6 +66,8 @@ quill::Status PstStore::ValidateIPMTree() {
     } else if (name == "Sent Items") {
       QUILL_RETURN_IF_ERROR(writer.SetSpecialFolder(messaging::SpecialFolder::kSentItems, *nid));
       session_.defaults_[engine::kDefaultFolderSent] = *nid;
+    } else {
+      QUILL_RETURN_IF_ERROR(writer.SetSpecialFolder(f.role, *nid));
     }
   }
   return quill::Status::Ok();

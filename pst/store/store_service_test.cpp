@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "fs/temp_tree_test.h"
+#include "pst/read/messaging.h"
+#include "pst/read/pst_file.h"
 
 namespace pst::store {
 namespace {
@@ -142,6 +144,48 @@ TEST_F(StoreServiceTest, ImportedMessagesReadBackWithTheIndependentReaders) {
   const std::string extractor = Dump("extractor", target_);
   EXPECT_TRUE(Contains(extractor, "\"subject\": \"Grüße from the store test\"")) << extractor;
   EXPECT_TRUE(Contains(extractor, "\"displayName\": \"Box\"")) << extractor;
+}
+
+// The folder an entry id names: its nid is the last four bytes.
+std::string FolderNamed(const pst::read::PstFile& file, const std::vector<std::uint8_t>& entryId) {
+  if (entryId.size() != 24) return "<entry id of " + std::to_string(entryId.size()) + " bytes>";
+  const std::uint32_t nid = entryId[20] | entryId[21] << 8 | entryId[22] << 16 | static_cast<std::uint32_t>(entryId[23]) << 24;
+  auto folder = pst::read::ReadFolder(file, nid);
+  return folder.ok() ? folder->name : "<no folder " + std::to_string(nid) + ">";
+}
+
+TEST_F(StoreServiceTest, OutlookFindsEveryDefaultFolderByItsEntryId) {
+  ASSERT_NE(Logon("Box"), nullptr);
+  ASSERT_TRUE(session_->Logoff().ok());
+  auto file = pst::read::PstFile::Open(target_);
+  ASSERT_TRUE(file.ok()) << file.status().ToString();
+  auto root = pst::read::ReadFolder(**file, 0x122);
+  ASSERT_TRUE(root.ok());
+  auto top = pst::read::ReadFolder(**file, 0x8022);
+  ASSERT_TRUE(top.ok() && top->hierarchy);
+  std::uint32_t inboxNid = 0;
+  for (const auto& row : top->hierarchy->rows) {
+    if (pst::read::GetString(row.cells, 0x3001) == std::optional<std::string>("Inbox")) inboxNid = row.row_id;
+  }
+  auto inbox = pst::read::ReadFolder(**file, inboxNid);
+  ASSERT_TRUE(inbox.ok());
+  const std::pair<std::uint16_t, const char*> expected[] = {{0x36D0, "Calendar"}, {0x36D1, "Contacts"},
+                                                            {0x36D2, "Journal"},  {0x36D3, "Notes"},
+                                                            {0x36D4, "Tasks"},    {0x36D7, "Drafts"}};
+  for (const pst::read::Folder* holder : {&root.value(), &inbox.value()}) {
+    for (const auto& [id, name] : expected) {
+      auto entryId = pst::read::GetBinary(holder->props, id);
+      ASSERT_TRUE(entryId.has_value()) << std::hex << id << " on " << holder->name;
+      EXPECT_EQ(FolderNamed(**file, *entryId), name);
+    }
+    // Junk E-mail is the fifth entry of a multi-valued binary: count, then offsets, then the ids.
+    const auto junk = holder->props.find(0x36D8);
+    ASSERT_NE(junk, holder->props.end());
+    const std::vector<std::uint8_t>& b = junk->second.bytes;
+    ASSERT_GE(b.size(), 4u + 5 * 4 + 24);
+    EXPECT_EQ(b[0], 5);
+    EXPECT_EQ(FolderNamed(**file, std::vector<std::uint8_t>(b.end() - 24, b.end())), "Junk E-mail");
+  }
 }
 
 TEST_F(StoreServiceTest, ASessionThatNeverLogsOffLeavesTheTargetAsItWas) {
