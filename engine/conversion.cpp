@@ -210,7 +210,8 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
 }
 
 void Conversion::SessionFailure(const std::string& cause) {
-  host_.MsgBox(OutlookErrorText(cause), MsgBoxStyle::kInformationOk, "Outlook Error");
+  host_.MsgBox(OutlookErrorText(host_.GuideAddress(kStoreGuidePath), cause), MsgBoxStyle::kInformationOk,
+               "Outlook Error");
   SourceRoot.clear();
   // Release what was opened without completing it: no half-made file is left behind.
   store_ = nullptr;

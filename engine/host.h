@@ -76,6 +76,10 @@ class Host {
 
   // The local date and time now.
   virtual std::tm Now() = 0;
+
+  // Where the help document at `path` (such as "/help/downgrade-office-2010-to-32-bit.pdf") is
+  // opened from: the program's own help site unless the host ships the document itself.
+  virtual std::string GuideAddress(const std::string& path);
 };
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/host.h"
 #include "engine/message_names.h"
 
 #ifndef QUILL_HELP_BASE
@@ -27,13 +28,15 @@ long RoundHalfEven(double value) {
 
 std::string HelpAddress(const std::string& path) { return std::string(QUILL_HELP_BASE) + path; }
 
-std::string OutlookErrorText(const std::string& cause) {
+std::string Host::GuideAddress(const std::string& path) { return HelpAddress(path); }
+
+std::string OutlookErrorText(const std::string& guideAddress, const std::string& cause) {
   std::string text = std::string("Outlook Session Creation Error !") + kCrLf +
                      "Check if Outlook is installed and configured." + kCrLf +
                      "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as Outlook "
                      "2013/2010 (32 Bit)." +
                      kCrLf + "Here are steps to downgrade Outlook 2013/2010 to 32 Bit from 64 Bit Edition." + kCrLf +
-                     HelpAddress("/help/downgrade-office-2010-to-32-bit.pdf");
+                     guideAddress;
   // No Outlook is involved here: the real cause is what helps the user.
   if (!cause.empty()) text += std::string(kCrLf) + kCrLf + cause;
   return text;

@@ -20,8 +20,12 @@ std::string HelpAddress(const std::string& path);
 inline constexpr const char* kCrLf = "\r\n";
 inline constexpr const char* kSaveFilter = "Outlook Data File(s) (*.pst)|*.pst";
 
-// The "Outlook Error" box: its five fixed lines, then a blank line and what really went wrong.
-std::string OutlookErrorText(const std::string& cause);
+// The path of the guide the "Outlook Error" box names.
+inline constexpr const char* kStoreGuidePath = "/help/downgrade-office-2010-to-32-bit.pdf";
+
+// The "Outlook Error" box: its five fixed lines (the last one the guide's address), then a blank
+// line and what really went wrong.
+std::string OutlookErrorText(const std::string& guideAddress, const std::string& cause);
 
 std::string ConfirmSkipText();
 std::string ConfirmStopText();

@@ -63,4 +63,16 @@ QString HelpUrl(const QString& path, const QString& fragment) {
   return QUrl::fromLocalFile(folder + path + QStringLiteral("index.html")).toString() + fragment;
 }
 
+QString GuideUrl(const QString& path) {
+  const QString host = QString::fromUtf8(QUILL_UI_HELP_HOST);
+  if (!host.isEmpty()) {
+    QString base = host;
+    while (base.endsWith('/')) base.chop(1);
+    return base + path;
+  }
+  const QString folder = HelpFolder();
+  if (folder.isEmpty() || !QFileInfo(folder + path).isFile()) return QString();
+  return QUrl::fromLocalFile(folder + path).toString();
+}
+
 }  // namespace ui

@@ -28,6 +28,10 @@ QString BrowseForFolder(QWidget* owner, const QString& title);
 // the folder `path` with "index.html" appended, then the fragment.
 QString HelpUrl(const QString& path, const QString& fragment = QString());
 
+// The address of a document shipped with the help pages at `path` (the store guide), or of the
+// same path on the help host when one is set; empty when neither has it.
+QString GuideUrl(const QString& path);
+
 // The folder the help pages are read from when no web host is configured: beside the installed
 // program (../share/quillsort/help), else the source tree's help folder. Empty when neither exists.
 QString HelpFolder();

@@ -11,6 +11,7 @@
 
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
+#include "ui/shell_services.h"
 #include "ui/single_page.h"
 #include "ui/start_page.h"
 
@@ -202,6 +203,12 @@ void Wizard::UnloadSinglePage() {
 engine::MsgBoxResult Wizard::MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) {
   if (progressWindow_) progressWindow_->Sync(progress_);
   return Ask(BoxOwner(), QString::fromStdString(text), style, QString::fromStdString(title));
+}
+
+std::string Wizard::GuideAddress(const std::string& path) {
+  // The guide ships with the help pages, at the same path below them.
+  const QString url = GuideUrl(QString::fromStdString(path));
+  return url.isEmpty() ? engine::Host::GuideAddress(path) : url.toStdString();
 }
 
 std::tm Wizard::Now() {

@@ -84,6 +84,7 @@ class Wizard final : public engine::Host {
   engine::MsgBoxResult MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) override;
   engine::ProgressControls& Progress() override { return progress_; }
   std::tm Now() override;
+  std::string GuideAddress(const std::string& path) override;
 
   // Asks a question through the dialogs, unless the program is ending. Lines of `text` may be
   // separated by "\r\n".

@@ -246,6 +246,14 @@ class WizardTest : public QObject {
     }
   }
 
+  void storeGuideNamedInTheErrorBoxShipsWithTheHelp() {
+    const QString address = QString::fromStdString(wizard_->GuideAddress("/help/downgrade-office-2010-to-32-bit.pdf"));
+    QVERIFY2(address.endsWith("/help/downgrade-office-2010-to-32-bit.pdf"), qPrintable(address));
+    QFile guide(QUrl(address).toLocalFile());
+    QVERIFY2(guide.open(QIODevice::ReadOnly), qPrintable(address));
+    QVERIFY(guide.read(5) == "%PDF-");
+  }
+
   void shellServicesNameWhatTheyOpen() {
     QVERIFY(ui::ShellUrl(QString()).isEmpty());
     QCOMPARE(ui::ShellUrl("/tmp/out dir/").toLocalFile(), QStringLiteral("/tmp/out dir/"));
