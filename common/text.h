@@ -12,6 +12,8 @@
 namespace quill {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
+// Appends the UTF-8 form of code point `c`. REQUIRES: c <= U+10FFFF.
+void AppendUtf8(std::string& out, char32_t c);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // Orders two UTF-8 strings as their UTF-16 forms compare code unit by code unit (a prefix first,

@@ -50,7 +50,13 @@ bool Conversion::StartConversion_Click() {
   return true;
 }
 
-void Conversion::Collect() {
+void Conversion::CollectFolder(const std::string& source) {
+  SourceFolder = source;
+  FilePattern = "*.*";
+  shared_.FileList.Clear();
+  shared_.FolderList.Clear();
+  fileCounter = 1;
+  Yield();
   fs::CollectorHooks hooks;
   hooks.setCountCaption = [this](const std::string& caption) { host_.Progress().lblCount1 = caption; };
   hooks.yield = [this] { Yield(); };
@@ -63,6 +69,8 @@ void Conversion::Collect() {
     shared_.FileList.Clear();
     fileCounter = 1;
   }
+  ItemCount = fileCounter - 1;
+  Yield();
 }
 
 void Conversion::RunSingle() {
@@ -71,15 +79,7 @@ void Conversion::RunSingle() {
   ProgressControls& progress = host_.Progress();
   progress.CmdSkip.Enabled = false;
   const std::string source = host_.txtSourceMailbox();
-  SourceFolder = source;
-  FilePattern = "*.*";
-  shared_.FileList.Clear();
-  shared_.FolderList.Clear();
-  fileCounter = 1;
-  Yield();
-  Collect();
-  ItemCount = fileCounter - 1;
-  Yield();
+  CollectFolder(source);
   progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
   if (ItemCount >= 1 && !shared_.StopConfirmed) {
     shared_.SkipRequested = false;
@@ -100,15 +100,7 @@ void Conversion::RunMultiple() {
     ProgressControls& progress = host_.Progress();
     progress.CmdSkip.Enabled = false;
     host_.lvMarkConverted(i);
-    SourceFolder = row.SubItem;
-    FilePattern = "*.*";
-    shared_.FileList.Clear();
-    shared_.FolderList.Clear();
-    fileCounter = 1;
-    Yield();
-    Collect();
-    ItemCount = fileCounter - 1;
-    Yield();
+    CollectFolder(row.SubItem);
     progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
     // A closed progress window is a stop the user has already confirmed; it is not cleared.
     if (shared_.StopConfirmed) break;

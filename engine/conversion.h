@@ -56,7 +56,8 @@ class Conversion {
   void RunSingle();
   void RunMultiple();
   void Finish();
-  void Collect();
+  // Collects the files and subfolders of `source` afresh; sets ItemCount.
+  void CollectFolder(const std::string& source);
 
   // Per-folder stages; each returns false when the folder's conversion has ended.
   bool ChooseTarget(const std::string& sFolderName);

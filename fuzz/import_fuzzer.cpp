@@ -10,21 +10,6 @@
 #include "pst/messaging/store_writer.h"
 #include "pst/ndb/memory_sink.h"
 
-namespace {
-
-pst::messaging::MessageContent WithEmbedded(pst::import::ImportedMessage&& imported) {
-  pst::messaging::MessageContent content = std::move(imported.message);
-  for (auto& e : imported.embedded) {
-    if (e.message && e.attachmentIndex < content.attachments.size()) {
-      content.attachments[e.attachmentIndex].embedded =
-          std::make_shared<const pst::messaging::MessageContent>(WithEmbedded(std::move(*e.message)));
-    }
-  }
-  return content;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const mime::MessageContent parsed = mime::ParseMessage(std::string_view(reinterpret_cast<const char*>(data), size));
   pst::ndb::MemorySink sink;
@@ -32,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!store.ok()) __builtin_trap();
   pst::import::ImportOptions options;
   options.nameMap = &(*store)->nameMap();
-  pst::messaging::MessageContent content = WithEmbedded(pst::import::BuildMessage(parsed, options));
+  pst::messaging::MessageContent content = pst::import::WithEmbeddedMessages(pst::import::BuildMessage(parsed, options));
   // A message the writer refuses is fine (it says why); what matters is that nothing breaks.
   (void)(*store)->AddMessage((*store)->ipmSubtree(), content);
   (void)(*store)->Close();

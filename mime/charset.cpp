@@ -8,6 +8,7 @@
 
 #include <gmime/gmime.h>
 
+#include "common/text.h"
 #include "mime/gmime_support.h"
 
 namespace mime {
@@ -23,23 +24,6 @@ constexpr char16_t kWindows1252High[32] = {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-void AppendCodePoint(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 char32_t Windows1252Char(unsigned char b) {
   if (b >= 0x80 && b < 0xA0) return kWindows1252High[b - 0x80];
@@ -126,7 +110,7 @@ std::string Utf8OrWindows1252ToUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const size_t len = Utf8SequenceLength(bytes, i);
     if (len == 0) {
-      AppendCodePoint(out, Windows1252Char(static_cast<unsigned char>(bytes[i])));
+      quill::AppendUtf8(out, Windows1252Char(static_cast<unsigned char>(bytes[i])));
       ++i;
     } else {
       out.append(bytes.substr(i, len));
@@ -139,7 +123,7 @@ std::string Utf8OrWindows1252ToUtf8(std::string_view bytes) {
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
-  for (char c : bytes) AppendCodePoint(out, Windows1252Char(static_cast<unsigned char>(c)));
+  for (char c : bytes) quill::AppendUtf8(out, Windows1252Char(static_cast<unsigned char>(c)));
   return out;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "common/text.h"
+
 namespace mime {
 namespace {
 
@@ -12,23 +14,10 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ||
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-void AppendUtf8(std::string& out, char32_t c) {
+// A character reference that names no character becomes U+FFFD, as browsers show it.
+void AppendChar(std::string& out, char32_t c) {
   if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
+  quill::AppendUtf8(out, c);
 }
 
 // The named references that turn up in mail; the rest are left as written.
@@ -65,12 +54,12 @@ size_t DecodeReference(std::string_view html, size_t i, std::string& out) {
     std::uint32_t value = 0;
     const auto [ptr, ec] = std::from_chars(name.data(), name.data() + name.size(), value, base);
     if (ec != std::errc() || ptr != name.data() + name.size()) return 0;
-    AppendUtf8(out, value);
+    AppendChar(out, value);
     return semi - i + 1;
   }
   for (const auto& [entity, code] : kEntities) {
     if (entity == name) {
-      AppendUtf8(out, code);
+      AppendChar(out, code);
       return semi - i + 1;
     }
   }

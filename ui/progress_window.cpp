@@ -172,9 +172,7 @@ void frmMigateAll::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  const engine::MsgBoxResult answer = wizard_.Ask(this, QStringLiteral("Are you sure you want to exit now?"),
-                                                  engine::MsgBoxStyle::kQuestionYesNo, QString::fromUtf8(kAppTitle));
-  if (answer != engine::MsgBoxResult::kYes) {
+  if (!wizard_.ConfirmExit(this)) {
     event->ignore();
     return;
   }

@@ -205,6 +205,11 @@ engine::MsgBoxResult Wizard::MsgBox(const std::string& text, engine::MsgBoxStyle
   return Ask(BoxOwner(), QString::fromStdString(text), style, QString::fromStdString(title));
 }
 
+bool Wizard::ConfirmExit(QWidget* owner) {
+  return Ask(owner, QStringLiteral("Are you sure you want to exit now?"), engine::MsgBoxStyle::kQuestionYesNo,
+             QString::fromUtf8(kAppTitle)) == engine::MsgBoxResult::kYes;
+}
+
 std::string Wizard::GuideAddress(const std::string& path) {
   // The guide ships with the help pages, at the same path below them.
   const QString url = GuideUrl(QString::fromStdString(path));

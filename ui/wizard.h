@@ -89,6 +89,8 @@ class Wizard final : public engine::Host {
   // Asks a question through the dialogs, unless the program is ending. Lines of `text` may be
   // separated by "\r\n".
   engine::MsgBoxResult Ask(QWidget* owner, const QString& text, engine::MsgBoxStyle style, const QString& title);
+  // The program's exit question over `owner`; true when the user said yes.
+  bool ConfirmExit(QWidget* owner);
 
  private:
   void SetRunning(bool running);

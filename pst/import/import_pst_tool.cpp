@@ -85,8 +85,9 @@ int main(int argc, char** argv) {
       continue;
     }
     options.fileModified = ModificationTime(path);
-    pst::import::ImportedMessage imported = pst::import::BuildMessage(*content, options);
-    quill::Result<pst::ndb::Nid> nid = (*store)->AddMessage(*inbox, imported.message);
+    const pst::messaging::MessageContent message =
+        pst::import::WithEmbeddedMessages(pst::import::BuildMessage(*content, options));
+    quill::Result<pst::ndb::Nid> nid = (*store)->AddMessage(*inbox, message);
     if (!nid.ok()) return Fail(nid.status());
     manifest << *nid << '\t' << path << '\n';
   }

@@ -271,4 +271,15 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   return imported;
 }
 
+messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported) {
+  messaging::MessageContent content = std::move(imported.message);
+  for (EmbeddedMessage& e : imported.embedded) {
+    if (e.message && e.attachmentIndex < content.attachments.size()) {
+      content.attachments[e.attachmentIndex].embedded =
+          std::make_shared<const messaging::MessageContent>(WithEmbeddedMessages(std::move(*e.message)));
+    }
+  }
+  return content;
+}
+
 }  // namespace pst::import

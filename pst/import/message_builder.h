@@ -52,6 +52,9 @@ struct ImportedMessage {
 
 ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
 
+// The message as the store writes it: each enclosed message moved into its attachment.
+messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported);
+
 // 100-ns ticks since 1601-01-01 UTC; times before 1601 become 0.
 std::uint64_t ToFileTime(std::chrono::sys_seconds time);
 

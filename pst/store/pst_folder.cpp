@@ -37,18 +37,6 @@ class PstStoreService final : public engine::StoreService {
   }
 };
 
-// The imported message with its enclosed messages in their attachments, as the writer takes it.
-messaging::MessageContent WithEmbedded(import::ImportedMessage&& imported) {
-  messaging::MessageContent content = std::move(imported.message);
-  for (import::EmbeddedMessage& e : imported.embedded) {
-    if (e.message && e.attachmentIndex < content.attachments.size()) {
-      content.attachments[e.attachmentIndex].embedded =
-          std::make_shared<const messaging::MessageContent>(WithEmbedded(std::move(*e.message)));
-    }
-  }
-  return content;
-}
-
 }  // namespace
 
 std::unique_ptr<engine::StoreService> MakeStoreService() { return std::make_unique<PstStoreService>(); }
@@ -88,7 +76,7 @@ quill::Status PstMessage::Import(const std::string& path, int format) {
     options.fileModified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
   }
   options.nameMap = &session_.writer().nameMap();
-  content_ = WithEmbedded(import::BuildMessage(parsed.value(), options));
+  content_ = import::WithEmbeddedMessages(import::BuildMessage(parsed.value(), options));
   return quill::Status::Ok();
 }
 
