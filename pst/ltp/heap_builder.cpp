@@ -56,6 +56,26 @@ std::size_t HeapBuilder::UsedBytes(std::size_t index, std::size_t itemBytes, std
   return Align2(HeapBlockHeaderSize(index) + itemBytes) + 4 + 2 * (allocCount + 1);
 }
 
+std::size_t HeapBuilder::UsedBytes(std::size_t index) const {
+  const Block& b = blocks_[index];
+  return b.written != 0 ? b.used : UsedBytes(index, b.items.size(), b.ends.size());
+}
+
+quill::Status HeapBuilder::SpillBlock(std::size_t index) {
+  if (spill_ == nullptr || index == 0 || IsBitmapBlock(index) || blocks_[index].written != 0) {
+    return quill::Status::Ok();
+  }
+  const std::vector<std::uint8_t> bytes = Serialize(index, true);
+  quill::Result<ndb::Bid> bid = spill_->WriteDataBlock(bytes);
+  if (!bid.ok()) return bid.status();
+  Block& block = blocks_[index];
+  block.used = UsedBytes(index, block.items.size(), block.ends.size());
+  block.written = *bid;
+  std::vector<std::uint8_t>().swap(block.items);
+  std::vector<std::uint16_t>().swap(block.ends);
+  return quill::Status::Ok();
+}
+
 quill::Result<Hid> HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
   if (bytes.empty() || bytes.size() > kMaxHeapItem) {
     return quill::Status::InvalidArgument("heap allocation of " + std::to_string(bytes.size()) + " bytes");
@@ -67,6 +87,8 @@ quill::Result<Hid> HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
                         ndb::kMaxBlockData;
   if (!fits) {
     if (blocks_.size() >= kMaxHeapBlocks) return quill::Status::NotSupported("heap exceeds 65536 blocks");
+    // The full block will never change again (its fill level lives in another block).
+    QUILL_RETURN_IF_ERROR(SpillBlock(index));
     blocks_.emplace_back();
     ++index;
     block = &blocks_.back();
@@ -79,6 +101,9 @@ quill::Result<Hid> HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
 quill::Status HeapBuilder::Replace(Hid hid, std::span<const std::uint8_t> bytes) {
   const std::uint32_t blockIndex = HidBlockOf(hid);
   const std::uint32_t index = HidIndexOf(hid);
+  if (blockIndex < blocks_.size() && blocks_[blockIndex].written != 0) {
+    return quill::Status::InvalidArgument("heap allocation " + std::to_string(hid) + " was written already");
+  }
   if (!IsHid(hid) || index == 0 || blockIndex >= blocks_.size() || index > blocks_[blockIndex].ends.size()) {
     return quill::Status::InvalidArgument("no heap allocation " + std::to_string(hid));
   }
@@ -112,7 +137,7 @@ std::vector<std::uint8_t> HeapBuilder::Serialize(std::size_t index, bool padToFu
     const std::size_t covered = index == 0 ? 8 : kBitmapSpan;
     for (std::size_t k = 0; k < covered && index + k < blocks_.size(); ++k) {
       const std::size_t b = index + k;
-      const std::size_t blockUsed = UsedBytes(b, blocks_[b].items.size(), blocks_[b].ends.size());
+      const std::size_t blockUsed = UsedBytes(b);
       PutFillLevel(levels, k, FillLevelFor(ndb::kMaxBlockData - blockUsed));
     }
   }
@@ -131,6 +156,11 @@ quill::Result<ndb::Bid> HeapBuilder::Write(ndb::NodeSink& sink) const {
   leaves.reserve(blocks_.size());
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < blocks_.size(); ++i) {
+    if (blocks_[i].written != 0) {
+      leaves.push_back(blocks_[i].written);
+      total += ndb::kMaxBlockData;
+      continue;
+    }
     const bool last = i + 1 == blocks_.size();
     const std::vector<std::uint8_t> bytes = Serialize(i, !last);
     quill::Result<ndb::Bid> bid = sink.WriteDataBlock(bytes);

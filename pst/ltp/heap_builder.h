@@ -72,6 +72,13 @@ class HeapBuilder {
 
   void SetUserRoot(Hid hid) { userRoot_ = hid; }
 
+  // Lets the heap write each full block through `sink` as soon as the next one is started, so a
+  // heap that grows with its table (the cells of a folder with a million messages) does not stay
+  // in memory. Blocks that carry fill levels of later blocks (block 0 and the bitmap blocks) are
+  // kept until Write. Allocations in a written block can no longer be replaced.
+  // REQUIRES: `sink` outlives the heap and is the one later given to Write.
+  void SpillTo(ndb::NodeSink& sink) { spill_ = &sink; }
+
   std::size_t blockCount() const { return blocks_.size(); }
 
   // Writes the heap's blocks and their data tree through `sink`; returns the tree's top.
@@ -81,15 +88,20 @@ class HeapBuilder {
   struct Block {
     std::vector<std::uint8_t> items;   // allocations back to back
     std::vector<std::uint16_t> ends;   // end offset (within the items) of each allocation
+    ndb::Bid written = 0;              // set once the block went to the sink early
+    std::size_t used = 0;              // its used bytes then (items and ends are released)
   };
 
   // Bytes block `index` needs for its header, items and page map, before any padding.
   std::size_t UsedBytes(std::size_t index, std::size_t itemBytes, std::size_t allocCount) const;
+  std::size_t UsedBytes(std::size_t index) const;
+  quill::Status SpillBlock(std::size_t index);
   std::vector<std::uint8_t> Serialize(std::size_t index, bool padToFull) const;
 
   std::uint8_t clientSig_;
   Hid userRoot_ = 0;
   std::vector<Block> blocks_;
+  ndb::NodeSink* spill_ = nullptr;
 };
 
 }  // namespace pst::ltp

@@ -109,6 +109,29 @@ TEST(LtpHeap, BitmapHeaderAtBlockEight) {
   for (std::size_t b = 0; b + 1 < blocks.size(); ++b) EXPECT_EQ(parsed.fillLevels[b], 2) << b;  // 2048-2560 free
 }
 
+TEST(LtpHeap, SpilledBlocksAreTheSameBytesWrittenEarly) {
+  // Past the bitmap block at 8, so both kinds of kept block are crossed.
+  HeapBuilder kept(0x7C);
+  HeapBuilder spilled(0x7C);
+  FakeSink keptSink;
+  FakeSink spillSink;
+  spilled.SpillTo(spillSink);
+  std::vector<Hid> hids;
+  while (kept.blockCount() < 12) {
+    const Bytes item = Filled(3000, static_cast<std::uint8_t>(hids.size()));
+    hids.push_back(Must(kept.Allocate(item)));
+    ASSERT_EQ(Must(spilled.Allocate(item)), hids.back());
+  }
+  // Block 0 and block 8 stay open for their fill levels and can still change; the others cannot.
+  EXPECT_TRUE(spilled.Replace(hids.front(), Filled(3000, 99)).ok());
+  ASSERT_TRUE(kept.Replace(hids.front(), Filled(3000, 99)).ok());
+  EXPECT_FALSE(spilled.Replace(hids[3], Filled(3000, 1)).ok());
+  const std::vector<Bytes> a = keptSink.Leaves(Must(kept.Write(keptSink)));
+  const std::vector<Bytes> b = spillSink.Leaves(Must(spilled.Write(spillSink)));
+  ASSERT_EQ(a.size(), 12u);
+  EXPECT_EQ(a, b);
+}
+
 TEST(LtpHeap, AllocationCountLimitPerBlock) {
   // hidIndex has 11 bits: allocation 2048 of one byte each must open block 1 although bytes remain.
   HeapBuilder heap(0xBC);

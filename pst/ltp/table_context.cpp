@@ -88,6 +88,8 @@ quill::Result<TableContextBuilder> TableContextBuilder::Create(ndb::NodeSink& si
   quill::Result<Hid> info = heap.Allocate(placeholder);
   if (!info.ok()) return info.status();
   heap.SetUserRoot(*info);
+  // A table's heap grows with its rows; only the first block changes after it fills.
+  heap.SpillTo(sink);
   return TableContextBuilder(sink, std::move(*layout), std::move(heap), *rowIndex, *info);
 }
 
