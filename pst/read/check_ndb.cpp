@@ -203,12 +203,14 @@ void CheckAllocationMaps(CheckContext& ctx) {
       next += kPageSize;
     }
     // Free maps appear only in files above 32 MB; their in-region place is not pinned down, so a
-    // page right after the maps that says it is one is taken as one.
-    for (int k = 0; k < 2 && r >= 128; ++k) {
-      if (!file.ReadAt(next, kPageSize, &page).ok()) break;
-      if ((page[496] != kPtypeFmap && page[496] != kPtypeFpmap) || page[497] != page[496]) break;
-      mark(next, kPageSize, [&] { return "free-map page @" + Hex(next); });
-      next += kPageSize;
+    // sealed page (its type twice, its CRC, its own offset as id) in one of the two page slots
+    // after the maps is taken as one. The seal matters: a data block's bytes may look like a type.
+    for (std::uint64_t at = next; r >= 128 && at <= amap + 3 * kPageSize; at += kPageSize) {
+      if (!file.ReadAt(at, kPageSize, &page).ok()) break;
+      std::span<const std::uint8_t> p(page);
+      const bool freeMap = (p[496] == kPtypeFmap || p[496] == kPtypeFpmap) && p[497] == p[496];
+      if (!freeMap || Le32(p, 500) != PstCrc(p.subspan(0, 496)) || Le64(p, 504) != at) continue;
+      mark(at, kPageSize, [&] { return "free-map page @" + Hex(at); });
     }
   }
   for (const BtPage& p : file.pages()) {
