@@ -47,6 +47,10 @@ void CliHost::InstallSignalHandlers() {
 }
 
 void CliHost::Yield() {
+  const double now =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  if (lastYieldMs_ >= 0) longestStretchMs_ = std::max(longestStretchMs_, now - lastYieldMs_);
+  lastYieldMs_ = now;
   if (g_stop) {
     g_stop = 0;
     shared_.StopRequested = true;
@@ -102,6 +106,7 @@ engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::stri
 }
 
 engine::MsgBoxResult CliHost::MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) {
+  lastYieldMs_ = -1;  // a box runs the window's event loop: the stretch starts again after it
   if (style != engine::MsgBoxStyle::kInformationOk) return engine::MsgBoxResult::kYes;  // signals are confirmed
   if (terminal_ && lastWidth_ > 0) std::fputc('\n', out_);
   lastWidth_ = 0;

@@ -50,6 +50,10 @@ class CliHost : public engine::Host {
   // The first answer of the Save dialog that went wrong ("exists", a missing folder), for the end.
   const std::string& saveProblem() const { return saveProblem_; }
 
+  // The longest time the engine ran without yielding, in milliseconds: how long a window would
+  // have gone without repainting.
+  double longestStretchMs() const { return longestStretchMs_; }
+
  private:
   void Draw(bool force);
 
@@ -61,6 +65,8 @@ class CliHost : public engine::Host {
   engine::ProgressControls progress_;
   std::string saveProblem_;
   long long lastDrawMs_ = 0;
+  double lastYieldMs_ = -1;
+  double longestStretchMs_ = 0;
   std::size_t lastWidth_ = 0;
 };
 

@@ -4,6 +4,8 @@
 //   quillsort-convert --multiple ROOT OUTPUT [NAME...]
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,8 +17,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillsort-convert [--overwrite] SOURCE TARGET.pst\n"
-    "       quillsort-convert --multiple ROOT OUTPUT [NAME...]\n"
+    "usage: quillsort-convert [--overwrite] [--stats] SOURCE TARGET.pst\n"
+    "       quillsort-convert --multiple [--stats] ROOT OUTPUT [NAME...]\n"
     "\n"
     "Converts the message files (.eml, .emlx) of a folder tree into an Outlook data file.\n"
     "\n"
@@ -26,6 +28,8 @@ constexpr const char* kUsage =
     "\n"
     "Multiple mode: every immediate subfolder of ROOT (or only the NAMEs given) becomes its own\n"
     "OUTPUT/<name>.pst; when that file exists, the next free name \"<name> (2).pst\" is used.\n"
+    "\n"
+    "--stats prints the run's time, messages per second and the longest stretch without a yield.\n"
     "\n"
     "Ctrl-C stops after the current message (the data file keeps what was converted so far);\n"
     "SIGUSR1 skips the rest of the current folder. Exit status: 0 when every message of every\n"
@@ -65,6 +69,7 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
 
 int main(int argc, char** argv) {
   cli::Options options;
+  bool stats = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -73,6 +78,8 @@ int main(int argc, char** argv) {
       options.single = false;
     } else if (a == "--overwrite") {
       options.overwrite = true;
+    } else if (a == "--stats") {
+      stats = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "--") {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -110,10 +117,16 @@ int main(int argc, char** argv) {
   cli::CliHost::InstallSignalHandlers();
   auto service = pst::store::MakeStoreService();
   engine::Conversion conversion(shared, host, *service);
+  const auto start = std::chrono::steady_clock::now();
   conversion.StartConversion_Click();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   const engine::RunReport& report = conversion.Report();
   PrintSummary(report, host.saveProblem());
+  if (stats) {
+    std::fprintf(stderr, "  %.2f s, %.0f messages/s, longest stretch without a yield %.1f ms\n", seconds,
+                 report.messagesConverted / std::max(seconds, 1e-9), host.longestStretchMs());
+  }
   const bool nothingWritten = options.single && report.written.empty() && !host.saveProblem().empty();
   return report.Clean() && !nothingWritten ? 0 : 1;
 }

@@ -5,6 +5,8 @@
 //   many        100,000 small messages in one folder
 //   attachment  one message with a 20 MiB attachment (a data tree of two levels)
 //   embedded    a message holding a message holding a message holding a message
+//   lookalike   40 MiB of attachment bytes that read like free-map page types, stored unencoded
+//               (past 32 MiB the checker looks for free-map pages beside the allocation maps)
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
   }
   pst::ndb::FileWriterOptions fileOptions;
   fileOptions.sync = false;
+  if (kind == "lookalike") fileOptions.crypt = pst::ndb::CryptMethod::kNone;
   auto file = pst::ndb::FileWriter::Create(argv[2], fileOptions);
   if (!file.ok()) return Fail(file.status());
   pst::messaging::StoreOptions storeOptions;
@@ -106,6 +109,14 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < a.data.size(); ++i) {
       a.data[i] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(i) * 2654435761u) >> 13);
     }
+    m.attachments.push_back(std::move(a));
+    auto added = s.AddMessage(*inbox, m);
+    if (!added.ok()) return Fail(added.status());
+  } else if (kind == "lookalike") {
+    MessageContent m = Message("bytes like map pages");
+    pst::messaging::AttachmentContent a;
+    a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("pages.bin")}};
+    a.data.assign(40u << 20, 0x82);  // 0x82 is the page type of a free map
     m.attachments.push_back(std::move(a));
     auto added = s.AddMessage(*inbox, m);
     if (!added.ok()) return Fail(added.status());

@@ -112,6 +112,12 @@ class ShapesTest(unittest.TestCase):
         self.assertEqual(message["attachments"], [{"size": 20 << 20, "sha1": hashlib.sha1(expected).hexdigest()}])
         self.assertEqual(dump("readpst", pst)["errors"], [])
 
+    def test_data_that_looks_like_map_pages_is_not_taken_for_them(self):
+        pst = self.write("lookalike")  # pstcheck --strict passes in write()
+        inbox = next(f for f in self.top(dump("pypff", pst))["folders"] if f["name"] == "Inbox")
+        [message] = inbox["messages"]
+        self.assertEqual([a["size"] for a in message["attachments"]], [40 << 20])
+
     def test_messages_nested_three_levels_deep(self):
         pst = self.write("embedded")
         out = os.path.join(self.dir, "embedded-export")
