@@ -49,23 +49,29 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
   i += extra + 1;
   return cp;
 }
-
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) AppendUtf16(out, DecodeOne(utf8, i));
+  // At most one code unit per byte; runs of ASCII, the common case, are copied without decoding.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* p = out.data();
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<std::uint8_t>(utf8[i]);
+    if (b < 0x80) {
+      *p++ = b;
+      ++i;
+      continue;
+    }
+    char32_t cp = DecodeOne(utf8, i);
+    if (cp < 0x10000) {
+      *p++ = static_cast<char16_t>(cp);
+    } else {
+      cp -= 0x10000;
+      *p++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *p++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+  }
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
 

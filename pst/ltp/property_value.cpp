@@ -15,11 +15,17 @@ std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {
   return out;
 }
 
+// NUL characters are dropped: a stored string ends at its length, and readers stop at a NUL.
 void AppendUtf16(std::vector<std::uint8_t>& out, std::u16string_view text) {
+  const std::size_t start = out.size();
+  out.resize(start + 2 * text.size());
+  std::uint8_t* p = out.data() + start;
   for (char16_t c : text) {
     if (c == 0) continue;
-    AppendLe(out, c, 2);
+    *p++ = static_cast<std::uint8_t>(c);
+    *p++ = static_cast<std::uint8_t>(c >> 8);
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 // Variable-size multi-values: a count, one offset per item from the start of the value, then the
