@@ -6,7 +6,7 @@
 
 It generates a mailbox tree with bench/gen_mailbox.py (deterministic for the seed), reads it once so
 every measurement starts from a warm cache, then times
-  - `cp -r` of the tree (the I/O floor),
+  - `cp -r` of the tree (the I/O floor; the best of three),
   - parsing every message file with the MIME layer alone (the parse floor, bench_parse),
   - the conversion with quillsort-convert into one .pst,
 and prints time, messages per second, MB/s and peak RSS of each, and the ratios of the conversion
@@ -26,6 +26,8 @@ ROOT = os.path.dirname(HERE)
 
 def measure(cmd, **kwargs):
     """Runs cmd; returns (seconds, peak RSS in MB, completed stdout+stderr)."""
+    # Dirty pages left by an earlier step would be written back during this one.
+    subprocess.run(["sync"], check=True)
     start = time.monotonic()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                             **kwargs)
@@ -72,9 +74,13 @@ def main():
     mb = size / 1e6
     subprocess.run(["sh", "-c", f"find '{mailbox}' -type f -exec cat {{}} + > /dev/null"], check=True)  # warm
 
+    # The copy is the noisiest step (it competes with write-back): the best of three counts.
     copy = os.path.join(work, "copy")
-    shutil.rmtree(copy, ignore_errors=True)
-    cp_s, cp_rss, _ = measure(["cp", "-r", mailbox, copy])
+    cp_s, cp_rss = float("inf"), 0
+    for _ in range(3):
+        shutil.rmtree(copy, ignore_errors=True)
+        s, rss, _ = measure(["cp", "-r", mailbox, copy])
+        cp_s, cp_rss = min(cp_s, s), max(cp_rss, rss)
     shutil.rmtree(copy, ignore_errors=True)
     parse_s, parse_rss, _ = measure([os.path.join(a.build, "bench", "bench_parse"), mailbox])
     out = os.path.join(work, "out.pst")
