@@ -250,7 +250,7 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
     };
   };
 
-  std::vector<NodeEntry>& nodes = mutableNodes();
+  std::deque<NodeEntry>& nodes = mutableNodes();
   std::sort(nodes.begin(), nodes.end(), [](const NodeEntry& a, const NodeEntry& b) { return a.nid < b.nid; });
   auto nbtEntry = [&nodes](std::size_t i, std::uint8_t* e) {
     Put64(e, nodes[i].nid);
@@ -264,7 +264,7 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
 
   // Blocks are recorded in id order, which is also key order; unreferenced ones are skipped. The
   // builder asks for entries strictly in sequence, so a running position is enough.
-  const std::vector<BlockRecord>& all = blocks();
+  const std::deque<BlockRecord>& all = blocks();
   std::size_t next = 0;
   auto bbtEntry = [&all, &next](std::size_t, std::uint8_t* e) {
     while (all[next].refs == 0) ++next;
@@ -320,7 +320,7 @@ quill::Status FileWriter::WriteAllocationMaps(std::uint64_t regions, std::uint64
   };
 
   begin();
-  const std::vector<BlockRecord>& all = blocks();
+  const std::deque<BlockRecord>& all = blocks();
   for (const BlockRecord& r : all) {
     if (r.refs == 0) continue;
     QUILL_RETURN_IF_ERROR(advanceTo(RegionOf(r.location)));

@@ -26,7 +26,7 @@ std::optional<NodeEntry> MemorySink::FindNode(Nid nid) const {
 }
 
 std::vector<NodeEntry> MemorySink::Nodes() const {
-  std::vector<NodeEntry> out = nodes();
+  std::vector<NodeEntry> out(nodes().begin(), nodes().end());
   std::sort(out.begin(), out.end(), [](const NodeEntry& a, const NodeEntry& b) { return a.nid < b.nid; });
   return out;
 }

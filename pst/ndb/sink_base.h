@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -79,12 +80,12 @@ class SinkBase : public NodeSink {
   // Makes the sink unusable; every later call returns `status`.
   void Fail(quill::Status status);
 
-  const std::vector<BlockRecord>& blocks() const { return blocks_; }
-  const std::vector<NodeEntry>& nodes() const { return nodes_; }
+  const std::deque<BlockRecord>& blocks() const { return blocks_; }
+  const std::deque<NodeEntry>& nodes() const { return nodes_; }
   // The node added under `nid`, or null. Only valid while nodes() is in the order of adding.
   const NodeEntry* FindNodeEntry(Nid nid) const;
   // For sorting at the end; FindNodeEntry may not be used afterwards.
-  std::vector<NodeEntry>& mutableNodes() { return nodes_; }
+  std::deque<NodeEntry>& mutableNodes() { return nodes_; }
 
   static Bid BidOfIndex(std::size_t index, BlockKind kind);
   // The record of `bid`, or null when no such block was written.
@@ -96,8 +97,10 @@ class SinkBase : public NodeSink {
   quill::Status CheckRef(Bid bid, bool dataTree, const char* what) const;
 
   quill::Status status_;
-  std::vector<BlockRecord> blocks_;
-  std::vector<NodeEntry> nodes_;
+  // Deques, not vectors: a store of a million messages has millions of records, and a vector's
+  // growth would briefly hold the old and the new copy of them all.
+  std::deque<BlockRecord> blocks_;
+  std::deque<NodeEntry> nodes_;
   std::unordered_map<Nid, std::size_t> nodeIndex_;  // nid -> position in nodes_ as added
   std::array<std::uint32_t, 32> nidCounters_{};
 };
