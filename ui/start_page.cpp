@@ -74,15 +74,18 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   lblSingleHelp = new HelpLink(this, QStringLiteral("lblSingleHelp"), QStringLiteral("Online Help"));
   Place(lblSingleHelp, 184, 160, 33, 16);
 
-  auto* singleText = MakeLabel(
-      this,
-      QStringLiteral("This option allows you to select a single folder having messages and convert it to respective "
-                     "Outlook data file. To convert multiple folders, you need to select individual folders one "
-                     "after another."),
-      VerdanaFont(9), kGrey, QRect(64, 184, 505, 40));
-  singleText->setObjectName(QStringLiteral("lblSingleText"));
-  singleText->setWordWrap(true);
-  singleText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The grey paragraph under each option.
+  const auto describe = [this](const QString& name, const QString& text, const QRect& rect) {
+    QLabel* label = MakeLabel(this, text, VerdanaFont(9), kGrey, rect);
+    label->setObjectName(name);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  };
+  describe(QStringLiteral("lblSingleText"),
+           QStringLiteral("This option allows you to select a single folder having messages and convert it to "
+                          "respective Outlook data file. To convert multiple folders, you need to select individual "
+                          "folders one after another."),
+           QRect(64, 184, 505, 40));
 
   OptMultiple = new QRadioButton(QStringLiteral("Multiple Folders"), this);
   OptMultiple->setObjectName(QStringLiteral("OptMultiple"));
@@ -92,15 +95,11 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   lblMultipleHelp = new HelpLink(this, QStringLiteral("lblMultipleHelp"), QStringLiteral("Online Help"));
   Place(lblMultipleHelp, 200, 256, 33, 16);
 
-  auto* multipleText = MakeLabel(
-      this,
-      QStringLiteral("This option allows you to select multiple folders and then convert them to respective Outlook "
-                     ".pst files. To convert multiple mailbox folders, you just need to to select top folder having "
-                     "all mailbox folders inside it."),
-      VerdanaFont(9), kGrey, QRect(64, 304, 505, 55));
-  multipleText->setObjectName(QStringLiteral("lblMultipleText"));
-  multipleText->setWordWrap(true);
-  multipleText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  describe(QStringLiteral("lblMultipleText"),
+           QStringLiteral("This option allows you to select multiple folders and then convert them to respective "
+                          "Outlook .pst files. To convert multiple mailbox folders, you just need to to select top "
+                          "folder having all mailbox folders inside it."),
+           QRect(64, 304, 505, 55));
 
   FitOption(OptSingle, lblSingleHelp);
   FitOption(OptMultiple, lblMultipleHelp);
