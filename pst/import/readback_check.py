@@ -293,7 +293,9 @@ def read_readpst(pst_path, out):
     shutil.rmtree(target, ignore_errors=True)
     os.makedirs(target)
     log = os.path.join(out, 'readpst.log')
-    subprocess.run(['readpst', '-D', '-S', '-o', target, '-d', log, pst_path],
+    # One process (-j0): readpst's parallel children share the debug log and the numbering of the
+    # exported files, and then lose or garble messages at random.
+    subprocess.run(['readpst', '-D', '-S', '-j0', '-o', target, '-d', log, pst_path],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
     messages = []
     for dirpath, _, files in os.walk(target):
