@@ -83,7 +83,7 @@ inline constexpr PropTag kViewDescriptorLinkTo = 0x70040102;
 inline constexpr PropTag kViewDescriptorViewFolder = 0x70050102;
 inline constexpr PropTag kViewDescriptorName = 0x7006001F;
 inline constexpr PropTag kViewDescriptorVersion = 0x70070003;
-inline constexpr PropTag kNormalizedSubject = 0x003A001F;
+inline constexpr PropTag kReportName = 0x003A001F;  // a column of the associated-contents table
 
 // PidTagMessageFlags bits.
 inline constexpr std::int32_t kMsgFlagRead = 0x01;

@@ -28,7 +28,7 @@ constexpr PropTag kAssocContents[] = {
     kTagLtpRowId, kTagLtpRowVer, tag::kMessageStatus, tag::kMessageClass, tag::kMessageFlags, tag::kDisplayName,
     tag::kViewDescriptorFlags, tag::kViewDescriptorLinkTo, tag::kViewDescriptorViewFolder, tag::kViewDescriptorName,
     tag::kViewDescriptorVersion, tag::kAssocOabName, tag::kAssocFlag6803, tag::kAssocMultiInt6805,
-    tag::kAssocString682F, tag::kConversationTopic, tag::kNormalizedSubject};
+    tag::kAssocString682F, tag::kConversationTopic, tag::kReportName};
 
 // Search results carry the folder each hit came from besides the usual list columns.
 constexpr PropTag kSearchContents[] = {
