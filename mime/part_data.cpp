@@ -1,6 +1,7 @@
 #include "mime/part_data.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace mime {
 
@@ -31,6 +32,77 @@ std::string UuDecode(std::string_view raw) {
       for (int k = 2; k >= 0 && produced < count; --k, ++produced) out.push_back(static_cast<char>((group >> (8 * k)) & 0xFF));
     }
   }
+  return out;
+}
+
+namespace {
+
+// One table per position in a group of four, each holding the character's sextet already shifted
+// to its place in the 24-bit group; characters outside the alphabet (and "=") set bit 31, so one
+// OR of the four tells whether a group is clean.
+struct Base64Tables {
+  std::uint32_t at[4][256];
+  constexpr Base64Tables() : at{} {
+    constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int pos = 0; pos < 4; ++pos) {
+      for (int c = 0; c < 256; ++c) at[pos][c] = 0x80000000u;
+      for (std::size_t v = 0; v < kAlphabet.size(); ++v) {
+        at[pos][static_cast<unsigned char>(kAlphabet[v])] = static_cast<std::uint32_t>(v) << (18 - 6 * pos);
+      }
+    }
+  }
+};
+constexpr Base64Tables kBase64;
+
+bool IsBase64Char(unsigned char c) { return (kBase64.at[3][c] & 0x80000000u) == 0; }
+
+}  // namespace
+
+std::string Base64Decode(std::string_view raw) {
+  const auto* in = reinterpret_cast<const unsigned char*>(raw.data());
+  const unsigned char* const end = in + raw.size();
+  std::string out;
+  out.resize(raw.size() / 4 * 3 + 3);
+  auto* o = reinterpret_cast<unsigned char*>(out.data());
+  std::uint32_t group = 0;
+  int have = 0;  // Sextets in `group`.
+  while (in < end) {
+    // Whole clean groups in a row, the common case: a line of 76 characters is 19 of them.
+    if (have == 0) {
+      while (end - in >= 4) {
+        const std::uint32_t g = kBase64.at[0][in[0]] | kBase64.at[1][in[1]] | kBase64.at[2][in[2]] |
+                                kBase64.at[3][in[3]];
+        if (g & 0x80000000u) break;
+        o[0] = static_cast<unsigned char>(g >> 16);
+        o[1] = static_cast<unsigned char>(g >> 8);
+        o[2] = static_cast<unsigned char>(g);
+        o += 3;
+        in += 4;
+      }
+      if (in == end) break;
+    }
+    const unsigned char c = *in++;
+    if (c == '=') break;  // Padding ends the data; what follows it is not decoded.
+    if (!IsBase64Char(c)) continue;
+    group = group << 6 | kBase64.at[3][c];
+    if (++have == 4) {
+      o[0] = static_cast<unsigned char>(group >> 16);
+      o[1] = static_cast<unsigned char>(group >> 8);
+      o[2] = static_cast<unsigned char>(group);
+      o += 3;
+      have = 0;
+      group = 0;
+    }
+  }
+  // A group ended by padding, or cut short, carries whole bytes: two characters hold one, three
+  // hold two.
+  if (have == 2) {
+    *o++ = static_cast<unsigned char>(group >> 4);
+  } else if (have == 3) {
+    *o++ = static_cast<unsigned char>(group >> 10);
+    *o++ = static_cast<unsigned char>(group >> 2);
+  }
+  out.resize(static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out.data())));
   return out;
 }
 
@@ -65,23 +137,12 @@ std::string DecodedContent(GMimePart* part) {
     return copied.empty() ? std::string(raw) : std::move(copied);
   }
   if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return UuDecode(raw);
+  if (encoding == GMIME_CONTENT_ENCODING_BASE64) return Base64Decode(raw);
   GMimeEncoding state;
   g_mime_encoding_init_decode(&state, encoding);
   std::string out;
   out.resize(g_mime_encoding_outlen(&state, raw.size()));
   out.resize(g_mime_encoding_step(&state, raw.data(), raw.size(), out.data()));
-
-  // Base64 cut short (a truncated file, or a sender that dropped the padding) leaves two or three
-  // characters that GMime holds back waiting for a full group; they still carry whole bytes.
-  if (encoding == GMIME_CONTENT_ENCODING_BASE64 && state.state >= 2 && state.state <= 3) {
-    const guint32 bits = state.save;
-    if (state.state == 2) {
-      out.push_back(static_cast<char>((bits >> 4) & 0xFF));
-    } else {
-      out.push_back(static_cast<char>((bits >> 10) & 0xFF));
-      out.push_back(static_cast<char>((bits >> 2) & 0xFF));
-    }
-  }
   return out;
 }
 
