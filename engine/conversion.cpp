@@ -174,6 +174,7 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
     return false;
   }
   session_ = std::move(session.value());
+  session_->SetYield([this] { Yield(); });
   host_.Progress().LblCurrentDBX = "Outlook Session Created...";
   StoreDisplayName = sFolderName + " : Created - " + FolderStamp;
 

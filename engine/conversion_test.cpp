@@ -126,6 +126,30 @@ TEST(ConversionTest, MessagesOfFoldersTheMappingNeverCreatesAreNotLost) {
   EXPECT_EQ(rig.conversion.Report().messagesConverted, 5);
 }
 
+// A session that reads ahead is told of every message file before it is imported, in the order
+// of import, never of other files, and never more than it accepts.
+TEST(ConversionTest, ReadAheadIsToldOfMessageFilesInImportOrder) {
+  Rig rig;
+  rig.service.readAheadWindow = 2;
+  rig.Message("a.eml");
+  rig.tree.File("src/b.txt", "not mail");
+  rig.Message("c.eml");
+  rig.Message("d.emlx");
+  rig.RunSingle("src");
+  // The folder's own order decides the import order; what matters is how offers follow it.
+  Names offers, imports;
+  std::size_t most = 0;
+  for (const std::string& e : rig.service.readAheadLog) {
+    (e.starts_with("offer ") ? offers : imports).push_back(e.substr(e.find(' ') + 1));
+    EXPECT_LE(imports.size(), offers.size()) << "imported before it was offered: " << e;
+    most = std::max(most, offers.size() - imports.size());
+  }
+  EXPECT_EQ(offers, imports);
+  EXPECT_EQ(imports.size(), 3u);
+  EXPECT_EQ(std::count(offers.begin(), offers.end(), "b.txt"), 0);
+  EXPECT_EQ(most, 2u);  // The window was used, and not exceeded.
+}
+
 TEST(ConversionTest, PercentagesAndFrameCaptionsFollowEveryFile) {
   Rig rig;
   for (int i = 1; i <= 8; ++i) rig.Message("m" + std::to_string(i) + ".eml");

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "engine/message_names.h"
@@ -19,6 +20,7 @@ class FakeMessage : public StoreMessage {
   FakeMessage(FakeStoreService& service, FakeFolder& folder) : service_(service), folder_(folder) {}
   quill::Status Import(const std::string& path, int format) override {
     if (format != kImportRfc822) return quill::Status::InvalidArgument("format");
+    if (service_.readAheadWindow > 0) service_.readAheadLog.push_back("import " + LastPathPart(path));
     if (service_.failImportOf.count(LastPathPart(path))) return quill::Status::Corruption("injected: " + path);
     std::ifstream in(path, std::ios::binary);
     if (!in) return quill::Status::IOError("cannot read " + path);
@@ -131,6 +133,13 @@ class FakeSession : public StoreSession {
       pos = end;
     }
     return std::unique_ptr<StoreFolder>(new FakeFolderHandle(service_, *folder));
+  }
+  bool WillImport(const std::string& path) override {
+    const auto& log = service_.readAheadLog;
+    const auto offered = std::count_if(log.begin(), log.end(), [](const std::string& e) { return e[0] == 'o'; });
+    if (static_cast<std::size_t>(offered) >= (log.size() - offered) + service_.readAheadWindow) return false;
+    service_.readAheadLog.push_back("offer " + LastPathPart(path));
+    return true;
   }
   quill::Status Logoff() override {
     loggedOff_ = true;

@@ -38,6 +38,11 @@ class FakeStoreService : public StoreService {
   std::set<std::string> failLogonFor;   // target paths whose store cannot be opened
   std::set<std::string> failImportOf;   // file names (last part) whose import fails
 
+  // Read-ahead: how many files a session takes ahead of the one being imported (0: none), and the
+  // order in which files were named to it ("offer NAME") and imported ("import NAME").
+  std::size_t readAheadWindow = 0;
+  std::vector<std::string> readAheadLog;
+
   // Every store opened, in order; kept after log-off.
   std::vector<std::shared_ptr<FakeStoreData>> stores;
   int sessionsCreated = 0;

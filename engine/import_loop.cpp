@@ -32,7 +32,11 @@ bool Conversion::ImportMessages() {
   ProgressControls& progress = host_.Progress();
   FileNumber = 1;
   const std::vector<std::string>& files = shared_.FileList.Items();
+  std::size_t offered = 0;  // files[offered..] not yet named to the session's read-ahead
   for (std::size_t i = 0; i < files.size(); ++i) {
+    for (offered = std::max(offered, i); offered < files.size(); ++offered) {
+      if (IsMessageFileName(files[offered]) && !session_->WillImport(files[offered])) break;
+    }
     if (IsMessageFileName(files[i])) ImportOne(files[i]);
 
     progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(FileNumber) + " of " +

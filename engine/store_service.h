@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,17 @@ class StoreSession {
   // Ends the session: completes the data file and puts it in place. Destroying a session that has
   // not logged off discards the file it was writing and leaves the target as it was.
   virtual quill::Status Logoff() = 0;
+
+  // Read-ahead, optional. The engine names the message files it will import, in order, before it
+  // imports them; a session may read and parse them on other threads meanwhile. Returns false
+  // when the session takes no more for now (always, by default). Importing a file never named,
+  // or out of order, stays correct.
+  virtual bool WillImport(const std::string& path) {
+    (void)path;
+    return false;
+  }
+  // How the session gives the caller's event loop a turn while it waits on another thread.
+  virtual void SetYield(std::function<void()> yield) { (void)yield; }
 };
 
 // The utility object: sets one property of a message.

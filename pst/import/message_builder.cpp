@@ -174,7 +174,7 @@ messaging::AttachmentContent Attachment(const mime::Attachment& att, int number,
   if (att.hidden) list.Int(tag::kAttachFlags, tag::kAttachFlagMhtmlRef);
   list.Time(tag::kCreationTime, ToFileTime(options.now));
   list.Time(tag::kLastModificationTime, ToFileTime(options.now));
-  out.data.assign(att.data.begin(), att.data.end());
+  if (!options.attachmentDataByCaller) out.data.assign(att.data.begin(), att.data.end());
   return out;
 }
 
@@ -257,18 +257,33 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     if (att.embedded) {
       EmbeddedMessage embedded;
       embedded.attachmentIndex = i;
-      embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, options));
+      ImportOptions inner = options;
+      inner.attachmentDataByCaller = false;
+      embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, inner));
       imported.embedded.push_back(std::move(embedded));
     }
   }
   // The has-attachments flag follows the attachment table (the store sets it whenever there is
   // one). Outlook decides the paper clip by PidLidSmartNoAttach instead, so a message whose only
   // attachments are pictures shown in its HTML gets no clip, as it would in Outlook itself.
-  if (!content.attachments.empty() && options.nameMap != nullptr) {
-    quill::Result<std::uint16_t> id = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
-    if (id.ok()) list.Bool(ltp::MakeTag(*id, ltp::PropType::kBoolean), allHidden);
+  if (!content.attachments.empty()) {
+    std::optional<std::uint16_t> id = options.smartNoAttachId;
+    if (options.nameMap != nullptr) {
+      quill::Result<std::uint16_t> assigned = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
+      if (assigned.ok()) id = *assigned;
+    }
+    if (id) list.Bool(ltp::MakeTag(*id, ltp::PropType::kBoolean), allHidden);
   }
   return imported;
+}
+
+quill::Status DetachNameMap(ImportOptions& options) {
+  if (options.nameMap == nullptr) return quill::Status::Ok();
+  quill::Result<std::uint16_t> id = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
+  if (!id.ok()) return id.status();
+  options.smartNoAttachId = *id;
+  options.nameMap = nullptr;
+  return quill::Status::Ok();
 }
 
 messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported) {

@@ -15,8 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "common/status.h"
 #include "mime/message_content.h"
 #include "pst/messaging/message_content.h"
 #include "pst/messaging/name_map.h"
@@ -32,6 +34,14 @@ struct ImportOptions {
   // The store's named-property map, for the few named properties Outlook reads (whether the
   // attachments are all hidden). Borrowed; may be null, and then no named property is written.
   messaging::NameMap* nameMap = nullptr;
+  // The ids of those named properties, resolved beforehand (see DetachNameMap); used when
+  // nameMap is null.
+  std::optional<std::uint16_t> smartNoAttachId;
+  // Set when the caller writes the bytes of the message's own attachments itself (a store that
+  // streams them in pieces, say): those attachments are then built without data, and the caller
+  // fills in writtenData from content.attachments[i].data, index for index. Attachments of
+  // enclosed messages always carry their data.
+  bool attachmentDataByCaller = false;
 };
 
 struct ImportedMessage;
@@ -51,6 +61,11 @@ struct ImportedMessage {
 };
 
 ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
+
+// Resolves through options.nameMap every named property id BuildMessage may need, then clears
+// nameMap: the options can then build messages on other threads while the map is in use on this
+// one. Errors: those of NameMap::IdFor.
+quill::Status DetachNameMap(ImportOptions& options);
 
 // The message as the store writes it: each enclosed message moved into its attachment.
 messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/store_service.h"
+#include "mime/message_content.h"
 #include "pst/messaging/message_content.h"
 #include "pst/ndb/node_sink.h"
 
@@ -41,7 +42,10 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
  private:
   PstSession& session_;
   ndb::Nid folder_;
-  messaging::MessageContent content_;
+  quill::Status StreamAttachmentData();
+
+  mime::MessageContent source_;       // As parsed; the attachments' bytes are written from here.
+  messaging::MessageContent content_;  // As built, without the bytes of its own attachments.
   int flags_ = -1;  // not set
   bool saved_ = false;
 };

@@ -149,11 +149,35 @@ quill::Result<std::unique_ptr<engine::StoreFolder>> PstSession::GetFolderFromPat
 quill::Status PstSession::Logoff() {
   if (!open()) return quill::Status::InvalidArgument("the store is not open");
   loggedOff_ = true;
+  readAhead_.reset();
   quill::Status status = writer_->Close();
   if (status.ok()) status = file_->Close();
   if (!status.ok()) file_->Abandon();
   file_.reset();
   return status;
+}
+
+// Workers never touch the name map, which the writer uses on this thread: the ids they need are
+// looked up here first. Should the map be full, messages simply go without those properties.
+import::ImportOptions PstSession::ImportOptionsForWorkers() {
+  import::ImportOptions options;
+  options.nameMap = &writer_->nameMap();
+  if (!import::DetachNameMap(options).ok()) options.nameMap = nullptr;
+  return options;
+}
+
+bool PstSession::WillImport(const std::string& path) {
+  if (!open()) return false;
+  if (!readAhead_) {
+    readAhead_ = std::make_unique<ReadAhead>(
+        [options = ImportOptionsForWorkers()](const std::string& p) { return PrepareMessage(p, options); });
+  }
+  return readAhead_->Offer(path);
+}
+
+PreparedMessage PstSession::TakePrepared(const std::string& path) {
+  if (!readAhead_) return PrepareMessage(path, ImportOptionsForWorkers());
+  return readAhead_->Take(path, yield_);
 }
 
 std::optional<ndb::Nid> PstSession::FindChild(ndb::Nid parent, const std::string& name) const {

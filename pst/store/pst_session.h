@@ -9,6 +9,7 @@
 #include "engine/store_service.h"
 #include "pst/messaging/store_writer.h"
 #include "pst/ndb/file_writer.h"
+#include "pst/store/read_ahead.h"
 
 namespace pst::store {
 
@@ -37,9 +38,19 @@ class PstSession final : public engine::StoreSession {
   quill::Result<engine::Store*> GetStoreFromID(const std::string& entryId) override;
   quill::Result<std::unique_ptr<engine::StoreFolder>> GetFolderFromPath(const std::string& path) override;
   quill::Status Logoff() override;
+  bool WillImport(const std::string& path) override;
+  void SetYield(std::function<void()> yield) override { yield_ = std::move(yield); }
+
+  // The message file at `path`, prepared: taken from the read-ahead when it was named to it.
+  PreparedMessage TakePrepared(const std::string& path);
 
   // For the folder and message objects.
   messaging::StoreWriter& writer() { return *writer_; }
+  ndb::NodeSink& sink() { return *file_; }
+  // Gives the caller's event loop a turn, when the caller said how.
+  void Yield() {
+    if (yield_) yield_();
+  }
   const std::string& FolderName(ndb::Nid nid) const { return names_.at(nid); }
   // The child of `parent` whose name equals `name` without regard to letter case.
   std::optional<ndb::Nid> FindChild(ndb::Nid parent, const std::string& name) const;
@@ -58,6 +69,10 @@ class PstSession final : public engine::StoreSession {
   std::map<ndb::Nid, std::string> names_;  // UTF-8 names of the folders made so far
   std::map<int, ndb::Nid> defaults_;       // GetDefaultFolder's answers, once they exist
   bool loggedOff_ = false;
+  std::function<void()> yield_;
+  import::ImportOptions ImportOptionsForWorkers();
+
+  std::unique_ptr<ReadAhead> readAhead_;  // Started by the first WillImport.
 };
 
 }  // namespace pst::store

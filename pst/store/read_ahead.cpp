@@ -1,0 +1,134 @@
+#include "pst/store/read_ahead.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "mime/message_file.h"
+
+namespace pst::store {
+
+PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options) {
+  PreparedMessage out;
+  try {
+    options.now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    options.fileModified = options.now;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      options.fileModified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
+      out.bytes = static_cast<std::size_t>(st.st_size);
+    }
+    quill::Result<mime::MessageContent> parsed = mime::ReadMessageFile(path);
+    if (!parsed.ok()) {
+      out.status = parsed.status();
+      return out;
+    }
+    out.source = std::move(*parsed);
+    options.nameMap = nullptr;
+    options.attachmentDataByCaller = true;
+    out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));
+  } catch (const std::exception& e) {
+    // Out of memory on an enormous file, most likely: that file fails, the run goes on.
+    out.status = quill::Status::IOError(std::string(e.what()) + ": " + path);
+  }
+  return out;
+}
+
+std::size_t ReadAhead::DefaultWorkers() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp<std::size_t>(cores, 1, 4);
+}
+
+ReadAhead::ReadAhead(std::function<PreparedMessage(const std::string&)> parse, Limits limits)
+    : parse_(std::move(parse)), limits_(limits) {
+  const std::size_t n = std::max<std::size_t>(limits_.workers, 1);
+  for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+bool ReadAhead::Offer(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.size() >= limits_.maxQueued) return false;
+    auto job = std::make_shared<Job>();
+    job->path = path;
+    queue_.push_back(std::move(job));
+  }
+  changed_.notify_all();
+  return true;
+}
+
+// The first file not yet started, if the memory bound lets it start. The file at the front is
+// the one the caller takes next, so it may always start.
+std::shared_ptr<ReadAhead::Job> ReadAhead::NextJobLocked() {
+  for (std::size_t i = 0; i < queue_.size(); ++i) {
+    if (queue_[i]->started) continue;
+    if (i == 0 || heldBytes_ < limits_.maxHeldBytes) return queue_[i];
+    return nullptr;
+  }
+  return nullptr;
+}
+
+void ReadAhead::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    std::shared_ptr<Job> job;
+    changed_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
+    if (stopping_) return;
+    job->started = true;
+    lock.unlock();
+    PreparedMessage result = parse_(job->path);
+    lock.lock();
+    job->result = std::move(result);
+    job->done = true;
+    if (!job->dropped) heldBytes_ += job->result.bytes;
+    changed_.notify_all();
+  }
+}
+
+PreparedMessage ReadAhead::Take(const std::string& path, const std::function<void()>& yield) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto found = std::find_if(queue_.begin(), queue_.end(), [&](const auto& j) { return j->path == path; });
+  if (found == queue_.end()) {
+    // Never offered: parse it next, keeping what was offered for later.
+    auto job = std::make_shared<Job>();
+    job->path = path;
+    queue_.push_front(std::move(job));
+  } else {
+    // Offered files before it will not be asked for any more.
+    for (auto it = queue_.begin(); it != found; ++it) {
+      (*it)->dropped = true;
+      if ((*it)->done) heldBytes_ -= (*it)->result.bytes;
+    }
+    queue_.erase(queue_.begin(), found);
+  }
+  changed_.notify_all();
+
+  const std::shared_ptr<Job> job = queue_.front();
+  while (!job->done) {
+    if (changed_.wait_for(lock, limits_.waitSlice, [&] { return job->done; })) break;
+    if (yield) {
+      lock.unlock();
+      yield();
+      lock.lock();
+    }
+  }
+  // Looked up again rather than assumed at the front: the caller's yield may have run anything.
+  if (const auto it = std::find(queue_.begin(), queue_.end(), job); it != queue_.end()) {
+    queue_.erase(it);
+    heldBytes_ -= job->result.bytes;
+  }
+  changed_.notify_all();
+  return std::move(job->result);
+}
+
+}  // namespace pst::store

@@ -1,0 +1,97 @@
+// Reading, parsing and mapping message files ahead, on worker threads, while the caller writes
+// earlier ones.
+//
+// Preparing a message file (reading it, decoding its parts, mapping it onto store properties) is
+// independent of the store file, so it can run on the machine's other cores while the caller's
+// thread writes the previous message. It also keeps the caller's thread responsive: a 50 MB message is parsed elsewhere while
+// the caller waits in short slices, calling its yield function between them.
+//
+// The caller offers the paths it will import next, in order, then takes each result. Taking a
+// path that was never offered, or taking out of order, is still correct: results offered before
+// it are dropped and the path is parsed at once. Memory is bounded: workers stop starting new
+// files while the finished-but-untaken ones hold more than `maxHeldBytes` of input, except for
+// the file the caller waits on.
+//
+// Example:
+//   ReadAhead ahead([options](const std::string& p) { return PrepareMessage(p, options); });
+//   for (const auto& p : paths) if (!ahead.Offer(p)) break;
+//   PreparedMessage m = ahead.Take(paths[0], [] { /* repaint */ });
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/status.h"
+#include "mime/message_content.h"
+#include "pst/import/message_builder.h"
+#include "pst/messaging/message_content.h"
+
+namespace pst::store {
+
+// One message file, read, parsed and built for the store.
+struct PreparedMessage {
+  quill::Status status;               // Not ok when the file could not be read at all.
+  mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
+  messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
+  std::size_t bytes = 0;              // The file's size, for the memory bound.
+};
+
+// Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
+// map (see import::DetachNameMap); the times are filled in here.
+PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options);
+
+class ReadAhead {
+ public:
+  struct Limits {
+    std::size_t workers = DefaultWorkers();
+    std::size_t maxQueued = 16;              // Offered and not yet taken.
+    std::size_t maxHeldBytes = 32u << 20;    // Input bytes of finished results not yet taken.
+    std::chrono::milliseconds waitSlice{10};  // How long Take waits between two yields.
+  };
+  // One worker per core, up to four. Preparing is most of the work and the caller's thread mostly
+  // waits on it, so a worker on every core measured faster than leaving the caller one of its own.
+  static std::size_t DefaultWorkers();
+
+  explicit ReadAhead(std::function<PreparedMessage(const std::string&)> parse) : ReadAhead(std::move(parse), Limits{}) {}
+  ReadAhead(std::function<PreparedMessage(const std::string&)> parse, Limits limits);
+  // Waits for the files being parsed (not for the queued ones) and discards every result.
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Queues `path` for parsing. False when the queue is full; offer it again later.
+  bool Offer(const std::string& path);
+  // The parse of `path`, waiting for it in slices with `yield` called between them.
+  PreparedMessage Take(const std::string& path, const std::function<void()>& yield);
+
+ private:
+  struct Job {
+    std::string path;
+    bool started = false;
+    bool done = false;
+    bool dropped = false;  // Left the queue before it was taken; its result is thrown away.
+    PreparedMessage result;
+  };
+  void Work();
+  std::shared_ptr<Job> NextJobLocked();
+
+  std::function<PreparedMessage(const std::string&)> parse_;
+  Limits limits_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Job>> queue_;
+  std::size_t heldBytes_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace pst::store
