@@ -4,7 +4,9 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <gmime/gmime.h>
 
@@ -87,6 +89,38 @@ const char* SupersetOf(const std::string& name) {
   return name.c_str();
 }
 
+// Converters to UTF-8 kept open, per thread (a converter is not to be shared). Opening one loads
+// the charset's module, and glibc unloads it when the last converter of it closes: opening one
+// per text cost a dlopen and an munmap per message.
+class ConverterCache {
+ public:
+  ~ConverterCache() {
+    for (auto& [name, cd] : open_) {
+      if (cd != kFailed) g_mime_iconv_close(cd);
+    }
+  }
+  // A converter from `charset` in its initial state, or kFailed. Owned by the cache.
+  iconv_t Get(const char* charset) {
+    for (auto& [name, cd] : open_) {
+      if (name != charset) continue;
+      if (cd != kFailed) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      return cd;
+    }
+    if (open_.size() == kMaxOpen) {
+      if (open_.front().second != kFailed) g_mime_iconv_close(open_.front().second);
+      open_.erase(open_.begin());
+    }
+    open_.emplace_back(charset, g_mime_iconv_open("UTF-8", charset));
+    return open_.back().second;
+  }
+
+  static inline const iconv_t kFailed = reinterpret_cast<iconv_t>(-1);
+
+ private:
+  static constexpr std::size_t kMaxOpen = 16;
+  std::vector<std::pair<std::string, iconv_t>> open_;
+};
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -151,8 +185,9 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   if (IsLatin1Name(name)) return Windows1252ToUtf8(bytes);
 
   EnsureGMimeInitialized();
-  iconv_t cd = g_mime_iconv_open("UTF-8", SupersetOf(name));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return Utf8OrWindows1252ToUtf8(bytes);
+  thread_local ConverterCache converters;
+  iconv_t cd = converters.Get(SupersetOf(name));
+  if (cd == ConverterCache::kFailed) return Utf8OrWindows1252ToUtf8(bytes);
 
   std::string out;
   out.resize(bytes.size() * 2 + 16);
@@ -189,7 +224,6 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
     --in_left;
     if (err == EINVAL && in_left == 0) break;
   }
-  g_mime_iconv_close(cd);
   out.resize(used);
   // A few iconv modules pass malformed input through; the caller is promised valid UTF-8.
   if (!IsValidUtf8(out)) return Utf8OrWindows1252ToUtf8(out);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace mime {
 namespace {
 
@@ -48,6 +50,20 @@ TEST(MimeCharset, BadSequencesBecomeReplacementCharacters) {
   // A multi-byte character cut off by the end of the text.
   EXPECT_EQ(ToUtf8("\x93\xFA\x96", "shift_jis"), "日\xEF\xBF\xBD");
   EXPECT_TRUE(IsValidUtf8(ToUtf8("\xFF\xFE\xFD", "gb18030")));
+}
+
+// Converters are reused from text to text: each text must start in the initial state, even after
+// one that ended inside a shifted (two-byte) run, and on every thread.
+TEST(MimeCharset, EachTextStartsInTheInitialState) {
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ToUtf8("\x1B$B$3$", "iso-2022-jp"), "こ\xEF\xBF\xBD");  // Cut off in a shifted run.
+    EXPECT_EQ(ToUtf8("abc", "iso-2022-jp"), "abc");
+    EXPECT_EQ(ToUtf8("\x1B$B$3$s", "iso-2022-jp"), "こん");  // No shift back: fine at the end.
+    EXPECT_EQ(ToUtf8("abc", "iso-2022-jp"), "abc");
+  }
+  std::string fromThread;
+  std::thread([&] { fromThread = ToUtf8("\x1B$B$3$s\x1B(B", "iso-2022-jp") + ToUtf8("\xD0\xD2", "koi8-r"); }).join();
+  EXPECT_EQ(fromThread, "こんпр");
 }
 
 TEST(MimeCharset, SupersetsOfMislabelledCharsets) {
