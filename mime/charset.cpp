@@ -4,6 +4,8 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,17 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 char32_t Windows1252Char(unsigned char b) {
   if (b >= 0x80 && b < 0xA0) return kWindows1252High[b - 0x80];
   return b;
+}
+
+// Where the run of ASCII bytes starting at s[i] ends.
+size_t AsciiRunEnd(std::string_view s, size_t i) {
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
 }
 
 // Length of the well-formed UTF-8 sequence starting at s[i], or 0 when there is none.
@@ -125,11 +138,9 @@ class ConverterCache {
 
 bool IsValidUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
-    // Runs of ASCII are the common case; skip them a byte at a time without the full decoder.
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      ++i;
-      continue;
-    }
+    // Runs of ASCII are the common case; skip them eight bytes at a time.
+    i = AsciiRunEnd(bytes, i);
+    if (i == bytes.size()) break;
     const size_t len = Utf8SequenceLength(bytes, i);
     if (len == 0) return false;
     i += len;
@@ -157,7 +168,13 @@ std::string Utf8OrWindows1252ToUtf8(std::string_view bytes) {
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
-  for (char c : bytes) quill::AppendUtf8(out, Windows1252Char(static_cast<unsigned char>(c)));
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t ascii = AsciiRunEnd(bytes, i);
+    out.append(bytes.substr(i, ascii - i));
+    if (ascii == bytes.size()) break;
+    quill::AppendUtf8(out, Windows1252Char(static_cast<unsigned char>(bytes[ascii])));
+    i = ascii + 1;
+  }
   return out;
 }
 

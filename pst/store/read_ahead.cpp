@@ -51,19 +51,23 @@ ReadAhead::~ReadAhead() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  workReady_.notify_all();
   for (std::thread& t : workers_) t.join();
 }
 
 bool ReadAhead::Offer(const std::string& path) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.size() >= limits_.maxQueued) return false;
+    // Once full, the queue takes files again only when half empty: workers then run through
+    // several files between two waits instead of waking for every one.
+    if (queue_.size() >= limits_.maxQueued) refilling_ = true;
+    if (refilling_ && queue_.size() > limits_.maxQueued / 2) return false;
+    refilling_ = false;
     auto job = std::make_shared<Job>();
     job->path = path;
     queue_.push_back(std::move(job));
   }
-  changed_.notify_all();
+  workReady_.notify_one();
   return true;
 }
 
@@ -82,7 +86,7 @@ void ReadAhead::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     std::shared_ptr<Job> job;
-    changed_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
+    workReady_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
     if (stopping_) return;
     job->started = true;
     lock.unlock();
@@ -91,7 +95,7 @@ void ReadAhead::Work() {
     job->result = std::move(result);
     job->done = true;
     if (!job->dropped) heldBytes_ += job->result.bytes;
-    changed_.notify_all();
+    if (job == awaited_) jobDone_.notify_one();
   }
 }
 
@@ -109,25 +113,29 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
       (*it)->dropped = true;
       if ((*it)->done) heldBytes_ -= (*it)->result.bytes;
     }
+    const bool dropped = found != queue_.begin();
     queue_.erase(queue_.begin(), found);
+    if (dropped) workReady_.notify_all();  // Held bytes may have fallen below the bound.
   }
-  changed_.notify_all();
-
   const std::shared_ptr<Job> job = queue_.front();
+  if (!job->started) workReady_.notify_one();  // Whatever the memory bound, this one may start.
+  awaited_ = job;
   while (!job->done) {
-    if (changed_.wait_for(lock, limits_.waitSlice, [&] { return job->done; })) break;
+    if (jobDone_.wait_for(lock, limits_.waitSlice, [&] { return job->done; })) break;
     if (yield) {
       lock.unlock();
       yield();
       lock.lock();
     }
   }
+  awaited_ = nullptr;
   // Looked up again rather than assumed at the front: the caller's yield may have run anything.
+  const bool wasOverBound = heldBytes_ >= limits_.maxHeldBytes;
   if (const auto it = std::find(queue_.begin(), queue_.end(), job); it != queue_.end()) {
     queue_.erase(it);
     heldBytes_ -= job->result.bytes;
   }
-  changed_.notify_all();
+  if (wasOverBound && heldBytes_ < limits_.maxHeldBytes) workReady_.notify_all();
   return std::move(job->result);
 }
 

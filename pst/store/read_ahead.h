@@ -87,9 +87,12 @@ class ReadAhead {
   std::function<PreparedMessage(const std::string&)> parse_;
   Limits limits_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable workReady_;  // Workers wait here for a file they may start.
+  std::condition_variable jobDone_;    // Take waits here for awaited_.
   std::deque<std::shared_ptr<Job>> queue_;
+  std::shared_ptr<Job> awaited_;
   std::size_t heldBytes_ = 0;
+  bool refilling_ = false;
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };
