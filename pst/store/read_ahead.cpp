@@ -17,7 +17,6 @@ PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions op
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
       options.fileModified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
-      out.bytes = static_cast<std::size_t>(st.st_size);
     }
     quill::Result<mime::MessageContent> parsed = mime::ReadMessageFile(path);
     if (!parsed.ok()) {
@@ -55,7 +54,16 @@ ReadAhead::~ReadAhead() {
   for (std::thread& t : workers_) t.join();
 }
 
+std::shared_ptr<ReadAhead::Job> ReadAhead::NewJob(const std::string& path) const {
+  auto job = std::make_shared<Job>();
+  job->path = path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && st.st_size > 0) job->bytes = static_cast<std::size_t>(st.st_size);
+  return job;
+}
+
 bool ReadAhead::Offer(const std::string& path) {
+  std::shared_ptr<Job> job = NewJob(path);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     // Once full, the queue takes files again only when half empty: workers then run through
@@ -63,20 +71,18 @@ bool ReadAhead::Offer(const std::string& path) {
     if (queue_.size() >= limits_.maxQueued) refilling_ = true;
     if (refilling_ && queue_.size() > limits_.maxQueued / 2) return false;
     refilling_ = false;
-    auto job = std::make_shared<Job>();
-    job->path = path;
     queue_.push_back(std::move(job));
   }
   workReady_.notify_one();
   return true;
 }
 
-// The first file not yet started, if the memory bound lets it start. The file at the front is
-// the one the caller takes next, so it may always start.
+// The first file not yet started, if the memory bound lets it start; files start in order.
 std::shared_ptr<ReadAhead::Job> ReadAhead::NextJobLocked() {
-  for (std::size_t i = 0; i < queue_.size(); ++i) {
-    if (queue_[i]->started) continue;
-    if (i == 0 || heldBytes_ < limits_.maxHeldBytes) return queue_[i];
+  for (const std::shared_ptr<Job>& job : queue_) {
+    if (job->started) continue;
+    const std::size_t inMemory = heldBytes_ + runningBytes_ + takenBytes_;
+    if (job == awaited_ || inMemory + job->bytes <= limits_.maxHeldBytes) return job;
     return nullptr;
   }
   return nullptr;
@@ -89,37 +95,41 @@ void ReadAhead::Work() {
     workReady_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
     if (stopping_) return;
     job->started = true;
+    runningBytes_ += job->bytes;
     lock.unlock();
     PreparedMessage result = parse_(job->path);
     lock.lock();
     job->result = std::move(result);
     job->done = true;
-    if (!job->dropped) heldBytes_ += job->result.bytes;
+    runningBytes_ -= job->bytes;
+    if (!job->dropped) heldBytes_ += job->bytes;
     if (job == awaited_) jobDone_.notify_one();
+    // A dropped file's bytes are free again.
+    if (job->dropped) workReady_.notify_all();
   }
 }
 
 PreparedMessage ReadAhead::Take(const std::string& path, const std::function<void()>& yield) {
   std::unique_lock<std::mutex> lock(mutex_);
+  takenBytes_ = 0;  // The caller is done with the file it took before.
   const auto found = std::find_if(queue_.begin(), queue_.end(), [&](const auto& j) { return j->path == path; });
   if (found == queue_.end()) {
     // Never offered: parse it next, keeping what was offered for later.
-    auto job = std::make_shared<Job>();
-    job->path = path;
-    queue_.push_front(std::move(job));
+    lock.unlock();
+    std::shared_ptr<Job> fresh = NewJob(path);
+    lock.lock();
+    queue_.push_front(std::move(fresh));
   } else {
     // Offered files before it will not be asked for any more.
     for (auto it = queue_.begin(); it != found; ++it) {
       (*it)->dropped = true;
-      if ((*it)->done) heldBytes_ -= (*it)->result.bytes;
+      if ((*it)->done) heldBytes_ -= (*it)->bytes;
     }
-    const bool dropped = found != queue_.begin();
     queue_.erase(queue_.begin(), found);
-    if (dropped) workReady_.notify_all();  // Held bytes may have fallen below the bound.
   }
   const std::shared_ptr<Job> job = queue_.front();
-  if (!job->started) workReady_.notify_one();  // Whatever the memory bound, this one may start.
   awaited_ = job;
+  workReady_.notify_all();  // The awaited file may start, and room may have been made.
   while (!job->done) {
     if (jobDone_.wait_for(lock, limits_.waitSlice, [&] { return job->done; })) break;
     if (yield) {
@@ -130,12 +140,11 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
   }
   awaited_ = nullptr;
   // Looked up again rather than assumed at the front: the caller's yield may have run anything.
-  const bool wasOverBound = heldBytes_ >= limits_.maxHeldBytes;
   if (const auto it = std::find(queue_.begin(), queue_.end(), job); it != queue_.end()) {
     queue_.erase(it);
-    heldBytes_ -= job->result.bytes;
+    heldBytes_ -= job->bytes;
+    takenBytes_ = job->bytes;
   }
-  if (wasOverBound && heldBytes_ < limits_.maxHeldBytes) workReady_.notify_all();
   return std::move(job->result);
 }
 

@@ -3,14 +3,19 @@
 //
 // Preparing a message file (reading it, decoding its parts, mapping it onto store properties) is
 // independent of the store file, so it can run on the machine's other cores while the caller's
-// thread writes the previous message. It also keeps the caller's thread responsive: a 50 MB message is parsed elsewhere while
-// the caller waits in short slices, calling its yield function between them.
+// thread writes the previous message. It also keeps the caller's thread responsive: a 50 MB
+// message is parsed elsewhere while the caller waits in short slices, calling its yield function
+// between them.
 //
 // The caller offers the paths it will import next, in order, then takes each result. Taking a
 // path that was never offered, or taking out of order, is still correct: results offered before
-// it are dropped and the path is parsed at once. Memory is bounded: workers stop starting new
-// files while the finished-but-untaken ones hold more than `maxHeldBytes` of input, except for
-// the file the caller waits on.
+// it are dropped and the path is parsed at once.
+//
+// Memory is bounded by the files' sizes: a file starts only while the files in memory (being
+// prepared, prepared and not yet taken, and the one taken last, which the caller is still
+// writing) and it together stay within `maxHeldBytes`. The one exception is the file the caller
+// waits on, which always starts; so at most one file beyond the bound is ever in memory, whatever
+// the sizes.
 //
 // Example:
 //   ReadAhead ahead([options](const std::string& p) { return PrepareMessage(p, options); });
@@ -42,7 +47,6 @@ struct PreparedMessage {
   quill::Status status;               // Not ok when the file could not be read at all.
   mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
   messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
-  std::size_t bytes = 0;              // The file's size, for the memory bound.
 };
 
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
@@ -54,7 +58,7 @@ class ReadAhead {
   struct Limits {
     std::size_t workers = DefaultWorkers();
     std::size_t maxQueued = 16;              // Offered and not yet taken.
-    std::size_t maxHeldBytes = 32u << 20;    // Input bytes of finished results not yet taken.
+    std::size_t maxHeldBytes = 32u << 20;    // Input bytes in memory at once (see above).
     std::chrono::milliseconds waitSlice{10};  // How long Take waits between two yields.
   };
   // One worker per core, up to four. Preparing is most of the work and the caller's thread mostly
@@ -68,14 +72,17 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Queues `path` for parsing. False when the queue is full; offer it again later.
+  // Queues `path` for parsing. False when the queue is full; offer it again later. Takes the
+  // file's size, for the memory bound, from the file system.
   bool Offer(const std::string& path);
-  // The parse of `path`, waiting for it in slices with `yield` called between them.
+  // The parse of `path`, waiting for it in slices with `yield` called between them. Taking a
+  // file tells that the caller is done with the one it took before.
   PreparedMessage Take(const std::string& path, const std::function<void()>& yield);
 
  private:
   struct Job {
     std::string path;
+    std::size_t bytes = 0;  // The file's size when offered.
     bool started = false;
     bool done = false;
     bool dropped = false;  // Left the queue before it was taken; its result is thrown away.
@@ -83,6 +90,7 @@ class ReadAhead {
   };
   void Work();
   std::shared_ptr<Job> NextJobLocked();
+  std::shared_ptr<Job> NewJob(const std::string& path) const;
 
   std::function<PreparedMessage(const std::string&)> parse_;
   Limits limits_;
@@ -91,7 +99,9 @@ class ReadAhead {
   std::condition_variable jobDone_;    // Take waits here for awaited_.
   std::deque<std::shared_ptr<Job>> queue_;
   std::shared_ptr<Job> awaited_;
-  std::size_t heldBytes_ = 0;
+  std::size_t heldBytes_ = 0;     // Of prepared files not yet taken.
+  std::size_t runningBytes_ = 0;  // Of files being prepared.
+  std::size_t takenBytes_ = 0;    // Of the file taken last, until the next Take.
   bool refilling_ = false;
   bool stopping_ = false;
   std::vector<std::thread> workers_;

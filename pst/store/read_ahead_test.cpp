@@ -9,18 +9,19 @@
 #include <string>
 #include <thread>
 
+#include "fs/temp_tree_test.h"
+
 namespace pst::store {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A stand-in for parsing: records who prepared what, and reports the path's length as its size.
+// A stand-in for parsing: records who prepared what.
 struct Preparer {
   std::mutex mutex;
   std::map<std::string, int> calls;
   std::map<std::string, std::thread::id> threads;
   std::atomic<int> started{0};
-  std::size_t bytes = 0;  // 0: the path's length
 
   std::function<PreparedMessage(const std::string&)> Fn() {
     return [this](const std::string& path) {
@@ -32,7 +33,6 @@ struct Preparer {
       }
       PreparedMessage m;
       m.source.subject = path;
-      m.bytes = bytes != 0 ? bytes : path.size();
       return m;
     };
   }
@@ -76,21 +76,28 @@ TEST(ReadAheadTest, UnofferedAndOutOfOrderTakesStayCorrect) {
   EXPECT_EQ(ahead.Take("a", nullptr).source.subject, "a");
 }
 
-TEST(ReadAheadTest, WorkersWaitWhileTakenResultsHoldTooMuch) {
+// Files of 8 bytes against a bound of 20: a file starts only while the files in memory (being
+// prepared, prepared, and the one the caller took last) leave room for it.
+TEST(ReadAheadTest, FilesStartOnlyWithinTheMemoryBound) {
+  fs::testing::TempTree tree;
+  const std::string a = tree.File("a", "12345678"), b = tree.File("b", "12345678"), c = tree.File("c", "12345678"),
+                    d = tree.File("d", "12345678"), big = tree.File("big", std::string(64, 'x'));
   Preparer prep;
-  prep.bytes = 8;
-  ReadAhead ahead(prep.Fn(), {.workers = 1, .maxQueued = 8, .maxHeldBytes = 10});
-  for (const char* p : {"a", "b", "c", "d"}) ASSERT_TRUE(ahead.Offer(p));
-  // "a" (8 bytes) is below the bound, so "b" starts; with 16 held, "c" may not.
-  ASSERT_TRUE(WaitFor([&] { return prep.started >= 2; }));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(prep.started, 2);
-  EXPECT_EQ(ahead.Take("a", nullptr).source.subject, "a");
-  ASSERT_TRUE(WaitFor([&] { return prep.started >= 3; }));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(prep.started, 3);
-  // The file waited on always starts, whatever is held.
-  EXPECT_EQ(ahead.Take("d", nullptr).source.subject, "d");
+  ReadAhead ahead(prep.Fn(), {.workers = 1, .maxQueued = 8, .maxHeldBytes = 20});
+  for (const std::string& p : {a, b, c, d, big}) ASSERT_TRUE(ahead.Offer(p));
+  const auto settled = [&](int count) {
+    EXPECT_TRUE(WaitFor([&] { return prep.started >= count; }));
+    std::this_thread::sleep_for(50ms);
+    return prep.started.load();
+  };
+  EXPECT_EQ(settled(2), 2);  // a and b: 16 bytes; c would make 24.
+  EXPECT_EQ(ahead.Take(a, nullptr).source.subject, a);
+  EXPECT_EQ(settled(2), 2);  // a is still being written by the caller.
+  EXPECT_EQ(ahead.Take(b, nullptr).source.subject, b);
+  EXPECT_EQ(settled(3), 3);  // a is done with; c starts, d would make 24 with b.
+  // A file over the bound on its own still goes through, once it is the one waited on.
+  EXPECT_EQ(ahead.Take(big, nullptr).source.subject, big);
+  EXPECT_EQ(prep.calls[d], 0);  // Dropped unstarted when big was taken past it.
 }
 
 TEST(ReadAheadTest, TakeYieldsWhileItWaits) {
