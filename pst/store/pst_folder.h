@@ -40,10 +40,10 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   void SetFlags(int flags) { flags_ = flags; }
 
  private:
-  PstSession& session_;
-  ndb::Nid folder_;
   quill::Status StreamAttachmentData();
 
+  PstSession& session_;
+  ndb::Nid folder_;
   mime::MessageContent source_;       // As parsed; the attachments' bytes are written from here.
   messaging::MessageContent content_;  // As built, without the bytes of its own attachments.
   int flags_ = -1;  // not set

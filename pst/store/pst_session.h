@@ -61,6 +61,8 @@ class PstSession final : public engine::StoreSession {
  private:
   friend class PstStore;
 
+  import::ImportOptions ImportOptionsForWorkers();
+
   std::unique_ptr<ndb::FileWriter> file_;
   std::unique_ptr<messaging::StoreWriter> writer_;
   std::unique_ptr<PstStore> store_;
@@ -70,8 +72,6 @@ class PstSession final : public engine::StoreSession {
   std::map<int, ndb::Nid> defaults_;       // GetDefaultFolder's answers, once they exist
   bool loggedOff_ = false;
   std::function<void()> yield_;
-  import::ImportOptions ImportOptionsForWorkers();
-
   std::unique_ptr<ReadAhead> readAhead_;  // Started by the first WillImport.
 };
 
