@@ -31,10 +31,13 @@ int main(int argc, char** argv) {
   }
 
   std::printf("%s\n\nFolders (%zu):\n", folder.c_str(), folders.Count());
-  for (const std::string& f : folders.Items()) std::printf("  %s\n", f.c_str() + folder.size());
+  for (std::size_t i = 0; i < folders.Count(); ++i) {
+    std::printf("  %s\n", std::string(folders.Item(i).substr(folder.size())).c_str());
+  }
   std::size_t messages = 0;
   std::printf("\nFiles (%zu):\n", files.Count());
-  for (const std::string& f : files.Items()) {
+  for (std::size_t i = 0; i < files.Count(); ++i) {
+    const std::string f(files.Item(i));
     const bool isMessage = engine::IsMessageFileName(f);
     messages += isMessage;
     std::printf("  %-8s %s\n", isMessage ? "message" : "other", f.c_str() + folder.size());

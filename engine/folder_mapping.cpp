@@ -78,7 +78,8 @@ void Conversion::MapFolders(const std::string& sFolderPath) {
   FolderPaths.assign(n + 1, std::string());
   std::size_t k = 0;
   std::string r;
-  for (const std::string& folder : shared_.FolderList.Items()) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string folder(shared_.FolderList.Item(i));
     Yield();
     if (fs::FolderExists(folder)) {
       r = ToStoreSeparators(ReplaceAll(folder, SourceRoot, ""));

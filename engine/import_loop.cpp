@@ -31,13 +31,14 @@ bool Conversion::ConfirmStop() {
 bool Conversion::ImportMessages() {
   ProgressControls& progress = host_.Progress();
   FileNumber = 1;
-  const std::vector<std::string>& files = shared_.FileList.Items();
-  std::size_t offered = 0;  // files[offered..] not yet named to the session's read-ahead
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    for (offered = std::max(offered, i); offered < files.size(); ++offered) {
-      if (IsMessageFileName(files[offered]) && !session_->WillImport(files[offered])) break;
+  const fs::KeyedList& files = shared_.FileList;
+  std::size_t offered = 0;  // files from here on not yet named to the session's read-ahead
+  for (std::size_t i = 0; i < files.Count(); ++i) {
+    for (offered = std::max(offered, i); offered < files.Count(); ++offered) {
+      const std::string next(files.Item(offered));
+      if (IsMessageFileName(next) && !session_->WillImport(next)) break;
     }
-    if (IsMessageFileName(files[i])) ImportOne(files[i]);
+    if (const std::string path(files.Item(i)); IsMessageFileName(path)) ImportOne(path);
 
     progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(FileNumber) + " of " +
                                std::to_string(ItemCount) + ") File(s)";

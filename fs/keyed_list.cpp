@@ -1,5 +1,6 @@
 #include "fs/keyed_list.h"
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -35,7 +36,7 @@ quill::Status KeyedList::Add(std::string item, std::string_view key) {
     return quill::Status::AlreadyExists("This key is already associated with an element of this collection: " +
                                         std::string(key));
   }
-  if (keyBytes_.size() + key.size() > kEmpty - 1 || keyEnds_.size() >= kEmpty - 1) {
+  if (keyBytes_.size() + key.size() > kEmpty - 1 || keyEnds_.size() >= kEmpty - 1 || item.size() >= kEmpty) {
     return quill::Status::InvalidArgument("too many keys in one list");
   }
   // Kept at most half full, so a look-up ends after a few probes.
@@ -43,12 +44,29 @@ quill::Status KeyedList::Add(std::string item, std::string_view key) {
   keyBytes_.append(key);
   keyEnds_.push_back(static_cast<std::uint32_t>(keyBytes_.size()));
   slots_[SlotOf(key)] = static_cast<std::uint32_t>(keyEnds_.size() - 1);
-  items_.push_back(std::move(item));
+  if (blocks_.empty() || blockUsed_ + item.size() > kBlockBytes) {
+    blocks_.push_back(std::make_unique<char[]>(std::max(kBlockBytes, item.size())));
+    blockUsed_ = 0;
+  }
+  std::copy(item.begin(), item.end(), blocks_.back().get() + blockUsed_);
+  items_.push_back({static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(blockUsed_),
+                    static_cast<std::uint32_t>(item.size())});
+  // An item longer than a block has its block to itself: the next one starts a new block.
+  blockUsed_ = item.size() > kBlockBytes ? kBlockBytes : blockUsed_ + item.size();
   return quill::Status::Ok();
 }
 
+std::vector<std::string> KeyedList::Items() const {
+  std::vector<std::string> out;
+  out.reserve(Count());
+  for (std::size_t i = 0; i < Count(); ++i) out.emplace_back(Item(i));
+  return out;
+}
+
 void KeyedList::Clear() {
-  std::vector<std::string>().swap(items_);
+  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  blockUsed_ = 0;
+  std::vector<ItemRef>().swap(items_);
   std::string().swap(keyBytes_);
   std::vector<std::uint32_t>().swap(keyEnds_);
   std::vector<std::uint32_t>().swap(slots_);

@@ -40,5 +40,25 @@ TEST(KeyedListTest, ManyKeysInAnyOrderAcrossTableGrowth) {
   EXPECT_FALSE(list.ContainsKey("K100003"));
 }
 
+// Items are packed into blocks of 1 MiB: they must come back whole on both sides of a block's
+// end, and an item longer than a block must neither be cut nor share its block.
+TEST(KeyedListTest, ItemsSurviveBlockEndsAndItemsLongerThanABlock) {
+  KeyedList list;
+  std::vector<std::string> expected;
+  const auto add = [&](std::string item) {
+    ASSERT_TRUE(list.Add(item, "K" + std::to_string(expected.size())).ok());
+    expected.push_back(std::move(item));
+  };
+  for (int i = 0; i < 30000; ++i) add(std::string(37 + i % 23, static_cast<char>('a' + i % 26)) + std::to_string(i));
+  add(std::string((1 << 20) + 5, 'L'));
+  add("after the long one");
+  add(std::string(1 << 20, 'E'));  // exactly a block
+  add("");
+  for (int i = 0; i < 30000; ++i) add("/tail/" + std::to_string(i));
+  ASSERT_EQ(list.Count(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(list.Item(i), expected[i]) << i;
+  EXPECT_EQ(list.Items(), expected);
+}
+
 }  // namespace
 }  // namespace fs
