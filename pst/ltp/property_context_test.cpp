@@ -162,6 +162,29 @@ TEST(LtpPropertyContext, StreamedValueBecomesSubnode) {
   EXPECT_EQ(props[0x3701].value, data);
 }
 
+// However the bytes arrive (one piece, small pieces, pieces of exactly a block), the stream is cut
+// into full blocks with only the last one short, and reads back the same.
+TEST(LtpPropertyContext, StreamBlocksDoNotDependOnHowBytesArrive) {
+  const Bytes data = Pattern(3 * ndb::kMaxBlockData + 1234);
+  const std::vector<std::vector<std::size_t>> cuts = {
+      {data.size()}, {777}, {ndb::kMaxBlockData}, {ndb::kMaxBlockData + 1}, {100, 2 * ndb::kMaxBlockData + 5}};
+  for (const std::vector<std::size_t>& pieces : cuts) {
+    FakeSink sink;
+    StreamWriter stream(sink);
+    for (std::size_t at = 0, k = 0; at < data.size(); ++k) {
+      const std::size_t n = std::min(pieces[std::min(k, pieces.size() - 1)], data.size() - at);
+      ASSERT_TRUE(stream.Append(std::span<const std::uint8_t>(data.data() + at, n)).ok());
+      at += n;
+    }
+    quill::Result<ndb::Bid> top = stream.Finish();
+    ASSERT_TRUE(top.ok());
+    const std::vector<Bytes> leaves = sink.Leaves(*top);
+    ASSERT_EQ(leaves.size(), 4u) << "first piece " << pieces[0];
+    for (std::size_t i = 0; i + 1 < leaves.size(); ++i) EXPECT_EQ(leaves[i].size(), ndb::kMaxBlockData);
+    EXPECT_EQ(sink.Stream(*top), data) << "first piece " << pieces[0];
+  }
+}
+
 TEST(LtpPropertyContext, SinkFailureIsReturned) {
   FakeSink sink;
   PropertyContextBuilder pc(sink);

@@ -19,6 +19,17 @@ quill::Status StreamWriter::Append(std::span<const std::uint8_t> bytes) {
     return failed_;
   }
   size_ += bytes.size();
+  // Whole blocks with more to follow go to the sink straight from the caller's bytes; only the
+  // tail waits in pending_ (the last block is written by Finish or by the next Append).
+  while (pending_.empty() && bytes.size() > ndb::kMaxBlockData) {
+    quill::Result<ndb::Bid> bid = sink_->WriteDataBlock(bytes.first(ndb::kMaxBlockData));
+    if (!bid.ok()) {
+      failed_ = bid.status();
+      return failed_;
+    }
+    leaves_.push_back(*bid);
+    bytes = bytes.subspan(ndb::kMaxBlockData);
+  }
   while (!bytes.empty()) {
     if (pending_.size() == ndb::kMaxBlockData) {
       failed_ = Flush();
