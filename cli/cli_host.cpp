@@ -46,11 +46,15 @@ void CliHost::InstallSignalHandlers() {
   sigaction(SIGUSR1, &skip, nullptr);
 }
 
-void CliHost::Yield() {
+double CliHost::EndStretch() {
   const double now =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
   if (lastYieldMs_ >= 0) longestStretchMs_ = std::max(longestStretchMs_, now - lastYieldMs_);
-  lastYieldMs_ = now;
+  return now;
+}
+
+void CliHost::Yield() {
+  lastYieldMs_ = EndStretch();
   if (g_stop) {
     g_stop = 0;
     shared_.StopRequested = true;
@@ -106,7 +110,9 @@ engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::stri
 }
 
 engine::MsgBoxResult CliHost::MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) {
-  lastYieldMs_ = -1;  // a box runs the window's event loop: the stretch starts again after it
+  // A box runs the window's event loop: the stretch up to it counts, and starts again after it.
+  EndStretch();
+  lastYieldMs_ = -1;
   if (style != engine::MsgBoxStyle::kInformationOk) return engine::MsgBoxResult::kYes;  // signals are confirmed
   if (terminal_ && lastWidth_ > 0) std::fputc('\n', out_);
   lastWidth_ = 0;

@@ -53,6 +53,9 @@ class CliHost : public engine::Host {
   // The longest time the engine ran without yielding, in milliseconds: how long a window would
   // have gone without repainting.
   double longestStretchMs() const { return longestStretchMs_; }
+  // Ends the stretch that began at the last yield (a box opened, or the run is over); returns the
+  // time now, in milliseconds.
+  double EndStretch();
 
  private:
   void Draw(bool force);

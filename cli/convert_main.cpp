@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
   engine::Conversion conversion(shared, host, *service);
   const auto start = std::chrono::steady_clock::now();
   conversion.StartConversion_Click();
+  host.EndStretch();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   const engine::RunReport& report = conversion.Report();
