@@ -39,8 +39,8 @@ std::size_t ReadAhead::DefaultWorkers() {
   return std::clamp<std::size_t>(cores, 1, 4);
 }
 
-ReadAhead::ReadAhead(std::function<PreparedMessage(const std::string&)> parse, Limits limits)
-    : parse_(std::move(parse)), limits_(limits) {
+ReadAhead::ReadAhead(std::function<PreparedMessage(const std::string&)> prepare, Limits limits)
+    : prepare_(std::move(prepare)), limits_(limits) {
   const std::size_t n = std::max<std::size_t>(limits_.workers, 1);
   for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { Work(); });
 }
@@ -97,7 +97,7 @@ void ReadAhead::Work() {
     job->started = true;
     runningBytes_ += job->bytes;
     lock.unlock();
-    PreparedMessage result = parse_(job->path);
+    PreparedMessage result = prepare_(job->path);
     lock.lock();
     job->result = std::move(result);
     job->done = true;
@@ -112,9 +112,10 @@ void ReadAhead::Work() {
 PreparedMessage ReadAhead::Take(const std::string& path, const std::function<void()>& yield) {
   std::unique_lock<std::mutex> lock(mutex_);
   takenBytes_ = 0;  // The caller is done with the file it took before.
-  const auto found = std::find_if(queue_.begin(), queue_.end(), [&](const auto& j) { return j->path == path; });
+  const auto found =
+      std::find_if(queue_.begin(), queue_.end(), [&](const auto& j) { return j->path == path; });
   if (found == queue_.end()) {
-    // Never offered: parse it next, keeping what was offered for later.
+    // Never offered: prepare it next, keeping what was offered for later.
     lock.unlock();
     std::shared_ptr<Job> fresh = NewJob(path);
     lock.lock();

@@ -57,25 +57,26 @@ class ReadAhead {
  public:
   struct Limits {
     std::size_t workers = DefaultWorkers();
-    std::size_t maxQueued = 16;              // Offered and not yet taken.
-    std::size_t maxHeldBytes = 32u << 20;    // Input bytes in memory at once (see above).
+    std::size_t maxQueued = 16;               // Offered and not yet taken.
+    std::size_t maxHeldBytes = 32u << 20;     // Input bytes in memory at once (see above).
     std::chrono::milliseconds waitSlice{10};  // How long Take waits between two yields.
   };
   // One worker per core, up to four. Preparing is most of the work and the caller's thread mostly
   // waits on it, so a worker on every core measured faster than leaving the caller one of its own.
   static std::size_t DefaultWorkers();
 
-  explicit ReadAhead(std::function<PreparedMessage(const std::string&)> parse) : ReadAhead(std::move(parse), Limits{}) {}
-  ReadAhead(std::function<PreparedMessage(const std::string&)> parse, Limits limits);
-  // Waits for the files being parsed (not for the queued ones) and discards every result.
+  explicit ReadAhead(std::function<PreparedMessage(const std::string&)> prepare)
+      : ReadAhead(std::move(prepare), Limits{}) {}
+  ReadAhead(std::function<PreparedMessage(const std::string&)> prepare, Limits limits);
+  // Waits for the files being prepared (not for the queued ones) and discards every result.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // Queues `path` for parsing. False when the queue is full; offer it again later. Takes the
+  // Queues `path` to be prepared. False when the queue is full; offer it again later. Takes the
   // file's size, for the memory bound, from the file system.
   bool Offer(const std::string& path);
-  // The parse of `path`, waiting for it in slices with `yield` called between them. Taking a
+  // `path`, prepared, waiting for it in slices with `yield` called between them. Taking a
   // file tells that the caller is done with the one it took before.
   PreparedMessage Take(const std::string& path, const std::function<void()>& yield);
 
@@ -92,7 +93,7 @@ class ReadAhead {
   std::shared_ptr<Job> NextJobLocked();
   std::shared_ptr<Job> NewJob(const std::string& path) const;
 
-  std::function<PreparedMessage(const std::string&)> parse_;
+  std::function<PreparedMessage(const std::string&)> prepare_;
   Limits limits_;
   std::mutex mutex_;
   std::condition_variable workReady_;  // Workers wait here for a file they may start.

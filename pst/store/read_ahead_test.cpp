@@ -80,8 +80,9 @@ TEST(ReadAheadTest, UnofferedAndOutOfOrderTakesStayCorrect) {
 // prepared, prepared, and the one the caller took last) leave room for it.
 TEST(ReadAheadTest, FilesStartOnlyWithinTheMemoryBound) {
   fs::testing::TempTree tree;
-  const std::string a = tree.File("a", "12345678"), b = tree.File("b", "12345678"), c = tree.File("c", "12345678"),
-                    d = tree.File("d", "12345678"), big = tree.File("big", std::string(64, 'x'));
+  const std::string a = tree.File("a", "12345678"), b = tree.File("b", "12345678"),
+                    c = tree.File("c", "12345678"), d = tree.File("d", "12345678"),
+                    big = tree.File("big", std::string(64, 'x'));
   Preparer prep;
   ReadAhead ahead(prep.Fn(), {.workers = 1, .maxQueued = 8, .maxHeldBytes = 20});
   for (const std::string& p : {a, b, c, d, big}) ASSERT_TRUE(ahead.Offer(p));
