@@ -49,28 +49,49 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
   i += extra + 1;
   return cp;
 }
-}  // namespace
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-  // At most one code unit per byte; runs of ASCII, the common case, are copied without decoding.
-  std::u16string out(utf8.size(), u'\0');
-  char16_t* p = out.data();
+
+// Calls unit(u) for each UTF-16 code unit of `utf8`, with the escape convention for invalid bytes.
+template <typename Unit>
+void ForEachUtf16Unit(std::string_view utf8, Unit unit) {
   for (std::size_t i = 0; i < utf8.size();) {
     const auto b = static_cast<std::uint8_t>(utf8[i]);
-    if (b < 0x80) {
-      *p++ = b;
+    if (b < 0x80) {  // ASCII, the common case, without decoding
+      unit(static_cast<char16_t>(b));
       ++i;
       continue;
     }
     char32_t cp = DecodeOne(utf8, i);
     if (cp < 0x10000) {
-      *p++ = static_cast<char16_t>(cp);
+      unit(static_cast<char16_t>(cp));
     } else {
       cp -= 0x10000;
-      *p++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-      *p++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      unit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      unit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     }
   }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  // At most one code unit per byte.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t* p = out.data();
+  ForEachUtf16Unit(utf8, [&p](char16_t u) { *p++ = u; });
+  out.resize(static_cast<std::size_t>(p - out.data()));
+  return out;
+}
+
+std::vector<std::uint8_t> Utf8ToUtf16LeWithoutNul(std::string_view utf8) {
+  std::vector<std::uint8_t> out(2 * utf8.size());
+  std::uint8_t* p = out.data();
+  ForEachUtf16Unit(utf8, [&p](char16_t u) {
+    if (u == 0) return;
+    p[0] = static_cast<std::uint8_t>(u);
+    p[1] = static_cast<std::uint8_t>(u >> 8);
+    p += 2;
+  });
   out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }

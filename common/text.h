@@ -6,12 +6,17 @@
 // bytes: the round trip gives the original bytes for any input.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quill {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
+// The same code units as Utf8ToUtf16, written as little-endian bytes (the form files store them
+// in), with every U+0000 left out.
+std::vector<std::uint8_t> Utf8ToUtf16LeWithoutNul(std::string_view utf8);
 // Appends the UTF-8 form of code point `c`. REQUIRES: c <= U+10FFFF.
 void AppendUtf8(std::string& out, char32_t c);
 std::string Utf16ToUtf8(std::u16string_view utf16);

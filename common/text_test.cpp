@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace quill {
 namespace {
 
@@ -33,6 +35,26 @@ TEST(TextTest, ComparesAsUtf16CodeUnits) {
   EXPECT_GT(CompareUtf16("x\xEF\xBC\x81", "x\xF0\x9F\x93\xAC"), 0);
   // The difference falls inside a shared lead byte: é (C3 A9) against ê (C3 AA).
   EXPECT_LT(CompareUtf16("\xC3\xA9", "\xC3\xAA"), 0);
+}
+
+// The byte form must hold exactly the code units of Utf8ToUtf16, NULs left out, for any input:
+// valid text in every length of sequence, escaped bytes, cut-off sequences, embedded NULs.
+TEST(TextTest, LittleEndianBytesMatchTheCodeUnits) {
+  EXPECT_EQ(Utf8ToUtf16LeWithoutNul(std::string("a\0b\xC3\xA9\xF0\x9F\x93\xAC\xFF", 10)),
+            (std::vector<std::uint8_t>{'a', 0, 'b', 0, 0xE9, 0, 0x3D, 0xD8, 0xEC, 0xDC, 0xFF, 0xDC}));
+  const std::string pool = std::string("aZ \0\x7F\x80\xBF\xC2\xC3\xDF\xE0\xE2\xED\xEF\xF0\xF4\xF5\xFF", 18);
+  std::mt19937 rng(11);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int i = static_cast<int>(rng() % 24); i > 0; --i) text.push_back(pool[rng() % pool.size()]);
+    std::vector<std::uint8_t> expected;
+    for (char16_t u : Utf8ToUtf16(text)) {
+      if (u == 0) continue;
+      expected.push_back(static_cast<std::uint8_t>(u));
+      expected.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    ASSERT_EQ(Utf8ToUtf16LeWithoutNul(text), expected) << "round " << round;
+  }
 }
 
 }  // namespace

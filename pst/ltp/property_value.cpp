@@ -129,7 +129,9 @@ PropValue PropValue::String(std::u16string_view text) {
   return PropValue(PropType::kString, std::move(out));
 }
 
-PropValue PropValue::StringUtf8(std::string_view text) { return String(quill::Utf8ToUtf16(text)); }
+PropValue PropValue::StringUtf8(std::string_view text) {
+  return PropValue(PropType::kString, quill::Utf8ToUtf16LeWithoutNul(text));
+}
 
 PropValue PropValue::Binary(std::span<const std::uint8_t> bytes) {
   return PropValue(PropType::kBinary, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
