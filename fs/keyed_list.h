@@ -47,8 +47,9 @@ class KeyedList {
   };
 
   std::string_view KeyAt(std::uint32_t index) const;
-  // The slot that holds `key`, or the empty slot where it would go.
-  std::size_t SlotOf(std::string_view key) const;
+  static std::uint32_t HashOf(std::string_view key);
+  // The slot that holds `key` (whose hash is `hash`), or the empty slot where it would go.
+  std::size_t SlotOf(std::string_view key, std::uint32_t hash) const;
   void Grow();
 
   std::vector<std::unique_ptr<char[]>> blocks_;  // kBlockBytes each, or one long item alone
@@ -56,6 +57,7 @@ class KeyedList {
   std::vector<ItemRef> items_;
   std::string keyBytes_;               // every key, back to back
   std::vector<std::uint32_t> keyEnds_; // where key i ends in keyBytes_
+  std::vector<std::uint32_t> keyHashes_;  // the hash of key i
   std::vector<std::uint32_t> slots_;   // indexes of keys by hash; kEmpty where free
 };
 
