@@ -147,15 +147,17 @@ bool InsertMissingHeaderEnds(std::string_view message, std::string& out) {
   std::vector<size_t> inserts;
   if (size_t at = MissingHeaderEnd(message, 0, boundaries); at != std::string_view::npos) inserts.push_back(at);
   if (!boundaries.empty()) {
-    for (size_t at = 0; at < message.size();) {
+    // Only a line that starts with "--" can be a boundary. Jumping from dash to dash skips the
+    // lines of encoded data, which never hold one, instead of splitting megabytes into lines.
+    for (size_t dash = message.find("--"); dash != std::string_view::npos; dash = message.find("--", dash + 1)) {
+      if (dash > 0 && message[dash - 1] != '\n') continue;
       size_t next;
-      const std::string_view line = LineAt(message, at, next);
+      const std::string_view line = LineAt(message, dash, next);
       if (IsBoundaryLine(line, boundaries)) {
         if (size_t end = MissingHeaderEnd(message, next, boundaries); end != std::string_view::npos) {
           inserts.push_back(end);
         }
       }
-      at = next;
     }
   }
   if (inserts.empty()) return false;
