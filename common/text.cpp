@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace quill {
 namespace {
@@ -51,14 +52,22 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
 }
 
 
-// Calls unit(u) for each UTF-16 code unit of `utf8`, with the escape convention for invalid bytes.
-template <typename Unit>
-void ForEachUtf16Unit(std::string_view utf8, Unit unit) {
+// Calls ascii(p, n) for each run of ASCII bytes and unit(u) for each UTF-16 code unit of the
+// rest of `utf8`, with the escape convention for invalid bytes. Text is mostly ASCII: finding the
+// runs eight bytes at a time lets the callers widen them in tight loops.
+template <typename Ascii, typename Unit>
+void ForEachUtf16Unit(std::string_view utf8, Ascii ascii, Unit unit) {
+  constexpr std::uint64_t kHighs = 0x8080808080808080ull;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<std::uint8_t>(utf8[i]);
-    if (b < 0x80) {  // ASCII, the common case, without decoding
-      unit(static_cast<char16_t>(b));
-      ++i;
+    std::size_t end = i;
+    for (std::uint64_t w; utf8.size() - end >= 8; end += 8) {
+      std::memcpy(&w, utf8.data() + end, 8);
+      if ((w & kHighs) != 0) break;
+    }
+    while (end < utf8.size() && static_cast<std::uint8_t>(utf8[end]) < 0x80) ++end;
+    if (end > i) {
+      ascii(reinterpret_cast<const std::uint8_t*>(utf8.data()) + i, end - i);
+      i = end;
       continue;
     }
     char32_t cp = DecodeOne(utf8, i);
@@ -78,7 +87,13 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   // At most one code unit per byte.
   std::u16string out(utf8.size(), u'\0');
   char16_t* p = out.data();
-  ForEachUtf16Unit(utf8, [&p](char16_t u) { *p++ = u; });
+  ForEachUtf16Unit(
+      utf8,
+      [&p](const std::uint8_t* run, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) p[k] = run[k];
+        p += n;
+      },
+      [&p](char16_t u) { *p++ = u; });
   out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
@@ -86,12 +101,24 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 std::vector<std::uint8_t> Utf8ToUtf16LeWithoutNul(std::string_view utf8) {
   std::vector<std::uint8_t> out(2 * utf8.size());
   std::uint8_t* p = out.data();
-  ForEachUtf16Unit(utf8, [&p](char16_t u) {
+  auto put = [&p](char16_t u) {
     if (u == 0) return;
     p[0] = static_cast<std::uint8_t>(u);
     p[1] = static_cast<std::uint8_t>(u >> 8);
     p += 2;
-  });
+  };
+  ForEachUtf16Unit(
+      utf8,
+      [&](const std::uint8_t* run, std::size_t n) {
+        if (std::memchr(run, 0, n) != nullptr) {
+          for (std::size_t k = 0; k < n; ++k) put(run[k]);
+          return;
+        }
+        // The high bytes are already zero: the vector starts zeroed and is written in order.
+        for (std::size_t k = 0; k < n; ++k) p[2 * k] = run[k];
+        p += 2 * n;
+      },
+      put);
   out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
