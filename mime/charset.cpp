@@ -4,8 +4,10 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,6 +136,166 @@ class ConverterCache {
   std::vector<std::pair<std::string, iconv_t>> open_;
 };
 
+ConverterCache& Converters() {
+  thread_local ConverterCache converters;
+  return converters;
+}
+
+// Converts with the iconv converter for `charset` (an iconv name), marking each sequence it rejects
+// with U+FFFD. Text in a charset iconv does not know is read as undeclared text.
+std::string ConvertWithIconv(std::string_view bytes, const char* charset) {
+  iconv_t cd = Converters().Get(charset);
+  if (cd == ConverterCache::kFailed) return Utf8OrWindows1252ToUtf8(bytes);
+
+  std::string out;
+  out.resize(bytes.size() * 2 + 16);
+  char* in = const_cast<char*>(bytes.data());  // iconv's prototype is not const-correct.
+  size_t in_left = bytes.size();
+  size_t used = 0;
+  bool flushed = false;
+  while (true) {
+    char* dst = out.data() + used;
+    size_t dst_left = out.size() - used;
+    // A null input pointer asks a stateful decoder (ISO-2022-JP) to return to its initial state.
+    const size_t rc = in_left > 0 ? iconv(cd, &in, &in_left, &dst, &dst_left)
+                                  : iconv(cd, nullptr, nullptr, &dst, &dst_left);
+    const int err = errno;
+    used = out.size() - dst_left;
+    if (rc != static_cast<size_t>(-1)) {
+      if (in_left == 0) {
+        if (flushed) break;
+        flushed = true;
+      }
+      continue;
+    }
+    if (err == E2BIG) {
+      out.resize(out.size() * 2);
+      continue;
+    }
+    // An invalid sequence (EILSEQ) or one cut off by the end of the text (EINVAL): mark it and
+    // carry on after its first byte.
+    out.resize(std::max(out.size(), used + kReplacement.size() + 16));
+    out.replace(used, kReplacement.size(), kReplacement);
+    used += kReplacement.size();
+    if (in_left == 0) break;
+    ++in;
+    --in_left;
+    if (err == EINVAL && in_left == 0) break;
+  }
+  out.resize(used);
+  // A few iconv modules pass malformed input through; the caller is promised valid UTF-8.
+  if (!IsValidUtf8(out)) return Utf8OrWindows1252ToUtf8(out);
+  return out;
+}
+
+// Charsets of one byte per character and no shift state, for which a table of what each byte
+// becomes can stand in for iconv. The probe in MakeByteTable would reject most others anyway; the
+// list keeps it from being trusted with a multi-byte or stateful charset it might misjudge.
+bool IsSingleByteFamily(std::string_view n) {
+  for (std::string_view prefix : {"iso-8859-", "iso8859-", "iso_8859-", "windows-125", "cp125",
+                                  "x-cp125", "koi8-"}) {
+    if (n.starts_with(prefix)) return true;
+  }
+  return n == "windows-874" || n == "cp874" || n == "tis-620" || n == "ibm866" || n == "cp866" ||
+         n == "macintosh";
+}
+
+// What each byte of a single-byte charset becomes in UTF-8: exactly what ConvertWithIconv writes
+// for it, U+FFFD included for a byte the charset leaves undefined. Every entry is valid UTF-8, so
+// whatever is built from them is too.
+struct ByteTable {
+  std::array<std::array<char, 8>, 256> utf8;
+  std::array<std::uint8_t, 256> size;
+  bool ascii_is_ascii;  // Bytes below 0x80 stand for themselves, so runs of them can be copied.
+
+  std::string Convert(std::string_view bytes) const {
+    size_t total = 0;
+    for (char c : bytes) total += size[static_cast<unsigned char>(c)];
+    // Sized once, exactly: a body of megabytes gets no doubled buffer.
+    std::string out(total, '\0');
+    char* dst = out.data();
+    char* const end = dst + total;
+    for (size_t i = 0; i < bytes.size();) {
+      const auto b = static_cast<unsigned char>(bytes[i]);
+      if (b < 0x80 && ascii_is_ascii) {
+        const size_t run_end = AsciiRunEnd(bytes, i);
+        std::memcpy(dst, bytes.data() + i, run_end - i);
+        dst += run_end - i;
+        i = run_end;
+        continue;
+      }
+      // A whole entry is one fixed-size store; only near the end must the copy stop at its size.
+      if (end - dst >= 8) {
+        std::memcpy(dst, utf8[b].data(), 8);
+      } else {
+        std::memcpy(dst, utf8[b].data(), size[b]);
+      }
+      dst += size[b];
+      ++i;
+    }
+    return out;
+  }
+};
+
+// Asks iconv what each byte becomes on its own. The table is only built when that is the whole
+// story: every byte is a character (or undefined) by itself and leaves no state behind. A byte
+// that starts a longer sequence (EINVAL), is held back (glibc's windows-1255 and -1258 wait to
+// compose a letter with the accent after it) or leaves output to flush disqualifies the charset.
+std::unique_ptr<ByteTable> MakeByteTable(const char* charset) {
+  iconv_t cd = Converters().Get(charset);
+  if (cd == ConverterCache::kFailed) return nullptr;
+  auto table = std::make_unique<ByteTable>();
+  table->ascii_is_ascii = true;
+  for (int b = 0; b < 256; ++b) {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char byte = static_cast<char>(b);
+    char* in = &byte;
+    size_t in_left = 1;
+    char buf[16];
+    char* dst = buf;
+    size_t dst_left = sizeof buf;
+    std::string_view utf8;
+    if (iconv(cd, &in, &in_left, &dst, &dst_left) == static_cast<size_t>(-1)) {
+      if (errno != EILSEQ || dst != buf) return nullptr;
+      utf8 = kReplacement;  // What ConvertWithIconv writes before going on with the next byte.
+    } else {
+      const size_t produced = static_cast<size_t>(dst - buf);
+      if (in_left != 0 || produced == 0) return nullptr;
+      if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1) ||
+          dst != buf + produced) {
+        return nullptr;
+      }
+      utf8 = std::string_view(buf, produced);
+      // Invalid output would send ConvertWithIconv to its fallback for the whole text.
+      if (utf8.size() > table->utf8[b].size() || !IsValidUtf8(utf8)) return nullptr;
+    }
+    std::memcpy(table->utf8[b].data(), utf8.data(), utf8.size());
+    table->size[b] = static_cast<std::uint8_t>(utf8.size());
+    if (b < 0x80 && utf8 != std::string_view(&byte, 1)) table->ascii_is_ascii = false;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return table;
+}
+
+// The verdict on each single-byte charset met, per thread, so the probe runs once per charset.
+class ByteTableCache {
+ public:
+  // The cache's table for `charset` (an iconv name), or null when iconv must convert it.
+  const ByteTable* Get(const char* charset) {
+    for (const auto& [name, table] : known_) {
+      if (name == charset) return table.get();
+    }
+    // Names come from mail; a flood of made-up ones must not grow the cache without end.
+    if (known_.size() == kMaxKnown) known_.erase(known_.begin());
+    known_.emplace_back(charset, MakeByteTable(charset));
+    return known_.back().second.get();
+  }
+
+ private:
+  static constexpr std::size_t kMaxKnown = 32;
+  std::vector<std::pair<std::string, std::unique_ptr<ByteTable>>> known_;
+};
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -202,49 +364,22 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   if (IsLatin1Name(name)) return Windows1252ToUtf8(bytes);
 
   EnsureGMimeInitialized();
-  thread_local ConverterCache converters;
-  iconv_t cd = converters.Get(SupersetOf(name));
-  if (cd == ConverterCache::kFailed) return Utf8OrWindows1252ToUtf8(bytes);
-
-  std::string out;
-  out.resize(bytes.size() * 2 + 16);
-  char* in = const_cast<char*>(bytes.data());  // iconv's prototype is not const-correct.
-  size_t in_left = bytes.size();
-  size_t used = 0;
-  bool flushed = false;
-  while (true) {
-    char* dst = out.data() + used;
-    size_t dst_left = out.size() - used;
-    // A null input pointer asks a stateful decoder (ISO-2022-JP) to return to its initial state.
-    const size_t rc = in_left > 0 ? iconv(cd, &in, &in_left, &dst, &dst_left)
-                                  : iconv(cd, nullptr, nullptr, &dst, &dst_left);
-    const int err = errno;
-    used = out.size() - dst_left;
-    if (rc != static_cast<size_t>(-1)) {
-      if (in_left == 0) {
-        if (flushed) break;
-        flushed = true;
-      }
-      continue;
-    }
-    if (err == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
-    }
-    // An invalid sequence (EILSEQ) or one cut off by the end of the text (EINVAL): mark it and
-    // carry on after its first byte.
-    out.resize(std::max(out.size(), used + kReplacement.size() + 16));
-    out.replace(used, kReplacement.size(), kReplacement);
-    used += kReplacement.size();
-    if (in_left == 0) break;
-    ++in;
-    --in_left;
-    if (err == EINVAL && in_left == 0) break;
+  const char* iconv_name = SupersetOf(name);
+  if (IsSingleByteFamily(name)) {
+    thread_local ByteTableCache tables;
+    if (const ByteTable* table = tables.Get(iconv_name)) return table->Convert(bytes);
   }
-  out.resize(used);
-  // A few iconv modules pass malformed input through; the caller is promised valid UTF-8.
-  if (!IsValidUtf8(out)) return Utf8OrWindows1252ToUtf8(out);
-  return out;
+  return ConvertWithIconv(bytes, iconv_name);
 }
+
+namespace internal {
+
+std::string IconvToUtf8(std::string_view bytes, std::string_view charset) {
+  EnsureGMimeInitialized();
+  const std::string name = NormalizeCharsetName(charset);
+  return ConvertWithIconv(bytes, SupersetOf(name));
+}
+
+}  // namespace internal
 
 }  // namespace mime

@@ -32,4 +32,9 @@ std::string TakeAsUtf8(std::string&& bytes, std::string_view charset);
 // Lower-cased charset name with surrounding blanks and quotes removed ("UTF-8" -> "utf-8").
 std::string NormalizeCharsetName(std::string_view charset);
 
+namespace internal {
+// ToUtf8 by iconv alone, for tests to hold its faster paths against.
+std::string IconvToUtf8(std::string_view bytes, std::string_view charset);
+}  // namespace internal
+
 }  // namespace mime
