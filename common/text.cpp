@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quill {
 namespace {
 
@@ -110,13 +114,22 @@ std::vector<std::uint8_t> Utf8ToUtf16LeWithoutNul(std::string_view utf8) {
   ForEachUtf16Unit(
       utf8,
       [&](const std::uint8_t* run, std::size_t n) {
-        if (std::memchr(run, 0, n) != nullptr) {
-          for (std::size_t k = 0; k < n; ++k) put(run[k]);
-          return;
+        std::size_t k = 0;
+#if defined(__SSE2__)
+        // Sixteen bytes at a time, interleaved with zeros, unless a NUL among them must be dropped.
+        const __m128i zero = _mm_setzero_si128();
+        for (; n - k >= 16; k += 16) {
+          const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run + k));
+          if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) != 0) {
+            for (std::size_t j = k; j < k + 16; ++j) put(run[j]);
+            continue;
+          }
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_unpacklo_epi8(v, zero));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm_unpackhi_epi8(v, zero));
+          p += 32;
         }
-        // The high bytes are already zero: the vector starts zeroed and is written in order.
-        for (std::size_t k = 0; k < n; ++k) p[2 * k] = run[k];
-        p += 2 * n;
+#endif
+        for (; k < n; ++k) put(run[k]);
       },
       put);
   out.resize(static_cast<std::size_t>(p - out.data()));
