@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev
+packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev libjemalloc-dev
           pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -113,6 +113,13 @@ class ConvertTest(unittest.TestCase):
         self.assertEqual(run.returncode, 1)
         self.assertFalse(glob.glob(self.path("*.pst")))
 
+    def test_the_converter_allocates_through_jemalloc(self):
+        # A linker that drops the allocator leaves everything working, only slower: ask it to
+        # report itself at exit.
+        run = convert("--help", env=dict(os.environ, MALLOC_CONF="stats_print:true"))
+        self.assertEqual(run.returncode, 0)
+        self.assertIn("jemalloc statistics", run.stderr + run.stdout)
+
     def test_multiple_mode_names_files_after_folders_and_never_overwrites(self):
         write(self.path("users", "ann", "Inbox", "a.eml"), mail("for ann"))
         write(self.path("users", "bob", "b.eml"), mail("for bob"))
