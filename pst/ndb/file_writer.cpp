@@ -85,7 +85,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
 FileWriter::FileWriter(int fd, std::string targetPath, std::string tempPath, const FileWriterOptions& options)
     : fd_(fd), targetPath_(std::move(targetPath)), tempPath_(std::move(tempPath)), options_(options) {
   for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
-  writeBehind_ = std::make_unique<WriteBehind>(fd_);
+  writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync);
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);

@@ -3,6 +3,10 @@
 // The file writer fills one buffer while the system copies the previous one into its cache (and,
 // once too much is dirty, waits for the disk); doing both at once is what brings the writer close
 // to the speed of a plain copy. Only one write is ever pending, so the order of writes is kept.
+//
+// A file that will be flushed to disk at the end can have each buffer's write-back started as soon
+// as it is written: the disk then works while the store is being built, and the final flush waits
+// only for the last few buffers instead of for the whole file.
 #pragma once
 
 #include <condition_variable>
@@ -15,7 +19,7 @@ namespace pst::ndb {
 
 class WriteBehind {
  public:
-  explicit WriteBehind(int fd);
+  explicit WriteBehind(int fd, bool startWriteback = false);
   ~WriteBehind();  // waits for the pending write, then stops the thread
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
@@ -32,6 +36,7 @@ class WriteBehind {
   void Run();
 
   const int fd_;
+  const bool startWriteback_;
   std::mutex mu_;
   std::condition_variable cv_;
   const std::uint8_t* data_ = nullptr;
