@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
+#include <deque>
 #include <optional>
 
 #include "pst/ltp/property_context.h"
@@ -20,19 +20,23 @@ constexpr std::int32_t kAttachMethodByValue = 1;
 constexpr std::int32_t kAttachMethodEmbedded = 5;
 
 // Properties keyed by id, the way a property context keeps them: a later value of an id replaces
-// an earlier one.
+// an earlier one. A caller's list is pointed to, not copied (it outlives the set): bodies of many
+// kilobytes would otherwise be copied once more for every message on the writer's thread.
 class PropertySet {
  public:
-  void Put(PropTag tag, PropValue value) { props_.insert_or_assign(ltp::PropIdOf(tag), Property{tag, std::move(value)}); }
+  void Put(PropTag tag, PropValue value) {
+    owned_.push_back(std::move(value));
+    Point(tag, &owned_.back());
+  }
   void PutAll(const std::vector<Property>& props) {
-    for (const Property& p : props) Put(p.first, p.second);
+    for (const Property& p : props) Point(p.first, &p.second);
   }
   void Default(PropTag tag, PropValue value) {
-    if (!props_.count(ltp::PropIdOf(tag))) Put(tag, std::move(value));
+    if (Slot(ltp::PropIdOf(tag)) == nullptr) Put(tag, std::move(value));
   }
   const PropValue* Find(PropTag tag) const {
-    auto it = props_.find(ltp::PropIdOf(tag));
-    return it != props_.end() && it->second.first == tag ? &it->second.second : nullptr;
+    const Entry* e = Slot(ltp::PropIdOf(tag));
+    return e != nullptr && e->tag == tag ? e->value : nullptr;
   }
   std::int32_t Int32Or(PropTag tag, std::int32_t fallback) const {
     const PropValue* v = Find(tag);
@@ -40,13 +44,19 @@ class PropertySet {
   }
   std::uint64_t ValueBytes() const {
     std::uint64_t n = 0;
-    for (const auto& [id, p] : props_) n += p.second.bytes().size();
+    for (const Entry& e : entries_) n += e.value->bytes().size();
     return n;
   }
-  const std::map<std::uint16_t, Property>& all() const { return props_; }
+  // Every property, in id order.
+  std::vector<Property> All() const {
+    std::vector<Property> out;
+    out.reserve(entries_.size());
+    for (const Entry& e : entries_) out.emplace_back(e.tag, *e.value);
+    return out;
+  }
 
   quill::Status CopyInto(ltp::PropertyContextBuilder& pc) const {
-    for (const auto& [id, p] : props_) QUILL_RETURN_IF_ERROR(pc.Set(p.first, p.second));
+    for (const Entry& e : entries_) QUILL_RETURN_IF_ERROR(pc.Set(e.tag, *e.value));
     return quill::Status::Ok();
   }
   // The cells of `columns` this set has values for.
@@ -59,7 +69,32 @@ class PropertySet {
   }
 
  private:
-  std::map<std::uint16_t, Property> props_;
+  struct Entry {
+    PropTag tag;
+    const PropValue* value;
+  };
+  // A few dozen properties: a sorted vector beats a tree of separately allocated nodes.
+  template <typename Entries>
+  static auto LowerBound(Entries& entries, std::uint16_t id) {
+    return std::lower_bound(entries.begin(), entries.end(), id,
+                            [](const Entry& e, std::uint16_t i) { return ltp::PropIdOf(e.tag) < i; });
+  }
+  const Entry* Slot(std::uint16_t id) const {
+    auto it = LowerBound(entries_, id);
+    return it != entries_.end() && ltp::PropIdOf(it->tag) == id ? &*it : nullptr;
+  }
+  void Point(PropTag tag, const PropValue* value) {
+    const std::uint16_t id = ltp::PropIdOf(tag);
+    auto it = LowerBound(entries_, id);
+    if (it != entries_.end() && ltp::PropIdOf(it->tag) == id) {
+      *it = Entry{tag, value};
+    } else {
+      entries_.insert(it, Entry{tag, value});
+    }
+  }
+
+  std::vector<Entry> entries_;
+  std::deque<PropValue> owned_;  // A deque: what is pointed to never moves.
 };
 
 struct BuiltMessage {
@@ -105,9 +140,7 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::v
     set.Default(tag::kDisplayType, PropValue::Int32(0));
     set.Default(tag::kResponsibility, PropValue::Bool(false));
     *sizeOut += set.ValueBytes();
-    std::vector<Property> cells;
-    for (const auto& [id, p] : set.all()) cells.push_back(p);
-    QUILL_RETURN_IF_ERROR(table->AddRow(static_cast<std::uint32_t>(i + 1), cells));
+    QUILL_RETURN_IF_ERROR(table->AddRow(static_cast<std::uint32_t>(i + 1), set.All()));
   }
   quill::Result<ltp::NodeContent> content = table->Build();
   if (!content.ok()) return content.status();
