@@ -183,7 +183,9 @@ bool PstSession::WillImport(const std::string& path) {
   if (!open()) return false;
   if (!readAhead_) {
     readAhead_ = std::make_unique<ReadAhead>(
-        [options = ImportOptionsForWorkers()](const std::string& p) { return PrepareMessage(p, options); });
+        [options = ImportOptionsForWorkers()](const std::string& p, const FileFacts& facts) {
+          return PrepareMessage(p, facts, options);
+        });
   }
   return readAhead_->Offer(path);
 }

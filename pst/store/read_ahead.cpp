@@ -9,15 +9,20 @@
 
 namespace pst::store {
 
-PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options) {
+FileFacts LookAtFile(const std::string& path) {
+  FileFacts facts;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return facts;
+  if (st.st_size > 0) facts.bytes = static_cast<std::size_t>(st.st_size);
+  facts.modified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
+  return facts;
+}
+
+PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options) {
   PreparedMessage out;
   try {
     options.now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    options.fileModified = options.now;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-      options.fileModified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
-    }
+    options.fileModified = facts.modified.value_or(options.now);
     quill::Result<mime::MessageContent> parsed = mime::ReadMessageFile(path);
     if (!parsed.ok()) {
       out.status = parsed.status();
@@ -34,12 +39,16 @@ PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions op
   return out;
 }
 
+PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options) {
+  return PrepareMessage(path, LookAtFile(path), std::move(options));
+}
+
 std::size_t ReadAhead::DefaultWorkers() {
   const unsigned cores = std::thread::hardware_concurrency();
   return std::clamp<std::size_t>(cores, 1, 4);
 }
 
-ReadAhead::ReadAhead(std::function<PreparedMessage(const std::string&)> prepare, Limits limits)
+ReadAhead::ReadAhead(Prepare prepare, Limits limits)
     : prepare_(std::move(prepare)), limits_(limits) {
   const std::size_t n = std::max<std::size_t>(limits_.workers, 1);
   for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { Work(); });
@@ -57,8 +66,7 @@ ReadAhead::~ReadAhead() {
 std::shared_ptr<ReadAhead::Job> ReadAhead::NewJob(const std::string& path) const {
   auto job = std::make_shared<Job>();
   job->path = path;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && st.st_size > 0) job->bytes = static_cast<std::size_t>(st.st_size);
+  job->facts = LookAtFile(path);
   return job;
 }
 
@@ -82,7 +90,7 @@ std::shared_ptr<ReadAhead::Job> ReadAhead::NextJobLocked() {
   for (const std::shared_ptr<Job>& job : queue_) {
     if (job->started) continue;
     const std::size_t inMemory = heldBytes_ + runningBytes_ + takenBytes_;
-    if (job == awaited_ || inMemory + job->bytes <= limits_.maxHeldBytes) return job;
+    if (job == awaited_ || inMemory + job->facts.bytes <= limits_.maxHeldBytes) return job;
     return nullptr;
   }
   return nullptr;
@@ -95,14 +103,14 @@ void ReadAhead::Work() {
     workReady_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
     if (stopping_) return;
     job->started = true;
-    runningBytes_ += job->bytes;
+    runningBytes_ += job->facts.bytes;
     lock.unlock();
-    PreparedMessage result = prepare_(job->path);
+    PreparedMessage result = prepare_(job->path, job->facts);
     lock.lock();
     job->result = std::move(result);
     job->done = true;
-    runningBytes_ -= job->bytes;
-    if (!job->dropped) heldBytes_ += job->bytes;
+    runningBytes_ -= job->facts.bytes;
+    if (!job->dropped) heldBytes_ += job->facts.bytes;
     if (job == awaited_) jobDone_.notify_one();
     // A dropped file's bytes are free again.
     if (job->dropped) workReady_.notify_all();
@@ -124,7 +132,7 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
     // Offered files before it will not be asked for any more.
     for (auto it = queue_.begin(); it != found; ++it) {
       (*it)->dropped = true;
-      if ((*it)->done) heldBytes_ -= (*it)->bytes;
+      if ((*it)->done) heldBytes_ -= (*it)->facts.bytes;
     }
     queue_.erase(queue_.begin(), found);
   }
@@ -143,8 +151,8 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
   // Looked up again rather than assumed at the front: the caller's yield may have run anything.
   if (const auto it = std::find(queue_.begin(), queue_.end(), job); it != queue_.end()) {
     queue_.erase(it);
-    heldBytes_ -= job->bytes;
-    takenBytes_ = job->bytes;
+    heldBytes_ -= job->facts.bytes;
+    takenBytes_ = job->facts.bytes;
   }
   return std::move(job->result);
 }

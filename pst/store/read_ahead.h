@@ -18,7 +18,7 @@
 // the sizes.
 //
 // Example:
-//   ReadAhead ahead([options](const std::string& p) { return PrepareMessage(p, options); });
+//   ReadAhead ahead([options](const std::string& p, const FileFacts& f) { return PrepareMessage(p, f, options); });
 //   for (const auto& p : paths) if (!ahead.Offer(p)) break;
 //   PreparedMessage m = ahead.Take(paths[0], [] { /* repaint */ });
 #pragma once
@@ -49,12 +49,22 @@ struct PreparedMessage {
   messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
 };
 
+// What the file system says of a file before it is read.
+struct FileFacts {
+  std::size_t bytes = 0;                                // 0 when unknown.
+  std::optional<std::chrono::sys_seconds> modified;     // Unset when the file could not be looked at.
+};
+FileFacts LookAtFile(const std::string& path);
+
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
-// map (see import::DetachNameMap); the times are filled in here.
+// map (see import::DetachNameMap); the times are filled in here, the file's own from `facts`.
+PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options);
 PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options);
 
 class ReadAhead {
  public:
+  // Prepares one file, given what was learnt of it when it was offered.
+  using Prepare = std::function<PreparedMessage(const std::string&, const FileFacts&)>;
   struct Limits {
     std::size_t workers = DefaultWorkers();
     std::size_t maxQueued = 16;               // Offered and not yet taken.
@@ -65,9 +75,9 @@ class ReadAhead {
   // waits on it, so a worker on every core measured faster than leaving the caller one of its own.
   static std::size_t DefaultWorkers();
 
-  explicit ReadAhead(std::function<PreparedMessage(const std::string&)> prepare)
+  explicit ReadAhead(Prepare prepare)
       : ReadAhead(std::move(prepare), Limits{}) {}
-  ReadAhead(std::function<PreparedMessage(const std::string&)> prepare, Limits limits);
+  ReadAhead(Prepare prepare, Limits limits);
   // Waits for the files being prepared (not for the queued ones) and discards every result.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -83,7 +93,7 @@ class ReadAhead {
  private:
   struct Job {
     std::string path;
-    std::size_t bytes = 0;  // The file's size when offered.
+    FileFacts facts;  // Looked up when offered; the size is what the memory bound counts.
     bool started = false;
     bool done = false;
     bool dropped = false;  // Left the queue before it was taken; its result is thrown away.
@@ -93,7 +103,7 @@ class ReadAhead {
   std::shared_ptr<Job> NextJobLocked();
   std::shared_ptr<Job> NewJob(const std::string& path) const;
 
-  std::function<PreparedMessage(const std::string&)> prepare_;
+  Prepare prepare_;
   Limits limits_;
   std::mutex mutex_;
   std::condition_variable workReady_;  // Workers wait here for a file they may start.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/time.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -10,6 +13,7 @@
 #include <thread>
 
 #include "fs/temp_tree_test.h"
+#include "pst/messaging/prop_tags.h"
 
 namespace pst::store {
 namespace {
@@ -23,8 +27,8 @@ struct Preparer {
   std::map<std::string, std::thread::id> threads;
   std::atomic<int> started{0};
 
-  std::function<PreparedMessage(const std::string&)> Fn() {
-    return [this](const std::string& path) {
+  ReadAhead::Prepare Fn() {
+    return [this](const std::string& path, const FileFacts&) {
       ++started;
       {
         std::lock_guard<std::mutex> lock(mutex);
@@ -104,7 +108,7 @@ TEST(ReadAheadTest, FilesStartOnlyWithinTheMemoryBound) {
 TEST(ReadAheadTest, TakeYieldsWhileItWaits) {
   std::atomic<bool> release{false};
   ReadAhead ahead(
-      [&](const std::string& path) {
+      [&](const std::string& path, const FileFacts&) {
         while (!release) std::this_thread::sleep_for(1ms);
         PreparedMessage m;
         m.source.subject = path;
@@ -123,15 +127,41 @@ TEST(ReadAheadTest, DestroyedWithWorkQueuedWithoutWaitingForIt) {
   Preparer prep;
   {
     ReadAhead ahead(
-        [&](const std::string& path) {
+        [&](const std::string& path, const FileFacts& facts) {
           std::this_thread::sleep_for(20ms);
-          return prep.Fn()(path);
+          return prep.Fn()(path, facts);
         },
         {.workers = 1});
     for (int i = 0; i < 16; ++i) ASSERT_TRUE(ahead.Offer(std::to_string(i)));
     EXPECT_FALSE(ahead.Offer("one too many"));
   }
   EXPECT_LT(prep.started, 16);  // Queued files were dropped, not prepared.
+}
+
+// The file is looked at once, when offered: its modification time is the one a message without a
+// Date or Received header is delivered at.
+TEST(ReadAheadTest, WhatTheOfferLearntReachesTheImport) {
+  fs::testing::TempTree tree;
+  const std::string path = tree.File("undated.eml", "From: a@example.org\nSubject: undated\n\ntext\n");
+  const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimes(path.c_str(), times), 0);
+  std::optional<FileFacts> seen;
+  ReadAhead ahead(
+      [&](const std::string& p, const FileFacts& facts) {
+        seen = facts;
+        return PrepareMessage(p, facts, {});
+      },
+      {.workers = 1});
+  ASSERT_TRUE(ahead.Offer(path));
+  PreparedMessage m = ahead.Take(path, nullptr);
+  ASSERT_TRUE(m.status.ok());
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(seen->bytes, 43u);
+  const std::uint64_t fileTime = (1000000000ull + 11644473600ull) * 10000000ull;
+  const auto delivered = std::find_if(m.message.props.begin(), m.message.props.end(),
+                                      [](const auto& p) { return p.first == messaging::tag::kMessageDeliveryTime; });
+  ASSERT_NE(delivered, m.message.props.end());
+  EXPECT_EQ(delivered->second.bytes(), ltp::PropValue::Time(fileTime).bytes());
 }
 
 TEST(ReadAheadTest, PrepareMessageReportsAnUnreadableFile) {
