@@ -74,6 +74,17 @@ void ForEachUtf16Unit(std::string_view utf8, Ascii ascii, Unit unit) {
       i = end;
       continue;
     }
+    // Two-byte sequences (Cyrillic, Greek, Hebrew, accented Latin) are most of what is not ASCII;
+    // they need none of the general decoder's checks but the continuation byte's.
+    const auto lead = static_cast<std::uint8_t>(utf8[i]);
+    if (lead >= 0xC2 && lead <= 0xDF && i + 1 < utf8.size()) {
+      const auto next = static_cast<std::uint8_t>(utf8[i + 1]);
+      if ((next & 0xC0) == 0x80) {
+        unit(static_cast<char16_t>(((lead & 0x1F) << 6) | (next & 0x3F)));
+        i += 2;
+        continue;
+      }
+    }
     char32_t cp = DecodeOne(utf8, i);
     if (cp < 0x10000) {
       unit(static_cast<char16_t>(cp));
