@@ -10,7 +10,6 @@
 
 #include "mime/charset.h"
 #include "mime/encoded_words.h"
-#include "mime/gmime_support.h"
 #include "mime/header_reader.h"
 #include "mime/html_text.h"
 #include "mime/part_data.h"
@@ -30,54 +29,53 @@ std::string SafeText(const char* s) {
   if (s == nullptr) return {};
   return Utf8OrWindows1252ToUtf8(s);
 }
+std::string SafeText(const std::optional<std::string>& s) { return s ? SafeText(s->c_str()) : std::string(); }
 
-std::string MimeTypeOf(GMimeObject* object) {
-  GMimeContentType* ct = g_mime_object_get_content_type(object);  // Borrowed.
+std::string MimeTypeOf(const MimeEntity* object) {
+  GMimeContentType* ct = object->ContentType();  // Borrowed.
   if (ct == nullptr) return "application/octet-stream";
   const char* type = g_mime_content_type_get_media_type(ct);
   const char* subtype = g_mime_content_type_get_media_subtype(ct);
   return AsciiLower(std::string(type ? type : "application") + "/" + (subtype ? subtype : "octet-stream"));
 }
 
-std::string CharsetOf(GMimeObject* object) {
-  GMimeContentType* ct = g_mime_object_get_content_type(object);  // Borrowed.
+std::string CharsetOf(const MimeEntity* object) {
+  GMimeContentType* ct = object->ContentType();  // Borrowed.
   const char* charset = ct ? g_mime_content_type_get_parameter(ct, "charset") : nullptr;
   return charset ? NormalizeCharsetName(charset) : std::string();
 }
 
-bool HasAttachmentDisposition(GMimeObject* object) {
-  const char* d = g_mime_object_get_disposition(object);
+const char* DispositionOf(const MimeEntity* object) {
+  GMimeContentDisposition* disposition = object->Disposition();  // Borrowed.
+  return disposition ? g_mime_content_disposition_get_disposition(disposition) : nullptr;
+}
+
+bool HasAttachmentDisposition(const MimeEntity* object) {
+  const char* d = DispositionOf(object);
   return d != nullptr && AsciiLower(TrimBlanks(d)) == "attachment";
 }
 
-bool HasInlineDisposition(GMimeObject* object) {
-  const char* d = g_mime_object_get_disposition(object);
+bool HasInlineDisposition(const MimeEntity* object) {
+  const char* d = DispositionOf(object);
   return d != nullptr && AsciiLower(TrimBlanks(d)) == "inline";
-}
-
-// The raw value of the first header called `name`, or null. Borrowed from `object`.
-const char* RawHeader(GMimeObject* object, const char* name) {
-  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
-  GMimeHeader* header = headers ? g_mime_header_list_get_header(headers, name) : nullptr;
-  return header ? g_mime_header_get_raw_value(header) : nullptr;
 }
 
 // The part's file name: Content-Disposition's filename, else Content-Type's name. GMime decodes
 // RFC 2231 forms well, but RFC 2047 encoded words in a plain value with its lossy decoder, so
 // those are decoded again here from the raw header.
-std::string FileNameOf(GMimeObject* object, const char* gmime_value) {
+std::string FileNameOf(const MimeEntity* object, const std::optional<std::string>& gmime_value) {
   const std::pair<const char*, const char*> sources[] = {{"Content-Disposition", "filename"},
                                                          {"Content-Type", "name"}};
   for (const auto& [header, parameter] : sources) {
-    const char* raw = RawHeader(object, header);
-    if (raw == nullptr) continue;
+    const std::optional<std::string> raw = object->RawHeader(header);
+    if (!raw) continue;
     bool extended = false;
-    const std::optional<std::string> plain = PlainParameter(raw, parameter, &extended);
+    const std::optional<std::string> plain = PlainParameter(*raw, parameter, &extended);
     if (extended) break;  // GMime prefers the RFC 2231 form, and reads it correctly.
     if (plain) {
       // Also when GMime has nothing: it drops the parameters of a malformed type
       // ("application-x-gzip; name=...").
-      const bool empty = gmime_value == nullptr || *gmime_value == '\0';
+      const bool empty = !gmime_value || gmime_value->empty();
       if (empty || plain->find("=?") != std::string::npos) return TrimBlanks(DecodeHeaderText(*plain));
       break;
     }
@@ -87,11 +85,11 @@ std::string FileNameOf(GMimeObject* object, const char* gmime_value) {
 
 // A part that may be the plain or HTML body: text/plain or text/html, not marked as an
 // attachment and not carrying a file name.
-bool IsBodyText(GMimeObject* object, std::string_view mime_type) {
-  if (!GMIME_IS_PART(object) || (mime_type != "text/plain" && mime_type != "text/html")) return false;
+bool IsBodyText(const MimeEntity* object, std::string_view mime_type) {
+  if (object->Kind() != EntityKind::kLeaf || (mime_type != "text/plain" && mime_type != "text/html")) return false;
   if (HasAttachmentDisposition(object)) return false;
-  const char* name = g_mime_part_get_filename(GMIME_PART(object));
-  return name == nullptr || *name == '\0';
+  const std::optional<std::string> name = object->PartFileName();
+  return !name || name->empty();
 }
 
 // The charset an HTML body is written in: the declared one, else one named by a <meta> element
@@ -132,7 +130,7 @@ class PartWalker {
  public:
   PartWalker(MessageContent& out, int message_depth) : out_(out), message_depth_(message_depth) {}
 
-  void Walk(GMimeObject* object, bool want_body, int depth) {
+  void Walk(const MimeEntity* object, bool want_body, int depth) {
     if (object == nullptr) return;
     if (depth > kMaxPartDepth) {
       out_.notes.push_back("parts nested deeper than " + std::to_string(kMaxPartDepth) +
@@ -140,27 +138,27 @@ class PartWalker {
       CollectLeaves(object);
       return;
     }
-    if (GMIME_IS_MULTIPART(object)) {
-      WalkMultipart(GMIME_MULTIPART(object), want_body, depth);
-    } else if (GMIME_IS_MESSAGE_PART(object)) {
-      AddEmbedded(GMIME_MESSAGE_PART(object));
-    } else if (GMIME_IS_PART(object)) {
-      WalkLeaf(GMIME_PART(object), want_body);
+    const EntityKind kind = object->Kind();
+    if (kind == EntityKind::kMultipart) {
+      WalkMultipart(object, want_body, depth);
+    } else if (kind == EntityKind::kMessagePart) {
+      AddEmbedded(object);
+    } else if (kind == EntityKind::kLeaf) {
+      WalkLeaf(object, want_body);
     }
   }
 
  private:
   bool HasBody() const { return !out_.text_body.empty() || !out_.html_body.empty() || bodies_taken_ > 0; }
 
-  void WalkMultipart(GMimeMultipart* multipart, bool want_body, int depth) {
-    GMimeObject* object = GMIME_OBJECT(multipart);
-    const int count = g_mime_multipart_get_count(multipart);
+  void WalkMultipart(const MimeEntity* object, bool want_body, int depth) {
+    const int count = object->ChildCount();
     const std::string type = MimeTypeOf(object);
     if (count == 0) {
       // No boundary line matched: GMime left the whole content as the prologue. It is the
       // best body text there is.
-      const char* prologue = g_mime_multipart_get_prologue(multipart);
-      if (prologue != nullptr && *prologue != '\0') {
+      std::string prologue = object->Prologue();
+      if (!prologue.empty()) {
         out_.notes.push_back(type + " without any part; its text kept as the body");
         if (want_body && !HasBody()) {
           out_.text_body = Utf8OrWindows1252ToUtf8(prologue);
@@ -168,23 +166,23 @@ class PartWalker {
         } else {
           Attachment a;
           a.mime_type = "text/plain";
-          a.data = prologue;
+          a.data = std::move(prologue);
           out_.attachments.push_back(std::move(a));
         }
       }
       return;
     }
-    auto child = [&](int i) { return g_mime_multipart_get_part(multipart, i); };  // Borrowed.
+    auto child = [&](int i) { return object->Child(i); };  // Borrowed.
 
     if (type == "multipart/alternative") {
-      WalkAlternative(multipart, want_body, depth);
+      WalkAlternative(object, want_body, depth);
     } else if (type == "multipart/related") {
-      GMimeObject* root = child(0);
-      GMimeContentType* ct = g_mime_object_get_content_type(object);
+      const MimeEntity* root = child(0);
+      GMimeContentType* ct = object->ContentType();
       if (const char* start = ct ? g_mime_content_type_get_parameter(ct, "start") : nullptr) {
         std::string id = TrimBlanks(start);
         if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
-        if (GMimeObject* found = g_mime_multipart_get_subpart_from_content_id(multipart, id.c_str())) {
+        if (const MimeEntity* found = object->SubpartByContentId(id.c_str())) {
           root = found;
         }
       }
@@ -206,7 +204,7 @@ class PartWalker {
       const int plain_before = plain_taken_;
       const int html_before = html_taken_;
       for (int i = 0; i < count; ++i) {
-        GMimeObject* part = child(i);
+        const MimeEntity* part = child(i);
         const bool took_here = bodies_taken_ != taken_before;
         if (want_body && took_here && ContinueBody(part, plain_taken_ != plain_before, html_taken_ != html_before)) {
           continue;
@@ -218,12 +216,11 @@ class PartWalker {
 
   // Appends `object` to the body when it is inline text of the kind that `plain_here` or
   // `html_here` says the enclosing multipart supplied. Returns whether it did.
-  bool ContinueBody(GMimeObject* object, bool plain_here, bool html_here) {
+  bool ContinueBody(const MimeEntity* object, bool plain_here, bool html_here) {
     const std::string type = MimeTypeOf(object);
     if (!IsBodyText(object, type)) return false;
-    GMimePart* part = GMIME_PART(object);
     if (type == "text/html" && html_here) {
-      std::string more = DecodedContent(part);
+      std::string more = object->DecodedContent();
       const std::string charset = HtmlCharset(more, CharsetOf(object));
       if (charset == out_.html_charset) {
         out_.html_body += more;
@@ -236,27 +233,27 @@ class PartWalker {
     }
     if (type == "text/plain" && plain_here && !html_here) {
       out_.text_body += '\n';
-      out_.text_body += TakeAsUtf8(DecodedContent(part), CharsetOf(object));
+      out_.text_body += TakeAsUtf8(object->DecodedContent(), CharsetOf(object));
       return true;
     }
     return false;
   }
 
-  void WalkAlternative(GMimeMultipart* multipart, bool want_body, int depth) {
+  void WalkAlternative(const MimeEntity* multipart, bool want_body, int depth) {
     // Later alternatives are the sender's preferred ones. Keep the last plain text and the last
     // richer form (HTML, or a multipart holding it); other renderings of the same text are
     // dropped, and anything that is not a rendering of the text (a calendar invitation) is kept
     // as an attachment.
-    GMimeObject* plain = nullptr;
-    GMimeObject* rich = nullptr;
-    std::vector<GMimeObject*> others;
-    const int count = g_mime_multipart_get_count(multipart);
+    const MimeEntity* plain = nullptr;
+    const MimeEntity* rich = nullptr;
+    std::vector<const MimeEntity*> others;
+    const int count = multipart->ChildCount();
     for (int i = 0; i < count; ++i) {
-      GMimeObject* part = g_mime_multipart_get_part(multipart, i);  // Borrowed.
+      const MimeEntity* part = multipart->Child(i);  // Borrowed.
       const std::string type = MimeTypeOf(part);
       if (type == "text/plain" && IsBodyText(part, type)) {
         plain = part;
-      } else if ((type == "text/html" && IsBodyText(part, type)) || GMIME_IS_MULTIPART(part)) {
+      } else if ((type == "text/html" && IsBodyText(part, type)) || part->Kind() == EntityKind::kMultipart) {
         rich = part;
       } else {
         others.push_back(part);
@@ -268,7 +265,7 @@ class PartWalker {
     } else {
       Walk(rich != nullptr ? rich : plain, false, depth + 1);
     }
-    for (GMimeObject* part : others) {
+    for (const MimeEntity* part : others) {
       const std::string type = MimeTypeOf(part);
       const bool other_rendering = type.starts_with("text/") && type != "text/calendar";
       if (other_rendering && (plain != nullptr || rich != nullptr)) continue;
@@ -276,18 +273,17 @@ class PartWalker {
     }
   }
 
-  void WalkLeaf(GMimePart* part, bool want_body) {
-    GMimeObject* object = GMIME_OBJECT(part);
+  void WalkLeaf(const MimeEntity* object, bool want_body) {
     const std::string type = MimeTypeOf(object);
     if (want_body && IsBodyText(object, type)) {
       if (type == "text/plain" && out_.text_body.empty() && plain_taken_ == 0) {
-        out_.text_body = TakeAsUtf8(DecodedContent(part), CharsetOf(object));
+        out_.text_body = TakeAsUtf8(object->DecodedContent(), CharsetOf(object));
         ++plain_taken_;
         ++bodies_taken_;
         return;
       }
       if (type == "text/html" && out_.html_body.empty() && html_taken_ == 0) {
-        out_.html_body = DecodedContent(part);
+        out_.html_body = object->DecodedContent();
         out_.html_charset = HtmlCharset(out_.html_body, CharsetOf(object));
         ++html_taken_;
         ++bodies_taken_;
@@ -296,53 +292,49 @@ class PartWalker {
     }
     Attachment a;
     a.mime_type = type;
-    a.file_name = FileNameOf(object, g_mime_part_get_filename(part));
-    a.content_id = SafeText(g_mime_object_get_content_id(object));
-    a.content_location = SafeText(g_mime_part_get_content_location(part));
+    a.file_name = FileNameOf(object, object->PartFileName());
+    a.content_id = SafeText(object->ContentId());
+    a.content_location = SafeText(object->ContentLocation());
     a.inline_disposition = HasInlineDisposition(object);
-    a.data = DecodedContent(part);
+    a.data = object->DecodedContent();
     out_.attachments.push_back(std::move(a));
   }
 
-  void AddEmbedded(GMimeMessagePart* message_part) {
-    GMimeObject* object = GMIME_OBJECT(message_part);
+  void AddEmbedded(const MimeEntity* object) {
     Attachment a;
     a.mime_type = MimeTypeOf(object);
-    const char* name = g_mime_object_get_content_disposition_parameter(object, "filename");
-    if (name == nullptr) name = g_mime_object_get_content_type_parameter(object, "name");
-    a.file_name = FileNameOf(object, name);
-    a.content_id = SafeText(g_mime_object_get_content_id(object));
+    GMimeContentDisposition* disposition = object->Disposition();  // Borrowed.
+    GMimeContentType* ct = object->ContentType();                  // Borrowed.
+    const char* name = disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
+    if (name == nullptr && ct != nullptr) name = g_mime_content_type_get_parameter(ct, "name");
+    a.file_name = FileNameOf(object, name ? std::optional<std::string>(name) : std::nullopt);
+    a.content_id = SafeText(object->ContentId());
     a.inline_disposition = HasInlineDisposition(object);
-    GMimeMessage* inner = g_mime_message_part_get_message(message_part);  // Borrowed.
+    const MimeMessage* inner = object->EmbeddedMessage();  // Borrowed.
     if (inner != nullptr && message_depth_ < kMaxEmbeddedDepth) {
       a.embedded = std::make_unique<MessageContent>();
-      BuildContent(inner, {}, message_depth_ + 1, *a.embedded);
+      BuildContent(*inner, {}, message_depth_ + 1, *a.embedded);
     } else if (inner != nullptr) {
       out_.notes.push_back("message nested deeper than " + std::to_string(kMaxEmbeddedDepth) +
                            " levels kept as raw bytes");
-      GObjectPtr<GMimeStream> sink(g_mime_stream_mem_new());
-      g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, sink.get());
-      GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(sink.get()));  // Borrowed.
-      a.data.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+      a.data = inner->WrittenMessage();
     }
     out_.attachments.push_back(std::move(a));
   }
 
   // Every leaf below `root` as an attachment, without recursion (the tree may be very deep).
-  void CollectLeaves(GMimeObject* root) {
-    std::vector<GMimeObject*> stack{root};
+  void CollectLeaves(const MimeEntity* root) {
+    std::vector<const MimeEntity*> stack{root};
     while (!stack.empty()) {
-      GMimeObject* object = stack.back();
+      const MimeEntity* object = stack.back();
       stack.pop_back();
-      if (GMIME_IS_MULTIPART(object)) {
-        GMimeMultipart* multipart = GMIME_MULTIPART(object);
-        for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i) {
-          stack.push_back(g_mime_multipart_get_part(multipart, i));
-        }
-      } else if (GMIME_IS_MESSAGE_PART(object)) {
-        AddEmbedded(GMIME_MESSAGE_PART(object));
-      } else if (GMIME_IS_PART(object)) {
-        WalkLeaf(GMIME_PART(object), false);
+      const EntityKind kind = object->Kind();
+      if (kind == EntityKind::kMultipart) {
+        for (int i = object->ChildCount() - 1; i >= 0; --i) stack.push_back(object->Child(i));
+      } else if (kind == EntityKind::kMessagePart) {
+        AddEmbedded(object);
+      } else if (kind == EntityKind::kLeaf) {
+        WalkLeaf(object, false);
       }
     }
   }
@@ -356,16 +348,12 @@ class PartWalker {
 
 }  // namespace
 
-void BuildContent(GMimeMessage* message, std::string_view raw_headers, int depth, MessageContent& out) {
+void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out) {
   ReadHeaderFields(message, out);
-  if (!raw_headers.empty()) {
-    out.headers = Utf8OrWindows1252ToUtf8(raw_headers);
-  } else if (GCharPtr text{g_mime_object_get_headers(GMIME_OBJECT(message), nullptr)}) {
-    out.headers = Utf8OrWindows1252ToUtf8(text.get());
-  }
+  out.headers = Utf8OrWindows1252ToUtf8(raw_headers.empty() ? message.WrittenHeaders() : std::string(raw_headers));
 
   PartWalker walker(out, depth);
-  walker.Walk(g_mime_message_get_mime_part(message), true, 0);  // Borrowed.
+  walker.Walk(message.Body(), true, 0);  // Borrowed.
 
   if (!out.html_body.empty()) {
     const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);

@@ -1,18 +1,18 @@
-// Turns a message parsed by GMime into a MessageContent. Internal to mime/.
+// Turns a parsed message (by GMime or by the fast structural parser) into a MessageContent.
+// Internal to mime/.
 #pragma once
 
 #include <string_view>
 
-#include <gmime/gmime.h>
-
 #include "mime/message_content.h"
+#include "mime/mime_entity.h"
 
 namespace mime {
 
-// Fills `out` from `message` (borrowed; only read). `raw_headers` is the header section as it
-// stood in the file; when empty, the headers are written out from what GMime kept. `depth` is the
+// Fills `out` from `message` (only read). `raw_headers` is the header section as it stood in the
+// file; when empty, the headers are written out from what the parser kept. `depth` is the
 // number of messages that enclose this one.
-void BuildContent(GMimeMessage* message, std::string_view raw_headers, int depth, MessageContent& out);
+void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out);
 
 // What is left of a "message" that has no header section GMime accepts: the bytes become the
 // plain-text body when they look like text, and an application/octet-stream attachment otherwise.

@@ -21,8 +21,6 @@ std::string SafeText(const char* s) {
   return Utf8OrWindows1252ToUtf8(s);
 }
 
-const char* Header(GMimeObject* object, const char* name) { return g_mime_object_get_header(object, name); }
-
 void AppendMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int group_depth) {
   if (list == nullptr || group_depth > 8) return;
   const int n = internet_address_list_length(list);
@@ -72,28 +70,13 @@ void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
   }
 }
 
-// The raw values of every header called `name`, joined as one address list.
-std::string RawHeaderValues(GMimeObject* object, const char* name) {
-  std::string joined;
-  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
-  const int count = headers ? g_mime_header_list_get_count(headers) : 0;
-  for (int i = 0; i < count; ++i) {
-    GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);  // Borrowed.
-    if (g_ascii_strcasecmp(g_mime_header_get_name(header), name) != 0) continue;
-    if (const char* raw = g_mime_header_get_raw_value(header)) {
-      if (!joined.empty()) joined += ',';
-      joined += raw;
-    }
-  }
-  return joined;
-}
-
-void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressList* list, std::vector<Mailbox>& out) {
+void ReadAddressHeader(const MimeMessage& message, const char* name, GMimeAddressType type, std::vector<Mailbox>& out) {
+  InternetAddressList* list = message.Addresses(type);  // Borrowed.
   if (list != nullptr && internet_address_list_length(list) > 0) {
     AppendMailboxes(list, out, 0);
     // Display names written as encoded words are decoded again by our decoder (GMime's loses
     // text after a padded base64 word and splits characters cut between two words).
-    const std::string raw = RawHeaderValues(object, name);
+    const std::string raw = message.RawHeaderValues(name);
     if (raw.find("=?") != std::string::npos) {
       for (auto& [address, decoded] : EncodedDisplayNames(raw)) {
         for (Mailbox& m : out) {
@@ -101,8 +84,8 @@ void ReadAddressHeader(GMimeObject* object, const char* name, InternetAddressLis
         }
       }
     }
-  } else if (const char* value = Header(object, name)) {
-    AppendMailboxesLoosely(SafeText(value), out);
+  } else if (const std::optional<std::string> value = message.Header(name)) {
+    AppendMailboxesLoosely(SafeText(value->c_str()), out);
   }
   // GMime merges repeated headers, and some messages repeat From word for word: keep each
   // address once (the first time it appears, with its name).
@@ -116,8 +99,9 @@ std::chrono::sys_seconds ToSysSeconds(GDateTime* dt) {
 
 // "<a@b> <c@d>" from a References or In-Reply-To value; the trimmed value itself when no
 // identifier can be found in it.
-std::string JoinMessageIds(const char* value) {
-  if (value == nullptr) return {};
+std::string JoinMessageIds(const std::optional<std::string>& header) {
+  if (!header) return {};
+  const char* value = header->c_str();
   std::string joined;
   if (GMimeReferences* refs = g_mime_references_parse(SharedParserOptions(), value)) {
     const int n = g_mime_references_length(refs);
@@ -135,36 +119,33 @@ std::string JoinMessageIds(const char* value) {
 
 }  // namespace
 
-void ReadHeaderFields(GMimeMessage* message, MessageContent& out) {
-  GMimeObject* object = GMIME_OBJECT(message);
-
+void ReadHeaderFields(const MimeMessage& message, MessageContent& out) {
   // The first Subject header counts (GMime would take the last), decoded by our own decoder.
-  GMimeHeaderList* headers = g_mime_object_get_header_list(object);  // Borrowed.
-  if (GMimeHeader* subject = headers ? g_mime_header_list_get_header(headers, "Subject") : nullptr) {
-    if (const char* raw = g_mime_header_get_raw_value(subject)) out.subject = TrimBlanks(DecodeHeaderText(raw));
+  if (const std::optional<std::string> raw = message.RawHeader("Subject")) {
+    out.subject = TrimBlanks(DecodeHeaderText(raw->c_str()));
   }
   const size_t prefix = SubjectPrefixLength(out.subject);
   out.subject_prefix = out.subject.substr(0, prefix);
   out.normalized_subject = out.subject.substr(prefix);
 
-  ReadAddressHeader(object, "From", g_mime_message_get_from(message), out.from);
-  ReadAddressHeader(object, "Sender", g_mime_message_get_sender(message), out.sender);
-  ReadAddressHeader(object, "Reply-To", g_mime_message_get_reply_to(message), out.reply_to);
-  ReadAddressHeader(object, "To", g_mime_message_get_to(message), out.to);
-  ReadAddressHeader(object, "Cc", g_mime_message_get_cc(message), out.cc);
-  ReadAddressHeader(object, "Bcc", g_mime_message_get_bcc(message), out.bcc);
+  ReadAddressHeader(message, "From", GMIME_ADDRESS_TYPE_FROM, out.from);
+  ReadAddressHeader(message, "Sender", GMIME_ADDRESS_TYPE_SENDER, out.sender);
+  ReadAddressHeader(message, "Reply-To", GMIME_ADDRESS_TYPE_REPLY_TO, out.reply_to);
+  ReadAddressHeader(message, "To", GMIME_ADDRESS_TYPE_TO, out.to);
+  ReadAddressHeader(message, "Cc", GMIME_ADDRESS_TYPE_CC, out.cc);
+  ReadAddressHeader(message, "Bcc", GMIME_ADDRESS_TYPE_BCC, out.bcc);
 
-  if (GDateTime* date = g_mime_message_get_date(message)) {  // Borrowed.
+  if (GDateTime* date = message.Date()) {  // Borrowed.
     out.date = ToSysSeconds(date);
     out.date_state = DateState::kValid;
   } else {
-    const char* raw = Header(object, "Date");
-    out.date_state = raw != nullptr && !TrimBlanks(raw).empty() ? DateState::kInvalid : DateState::kMissing;
+    const std::optional<std::string> raw = message.Header("Date");
+    out.date_state = raw && !TrimBlanks(raw->c_str()).empty() ? DateState::kInvalid : DateState::kMissing;
   }
 
   // The topmost Received header is the one the last server added: the time the message arrived.
-  if (const char* received = Header(object, "Received")) {
-    std::string_view v(received);
+  if (const std::optional<std::string> received = message.Header("Received")) {
+    std::string_view v(received->c_str());
     const size_t semi = v.rfind(';');
     if (semi != std::string_view::npos) {
       const std::string stamp(v.substr(semi + 1));
@@ -175,30 +156,30 @@ void ReadHeaderFields(GMimeMessage* message, MessageContent& out) {
     }
   }
 
-  if (const char* id = g_mime_message_get_message_id(message)) {  // Already without brackets.
-    if (*id != '\0') out.message_id = Utf8OrWindows1252ToUtf8("<" + std::string(id) + ">");
-  } else if (const char* raw_id = Header(object, "Message-ID")) {
-    out.message_id = SafeText(TrimBlanks(raw_id).c_str());
+  if (const std::optional<std::string> id = message.MessageId()) {  // Already without brackets.
+    if (!id->empty()) out.message_id = Utf8OrWindows1252ToUtf8("<" + *id + ">");
+  } else if (const std::optional<std::string> raw_id = message.Header("Message-ID")) {
+    out.message_id = SafeText(TrimBlanks(raw_id->c_str()).c_str());
   }
-  out.in_reply_to = JoinMessageIds(Header(object, "In-Reply-To"));
-  out.references = JoinMessageIds(Header(object, "References"));
+  out.in_reply_to = JoinMessageIds(message.Header("In-Reply-To"));
+  out.references = JoinMessageIds(message.Header("References"));
 
   // The most specific statement wins: Importance, then the numeric X-Priority, then Outlook's
   // X-MSMail-Priority, then the RFC 2156 Priority.
   std::optional<Importance> importance;
-  if (const char* v = Header(object, "Importance")) importance = ImportanceFromImportanceHeader(v);
+  if (const auto v = message.Header("Importance")) importance = ImportanceFromImportanceHeader(v->c_str());
   if (!importance) {
-    if (const char* v = Header(object, "X-Priority")) importance = ImportanceFromXPriority(v);
+    if (const auto v = message.Header("X-Priority")) importance = ImportanceFromXPriority(v->c_str());
   }
   if (!importance) {
-    if (const char* v = Header(object, "X-MSMail-Priority")) importance = ImportanceFromXPriority(v);
+    if (const auto v = message.Header("X-MSMail-Priority")) importance = ImportanceFromXPriority(v->c_str());
   }
   if (!importance) {
-    if (const char* v = Header(object, "Priority")) importance = ImportanceFromPriority(v);
+    if (const auto v = message.Header("Priority")) importance = ImportanceFromPriority(v->c_str());
   }
   out.importance = importance.value_or(Importance::kNormal);
-  if (const char* v = Header(object, "Priority")) out.priority = PriorityFromPriority(v).value_or(Priority::kNormal);
-  if (const char* v = Header(object, "Sensitivity")) out.sensitivity = SensitivityFromHeader(v);
+  if (const auto v = message.Header("Priority")) out.priority = PriorityFromPriority(v->c_str()).value_or(Priority::kNormal);
+  if (const auto v = message.Header("Sensitivity")) out.sensitivity = SensitivityFromHeader(v->c_str());
 }
 
 }  // namespace mime

@@ -1,14 +1,13 @@
-// Reading the header fields of a message parsed by GMime into MessageContent. Internal to mime/.
+// Reading the header fields of a parsed message into MessageContent. Internal to mime/.
 #pragma once
 
-#include <gmime/gmime.h>
-
 #include "mime/message_content.h"
+#include "mime/mime_entity.h"
 
 namespace mime {
 
 // Fills subject, addresses, dates, identifiers, importance, priority and sensitivity of `out`
-// from `message` (borrowed; only read).
-void ReadHeaderFields(GMimeMessage* message, MessageContent& out);
+// from `message` (only read).
+void ReadHeaderFields(const MimeMessage& message, MessageContent& out);
 
 }  // namespace mime

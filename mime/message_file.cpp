@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mime/content_builder.h"
 #include "mime/framing.h"
+#include "mime/gmime_entity.h"
 #include "mime/gmime_support.h"
+#include "mime/native_parse.h"
 #include "mime/repair.h"
 
 namespace mime {
@@ -29,7 +32,13 @@ struct ByteArrayFree {
 };
 using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayFree>;
 
+std::atomic<bool> gmime_forced{false};
+
 }  // namespace
+
+namespace internal {
+void ForceGMimeParser(bool force) { gmime_forced.store(force, std::memory_order_relaxed); }
+}  // namespace internal
 
 struct MessageFile::Rep {
   ByteArrayPtr bytes;  // The file as read (or repaired); every GMime stream reads from it.
@@ -37,6 +46,8 @@ struct MessageFile::Rep {
   size_t header_length = 0;                // Of the header section at frame.begin.
   std::vector<std::string> notes;          // From framing and repairs.
   GObjectPtr<GMimeMessage> message;        // Null when GMime found no message.
+  // Set instead of `message` when the fast parser accepted the message; views `bytes`.
+  std::unique_ptr<MimeMessage> native;
 
   std::string_view data() const {
     return std::string_view(reinterpret_cast<const char*>(bytes->data), bytes->len);
@@ -70,6 +81,11 @@ struct MessageFile::Rep {
       frame.begin = 0;
       frame.end = bytes->len;
       header_length = HeaderSectionLength(body_range());
+    }
+
+    if (!gmime_forced.load(std::memory_order_relaxed)) {
+      native = ParseNatively(body_range());
+      if (native) return;
     }
 
     // GMime leaves each part as a window on this array. The stream must not free it (a mem
@@ -159,8 +175,11 @@ MessageFile MessageFile::FromBytes(std::string_view bytes) {
 
 MessageContent MessageFile::Content() const {
   MessageContent content;
-  if (rep_->message) {
-    BuildContent(rep_->message.get(), rep_->body_range().substr(0, rep_->header_length), 0, content);
+  const std::string_view raw_headers = rep_->body_range().substr(0, rep_->header_length);
+  if (rep_->native) {
+    BuildContent(*rep_->native, raw_headers, 0, content);
+  } else if (rep_->message) {
+    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content);
   } else {
     BuildContentFromUnparsed(rep_->body_range(), content);
   }
@@ -176,5 +195,9 @@ quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
 }
 
 MessageContent ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }
+
+namespace internal {
+bool ParsedByFastPath(const MessageFile& file) { return file.rep_->native != nullptr; }
+}  // namespace internal
 
 }  // namespace mime

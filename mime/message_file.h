@@ -19,8 +19,15 @@
 
 namespace mime {
 
-// One file's bytes together with GMime's parse of them. It owns the buffer, the stream over it
-// and the parsed message; a MessageContent built from it owns copies and outlives it freely.
+class MessageFile;
+namespace internal {
+// For tests and benchmarks only: whether `file` was parsed by the fast parser.
+bool ParsedByFastPath(const MessageFile& file);
+}  // namespace internal
+
+// One file's bytes together with their parse: by a fast structural parser for the well-formed
+// messages it accepts, by GMime for all others. It owns the buffer and the
+// parse; a MessageContent built from it owns copies and outlives it freely.
 // Movable, not copyable. Use from one thread; parsing on several threads at once is untested.
 class MessageFile {
  public:
@@ -42,6 +49,7 @@ class MessageFile {
   MessageContent Content() const;
 
  private:
+  friend bool internal::ParsedByFastPath(const MessageFile& file);
   struct Rep;
   explicit MessageFile(std::unique_ptr<Rep> rep);
   std::unique_ptr<Rep> rep_;
@@ -52,5 +60,11 @@ quill::Result<MessageContent> ReadMessageFile(const std::string& path);
 
 // MessageFile::FromBytes(bytes) followed by Content().
 MessageContent ParseMessage(std::string_view bytes);
+
+namespace internal {
+// For tests and benchmarks only: from now on every parse in this process uses GMime alone (true)
+// or the fast parser where it accepts the message (false, the default).
+void ForceGMimeParser(bool force);
+}  // namespace internal
 
 }  // namespace mime

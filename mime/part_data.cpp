@@ -132,9 +132,17 @@ std::string DecodedContent(GMimePart* part) {
   }
 
   const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
+  if (!copied.empty() && encoding != GMIME_CONTENT_ENCODING_BASE64 &&
+      encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE && encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
+    return copied;
+  }
+  return TransferDecode(raw, encoding);
+}
+
+std::string TransferDecode(std::string_view raw, GMimeContentEncoding encoding) {
   if (encoding != GMIME_CONTENT_ENCODING_BASE64 && encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE &&
       encoding != GMIME_CONTENT_ENCODING_UUENCODE) {
-    return copied.empty() ? std::string(raw) : std::move(copied);
+    return std::string(raw);
   }
   if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return UuDecode(raw);
   if (encoding == GMIME_CONTENT_ENCODING_BASE64) return Base64Decode(raw);

@@ -12,6 +12,9 @@ namespace mime {
 // as they are. Base64 cut off inside a group still yields the bytes its last characters carry.
 std::string DecodedContent(GMimePart* part);
 
+// Decodes `raw` as DecodedContent decodes a part whose transfer encoding is `encoding`.
+std::string TransferDecode(std::string_view raw, GMimeContentEncoding encoding);
+
 // Decodes base64 as GMime's decoder does, only faster: characters outside the alphabet are passed
 // over, and the first "=" ends the data. A group ended by "=" or cut off still yields the bytes
 // its two or three characters carry.

@@ -15,6 +15,18 @@ inline std::string AsciiLower(std::string_view s) {
   return out;
 }
 
+// Whether `a` and `b` are equal but for the case of ASCII letters.
+inline bool AsciiIEquals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 // `s` without leading and trailing blanks, CR and LF.
 inline std::string TrimBlanks(std::string_view s) {
   size_t b = 0, e = s.size();
