@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "mime/quoted_printable.h"
+
 namespace mime {
 
 // Written here rather than taken from GMime because mailers strip the trailing blanks of
@@ -146,12 +148,7 @@ std::string TransferDecode(std::string_view raw, GMimeContentEncoding encoding) 
   }
   if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return UuDecode(raw);
   if (encoding == GMIME_CONTENT_ENCODING_BASE64) return Base64Decode(raw);
-  GMimeEncoding state;
-  g_mime_encoding_init_decode(&state, encoding);
-  std::string out;
-  out.resize(g_mime_encoding_outlen(&state, raw.size()));
-  out.resize(g_mime_encoding_step(&state, raw.data(), raw.size(), out.data()));
-  return out;
+  return QuotedPrintableDecode(raw);
 }
 
 }  // namespace mime

@@ -29,6 +29,15 @@ quill::Status PropertyContextBuilder::Set(PropTag tag, PropValue value) {
   return quill::Status::Ok();
 }
 
+quill::Status PropertyContextBuilder::SetBorrowed(PropTag tag, const PropValue& value) {
+  const PropType type = PropTypeOf(tag);
+  if (!IsKnownType(type) || type != value.type()) {
+    return quill::Status::InvalidArgument("property " + TagText(tag) + " does not match its value's type");
+  }
+  props_.insert_or_assign(PropIdOf(tag), Entry{type, &value});
+  return quill::Status::Ok();
+}
+
 quill::Status PropertyContextBuilder::SetWritten(PropTag tag, ndb::Bid data, std::uint32_t size) {
   const PropType type = PropTypeOf(tag);
   if (!IsKnownType(type) || FixedSizeOf(type) != 0) {
@@ -60,7 +69,8 @@ quill::Result<NodeContent> PropertyContextBuilder::Build() {
     if (const Written* written = std::get_if<Written>(&entry.value)) {
       if (written->data != 0) hnid = addSubnode(written->data);
     } else {
-      const PropValue& value = std::get<PropValue>(entry.value);
+      const PropValue* owned = std::get_if<PropValue>(&entry.value);
+      const PropValue& value = owned != nullptr ? *owned : *std::get<const PropValue*>(entry.value);
       const std::vector<std::uint8_t>& bytes = value.bytes();
       if (IsInlineInPropertyContext(entry.type)) {
         hnid = value.InlineValue();

@@ -33,6 +33,10 @@ class PropertyContextBuilder {
   // Errors: InvalidArgument when the tag's type differs from the value's or is unknown.
   quill::Status Set(PropTag tag, PropValue value);
 
+  // Set without a copy, for values that are already kept elsewhere (a message's list of
+  // properties): `value` must stay alive and unchanged until Build.
+  quill::Status SetBorrowed(PropTag tag, const PropValue& value);
+
   // Sets a variable-size property to a stream already written through the sink (StreamWriter),
   // `data` being the top of its data tree and `size` its length. The value becomes a subnode.
   // Errors: InvalidArgument for a fixed-size type or for data 0 with a non-zero size.
@@ -55,7 +59,7 @@ class PropertyContextBuilder {
   };
   struct Entry {
     PropType type;
-    std::variant<PropValue, Written> value;
+    std::variant<PropValue, const PropValue*, Written> value;
   };
 
   ndb::NodeSink* sink_;

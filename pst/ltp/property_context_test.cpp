@@ -138,6 +138,39 @@ TEST(LtpPropertyContext, SetReplacesAndChecksTypes) {
   EXPECT_EQ(props[0x3001].value, Utf16Le(u"second"));
 }
 
+// A borrowed value must be written exactly as a copied one, wherever its size puts it, and a
+// later Set or SetBorrowed of the same id must replace it either way.
+TEST(LtpPropertyContext, BorrowedValuesAreWrittenAsCopiedOnes) {
+  const std::vector<std::pair<PropTag, PropValue>> values = {
+      {MakeTag(0x0017, PropType::kInteger32), PropValue::Int32(-2)},
+      {MakeTag(0x0E06, PropType::kTime), PropValue::Time(0x01D2345678ABCDEFull)},
+      {MakeTag(0x1000, PropType::kBinary), PropValue::Binary(Pattern(kMaxHeapItem))},
+      {MakeTag(0x1001, PropType::kBinary), PropValue::Binary(Pattern(3 * 8176 + 5))},
+      {MakeTag(0x3001, PropType::kString), PropValue::String(u"borrowed")},
+  };
+  const PropValue replaced = PropValue::String(u"replaced");
+  FakeSink copiedSink, borrowedSink;
+  PropertyContextBuilder copied(copiedSink), borrowed(borrowedSink);
+  for (const auto& [tag, value] : values) {
+    ASSERT_TRUE(copied.Set(tag, value).ok());
+    ASSERT_TRUE(borrowed.SetBorrowed(tag, value).ok());
+  }
+  ASSERT_TRUE(copied.Set(MakeTag(0x3001, PropType::kString), replaced).ok());
+  ASSERT_TRUE(borrowed.SetBorrowed(MakeTag(0x3001, PropType::kString), replaced).ok());
+  ASSERT_TRUE(borrowed.Set(MakeTag(0x0017, PropType::kInteger32), PropValue::Int32(-2)).ok());
+  EXPECT_FALSE(borrowed.SetBorrowed(MakeTag(0x3002, PropType::kString), values[0].second).ok());
+
+  const NodeContent a = BuildOrDie(copied), b = BuildOrDie(borrowed);
+  EXPECT_EQ(copiedSink.Stream(a.data), borrowedSink.Stream(b.data));
+  ASSERT_EQ(a.subnodes.size(), b.subnodes.size());
+  for (std::size_t i = 0; i < a.subnodes.size(); ++i) {
+    EXPECT_EQ(copiedSink.Stream(a.subnodes[i].data), borrowedSink.Stream(b.subnodes[i].data));
+  }
+  auto props = testing::ReadPropertyContext(borrowedSink, b);
+  EXPECT_EQ(props[0x3001].value, Utf16Le(u"replaced"));
+  EXPECT_EQ(props[0x1001].value, Pattern(3 * 8176 + 5));
+}
+
 TEST(LtpPropertyContext, StreamedValueBecomesSubnode) {
   FakeSink sink;
   StreamWriter stream(sink);

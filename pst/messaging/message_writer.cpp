@@ -55,8 +55,10 @@ class PropertySet {
     return out;
   }
 
+  // Hands the values to `pc` without copying them: the set, and the lists it points to, must
+  // outlive pc.Build().
   quill::Status CopyInto(ltp::PropertyContextBuilder& pc) const {
-    for (const Entry& e : entries_) QUILL_RETURN_IF_ERROR(pc.Set(e.tag, *e.value));
+    for (const Entry& e : entries_) QUILL_RETURN_IF_ERROR(pc.SetBorrowed(e.tag, *e.value));
     return quill::Status::Ok();
   }
   // The cells of `columns` this set has values for.
