@@ -55,8 +55,8 @@ const SinkBase::BlockRecord* SinkBase::FindBlock(Bid bid) const {
 }
 
 const NodeEntry* SinkBase::FindNodeEntry(Nid nid) const {
-  const auto it = nodeIndex_.find(nid);
-  return it == nodeIndex_.end() ? nullptr : &nodes_[it->second];
+  const std::optional<std::size_t> at = nodeIndex_.Find(nid);
+  return at ? &nodes_[*at] : nullptr;
 }
 
 void SinkBase::Fail(quill::Status status) {
@@ -182,7 +182,7 @@ quill::Status SinkBase::AddNode(Nid nid, Bid data, Bid sub, Nid parent) {
   if (nid == 0) return quill::Status::InvalidArgument("node id 0");
   QUILL_RETURN_IF_ERROR(CheckRef(data, true, "node data"));
   QUILL_RETURN_IF_ERROR(CheckRef(sub, false, "node subnode tree"));
-  if (!nodeIndex_.emplace(nid, nodes_.size()).second) {
+  if (!nodeIndex_.Insert(nid, nodes_.size())) {
     return quill::Status::AlreadyExists("node " + Hex(nid) + " added twice");
   }
   if (data != 0) ++RecordOf(data).refs;

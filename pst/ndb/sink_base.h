@@ -13,11 +13,11 @@
 #include <cstdint>
 #include <deque>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "common/status.h"
 #include "pst/ndb/format.h"
+#include "pst/ndb/node_index.h"
 #include "pst/ndb/node_sink.h"
 
 namespace pst::ndb {
@@ -101,7 +101,7 @@ class SinkBase : public NodeSink {
   // growth would briefly hold the old and the new copy of them all.
   std::deque<BlockRecord> blocks_;
   std::deque<NodeEntry> nodes_;
-  std::unordered_map<Nid, std::size_t> nodeIndex_;  // nid -> position in nodes_ as added
+  NodeIndex nodeIndex_;  // nid -> position in nodes_ as added
   std::array<std::uint32_t, 32> nidCounters_{};
 };
 
