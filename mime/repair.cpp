@@ -34,6 +34,7 @@ Boundaries DeclaredBoundaries(std::string_view s) {
   constexpr std::string_view kKey = "oundary=";
   // memmem, not find: find steps from one 'o' to the next, and text is full of them.
   auto next = [&s, kKey](size_t from) -> size_t {
+    if (s.size() - from < kKey.size()) return std::string_view::npos;  // Also keeps a null data() out.
     const void* hit = memmem(s.data() + from, s.size() - from, kKey.data(), kKey.size());
     return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - s.data());
   };
