@@ -7,7 +7,9 @@
 It generates a mailbox tree with bench/gen_mailbox.py (deterministic for the seed), reads it once so
 every measurement starts from a warm cache, then times
   - `cp -r` of the tree (the I/O floor; the best of three),
-  - parsing every message file with the MIME layer alone (the parse floor, bench_parse),
+  - parsing every message file with the MIME layer alone (the parse floor, bench_parse), and with
+    GMime reading every file (bench_parse --gmime), as the layer did before it had a parser of its
+    own for well-formed mail,
   - the conversion with quillsort-convert into one .pst,
 and prints time, messages per second, MB/s and peak RSS of each, and the ratios of the conversion
 to both floors. Run it on an idle machine; compare ratios, not seconds, between machines.
@@ -83,6 +85,7 @@ def main():
         cp_s, cp_rss = min(cp_s, s), max(cp_rss, rss)
     shutil.rmtree(copy, ignore_errors=True)
     parse_s, parse_rss, _ = measure([os.path.join(a.build, "bench", "bench_parse"), mailbox])
+    gmime_s, gmime_rss, _ = measure([os.path.join(a.build, "bench", "bench_parse"), "--gmime", mailbox])
     out = os.path.join(work, "out.pst")
     if os.path.exists(out):
         os.remove(out)
@@ -92,7 +95,8 @@ def main():
     print(f"mailbox: {messages} messages ({files} files), {mb:.1f} MB, {a.folders} folders, seed {a.seed}, "
           f"sizes {a.min_kb:g}-{a.max_kb:g} KB, attachments {a.attach_share:.2f}")
     print(f"{'step':<12}{'seconds':>9}{'msgs/s':>10}{'MB/s':>9}{'peak RSS MB':>13}")
-    for name, s, rss in (("cp -r", cp_s, cp_rss), ("parse only", parse_s, parse_rss), ("convert", conv_s, conv_rss)):
+    for name, s, rss in (("cp -r", cp_s, cp_rss), ("parse only", parse_s, parse_rss),
+                         ("parse GMime", gmime_s, gmime_rss), ("convert", conv_s, conv_rss)):
         print(f"{name:<12}{s:>9.2f}{messages / s:>10.0f}{mb / s:>9.1f}{rss:>13.0f}")
     print(f"convert / cp -r: {conv_s / cp_s:.2f}   convert / parse: {conv_s / parse_s:.2f}   .pst: {pst_mb:.1f} MB")
     summary = [line for line in log.splitlines() if "converted" in line or "failed" in line]
