@@ -28,7 +28,8 @@ bool ParsedByFastPath(const MessageFile& file);
 // One file's bytes together with their parse: by a fast structural parser for the well-formed
 // messages it accepts, by GMime for all others. It owns the buffer and the
 // parse; a MessageContent built from it owns copies and outlives it freely.
-// Movable, not copyable. Use from one thread; parsing on several threads at once is untested.
+// Movable, not copyable. One MessageFile is used from one thread at a time; separate files are
+// read and parsed on separate threads at once (the store's read-ahead does).
 class MessageFile {
  public:
   // Reads the whole file at `path` and parses it.
