@@ -17,8 +17,19 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 volatile std::sig_atomic_t g_skip = 0;
+volatile std::sig_atomic_t g_stops = 0;
 
-void OnStop(int) { g_stop = 1; }
+// The first Ctrl-C stops after the current message, keeping a complete file; a second one means
+// the user will not wait for that: end now, and leave the target as it was.
+void OnStop(int) {
+  g_stop = 1;
+  g_stops = g_stops + 1;
+  if (g_stops < 2) return;
+  constexpr char kText[] = "\nquillsort-convert: stopped at once; the target was left as it was\n";
+  const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+  (void)ignored;  // nothing more can be done about a failed message on the way out
+  _exit(130);
+}
 void OnSkip(int) { g_skip = 1; }
 
 bool IsFolder(const std::string& path) {

@@ -1,7 +1,7 @@
 // quillsort-convert: the conversion engine without windows.
 //
-//   quillsort-convert [--overwrite] SOURCE TARGET.pst
-//   quillsort-convert --multiple ROOT OUTPUT [NAME...]
+//   quillsort-convert [--overwrite] [--report FILE.tsv] SOURCE TARGET.pst
+//   quillsort-convert --multiple [--report FILE.tsv] ROOT OUTPUT [NAME...]
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,13 +12,14 @@
 
 #include "cli/cli_host.h"
 #include "engine/conversion.h"
+#include "engine/report_file.h"
 #include "pst/store/store_service.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillsort-convert [--overwrite] [--stats] SOURCE TARGET.pst\n"
-    "       quillsort-convert --multiple [--stats] ROOT OUTPUT [NAME...]\n"
+    "usage: quillsort-convert [--overwrite] [--report FILE.tsv] [--stats] SOURCE TARGET.pst\n"
+    "       quillsort-convert --multiple [--report FILE.tsv] [--stats] ROOT OUTPUT [NAME...]\n"
     "\n"
     "Converts the message files (.eml, .emlx) of a folder tree into an Outlook data file.\n"
     "\n"
@@ -29,11 +30,15 @@ constexpr const char* kUsage =
     "Multiple mode: every immediate subfolder of ROOT (or only the NAMEs given) becomes its own\n"
     "OUTPUT/<name>.pst; when that file exists, the next free name \"<name> (2).pst\" is used.\n"
     "\n"
+    "--report FILE.tsv writes a tab-separated line for every source file: its path, its status\n"
+    "(converted, failed, empty, skipped, not saved), the folder of the data file it went to, and\n"
+    "why it was not converted.\n"
     "--stats prints the run's time, messages per second and the longest stretch without a yield.\n"
     "\n"
-    "Ctrl-C stops after the current message (the data file keeps what was converted so far);\n"
-    "SIGUSR1 skips the rest of the current folder. Exit status: 0 when every message of every\n"
-    "folder was converted, 1 when anything failed or was stopped, 2 for wrong arguments.\n";
+    "Ctrl-C stops after the current message (the data file keeps what was converted so far); a\n"
+    "second Ctrl-C ends at once and leaves the target as it was. SIGUSR1 skips the rest of the\n"
+    "current folder. Exit status: 0 when every message of every folder was converted, 1 when\n"
+    "anything failed, was empty, unreadable, skipped or stopped, 2 for wrong arguments.\n";
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -46,23 +51,72 @@ int Usage(const char* problem) {
   return problem != nullptr ? 2 : 0;
 }
 
+std::string Plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 void PrintSummary(const engine::RunReport& report, const std::string& saveProblem) {
-  std::fprintf(stderr, "\nSummary: %d message(s) converted into %d data file(s).\n", report.messagesConverted,
-               report.foldersConverted);
+  std::fprintf(stderr, "\nSummary: %s converted into %s.\n", Plural(report.messagesConverted, "message", "messages").c_str(),
+               Plural(report.foldersConverted, "data file", "data files").c_str());
   for (const engine::WrittenStore& w : report.written) {
-    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(), w.renamed ? "  (the planned name was taken)" : "");
+    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(),
+                 w.renamed ? "  (another file had the planned name, so this one was kept under the next free name)" : "");
   }
   if (!saveProblem.empty()) std::fprintf(stderr, "  not written: %s\n", saveProblem.c_str());
   for (const engine::FailedStore& s : report.failedStores) {
-    std::fprintf(stderr, "  data file failed: %s: %s\n", s.target.empty() ? s.folderName.c_str() : s.target.c_str(),
+    std::fprintf(stderr, "  data file not written: %s: %s\n", s.target.empty() ? s.folderName.c_str() : s.target.c_str(),
                  s.cause.c_str());
+    if (s.messagesLost > 0) {
+      std::fprintf(stderr, "    %s not saved: the data file could not be written\n",
+                   Plural(s.messagesLost, "message", "messages").c_str());
+    }
   }
-  if (!report.failedFiles.empty()) std::fprintf(stderr, "  %zu file(s) failed:\n", report.failedFiles.size());
+  for (const engine::UnreadableFolder& f : report.unreadableFolders) {
+    std::fprintf(stderr, "  folder not read: %s: %s (its files are not converted)\n", f.path.c_str(), f.cause.c_str());
+  }
+  if (!report.failedFiles.empty()) {
+    std::fprintf(stderr, "  %s not converted:\n", Plural(report.failedFiles.size(), "file", "files").c_str());
+  }
   for (const engine::FailedFile& f : report.failedFiles) {
     std::fprintf(stderr, "    %s: %s\n", f.path.c_str(), f.reason.c_str());
   }
-  if (report.foldersSkipped > 0) std::fprintf(stderr, "  %d folder(s) skipped.\n", report.foldersSkipped);
+  if (report.messagesEmpty > 0) {
+    std::fprintf(stderr, "  %s empty (0 bytes), not converted\n", Plural(report.messagesEmpty, "file", "files").c_str());
+  }
+  for (const engine::LeftOutFolder& f : report.leftOut) {
+    if (f.messagesLeft < 0) {
+      std::fprintf(stderr, "  not begun (stopped): %s\n", f.path.c_str());
+    } else {
+      std::fprintf(stderr, "  %s: %s left out\n", f.path.c_str(),
+                   Plural(static_cast<std::size_t>(f.messagesLeft), "message file", "message files").c_str());
+    }
+  }
+  if (report.foldersSkipped > 0) {
+    std::fprintf(stderr, "  %s skipped.\n", Plural(report.foldersSkipped, "folder was", "folders were").c_str());
+  }
   if (report.stopped) std::fprintf(stderr, "  stopped before the end.\n");
+  for (const std::string& note : report.notes) std::fprintf(stderr, "  note: %s\n", note.c_str());
+}
+
+// Refuses a target that cannot be written before any work: no name at all, or a folder for it
+// that is not there.
+std::string TargetProblem(const std::string& target) {
+  if (target.empty()) return "the target is empty: name a .pst file or a folder to write it in";
+  if (IsFolder(target)) return std::string();
+  const std::size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  if (!IsFolder(folder)) return "the folder \"" + folder + "\" of the target does not exist";
+  if (slash + 1 == target.size()) return "the target \"" + target + "\" names no file";
+  return std::string();
+}
+
+// "does not exist" or "is not a folder", for a source or output that cannot be used.
+std::string FolderProblem(const char* what, const std::string& path) {
+  struct stat st;
+  if (path.empty()) return std::string("the ") + what + " is empty";
+  if (stat(path.c_str(), &st) != 0) return std::string("the ") + what + " \"" + path + "\" does not exist";
+  if (!S_ISDIR(st.st_mode)) return std::string("the ") + what + " \"" + path + "\" is not a folder";
+  return std::string();
 }
 
 }  // namespace
@@ -70,6 +124,7 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
 int main(int argc, char** argv) {
   cli::Options options;
   bool stats = false;
+  std::string reportPath;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -80,6 +135,10 @@ int main(int argc, char** argv) {
       options.overwrite = true;
     } else if (a == "--stats") {
       stats = true;
+    } else if (a == "--report") {
+      if (i + 1 >= argc) return Usage("--report takes a file name");
+      reportPath = argv[++i];
+      if (reportPath.empty()) return Usage("--report takes a file name");
     } else if (a.size() > 1 && a[0] == '-' && a != "--") {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -90,17 +149,22 @@ int main(int argc, char** argv) {
     if (args.size() != 2) return Usage("single mode takes SOURCE and TARGET");
     options.source = args[0];
     options.target = args[1];
-    if (!IsFolder(options.source)) {
-      std::fprintf(stderr, "quillsort-convert: the source folder \"%s\" does not exist\n", options.source.c_str());
+    if (const std::string problem = FolderProblem("source folder", options.source); !problem.empty()) {
+      std::fprintf(stderr, "quillsort-convert: %s\n", problem.c_str());
       return 1;
+    }
+    if (const std::string problem = TargetProblem(options.target); !problem.empty()) {
+      std::fprintf(stderr, "quillsort-convert: %s\n", problem.c_str());
+      return options.target.empty() ? 2 : 1;
     }
   } else {
     if (args.size() < 2) return Usage("multiple mode takes ROOT and OUTPUT");
     options.root = args[0];
     options.output = args[1];
     options.names.assign(args.begin() + 2, args.end());
-    if (!IsFolder(options.output)) {
-      std::fprintf(stderr, "quillsort-convert: the output folder \"%s\" does not exist\n", options.output.c_str());
+    if (options.root.empty() || options.output.empty()) return Usage("ROOT and OUTPUT must not be empty");
+    if (const std::string problem = FolderProblem("output folder", options.output); !problem.empty()) {
+      std::fprintf(stderr, "quillsort-convert: %s\n", problem.c_str());
       return 1;
     }
   }
@@ -117,6 +181,14 @@ int main(int argc, char** argv) {
   cli::CliHost::InstallSignalHandlers();
   auto service = pst::store::MakeStoreService();
   engine::Conversion conversion(shared, host, *service);
+  engine::TsvReportFile reportFile;
+  if (!reportPath.empty()) {
+    if (quill::Status status = reportFile.Open(reportPath); !status.ok()) {
+      std::fprintf(stderr, "quillsort-convert: the report cannot be written: %s\n", status.message().c_str());
+      return 1;
+    }
+    conversion.SetFileReport(&reportFile);
+  }
   const auto start = std::chrono::steady_clock::now();
   conversion.StartConversion_Click();
   host.EndStretch();
@@ -124,10 +196,19 @@ int main(int argc, char** argv) {
 
   const engine::RunReport& report = conversion.Report();
   PrintSummary(report, host.saveProblem());
+  bool reportWritten = true;
+  if (!reportPath.empty()) {
+    if (quill::Status status = reportFile.Close(); !status.ok()) {
+      std::fprintf(stderr, "  %s\n", status.message().c_str());
+      reportWritten = false;
+    } else {
+      std::fprintf(stderr, "  report: %s\n", reportPath.c_str());
+    }
+  }
   if (stats) {
     std::fprintf(stderr, "  %.2f s, %.0f messages/s, longest stretch without a yield %.1f ms\n", seconds,
                  report.messagesConverted / std::max(seconds, 1e-9), host.longestStretchMs());
   }
   const bool nothingWritten = options.single && report.written.empty() && !host.saveProblem().empty();
-  return report.Clean() && !nothingWritten ? 0 : 1;
+  return report.Clean() && !nothingWritten && reportWritten ? 0 : 1;
 }

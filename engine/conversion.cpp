@@ -4,10 +4,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "engine/message_names.h"
+#include "engine/report_file.h"
 #include "engine/strings.h"
 #include "engine/texts.h"
 #include "fs/collector.h"
+#include "fs/file_search.h"
 
 namespace engine {
 namespace {
@@ -56,8 +60,12 @@ void Conversion::CollectFolder(const std::string& source) {
   shared_.FileList.Clear();
   shared_.FolderList.Clear();
   fileCounter = 1;
+  folderUnreadable_.clear();
   Yield();
   fs::CollectorHooks hooks;
+  hooks.folderUnreadable = [this](const std::string& folder, const std::string& cause) {
+    folderUnreadable_.push_back({folder, cause});
+  };
   hooks.setCountCaption = [this](const std::string& caption) { host_.Progress().lblCount1 = caption; };
   hooks.yield = [this] { Yield(); };
   const quill::Status status = fs::CollectFiles(SourceFolder, FilePattern, fileCounter, folderCounter,
@@ -78,15 +86,20 @@ void Conversion::RunSingle() {
   if (shared_.StopRequested) return;
   ProgressControls& progress = host_.Progress();
   progress.CmdSkip.Enabled = false;
-  const std::string source = host_.txtSourceMailbox();
+  // One written form of the source, so that its name and the paths found below it agree however
+  // the user wrote it ("Mail/", ".", a relative path).
+  const std::string source = SourceOf(host_.txtSourceMailbox());
   CollectFolder(source);
   progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
-  if (ItemCount >= 1 && !shared_.StopConfirmed) {
+  if (shared_.StopConfirmed) {
+    report_.stopped = true;
+  } else if (ItemCount >= 1) {
     shared_.SkipRequested = false;
     shared_.StopRequested = false;
     progress.Caption = "Conversion Status";
     StartMigration(LastPathPart(source), source);
   }
+  ReportUnreadableFolders();
 }
 
 void Conversion::RunMultiple() {
@@ -96,26 +109,61 @@ void Conversion::RunMultiple() {
     const FolderRow row = host_.lvRow(i);
     if (!row.Checked) continue;
     Yield();
-    if (shared_.StopRequested) break;
+    if (shared_.StopRequested) {
+      NoteFoldersNotBegun(i);
+      break;
+    }
     ProgressControls& progress = host_.Progress();
     progress.CmdSkip.Enabled = false;
     host_.lvMarkConverted(i);
-    CollectFolder(row.SubItem);
+    const std::string source = SourceOf(row.SubItem);
+    CollectFolder(source);
     progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
     // A closed progress window is a stop the user has already confirmed; it is not cleared.
-    if (shared_.StopConfirmed) break;
+    if (shared_.StopConfirmed) {
+      ReportUnreadableFolders();
+      NoteFoldersNotBegun(i);
+      break;
+    }
     if (ItemCount >= 1) {
       shared_.SkipRequested = false;
       shared_.StopRequested = false;
       progress.Caption = "Converting " + std::to_string(i) + " of " + std::to_string(host_.lvRowCount()) + " Folders";
-      StartMigration(row.Text, row.SubItem);
+      StartMigration(row.Text, source);
     }
+    ReportUnreadableFolders();
   }
 }
 
+std::string Conversion::SourceOf(const std::string& written) {
+  const std::string absolute = fs::AbsoluteFolder(written);
+  return absolute.empty() ? written : absolute;
+}
+
+void Conversion::NoteFoldersNotBegun(std::int32_t from) {
+  for (std::int32_t i = from; i <= host_.lvRowCount(); ++i) {
+    const FolderRow row = host_.lvRow(i);
+    if (!row.Checked) continue;
+    report_.stopped = true;
+    report_.leftOut.push_back({row.Text, row.SubItem, -1});
+  }
+}
+
+void Conversion::ReportUnreadableFolders() {
+  for (UnreadableFolder& folder : folderUnreadable_) {
+    if (fileReport_ != nullptr) {
+      fileReport_->Add({folder.path, FileOutcome::kFailed, "", "the folder could not be read: " + folder.cause});
+    }
+    report_.unreadableFolders.push_back(std::move(folder));
+  }
+  folderUnreadable_.clear();
+}
+
 void Conversion::Finish() {
-  report_.stopped = shared_.StopRequested;
-  host_.MsgBox(CompletionText(report_), MsgBoxStyle::kInformationOk, "Completed");
+  // A cancelled Save dialog began nothing, so there is nothing to tell.
+  const bool nothingBegun = report_.cancelled && report_.written.empty() && report_.failedStores.empty() &&
+                            report_.unreadableFolders.empty();
+  if (!nothingBegun) host_.MsgBox(CompletionText(report_), MsgBoxStyle::kInformationOk, "Completed");
   if (shared_.StopRequested) host_.UnloadSinglePage();
   ProgressControls& progress = host_.Progress();
   progress.CmdSkip.Enabled = false;
@@ -125,7 +173,14 @@ void Conversion::Finish() {
 
 void Conversion::StartMigration(const std::string& sFolderName, const std::string& sFolderPath) {
   FolderStamp = FormatFolderStamp(host_.Now());
-  if (!ChooseTarget(sFolderName)) return;
+  BeginFolderRecords();
+  folderName_ = sFolderName;
+  if (!ChooseTarget(sFolderName)) {
+    report_.cancelled = true;
+    notReachedCause_ = "no data file was chosen";
+    EndFolderRecords(false, "");
+    return;
+  }
 
   Yield();
   ProgressControls& progress = host_.Progress();
@@ -142,13 +197,14 @@ void Conversion::StartMigration(const std::string& sFolderName, const std::strin
   if (ImportMessages()) {
     // Stopped: what was converted so far still makes a complete file.
     CloseSession();
+    SourceRoot.clear();
     return;
   }
+  Yield();
+  CloseSession();
   shared_.FileList.Clear();
   shared_.FolderList.Clear();
   SourceRoot.clear();
-  Yield();
-  CloseSession();
 }
 
 bool Conversion::ChooseTarget(const std::string& sFolderName) {
@@ -205,27 +261,35 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
 void Conversion::SessionFailure(const std::string& cause) {
   host_.MsgBox(OutlookErrorText(host_.GuideAddress(kStoreGuidePath), cause), MsgBoxStyle::kInformationOk,
                "Outlook Error");
-  SourceRoot.clear();
   // Release what was opened without completing it: no half-made file is left behind.
   store_ = nullptr;
   session_.reset();
+  StoreFailed(cause);
+  SourceRoot.clear();
+}
+
+void Conversion::StoreFailed(const std::string& cause) {
   WrittenStore lost = report_.written.empty() ? WrittenStore() : report_.written.back();
   if (!report_.written.empty()) report_.written.pop_back();
-  report_.failedStores.push_back({lost.folderName, lost.target, cause});
+  report_.failedStores.push_back({lost.folderName, lost.target, cause, folderImported_});
+  EndFolderRecords(false, cause);
 }
 
 void Conversion::CloseSession() {
   if (!session_) return;
   const quill::Status status = session_->Logoff();
+  const std::string writtenPath = status.ok() ? session_->WrittenPath() : std::string();
   store_ = nullptr;
   session_.reset();
-  if (status.ok()) {
-    ++report_.foldersConverted;
-    return;
+  if (!status.ok()) return StoreFailed(status.message());
+  ++report_.foldersConverted;
+  // Another file took the target while this one was written: the result was kept beside it.
+  if (!writtenPath.empty() && !report_.written.empty() && writtenPath != report_.written.back().target) {
+    report_.written.back().target = writtenPath;
+    report_.written.back().renamed = true;
+    shared_.TargetPstPath = writtenPath;
   }
-  WrittenStore lost = report_.written.empty() ? WrittenStore() : report_.written.back();
-  if (!report_.written.empty()) report_.written.pop_back();
-  report_.failedStores.push_back({lost.folderName, lost.target, status.message()});
+  EndFolderRecords(true, "");
 }
 
 }  // namespace engine

@@ -35,6 +35,13 @@ class Conversion {
 
   const RunReport& Report() const { return report_; }
 
+  // Where a record of every source file goes as the run goes (the command line's --report); none
+  // by default. Not owned.
+  void SetFileReport(FileReport* report) { fileReport_ = report; }
+  // When set, a folder whose files were not all converted gets a tab-separated report of its
+  // files next to its data file (the wizard's way of answering "which mails are missing?").
+  void SetReportsBesideStores(bool on) { reportsBesideStores_ = on; }
+
   // Working state, under the names the rest of the program knows them by.
   std::string SourceFolder;
   std::string FilePattern;
@@ -56,19 +63,34 @@ class Conversion {
   void RunSingle();
   void RunMultiple();
   void Finish();
+  // The source folder in one written form: absolute, without "." or ".." or a trailing separator.
+  static std::string SourceOf(const std::string& written);
+  // Names the ticked rows from `from` on, which a stop leaves out, in the report.
+  void NoteFoldersNotBegun(std::int32_t from);
+  // Moves the folders the last collection could not read into the report.
+  void ReportUnreadableFolders();
   // Collects the files and subfolders of `source` afresh; sets ItemCount.
   void CollectFolder(const std::string& source);
+  // What became of each collected file of the folder under conversion, by its FileList index.
+  enum class FileState : unsigned char { kPending, kConverted, kFailed, kEmpty };
+  void BeginFolderRecords();
+  // Ends the folder's records: `saved` tells whether its data file was written, `storeCause` why
+  // not. Moves the folder's counts into the report and hands every file's record on.
+  void EndFolderRecords(bool saved, const std::string& storeCause);
+  void WriteReportBeside(const std::vector<FileRecord>& records);
 
   // Per-folder stages; each returns false when the folder's conversion has ended.
   bool ChooseTarget(const std::string& sFolderName);
   bool OpenSession(const std::string& sFolderName);
   void SessionFailure(const std::string& cause);
+  // The folder's data file could not be written: none of its messages is in a file.
+  void StoreFailed(const std::string& cause);
   void MapFolders(const std::string& sFolderPath);
   void CreateTopLevelFolder(std::string& p);
   void CreateNestedFolder(const std::string& p);
   // Returns true when the user confirmed Stop.
   bool ImportMessages();
-  void ImportOne(const std::string& path);
+  void ImportOne(std::size_t index, const std::string& path);
   std::string MessageFolderOf(const std::string& path);
   void CloseSession();
 
@@ -87,6 +109,20 @@ class Conversion {
   std::unique_ptr<StoreSession> session_;
   Store* store_ = nullptr;
   RunReport report_;
+  FileReport* fileReport_ = nullptr;
+  bool reportsBesideStores_ = false;
+
+  // The folder under conversion: each file's state, the causes of those that failed, what a file
+  // never reached is said to have met, the folders that could not be read, and the display name
+  // and target its records are told under.
+  std::vector<FileState> fileStates_;
+  std::vector<std::pair<std::size_t, std::string>> fileCauses_;
+  std::string notReachedCause_;
+  enum class LeftBy { kNothing, kSkip, kStop };
+  LeftBy leftBy_ = LeftBy::kNothing;
+  std::vector<UnreadableFolder> folderUnreadable_;
+  std::string folderName_;
+  int folderImported_ = 0;
 };
 
 }  // namespace engine

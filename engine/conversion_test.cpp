@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 
 #include "engine/fake_store_test.h"
+#include "engine/report_file.h"
 #include "engine/recording_host_test.h"
 #include "fs/temp_tree_test.h"
 
@@ -72,14 +76,13 @@ TEST(ConversionTest, FoldersAreRecreatedAndInboxAndSentMapped) {
   rig.RunSingle("src");
   std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store());
   std::sort(folders.begin(), folders.end());
-  // The root has no trailing separator: "\Sent" is a special name below the top and is not
-  // created by the mapping; its message creates it when it is imported.
-  EXPECT_EQ(folders, (Names{"Deleted Items", "Empty", "Inbox", "Inbox/Sub", "Outbox", "Sent", "Sent Items", "Work",
-                            "Work/2019"}));
+  // The root is written without a trailing separator; its own Sent still goes onto Sent Items.
+  EXPECT_EQ(folders,
+            (Names{"Deleted Items", "Empty", "Inbox", "Inbox/Sub", "Outbox", "Sent Items", "Work", "Work/2019"}));
   EXPECT_EQ(rig.MessagesIn(""), Names{"root.eml"});
   EXPECT_EQ(rig.MessagesIn("Inbox"), Names{"i.eml"});
   EXPECT_EQ(rig.MessagesIn("Inbox/Sub"), Names{"s.eml"});
-  EXPECT_EQ(rig.MessagesIn("Sent"), Names{"t.eml"});
+  EXPECT_EQ(rig.MessagesIn("Sent Items"), Names{"t.eml"});
   EXPECT_EQ(rig.MessagesIn("Work/2019"), Names{"y.eml"});
   EXPECT_EQ(rig.conversion.Report().messagesConverted, 6);
   EXPECT_EQ(rig.LastBox().title, "Completed");
@@ -104,9 +107,9 @@ TEST(ConversionTest, RootWithTrailingSeparatorMapsSentOntoSentItems) {
   EXPECT_EQ(rig.MessagesIn("Sent Items"), Names{"t.eml"});
   EXPECT_EQ(rig.MessagesIn("Sent Items/2019/Q1"), Names{"q.eml"});
   EXPECT_EQ(rig.MessagesIn("Archive"), Names{"a.eml"});
-  // A drive-root-like source ends in a separator: the folder name is empty.
-  EXPECT_EQ(rig.host.proposedNames, Names{"7.12.26 1.34.05.pst"});
-  EXPECT_EQ(rig.Store().displayName, " : Created - 7.12.26 1.34.05");
+  // The trailing separator is not part of the folder's name.
+  EXPECT_EQ(rig.host.proposedNames, Names{"src7.12.26 1.34.05.pst"});
+  EXPECT_EQ(rig.Store().displayName, "src : Created - 7.12.26 1.34.05");
 }
 
 TEST(ConversionTest, MessagesOfFoldersTheMappingNeverCreatesAreNotLost) {
@@ -236,7 +239,9 @@ TEST(ConversionTest, SkipAndStopAskAndActOnTheAnswer) {
   both.RunSingle("src");
   EXPECT_EQ(both.host.boxes.size(), 2u);
   EXPECT_EQ(both.host.boxes[0].title, "Confirm Skip");
-  EXPECT_TRUE(both.conversion.Report().stopped);
+  // The skip already ended the only folder: the stop found nothing left to stop.
+  EXPECT_EQ(both.conversion.Report().foldersSkipped, 1);
+  EXPECT_FALSE(both.conversion.Report().stopped);
 }
 
 TEST(ConversionTest, FilesThatCannotBeImportedAreCountedNotSavedEmpty) {
@@ -282,7 +287,8 @@ TEST(ConversionTest, CancelledSaveDialogClosesThePageAndConvertsNothing) {
   rig.RunSingle("src");
   EXPECT_TRUE(rig.service.stores.empty());
   EXPECT_EQ(rig.host.unloads, 1);
-  EXPECT_EQ(rig.LastBox().title, "Completed");
+  EXPECT_TRUE(rig.host.boxes.empty());  // nothing was begun, so no end is announced
+  EXPECT_TRUE(rig.conversion.Report().cancelled);
   EXPECT_TRUE(rig.host.progress.CmdLocate.Enabled);  // untouched: still as the window started
 }
 
@@ -368,6 +374,198 @@ TEST(ConversionTest, EmptySourceNeverReachesTheStore) {
   EXPECT_TRUE(rig.host.captions.empty());
   EXPECT_EQ(rig.host.progress.lblCount1, "Migrating 0 items from " + rig.tree.Path("src/"));
   EXPECT_EQ(rig.LastBox().text.rfind("Messages Converted Successfully.", 0), 0u);
+}
+
+
+// Keeps every record the run hands on.
+struct Records : FileReport {
+  std::vector<FileRecord> all;
+  void Add(const FileRecord& record) override { all.push_back(record); }
+  std::string Of(const std::string& name) const {
+    for (const FileRecord& r : all) {
+      if (r.path.size() >= name.size() && r.path.compare(r.path.size() - name.size(), name.size(), name) == 0) {
+        return std::string(OutcomeName(r.outcome)) + "|" + r.storeFolder + "|" + r.cause;
+      }
+    }
+    return "<none>";
+  }
+};
+
+// Runs in `folder` and comes back to the working folder it had.
+struct InFolder {
+  std::string before;
+  explicit InFolder(const std::string& folder) {
+    char buf[4096];
+    before = getcwd(buf, sizeof buf) != nullptr ? buf : "/";
+    EXPECT_EQ(chdir(folder.c_str()), 0);
+  }
+  ~InFolder() { EXPECT_EQ(chdir(before.c_str()), 0); }
+};
+
+TEST(ConversionTest, RelativeAndDotSourcesKeepEveryFolderName) {
+  // The root's text also stands inside folder names ("GMail", "Mailing lists" under "Mail";
+  // "v1.2" under "."): only the leading root may be cut.
+  Rig rig;
+  rig.tree.File("Mail/GMail/a.eml", "Subject: a\n\nx\n");
+  rig.tree.File("Mail/Mailing lists/b.eml", "Subject: b\n\nx\n");
+  rig.tree.File("Mail/v1.2/Sent/c.eml", "Subject: c\n\nx\n");
+  {
+    InFolder here(rig.tree.root());
+    rig.host.single = true;
+    rig.host.source = "Mail";
+    ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  }
+  std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store(0));
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (Names{"Deleted Items", "GMail", "Inbox", "Mailing lists", "Outbox", "Sent Items", "v1.2",
+                            "v1.2/Sent"}));
+  EXPECT_EQ(rig.MessagesIn("Mailing lists", 0), Names{"b.eml"});
+  EXPECT_EQ(rig.MessagesIn("v1.2/Sent", 0), Names{"c.eml"});
+
+  {
+    InFolder here(rig.tree.Path("Mail"));
+    rig.host.source = ".";
+    ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  }
+  EXPECT_EQ(rig.MessagesIn("GMail", 1), Names{"a.eml"});
+  EXPECT_EQ(rig.MessagesIn("v1.2/Sent", 1), Names{"c.eml"});
+  EXPECT_EQ(rig.host.proposedNames.back(), "Mail7.12.26 1.34.05.pst");  // the folder's name, not "."
+}
+
+TEST(ConversionTest, MultipleModeMapsEachRootsInboxAndSent) {
+  Rig rig;
+  rig.Message("../users/ann/Inbox/a.eml");
+  rig.Message("../users/ann/Sent/b.eml");
+  rig.Message("../users/ann/Sent/Old/c.eml");
+  rig.host.single = false;
+  rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}};
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store());
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (Names{"Deleted Items", "Inbox", "Outbox", "Sent Items", "Sent Items/Old"}));
+  EXPECT_EQ(rig.MessagesIn("Sent Items"), Names{"b.eml"});
+  EXPECT_EQ(rig.MessagesIn("Sent Items/Old"), Names{"c.eml"});
+}
+
+TEST(ConversionTest, EveryFileGetsOneTrueRecord) {
+  Rig rig;
+  rig.Message("good.eml");
+  rig.Message("Work/bad.eml");
+  rig.tree.File("src/Work/empty.eml", "");
+  rig.tree.File("src/notes.txt", "not mail");
+  rig.service.failImportOf = {"bad.eml"};
+  Records records;
+  rig.conversion.SetFileReport(&records);
+  rig.RunSingle("src");
+  EXPECT_EQ(records.all.size(), 4u);
+  EXPECT_EQ(records.Of("good.eml"), "converted||");
+  EXPECT_EQ(records.Of("bad.eml"), "failed|Work|injected: " + rig.Source("Work/bad.eml"));
+  EXPECT_EQ(records.Of("empty.eml"), "empty|Work|the file is empty (0 bytes)");
+  EXPECT_EQ(records.Of("notes.txt"), "skipped||not a message file (.eml or .emlx)");
+  const RunReport& report = rig.conversion.Report();
+  EXPECT_EQ(report.messagesConverted, 1);
+  EXPECT_EQ(report.messagesEmpty, 1);
+  EXPECT_FALSE(report.Clean());
+  EXPECT_EQ(rig.MessagesIn("Work"), Names{});  // no empty message stands in for the empty file
+}
+
+TEST(ConversionTest, MessagesOfADataFileThatCannotBeWrittenAreNotCountedConverted) {
+  Rig rig;
+  rig.Message("../users/ann/a.eml");
+  rig.Message("../users/ann/b.eml");
+  rig.Message("../users/bob/c.eml");
+  rig.host.single = false;
+  rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
+  rig.service.failLogoffFor = {rig.tree.Path("out/ann.pst")};
+  Records records;
+  rig.conversion.SetFileReport(&records);
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  const RunReport& report = rig.conversion.Report();
+  EXPECT_EQ(report.messagesConverted, 1);  // only bob's, whose file was written
+  EXPECT_EQ(report.foldersConverted, 1);
+  ASSERT_EQ(report.failedStores.size(), 1u);
+  EXPECT_EQ(report.failedStores[0].messagesLost, 2);
+  EXPECT_EQ(records.Of("a.eml"), "not saved||the data file could not be written: injected: No space left on device");
+  EXPECT_EQ(records.Of("c.eml"), "converted||");
+  ASSERT_EQ(report.written.size(), 1u);
+  EXPECT_EQ(report.written[0].target, rig.tree.Path("out/bob.pst"));
+}
+
+TEST(ConversionTest, ASkipOrStopNamesWhatItLeftOut) {
+  Rig skip;
+  for (int i = 1; i <= 3; ++i) skip.Message("m" + std::to_string(i) + ".eml");
+  skip.host.onYield = [&](int) { skip.shared.SkipRequested = true; };
+  skip.host.answers = {MsgBoxResult::kYes};
+  Records records;
+  skip.conversion.SetFileReport(&records);
+  skip.RunSingle("src");
+  const RunReport& report = skip.conversion.Report();
+  ASSERT_EQ(report.leftOut.size(), 1u);
+  EXPECT_EQ(report.leftOut[0].folderName, "src");
+  EXPECT_EQ(report.leftOut[0].messagesLeft, 2);
+  EXPECT_EQ(std::count_if(records.all.begin(), records.all.end(),
+                          [](const FileRecord& r) {
+                            return r.outcome == FileOutcome::kSkipped && r.cause == "the folder was skipped by the user";
+                          }),
+            2);
+
+  // A stop after the last file of the last folder leaves nothing out and is not reported.
+  Rig late;
+  late.Message("only.eml");
+  late.host.onYield = [&](int) {
+    if (late.host.progress.lblProgress == "100% Complete") late.shared.StopRequested = true;
+  };
+  late.host.answers = {MsgBoxResult::kYes};
+  late.RunSingle("src");
+  EXPECT_FALSE(late.conversion.Report().stopped);
+  EXPECT_TRUE(late.conversion.Report().Clean());
+
+  // A stop in multiple mode names the ticked folders it never began.
+  Rig stop;
+  stop.Message("../users/ann/a.eml");
+  stop.Message("../users/ann/b.eml");
+  stop.Message("../users/ann/d.eml");
+  stop.Message("../users/bob/c.eml");
+  stop.host.single = false;
+  stop.host.rows = {{true, "ann", stop.tree.Path("users/ann")}, {true, "bob", stop.tree.Path("users/bob")}};
+  stop.host.onYield = [&](int) {
+    if (stop.host.progress.lblProgress == "33% Complete") stop.shared.StopRequested = true;
+  };
+  stop.host.answers = {MsgBoxResult::kYes};
+  ASSERT_TRUE(stop.conversion.StartConversion_Click());
+  const RunReport& stopped = stop.conversion.Report();
+  EXPECT_TRUE(stopped.stopped);
+  ASSERT_EQ(stopped.leftOut.size(), 2u);
+  EXPECT_EQ(stopped.leftOut[0].messagesLeft, 1);
+  EXPECT_EQ(stopped.leftOut[1].folderName, "bob");
+  EXPECT_EQ(stopped.leftOut[1].messagesLeft, -1);
+}
+
+TEST(ConversionTest, TheWizardsReportIsWrittenBesideADataFileMissingAnything) {
+  Rig rig;
+  rig.Message("good.eml");
+  rig.Message("bad.eml");
+  rig.service.failImportOf = {"bad.eml"};
+  rig.conversion.SetReportsBesideStores(true);
+  rig.RunSingle("src");
+  const std::string expected = rig.tree.Path("out/src7.12.26 1.34.05 - conversion report.tsv");
+  EXPECT_EQ(rig.conversion.Report().reportFile, expected);
+  std::ifstream in(expected);
+  std::string heading, first, second;
+  std::getline(in, heading);
+  std::getline(in, first);
+  std::getline(in, second);
+  EXPECT_EQ(heading, "file\tstatus\tfolder\tcause");
+  const std::string both = first + "\n" + second;
+  EXPECT_NE(both.find(rig.Source("bad.eml") + "\tfailed\t\tinjected: "), std::string::npos) << both;
+  EXPECT_NE(both.find(rig.Source("good.eml") + "\tconverted\t\t"), std::string::npos) << both;
+
+  // A run that converted everything writes no report.
+  Rig clean;
+  clean.Message("good.eml");
+  clean.conversion.SetReportsBesideStores(true);
+  clean.RunSingle("src");
+  EXPECT_TRUE(clean.conversion.Report().reportFile.empty());
 }
 
 }  // namespace

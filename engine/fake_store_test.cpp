@@ -24,6 +24,7 @@ class FakeMessage : public StoreMessage {
     if (service_.failImportOf.count(LastPathPart(path))) return quill::Status::Corruption("injected: " + path);
     std::ifstream in(path, std::ios::binary);
     if (!in) return quill::Status::IOError("cannot read " + path);
+    if (in.peek() == std::ifstream::traits_type::eof()) return quill::Status::InvalidArgument(kEmptyFileDescription);
     path_ = path;
     return quill::Status::Ok();
   }
@@ -142,6 +143,7 @@ class FakeSession : public StoreSession {
     return true;
   }
   quill::Status Logoff() override {
+    if (service_.failLogoffFor.count(store_->data().path)) return quill::Status::IOError("injected: No space left on device");
     loggedOff_ = true;
     store_->data().loggedOff = true;
     return quill::Status::Ok();

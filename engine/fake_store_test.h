@@ -37,6 +37,7 @@ class FakeStoreService : public StoreService {
   // Injected failures.
   std::set<std::string> failLogonFor;   // target paths whose store cannot be opened
   std::set<std::string> failImportOf;   // file names (last part) whose import fails
+  std::set<std::string> failLogoffFor;  // target paths whose data file cannot be completed
 
   // Read-ahead: how many files a session takes ahead of the one being imported (0: none), and the
   // order in which files were named to it ("offer NAME") and imported ("import NAME").

@@ -72,7 +72,12 @@ std::string Conversion::DefaultFolderName(int which) {
 void Conversion::MapFolders(const std::string& sFolderPath) {
   ProgressControls& progress = host_.Progress();
   progress.LblCurrentDBX = "Reading Folder(s)...";
-  if (SourceRoot.empty()) SourceRoot = sFolderPath;
+  // The root with its separator: what is cut from the front of every path found below it, so that
+  // a top-level "Sent" is "Sent" however the root was written.
+  if (SourceRoot.empty()) {
+    SourceRoot = sFolderPath;
+    if (SourceRoot.empty() || SourceRoot.back() != fs::kPathSeparator) SourceRoot += fs::kPathSeparator;
+  }
 
   const std::size_t n = shared_.FolderList.Count();
   FolderPaths.assign(n + 1, std::string());
@@ -82,7 +87,7 @@ void Conversion::MapFolders(const std::string& sFolderPath) {
     const std::string folder(shared_.FolderList.Item(i));
     Yield();
     if (fs::FolderExists(folder)) {
-      r = ToStoreSeparators(ReplaceAll(folder, SourceRoot, ""));
+      r = ToStoreSeparators(StartsWith(folder, SourceRoot) ? folder.substr(SourceRoot.size()) : folder);
       if (!r.empty()) {
         if (r.back() == kStoreSeparator) r.pop_back();
         FolderPaths[k++] = r;

@@ -10,7 +10,9 @@
 namespace engine {
 
 std::string Conversion::MessageFolderOf(const std::string& path) {
-  std::string d = ReplaceAll(ParentWithSlash(path), SourceRoot, "");
+  // Only the leading root is the source's own: the same text further on is a folder's name.
+  std::string d = ParentWithSlash(path);
+  if (StartsWith(d, SourceRoot)) d.erase(0, SourceRoot.size());
   if (fs::kPathSeparator != '\\') std::replace(d.begin(), d.end(), fs::kPathSeparator, '\\');
   if (const std::size_t bang = d.find('!'); bang != std::string::npos) {
     Yield();
@@ -38,7 +40,7 @@ bool Conversion::ImportMessages() {
       const std::string next(files.Item(offered));
       if (IsMessageFileName(next) && !session_->WillImport(next)) break;
     }
-    if (const std::string path(files.Item(i)); IsMessageFileName(path)) ImportOne(path);
+    if (const std::string path(files.Item(i)); IsMessageFileName(path)) ImportOne(i, path);
 
     progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(FileNumber) + " of " +
                                std::to_string(ItemCount) + ") File(s)";
@@ -51,7 +53,8 @@ bool Conversion::ImportMessages() {
         Yield();
         progress.lblProgress = "Skipped... at " + progress.lblProgress;
         progress.lblCount1 = "Checking Next Folder...";
-        ++report_.foldersSkipped;
+        leftBy_ = LeftBy::kSkip;
+        notReachedCause_ = "the folder was skipped by the user";
         return false;
       }
       shared_.SkipRequested = false;
@@ -61,6 +64,8 @@ bool Conversion::ImportMessages() {
         Yield();
         progress.lblProgress = "Stopped... at " + progress.lblProgress;
         progress.lblCount1 = "Stopped...";
+        leftBy_ = LeftBy::kStop;
+        notReachedCause_ = "the run was stopped before this file";
         host_.UnloadSinglePage();
         return true;
       }
@@ -70,11 +75,15 @@ bool Conversion::ImportMessages() {
   return false;
 }
 
-void Conversion::ImportOne(const std::string& path) {
+void Conversion::ImportOne(std::size_t index, const std::string& path) {
   Yield();
   host_.Progress().LblCurrentDBX = "Converting Messages... from (" + path + ")";
   ++report_.messagesSeen;
-  const auto fail = [&](const quill::Status& status) { report_.failedFiles.push_back({path, status.message()}); };
+  const auto fail = [&](const quill::Status& status) {
+    report_.failedFiles.push_back({path, status.message()});
+    fileStates_[index] = FileState::kFailed;
+    fileCauses_.emplace_back(index, status.message());
+  };
 
   // A folder the mapping did not create (a special name, a "!" folder) is created along the path,
   // so that no message is lost for want of its folder.
@@ -87,14 +96,22 @@ void Conversion::ImportOne(const std::string& path) {
 
   Yield();
   // A file that cannot be imported gets no empty message in its place: it is reported instead.
-  if (quill::Status s = message.value()->Import(path, kImportRfc822); !s.ok()) return fail(s);
+  if (quill::Status s = message.value()->Import(path, kImportRfc822); !s.ok()) {
+    if (s.message() != kEmptyFileDescription) return fail(s);
+    // Nothing to convert: no empty message stands in for it, and it is not counted as converted.
+    ++report_.messagesEmpty;
+    fileStates_[index] = FileState::kEmpty;
+    fileCauses_.emplace_back(index, s.message());
+    return;
+  }
   if (auto utils = service_.CreateUtils(); utils.ok()) {
     (void)utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), kPropMessageFlags,
                                       kMessageFlagsRead | kMessageFlagsHasAttach, true);
   }
   Yield();
   if (quill::Status s = message.value()->Save(); !s.ok()) return fail(s);
-  ++report_.messagesConverted;
+  fileStates_[index] = FileState::kConverted;
+  ++folderImported_;
 }
 
 }  // namespace engine

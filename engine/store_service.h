@@ -31,6 +31,10 @@ inline constexpr std::uint32_t kPropMessageFlags = 0x0E070003;
 inline constexpr int kMessageFlagsRead = 1;
 inline constexpr int kMessageFlagsHasAttach = 16;
 
+// The description Import gives for a message file of 0 bytes. There is nothing to convert, and the
+// run reports the file as empty rather than as failed.
+inline constexpr const char* kEmptyFileDescription = "the file is empty (0 bytes)";
+
 // The message's underlying property object, handed to the utility object.
 class MapiObject {
  public:
@@ -86,6 +90,9 @@ class StoreSession {
   // Ends the session: completes the data file and puts it in place. Destroying a session that has
   // not logged off discards the file it was writing and leaves the target as it was.
   virtual quill::Status Logoff() = 0;
+  // Where Logoff put the data file: the target, or the next free name when another file took the
+  // target meanwhile. Empty until a Logoff has succeeded.
+  virtual std::string WrittenPath() const { return {}; }
 
   // Read-ahead, optional. The engine names the message files it will import, in order, before it
   // imports them; a session may read and parse them on other threads meanwhile. Returns false

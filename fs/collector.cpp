@@ -1,5 +1,6 @@
 #include "fs/collector.h"
 
+#include <cstring>
 #include <limits>
 #include <set>
 #include <utility>
@@ -85,9 +86,21 @@ class Walker {
     return quill::Status::Ok();
   }
 
+  // A folder whose search failed for a reason other than finding nothing is named once.
+  void ReportUnreadable(const std::string& folder, const FindEntry& entry) {
+    if (entry.Error == 0 || !hooks_.folderUnreadable) return;
+    if (!unreadable_.insert(folder).second) return;
+    std::string shown = folder;
+    if (shown.size() > 1 && shown.back() == kPathSeparator) shown.pop_back();
+    hooks_.folderUnreadable(shown, std::strerror(entry.Error));
+  }
+
   quill::Status ListSubfolders(const std::string& folder, std::vector<std::string>& names) {
     FindEntry entry;
-    if (FindFirst(folder + "*", entry) == kInvalidHandle) return quill::Status::Ok();
+    if (FindFirst(folder + "*", entry) == kInvalidHandle) {
+      ReportUnreadable(folder, entry);
+      return quill::Status::Ok();
+    }
     quill::Status status;
     do {
       Yield();
@@ -109,7 +122,10 @@ class Walker {
 
   quill::Status ListFiles(const std::string& folder) {
     FindEntry entry;
-    if (FindFirst(folder + pattern_, entry) == kInvalidHandle) return quill::Status::Ok();
+    if (FindFirst(folder + pattern_, entry) == kInvalidHandle) {
+      ReportUnreadable(folder, entry);
+      return quill::Status::Ok();
+    }
     Yield();
     quill::Status status;
     do {
@@ -135,6 +151,7 @@ class Walker {
   KeyedList& folderList_;
   const CollectorHooks& hooks_;
   std::set<FileId> walked_;
+  std::set<std::string> unreadable_;
 };
 
 }  // namespace

@@ -23,13 +23,18 @@ struct CollectorHooks {
   std::function<void(const std::string& caption)> setCountCaption;
   // Called at the fixed points of the walk, so that pending window events can run.
   std::function<void()> yield;
+  // Called for every folder whose entries could not be read (the root included), with the
+  // platform's reason ("Permission denied"). The walk goes on with the other folders; what the
+  // folder holds is unknown, so the caller must tell the user rather than pass over it.
+  std::function<void(const std::string& folder, const std::string& cause)> folderUnreadable;
 };
 
 // Walks `folder` (a separator is appended to the caller's variable when it lacks one), adding every
 // subfolder to `folderList` under "Z" + folderCounter and every file matching `pattern` to
 // `fileList` under "K" + fileCounter; both counters hold the number for the next item. Returns the
 // first failure that stops the walk: a key already present (AlreadyExists) or a counter that
-// would pass 2,147,483,647 (InvalidArgument). A folder that cannot be searched adds nothing.
+// would pass 2,147,483,647 (InvalidArgument). A folder that cannot be searched adds nothing
+// and is named through `hooks.folderUnreadable`.
 quill::Status CollectFiles(std::string& folder, const std::string& pattern, std::int32_t& fileCounter,
                            std::int32_t& folderCounter, KeyedList& fileList, KeyedList& folderList,
                            const CollectorHooks& hooks);

@@ -1,10 +1,13 @@
 #include "fs/collector.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "fs/temp_tree_test.h"
 
@@ -194,18 +197,104 @@ TEST(CollectorTest, CounterOverflowStopsTheWalk) {
   EXPECT_EQ(w.files.Count(), 1u);
 }
 
-TEST(CollectorTest, UnreadableFolderIsListedWithoutFiles) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every folder, so a denied listing cannot be made here";
+// Runs `walk` as the unprivileged user "nobody" in a child process and returns what it printed:
+// root reads every folder, so a denied listing can only be seen without its privileges.
+std::string AsNobody(const std::function<std::string()>& walk) {
+  if (geteuid() != 0) return walk();
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    std::string out = "could not drop privileges";
+    if (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0) {
+      out = walk();
+    }
+    const ssize_t written = write(fds[1], out.data(), out.size());
+    _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return out;
+}
+
+// A walk as "nobody": "folder|" for each folder, "file|" for each file, "unreadable|" for each
+// folder named as unreadable, in that order.
+std::string WalkAsNobody(const std::string& root) {
+  return AsNobody([root] {
+    Walk w;
+    std::vector<std::string> unreadable;
+    CollectorHooks hooks;
+    hooks.folderUnreadable = [&](const std::string& folder, const std::string& cause) {
+      unreadable.push_back(folder + " (" + cause + ")");
+    };
+    std::string folder = root;
+    const quill::Status status =
+        CollectFiles(folder, "*.*", w.fileCounter, w.folderCounter, w.files, w.folders, hooks);
+    std::string out = status.ok() ? "" : "status " + status.message() + "\n";
+    for (const std::string& f : w.folders.Items()) out += "folder|" + f + "\n";
+    for (const std::string& f : w.files.Items()) out += "file|" + f + "\n";
+    for (const std::string& f : unreadable) out += "unreadable|" + f + "\n";
+    return out;
+  });
+}
+
+TEST(CollectorTest, UnreadableFoldersAreNamedAndTheWalkGoesOn) {
   TempTree t;
+  ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
+  t.File("M/Open/b.eml");
   t.File("M/Locked/secret.eml");
+  t.File("M/Passage/hidden.eml");
   ASSERT_EQ(chmod(t.Path("M/Locked").c_str(), 0), 0);
-  Walk w;
-  std::string root = t.Path("M");
-  const quill::Status status = w.Run(root);
+  // Searchable but not listable: the files are there, but no walk can learn their names.
+  ASSERT_EQ(chmod(t.Path("M/Passage").c_str(), 0311), 0);
+  const std::string root = t.Path("M/");
+  const std::string out = WalkAsNobody(root);
   chmod(t.Path("M/Locked").c_str(), 0755);
-  ASSERT_TRUE(status.ok());
-  EXPECT_EQ(w.folders.Items(), std::vector<std::string>{root + "Locked"});
-  EXPECT_TRUE(w.files.Empty());
+  chmod(t.Path("M/Passage").c_str(), 0755);
+
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(out.substr(start, end - start));
+  }
+  std::sort(lines.begin(), lines.end());
+  const std::vector<std::string> expected = {
+      "file|" + root + "Open/b.eml",
+      "folder|" + root + "Locked",
+      "folder|" + root + "Open",
+      "folder|" + root + "Passage",
+      "unreadable|" + root + "Locked (Permission denied)",
+      "unreadable|" + root + "Passage (Permission denied)",
+  };
+  EXPECT_EQ(lines, expected) << out;
+}
+
+TEST(CollectorTest, AnUnreadableRootIsNamedToo) {
+  TempTree t;
+  ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
+  t.File("M/a.eml");
+  ASSERT_EQ(chmod(t.Path("M").c_str(), 0), 0);
+  const std::string out = WalkAsNobody(t.Path("M"));
+  chmod(t.Path("M").c_str(), 0755);
+  EXPECT_EQ(out, "unreadable|" + t.Path("M") + " (Permission denied)\n");
+}
+
+TEST(CollectorTest, AnEmptyFolderIsNotUnreadable) {
+  TempTree t;
+  t.Folder("M/Empty");
+  Walk w;
+  std::vector<std::string> unreadable;
+  CollectorHooks hooks;
+  hooks.folderUnreadable = [&](const std::string& folder, const std::string&) { unreadable.push_back(folder); };
+  std::string root = t.Path("M");
+  ASSERT_TRUE(CollectFiles(root, "*.eml", w.fileCounter, w.folderCounter, w.files, w.folders, hooks).ok());
+  EXPECT_TRUE(unreadable.empty());
+  EXPECT_EQ(w.folders.Items(), std::vector<std::string>{root + "Empty"});
 }
 
 }  // namespace

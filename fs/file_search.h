@@ -40,6 +40,10 @@ struct FindEntry {
   bool Found = false;
   std::string Name;
   std::uint32_t Attributes = 0;
+  // Why FindFirst returned kInvalidHandle: the platform's error number when the folder could not
+  // be opened or read (EACCES, EIO, ...), 0 when it was read and nothing matched. A walk needs the
+  // difference: an empty folder is fine, an unreadable one hides files from the user.
+  int Error = 0;
 };
 
 std::uint32_t GetAttributes(const std::string& path);
@@ -65,6 +69,13 @@ struct FileId {
 bool GetFileId(const std::string& path, FileId& id);
 
 bool FolderExists(const std::string& path);
+
+// One written form of a folder's path: absolute (relative paths are taken from the working
+// folder), with "." and ".." elements and repeated separators resolved as text and no trailing
+// separator (but for the file-system root). Links are kept as written, so a folder reached through
+// a link keeps the name the user chose. Every path a walk finds below the folder starts with this
+// text and a separator. Empty when the working folder cannot be read.
+std::string AbsoluteFolder(const std::string& path);
 // True when `path` (which may hold wildcards) names an entry that is not a folder; with a
 // pattern, the first match decides.
 bool FileExists(const std::string& path);

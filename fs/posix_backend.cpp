@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "fs/file_search.h"
@@ -228,6 +230,7 @@ bool GetFileId(const std::string& path, FileId& id) {
 SearchHandle FindFirst(const std::string& spec, FindEntry& entry) {
   entry.Found = false;
   entry.Handle = kInvalidHandle;
+  entry.Error = 0;
   if (spec.size() >= 6 && strncasecmp(spec.c_str(), "ftp://", 6) == 0) return kInvalidHandle;
   if (!TheApiCaps().Initialized) InitApiCaps();
 
@@ -237,17 +240,26 @@ SearchHandle FindFirst(const std::string& spec, FindEntry& entry) {
   if (pattern.empty()) return kInvalidHandle;
 
   Anchor anchor(folder);
-  if (anchor.failed()) return kInvalidHandle;
+  if (anchor.failed()) {
+    entry.Error = errno;
+    return kInvalidHandle;
+  }
   const int fd = openat(anchor.dir(), anchor.leaf(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return kInvalidHandle;
+  if (fd < 0) {
+    entry.Error = errno;
+    return kInvalidHandle;
+  }
   const unsigned generation = folder.back() == '/' ? Recent().Remember(folder, fd) : 0;
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
+    entry.Error = errno;
     close(fd);
     return kInvalidHandle;
   }
   auto* search = new Search{dir, pattern, generation};
+  errno = 0;
   if (!Advance(*search, entry)) {
+    entry.Error = errno;  // readdir leaves errno alone at the end of the folder
     closedir(dir);
     delete search;
     return kInvalidHandle;
@@ -275,6 +287,15 @@ void FindEnd(FindEntry& entry) {
   }
   entry.Found = false;
   entry.Handle = kInvalidHandle;
+}
+
+std::string AbsoluteFolder(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) return std::string();
+  std::string result = absolute.lexically_normal().string();
+  while (result.size() > 1 && result.back() == '/') result.pop_back();
+  return result;
 }
 
 }  // namespace fs

@@ -1,0 +1,38 @@
+// The report of a run as a tab-separated file: a heading line, then one line per source file with
+// its status, the store folder it went to and the cause. Written as the run goes, so that a run of
+// a million files needs no list of them in memory.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "common/status.h"
+#include "engine/run_report.h"
+
+namespace engine {
+
+// One line of the report, without its line end. Tabs, line ends and backslashes inside a field are
+// written as \t, \n, \r and \\, so that every line stays one record of four fields.
+std::string ReportLine(const FileRecord& record);
+inline constexpr const char* kReportHeading = "file\tstatus\tfolder\tcause";
+
+class TsvReportFile : public FileReport {
+ public:
+  TsvReportFile() = default;
+  ~TsvReportFile() override;
+  TsvReportFile(const TsvReportFile&) = delete;
+  TsvReportFile& operator=(const TsvReportFile&) = delete;
+
+  // Creates (or replaces) the file at `path` and writes the heading.
+  quill::Status Open(const std::string& path);
+  void Add(const FileRecord& record) override;
+  // Flushes and closes; reports a write that failed at any point.
+  quill::Status Close();
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string path_;
+  bool failed_ = false;
+};
+
+}  // namespace engine
