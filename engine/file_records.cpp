@@ -79,7 +79,9 @@ void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
   if (saved) report_.messagesConverted += folderImported_;
   // A skip or a stop after the folder's last message left nothing out: nothing to tell.
   if (notReached > 0 && leftBy_ != LeftBy::kNothing) {
-    report_.leftOut.push_back({folderName_, SourceRoot, notReached});
+    std::string path = SourceRoot;
+    if (path.size() > 1 && path.back() == fs::kPathSeparator) path.pop_back();
+    report_.leftOut.push_back({folderName_, path, notReached});
     if (leftBy_ == LeftBy::kSkip) ++report_.foldersSkipped;
     if (leftBy_ == LeftBy::kStop) report_.stopped = true;
   }

@@ -1,0 +1,208 @@
+#!/usr/bin/python3
+"""The converter at the edges, as an unlucky or hostile user meets it: unreadable folders, sources
+written in odd ways, targets that cannot be used, interruptions. Every message file must end up in
+the written .pst or be named as not converted, and the exit status and summary must be true.
+
+    cli_edges_test.py BUILD_DIR SOURCE_DIR
+
+Runs as root in CI; the tests that need a denied listing run the converter as "nobody".
+"""
+import csv
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import cli_test as base
+from cli_test import folder, mail, pypff_tree, pstcheck, subjects, write
+
+NOBODY = 65534
+
+
+def converter():
+    return os.path.abspath(os.path.join(base.BUILD, "cli", "quillsort-convert"))
+
+
+def convert_in(cwd, *args, as_nobody=False):
+    def drop():
+        os.setgroups([])
+        os.setresgid(NOBODY, NOBODY, NOBODY)
+        os.setresuid(NOBODY, NOBODY, NOBODY)
+    preexec = drop if as_nobody and os.geteuid() == 0 else None
+    return subprocess.run([converter(), *args], cwd=cwd, capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                          preexec_fn=preexec)
+
+
+def report_rows(path):
+    with open(path, newline="") as fh:
+        rows = list(csv.reader(fh, delimiter="\t", quoting=csv.QUOTE_NONE))
+    assert rows[0] == ["file", "status", "folder", "cause"], rows[0]
+    return {os.path.basename(r[0]): r[1:] for r in rows[1:]}
+
+
+class EdgeTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="quill-edges-")
+        os.chmod(self.dir, 0o777)  # "nobody" writes its .pst and report here
+
+    def tearDown(self):
+        for root, dirs, _files in os.walk(self.dir):
+            for d in dirs:
+                os.chmod(os.path.join(root, d), 0o755)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def test_unreadable_folders_are_named_and_fail_the_run(self):
+        for name in ["a", "b", "c"]:
+            write(self.path("Mail", "Open", f"{name}.eml"), mail(name))
+        write(self.path("Mail", "Locked", "secret.eml"), mail("secret"))
+        write(self.path("Mail", "Passage", "hidden.eml"), mail("hidden"))
+        os.chmod(self.path("Mail", "Locked"), 0)
+        os.chmod(self.path("Mail", "Passage"), 0o311)  # can be entered, not listed
+        result = convert_in(self.dir, "--report", "r.tsv", "Mail", "out.pst", as_nobody=True)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertNotIn("Successfully", result.stderr)
+        self.assertIn(f"folder not read: {self.path('Mail', 'Locked')}: Permission denied", result.stderr)
+        self.assertIn(f"folder not read: {self.path('Mail', 'Passage')}: Permission denied", result.stderr)
+        self.assertIn("Summary: 3 messages converted into 1 data file.", result.stderr)
+        rows = report_rows(self.path("r.tsv"))
+        self.assertEqual(rows["Locked"], ["failed", "", "the folder could not be read: Permission denied"])
+        self.assertEqual(rows["a.eml"], ["converted", "Open", ""])
+        self.assertEqual(subjects(folder(pypff_tree(self.path("out.pst")), "Open")), ["a", "b", "c"])
+
+        # An unreadable source root: nothing converted, nothing written, and it says so.
+        os.chmod(self.path("Mail"), 0)
+        result = convert_in(self.dir, "Mail", "root.pst", as_nobody=True)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(f"folder not read: {self.path('Mail')}: Permission denied", result.stderr)
+        self.assertFalse(os.path.exists(self.path("root.pst")))
+
+    def test_relative_and_dot_sources_keep_folder_names(self):
+        write(self.path("Mail", "GMail", "g.eml"), mail("g"))
+        write(self.path("Mail", "Mailing lists", "l.eml"), mail("l"))
+        write(self.path("Mail", "v1.2", "v.eml"), mail("v"))
+        write(self.path("Mail", "Sent", "s.eml"), mail("s"))
+        write(self.path("Mail", "Inbox", "i.eml"), mail("i"))
+        for cwd, source, target in [(self.dir, "Mail", "a.pst"), (self.path("Mail"), ".", "../c.pst"),
+                                    (self.dir, "Mail/", "d.pst"), (self.dir, "./Mail/../Mail", "e.pst")]:
+            with self.subTest(source=source):
+                result = convert_in(cwd, source, target)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                tree = pypff_tree(self.path(os.path.basename(target)))
+                top = [f["name"] for f in folder(tree)["folders"]]
+                for name in ["GMail", "Mailing lists", "v1.2", "Sent Items", "Inbox"]:
+                    self.assertIn(name, top)
+                self.assertNotIn("Sent", top)
+                self.assertEqual(subjects(folder(tree, "Sent Items")), ["s"])
+                self.assertEqual(subjects(folder(tree, "v1.2")), ["v"])
+
+    def test_multiple_mode_maps_sent_and_names_renamed_files(self):
+        write(self.path("root", "ann", "Sent", "s.eml"), mail("s"))
+        write(self.path("root", "ann", "Inbox", "i.eml"), mail("i"))
+        os.makedirs(self.path("out"))
+        result = convert_in(self.dir, "--multiple", "root", "out")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        tree = pypff_tree(self.path("out", "ann.pst"))
+        self.assertEqual(subjects(folder(tree, "Sent Items")), ["s"])
+        self.assertEqual(subjects(folder(tree, "Inbox")), ["i"])
+
+    def test_targets_and_sources_that_cannot_be_used_are_refused_before_any_work(self):
+        write(self.path("Mail", "a.eml"), mail("a"))
+        cases = [
+            (["Mail", ""], 2, "the target is empty"),
+            (["Mail/a.eml", "x.pst"], 1, "is not a folder"),
+            (["Nowhere", "x.pst"], 1, "does not exist"),
+            (["Mail", "no/such/folder/x.pst"], 1, "of the target does not exist"),
+            (["--multiple", "Mail", "Mail/a.eml"], 1, "is not a folder"),
+        ]
+        for args, status, text in cases:
+            with self.subTest(args=args):
+                result = convert_in(self.dir, *args)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(text, result.stderr)
+                self.assertNotIn("Successfully", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Mail"])
+
+    def test_an_existing_target_refused_is_no_success(self):
+        write(self.path("Mail", "a.eml"), mail("a"))
+        write(self.path("old.pst"), "an older data file")
+        result = convert_in(self.dir, "Mail", "old.pst")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertNotIn("Successfully", result.stderr)
+        self.assertNotIn("Completed", result.stderr)
+        self.assertIn("already exists; nothing was written", result.stderr)
+        with open(self.path("old.pst")) as fh:
+            self.assertEqual(fh.read(), "an older data file")
+
+    def test_the_report_and_summary_tell_every_files_fate(self):
+        write(self.path("Mail", "good.eml"), mail("good"))
+        write(self.path("Mail", "Work", "w.eml"), mail("w"))
+        write(self.path("Mail", "notes.txt"), "not a message")
+        write(self.path("Mail", "odd\tname.eml"), mail("odd"))
+        open(self.path("Mail", "empty.eml"), "w").close()
+        result = convert_in(self.dir, "--report", "r.tsv", "Mail", "m.pst")
+        rows = report_rows(self.path("r.tsv"))
+        self.assertEqual(rows["good.eml"], ["converted", "", ""])
+        self.assertEqual(rows["w.eml"], ["converted", "Work", ""])
+        self.assertEqual(rows["notes.txt"], ["skipped", "", "not a message file (.eml or .emlx)"])
+        self.assertEqual(rows["odd\\tname.eml"], ["converted", "", ""])  # a tab inside a name stays one field
+        self.assertEqual(rows["empty.eml"], ["empty", "", "the file is empty (0 bytes)"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Summary: 3 messages converted into 1 data file.", result.stderr)
+        self.assertIn("1 file empty (0 bytes), not converted", result.stderr)
+        self.assertEqual(len(folder(pypff_tree(self.path("m.pst")))["messages"]), 2)
+
+    def test_a_data_file_that_cannot_be_written_saves_nothing_and_says_so(self):
+        for i in range(40):
+            write(self.path("Mail", f"m{i:02d}.eml"), mail(f"message {i}") + "x" * 4000)
+        def small_files():
+            import resource
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (96 * 1024, 96 * 1024))
+        result = subprocess.run([converter(), "--report", self.path("r.tsv"), self.path("Mail"), self.path("m.pst")],
+                                capture_output=True, text=True, stdin=subprocess.DEVNULL, preexec_fn=small_files)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("Summary: 0 messages converted into 0 data files.", result.stderr)
+        self.assertIn("40 messages not saved: the data file could not be written", result.stderr)
+        self.assertNotIn("Successfully", result.stderr)
+        rows = report_rows(self.path("r.tsv"))
+        self.assertEqual(len(rows), 40)
+        self.assertTrue(all(r[0] == "not saved" and r[2].startswith("the data file could not be written: ")
+                            for r in rows.values()), rows)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["Mail", "r.tsv"])  # no target, no temporary file
+
+    def test_a_second_interrupt_ends_at_once_and_leaves_the_target_alone(self):
+        # One large message keeps the run busy well past the first interrupt's arrival.
+        os.makedirs(self.path("src"))
+        with open(self.path("src", "big.eml"), "w") as fh:
+            fh.write("Subject: big\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+                     "Content-Type: application/octet-stream\nContent-Transfer-Encoding: base64\n\n")
+            line = "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAx\n"
+            fh.write(line * 1_200_000)
+            fh.write("--b--\n")
+        write(self.path("t.pst"), "the old target")
+        proc = subprocess.Popen([converter(), "--overwrite", self.path("src"), self.path("t.pst")],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 60
+        while len(os.listdir(self.dir)) < 3 and proc.poll() is None and time.time() < deadline:
+            time.sleep(0.002)  # the temporary file beside the target: the run has begun
+        proc.send_signal(signal.SIGINT)
+        time.sleep(0.02)  # two signals sent at once may arrive as one
+        proc.send_signal(signal.SIGINT)
+        _out, err = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 130, err)
+        self.assertIn("stopped at once", err)
+        with open(self.path("t.pst")) as fh:
+            self.assertEqual(fh.read(), "the old target")
+
+
+if __name__ == "__main__":
+    base.BUILD, base.SOURCE = sys.argv[1], sys.argv[2]
+    unittest.main(argv=sys.argv[:1], verbosity=2)
