@@ -95,7 +95,14 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
     std::fprintf(stderr, "  %s skipped.\n", Plural(report.foldersSkipped, "folder was", "folders were").c_str());
   }
   if (report.stopped) std::fprintf(stderr, "  stopped before the end.\n");
-  for (const std::string& note : report.notes) std::fprintf(stderr, "  note: %s\n", note.c_str());
+  // A tree folded at a thousand levels would give a thousand notes: the first few tell the story.
+  constexpr std::size_t kNotesShown = 10;
+  for (std::size_t i = 0; i < report.notes.size() && i < kNotesShown; ++i) {
+    std::fprintf(stderr, "  note: %s\n", report.notes[i].c_str());
+  }
+  if (report.notes.size() > kNotesShown) {
+    std::fprintf(stderr, "  and %zu more notes (see the report)\n", report.notes.size() - kNotesShown);
+  }
 }
 
 // Refuses a target that cannot be written before any work: no name at all, or a folder for it

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ class Conversion {
   // path (each under the one before it) until the look-up succeeds or a pass makes no progress.
   quill::Result<std::unique_ptr<StoreFolder>> FolderWithRecovery(const std::string& relative);
   std::string StorePath(const std::string& relative) const;
+  // `relative` (store separators, a trailing one kept) with the elements past the store's deepest
+  // level joined into that level's name, so that a deeper tree loses nothing; noted in the report.
+  std::string FoldDeepPath(const std::string& relative);
   std::string DefaultFolderName(int which);
 
   bool ConfirmStop();
@@ -123,6 +127,7 @@ class Conversion {
   std::vector<UnreadableFolder> folderUnreadable_;
   std::string folderName_;
   int folderImported_ = 0;
+  std::set<std::string> foldedFolders_;  // deep folders already noted, by their folded name
 };
 
 }  // namespace engine

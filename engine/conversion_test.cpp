@@ -541,6 +541,34 @@ TEST(ConversionTest, ASkipOrStopNamesWhatItLeftOut) {
   EXPECT_EQ(stopped.leftOut[1].messagesLeft, -1);
 }
 
+TEST(ConversionTest, FoldersDeeperThanTheStoreTakesAreFoldedNotLost) {
+  Rig rig;
+  std::string deep;
+  for (int level = 1; level <= kMaxFolderLevels + 5; ++level) deep += "d" + std::to_string(level) + "/";
+  rig.Message(deep + "deepest.eml");
+  rig.Message("d1/d2/shallow.eml");
+  rig.RunSingle("src");
+  std::size_t deepestLevel = 0;
+  for (const std::string& path : FakeStoreService::FolderPaths(rig.Store())) {
+    deepestLevel = std::max<std::size_t>(deepestLevel, std::count(path.begin(), path.end(), '/') + 1);
+  }
+  EXPECT_EQ(deepestLevel, static_cast<std::size_t>(kMaxFolderLevels));
+  std::string kept, last;
+  for (int level = 1; level < kMaxFolderLevels; ++level) kept += "d" + std::to_string(level) + "/";
+  for (int level = kMaxFolderLevels; level <= kMaxFolderLevels + 5; ++level) {
+    last += (last.empty() ? "d" : " \u203A d") + std::to_string(level);
+  }
+  EXPECT_EQ(rig.MessagesIn(kept + last), Names{"deepest.eml"});
+  EXPECT_EQ(rig.MessagesIn("d1/d2"), Names{"shallow.eml"});
+  const RunReport& report = rig.conversion.Report();
+  EXPECT_EQ(report.messagesConverted, 2);
+  // One note for every folded folder, the deepest among them.
+  EXPECT_EQ(report.notes.size(), 5u);
+  EXPECT_TRUE(std::any_of(report.notes.begin(), report.notes.end(), [&](const std::string& note) {
+    return note.find("its messages are in the folder \"" + last + "\"") != std::string::npos;
+  }));
+}
+
 TEST(ConversionTest, TheWizardsReportIsWrittenBesideADataFileMissingAnything) {
   Rig rig;
   rig.Message("good.eml");

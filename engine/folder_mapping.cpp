@@ -62,6 +62,28 @@ std::string Conversion::StorePath(const std::string& relative) const {
   return StartsWith(relative, "\\") ? top + relative : top + "\\" + relative;
 }
 
+std::string Conversion::FoldDeepPath(const std::string& relative) {
+  const bool trailing = !relative.empty() && relative.back() == kStoreSeparator;
+  const std::vector<std::string> elements = Elements(relative);
+  if (elements.size() <= static_cast<std::size_t>(kMaxFolderLevels)) return relative;
+  std::string folded;
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(kMaxFolderLevels); ++i) folded += elements[i] + "\\";
+  // The rest of the path becomes one name that reads as a path. Not with "/" or "\\": readers and
+  // exports that turn folders into directories would take those for separators again.
+  constexpr const char* kFoldedSeparator = " \u203A ";
+  std::string last;
+  for (std::size_t i = kMaxFolderLevels - 1; i < elements.size(); ++i) {
+    last += (last.empty() ? "" : kFoldedSeparator) + elements[i];
+  }
+  folded += last;
+  if (foldedFolders_.insert(folded).second) {
+    report_.notes.push_back("The folder \"" + relative.substr(0, relative.size() - (trailing ? 1 : 0)) +
+                            "\" lies deeper than " + std::to_string(kMaxFolderLevels) +
+                            " levels; its messages are in the folder \"" + last + "\" at the deepest level.");
+  }
+  return trailing ? folded + "\\" : folded;
+}
+
 std::string Conversion::DefaultFolderName(int which) {
   auto store = session_->GetStoreFromID(shared_.StoreEntryID);
   if (!store.ok()) return std::string();
@@ -90,7 +112,7 @@ void Conversion::MapFolders(const std::string& sFolderPath) {
       r = ToStoreSeparators(StartsWith(folder, SourceRoot) ? folder.substr(SourceRoot.size()) : folder);
       if (!r.empty()) {
         if (r.back() == kStoreSeparator) r.pop_back();
-        FolderPaths[k++] = r;
+        FolderPaths[k++] = FoldDeepPath(r);
       }
     }
     progress.LblCurrentDBX = "Reading Folder(s)... " + r;

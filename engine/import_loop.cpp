@@ -22,7 +22,7 @@ std::string Conversion::MessageFolderOf(const std::string& path) {
   if (StartsWith(d, "Sent\\") && d.size() > 5) d = SentName + d.substr(d.find('\\'));
   if (d == "Sent\\") d = SentName + "\\";
   if (StartsWith(d, "\\")) d.erase(0, 1);
-  return d;
+  return FoldDeepPath(d);
 }
 
 bool Conversion::ConfirmStop() {
