@@ -56,11 +56,11 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 }
 
 void PrintSummary(const engine::RunReport& report, const std::string& saveProblem) {
-  std::fprintf(stderr, "\nSummary: %s converted into %s.\n", Plural(report.messagesConverted, "message", "messages").c_str(),
-               Plural(report.foldersConverted, "data file", "data files").c_str());
+  // The first lines keep the form scripts already read.
+  std::fprintf(stderr, "\nSummary: %d message(s) converted into %d data file(s).\n", report.messagesConverted,
+               report.foldersConverted);
   for (const engine::WrittenStore& w : report.written) {
-    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(),
-                 w.renamed ? "  (another file had the planned name, so this one was kept under the next free name)" : "");
+    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(), w.renamed ? "  (the planned name was taken)" : "");
   }
   if (!saveProblem.empty()) std::fprintf(stderr, "  not written: %s\n", saveProblem.c_str());
   for (const engine::FailedStore& s : report.failedStores) {
@@ -74,14 +74,12 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
   for (const engine::UnreadableFolder& f : report.unreadableFolders) {
     std::fprintf(stderr, "  folder not read: %s: %s (its files are not converted)\n", f.path.c_str(), f.cause.c_str());
   }
-  if (!report.failedFiles.empty()) {
-    std::fprintf(stderr, "  %s not converted:\n", Plural(report.failedFiles.size(), "file", "files").c_str());
-  }
+  if (!report.failedFiles.empty()) std::fprintf(stderr, "  %zu file(s) failed:\n", report.failedFiles.size());
   for (const engine::FailedFile& f : report.failedFiles) {
     std::fprintf(stderr, "    %s: %s\n", f.path.c_str(), f.reason.c_str());
   }
   if (report.messagesEmpty > 0) {
-    std::fprintf(stderr, "  %s empty (0 bytes), not converted\n", Plural(report.messagesEmpty, "file", "files").c_str());
+    std::fprintf(stderr, "  %d file(s) empty (0 bytes), not converted\n", report.messagesEmpty);
   }
   for (const engine::LeftOutFolder& f : report.leftOut) {
     if (f.messagesLeft < 0) {

@@ -71,7 +71,7 @@ class EdgeTest(unittest.TestCase):
         self.assertNotIn("Successfully", result.stderr)
         self.assertIn(f"folder not read: {self.path('Mail', 'Locked')}: Permission denied", result.stderr)
         self.assertIn(f"folder not read: {self.path('Mail', 'Passage')}: Permission denied", result.stderr)
-        self.assertIn("Summary: 3 messages converted into 1 data file.", result.stderr)
+        self.assertIn("Summary: 3 message(s) converted into 1 data file(s).", result.stderr)
         rows = report_rows(self.path("r.tsv"))
         self.assertEqual(rows["Locked"], ["failed", "", "the folder could not be read: Permission denied"])
         self.assertEqual(rows["a.eml"], ["converted", "Open", ""])
@@ -155,8 +155,8 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(rows["odd\\tname.eml"], ["converted", "", ""])  # a tab inside a name stays one field
         self.assertEqual(rows["empty.eml"], ["empty", "", "the file is empty (0 bytes)"])
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("Summary: 3 messages converted into 1 data file.", result.stderr)
-        self.assertIn("1 file empty (0 bytes), not converted", result.stderr)
+        self.assertIn("Summary: 3 message(s) converted into 1 data file(s).", result.stderr)
+        self.assertIn("1 file(s) empty (0 bytes), not converted", result.stderr)
         self.assertEqual(len(folder(pypff_tree(self.path("m.pst")))["messages"]), 2)
 
     def test_a_data_file_that_cannot_be_written_saves_nothing_and_says_so(self):
@@ -169,7 +169,7 @@ class EdgeTest(unittest.TestCase):
         result = subprocess.run([converter(), "--report", self.path("r.tsv"), self.path("Mail"), self.path("m.pst")],
                                 capture_output=True, text=True, stdin=subprocess.DEVNULL, preexec_fn=small_files)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("Summary: 0 messages converted into 0 data files.", result.stderr)
+        self.assertIn("Summary: 0 message(s) converted into 0 data file(s).", result.stderr)
         self.assertIn("40 messages not saved: the data file could not be written", result.stderr)
         self.assertNotIn("Successfully", result.stderr)
         rows = report_rows(self.path("r.tsv"))
