@@ -28,6 +28,14 @@ std::string FreeTargetName(const std::string& folder, const std::string& name, b
   return path;
 }
 
+// Only message files become messages: a folder of other files would give an empty data file.
+bool HoldsMessageFiles(const fs::KeyedList& files) {
+  for (std::size_t i = 0; i < files.Count(); ++i) {
+    if (IsMessageFileName(std::string(files.Item(i)))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Conversion::Conversion(SharedState& shared, Host& host, StoreService& service)
@@ -81,7 +89,15 @@ void Conversion::RunSingle() {
   const std::string source = host_.txtSourceMailbox();
   CollectFolder(source);
   progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
-  if (ItemCount >= 1 && !shared_.StopConfirmed) {
+  // A stop pressed while the files were collected still stands once the user confirms it.
+  if (shared_.StopRequested) {
+    if (ConfirmStop()) return;
+    shared_.StopRequested = false;
+  }
+  if (!report_.failedStores.empty()) return;  // the collection failed, and says so
+  if (!HoldsMessageFiles(shared_.FileList)) {
+    report_.foldersWithoutMail.push_back(source);
+  } else {
     shared_.SkipRequested = false;
     shared_.StopRequested = false;
     progress.Caption = "Conversion Status";
@@ -99,23 +115,45 @@ void Conversion::RunMultiple() {
     if (shared_.StopRequested) break;
     ProgressControls& progress = host_.Progress();
     progress.CmdSkip.Enabled = false;
-    host_.lvMarkConverted(i);
+    host_.lvMarkRow(i, RowState::kConverting);
+    const std::size_t failedBefore = report_.failedStores.size();
+    const int skippedBefore = report_.foldersSkipped;
     CollectFolder(row.SubItem);
     progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
-    // A closed progress window is a stop the user has already confirmed; it is not cleared.
-    if (shared_.StopConfirmed) break;
-    if (ItemCount >= 1) {
+    // A closed progress window is a stop the user has already confirmed; a stop pressed while the
+    // files were collected stands once the user confirms it.
+    if (shared_.StopRequested) {
+      if (ConfirmStop()) {
+        host_.lvMarkRow(i, RowState::kStopped);
+        break;
+      }
+      shared_.StopRequested = false;
+    }
+    if (report_.failedStores.size() > failedBefore) {
+      host_.lvMarkRow(i, RowState::kFailed);
+    } else if (!HoldsMessageFiles(shared_.FileList)) {
+      report_.foldersWithoutMail.push_back(row.SubItem);
+      host_.lvMarkRow(i, RowState::kNoMail);
+    } else {
       shared_.SkipRequested = false;
       shared_.StopRequested = false;
       progress.Caption = "Converting " + std::to_string(i) + " of " + std::to_string(host_.lvRowCount()) + " Folders";
       StartMigration(row.Text, row.SubItem);
+      RowState state = RowState::kConverted;
+      if (report_.failedStores.size() > failedBefore) {
+        state = RowState::kFailed;
+      } else if (shared_.StopRequested || report_.foldersSkipped > skippedBefore) {
+        state = RowState::kStopped;
+      }
+      host_.lvMarkRow(i, state);
     }
   }
 }
 
 void Conversion::Finish() {
   report_.stopped = shared_.StopRequested;
-  host_.MsgBox(CompletionText(report_), MsgBoxStyle::kInformationOk, "Completed");
+  // After a cancelled Save dialog there is nothing to report.
+  if (!report_.saveCancelled) host_.MsgBox(CompletionText(report_), MsgBoxStyle::kInformationOk, "Completed");
   if (shared_.StopRequested) host_.UnloadSinglePage();
   ProgressControls& progress = host_.Progress();
   progress.CmdSkip.Enabled = false;
@@ -155,7 +193,10 @@ bool Conversion::ChooseTarget(const std::string& sFolderName) {
   bool renamed = false;
   if (host_.OptSingle()) {
     const SaveChoice choice = host_.cdlgFileShowSave(kSaveFilter, sFolderName + FolderStamp + ".pst");
-    if (!choice.Chosen) host_.UnloadSinglePage();
+    if (!choice.Chosen) {
+      host_.UnloadSinglePage();
+      report_.saveCancelled = true;
+    }
     shared_.TargetPstPath = choice.Chosen ? choice.FileName : std::string();
   } else {
     shared_.OutputFolder = TrimBlanks(host_.txtOutputFolder());
@@ -203,8 +244,7 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
 }
 
 void Conversion::SessionFailure(const std::string& cause) {
-  host_.MsgBox(OutlookErrorText(host_.GuideAddress(kStoreGuidePath), cause), MsgBoxStyle::kInformationOk,
-               "Outlook Error");
+  host_.MsgBox(OutlookErrorText(shared_.TargetPstPath, cause), MsgBoxStyle::kInformationOk, "Outlook Error");
   SourceRoot.clear();
   // Release what was opened without completing it: no half-made file is left behind.
   store_ = nullptr;

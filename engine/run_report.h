@@ -33,6 +33,9 @@ struct RunReport {
   std::vector<WrittenStore> written;
   bool stopped = false;       // the user stopped the run
   int foldersSkipped = 0;     // folders whose conversion the user skipped
+  std::string reportFile;  // tab-separated report of every file not converted, next to the data file; empty when none was written
+  std::vector<std::string> foldersWithoutMail;  // source folders holding no message file: no data file was written for them
+  bool saveCancelled = false;  // the user cancelled the Save dialog, so nothing was converted
 
   bool Clean() const { return failedFiles.empty() && failedStores.empty() && !stopped && foldersSkipped == 0; }
 };

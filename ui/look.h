@@ -16,6 +16,8 @@ inline const QColor kGrey(0x80, 0x80, 0x80);
 inline const QColor kDarkGrey(0x40, 0x40, 0x40);
 inline const QColor kLinkBlue(0x00, 0x00, 0xFF);
 inline const QColor kConvertedGreen(0x00, 0x80, 0x00);
+inline const QColor kFailedRed(0xC0, 0x00, 0x00);
+inline const QColor kStoppedBrown(0xA0, 0x50, 0x00);
 inline const QColor kLightYellow(0xFF, 0xFF, 0xC0);
 
 // Makes the Tahoma that Debian's fonts-wine ships known to this process; fontconfig does not list

@@ -260,12 +260,49 @@ engine::FolderRow frmMultiple::Row(std::int32_t index) const {
   return row;
 }
 
-void frmMultiple::MarkConverted(std::int32_t index) {
+void frmMultiple::MarkRow(std::int32_t index, engine::RowState state) {
   QTreeWidgetItem* item = index >= 1 ? lv->topLevelItem(index - 1) : nullptr;
   if (item == nullptr) return;
+  QBrush colour;  // none: the list's own text colour
+  bool bold = true;
+  QString note;
+  switch (state) {
+    case engine::RowState::kConverting:
+      note = QStringLiteral("Converting...");
+      break;
+    case engine::RowState::kConverted:
+      colour = kConvertedGreen;
+      note = QStringLiteral("Converted");
+      break;
+    case engine::RowState::kNoMail:
+      colour = kGrey;
+      bold = false;
+      note = QStringLiteral("No .eml or .emlx files were found in this folder; no data file was written.");
+      break;
+    case engine::RowState::kFailed:
+      colour = kFailedRed;
+      note = QStringLiteral("Not converted: its data file could not be written.");
+      break;
+    case engine::RowState::kStopped:
+      colour = kStoppedBrown;
+      note = QStringLiteral("Stopped: not all of its messages were converted.");
+      break;
+  }
   for (int column = 0; column < 2; ++column) {
-    item->setForeground(column, kConvertedGreen);
-    item->setFont(column, TahomaFont(9, true));
+    item->setData(column, Qt::ForegroundRole, colour.style() == Qt::NoBrush ? QVariant() : QVariant(colour));
+    item->setFont(column, TahomaFont(9, bold));
+  }
+  item->setToolTip(0, note);
+}
+
+void frmMultiple::ResetRowLooks() {
+  for (int i = 0; i < lv->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = lv->topLevelItem(i);
+    for (int column = 0; column < 2; ++column) {
+      item->setData(column, Qt::ForegroundRole, QVariant());
+      item->setFont(column, TahomaFont(9));
+    }
+    item->setToolTip(0, QString());
   }
 }
 

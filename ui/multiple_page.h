@@ -64,7 +64,10 @@ class frmMultiple final : public QWidget {
   // What the conversion reads; rows are numbered from 1.
   std::int32_t RowCount() const;
   engine::FolderRow Row(std::int32_t index) const;
-  void MarkConverted(std::int32_t index);
+  // Shows what became of a row's folder: green and bold only when its data file was written.
+  void MarkRow(std::int32_t index, engine::RowState state);
+  // Every row back to its plain look, as a new run starts.
+  void ResetRowLooks();
   std::string OutputFolder() const;
 
   // While a run is active the page starts nothing and keeps its list.

@@ -183,8 +183,8 @@ engine::FolderRow Wizard::lvRow(std::int32_t index) {
   return multiple_ ? multiple_->Row(index) : engine::FolderRow{};
 }
 
-void Wizard::lvMarkConverted(std::int32_t index) {
-  if (multiple_) multiple_->MarkConverted(index);
+void Wizard::lvMarkRow(std::int32_t index, engine::RowState state) {
+  if (multiple_) multiple_->MarkRow(index, state);
 }
 
 std::string Wizard::txtOutputFolder() { return multiple_ ? multiple_->OutputFolder() : std::string(); }

@@ -77,7 +77,7 @@ class Wizard final : public engine::Host {
   std::string txtSourceMailbox() override;
   std::int32_t lvRowCount() override;
   engine::FolderRow lvRow(std::int32_t index) override;
-  void lvMarkConverted(std::int32_t index) override;
+  void lvMarkRow(std::int32_t index, engine::RowState state) override;
   std::string txtOutputFolder() override;
   engine::SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override;
