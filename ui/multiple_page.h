@@ -77,11 +77,14 @@ class frmMultiple final : public QWidget {
   // The start page is hidden while this page is in use; closing this page brings it back, so
   // the program never goes on without a window.
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FillList(const std::vector<Subfolder>& folders);
 
   Wizard& wizard_;
+  bool running_ = false;
+  bool selectAllUsable_ = false;  // Select All's state before the run
 };
 
 }  // namespace ui

@@ -42,6 +42,7 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   setObjectName(QStringLiteral("frmStart"));
   setWindowTitle(QStringLiteral("Marrowfeld Quillsort v3.1"));
   setWindowIcon(AppIcon());
+  SetWindowKind(this, WindowKind::kMain);
   setFixedSize(618, 472);
 
   new Band(this, QRect(0, 0, 713, 89));
@@ -63,6 +64,10 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
 
   auto* heading = MakeLabel(this, QStringLiteral("I want to convert"), TahomaFont(12, true), kGrey,
                             QRect(16, 109, 145, 17));
+  // Where the face is substituted, the bold weight must still be drawn, not synthesised away.
+  QFont headingFont = heading->font();
+  headingFont.setWeight(QFont::Bold);
+  heading->setFont(headingFont);
   heading->setObjectName(QStringLiteral("lblHeading"));
 
   OptSingle = new QRadioButton(QStringLiteral("Single Folder"), this);
@@ -120,8 +125,10 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   CmdNext->setDefault(true);
 
   // The keyboard moves through the controls in reading order.
-  setTabOrder(OptSingle, OptMultiple);
-  setTabOrder(OptMultiple, CmdHelp);
+  setTabOrder(OptSingle, lblSingleHelp);
+  setTabOrder(lblSingleHelp, OptMultiple);
+  setTabOrder(OptMultiple, lblMultipleHelp);
+  setTabOrder(lblMultipleHelp, CmdHelp);
   setTabOrder(CmdHelp, CmdNext);
 
   // Any change of the option, by mouse or keyboard, updates the weights.
@@ -163,6 +170,10 @@ void frmStart::CmdNext_Click() {
   } else {
     wizard_.ShowMultiplePage();
   }
+}
+
+void frmStart::keyPressEvent(QKeyEvent* event) {
+  if (!HandleWindowKeys(this, event, CmdNext)) QWidget::keyPressEvent(event);
 }
 
 void frmStart::closeEvent(QCloseEvent* event) {
