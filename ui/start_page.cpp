@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -64,10 +65,13 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
 
   auto* heading = MakeLabel(this, QStringLiteral("I want to convert"), TahomaFont(12, true), kGrey,
                             QRect(16, 109, 145, 17));
-  // Where the face is substituted, the bold weight must still be drawn, not synthesised away.
-  QFont headingFont = heading->font();
-  headingFont.setWeight(QFont::Bold);
-  heading->setFont(headingFont);
+  // Without a real bold Tahoma the regular face is only thickened a little, which reads as
+  // regular at this size: the heading then takes the nearest face that has a bold of its own.
+  if (!QFontDatabase::styles(QStringLiteral("Tahoma")).contains(QStringLiteral("Bold"))) {
+    QFont headingFont = heading->font();
+    headingFont.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    heading->setFont(headingFont);
+  }
   heading->setObjectName(QStringLiteral("lblHeading"));
 
   OptSingle = new QRadioButton(QStringLiteral("Single Folder"), this);
