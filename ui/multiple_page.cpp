@@ -316,6 +316,24 @@ void frmMultiple::MarkRow(std::int32_t index, engine::RowState state) {
   item->setToolTip(0, note);
 }
 
+void frmMultiple::FitWidth(int width) {
+  const int full = 706;
+  const int target = std::clamp(width, 560, full);
+  const int cut = this->width() - target;
+  if (cut == 0) return;
+  for (QWidget* right : {static_cast<QWidget*>(CmdAddFolder), static_cast<QWidget*>(lblSelectRootFolder),
+                         static_cast<QWidget*>(cmdChange), static_cast<QWidget*>(cmdBack),
+                         static_cast<QWidget*>(CmdNext)}) {
+    right->move(right->x() - cut, right->y());
+  }
+  for (QWidget* wide : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lv),
+                        static_cast<QWidget*>(txtOutputFolder)}) {
+    wide->resize(wide->width() - cut, wide->height());
+  }
+  lv->setColumnWidth(1, lv->columnWidth(1) - cut);
+  setFixedSize(target, height());
+}
+
 void frmMultiple::ResetRowLooks() {
   for (int i = 0; i < lv->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = lv->topLevelItem(i);

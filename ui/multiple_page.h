@@ -70,6 +70,11 @@ class frmMultiple final : public QWidget {
   void ResetRowLooks();
   std::string OutputFolder() const;
 
+  // Narrows the page to at most `width` pixels (not below 560) for a screen too narrow for its
+  // full width: the list, its path column and the output folder box give up the room, and the
+  // controls at the right edge move with it.
+  void FitWidth(int width);
+
   // While a run is active the page starts nothing and keeps its list.
   void SetRunning(bool running);
 

@@ -159,6 +159,9 @@ void Wizard::ShowSinglePage() {
 
 void Wizard::ShowMultiplePage() {
   frmMultiple* page = MultiplePage();
+  // On a narrow screen (a small one at a large scale) the page gives up width to stay on it.
+  const QRect screen = ScreenArea(StartPage());
+  if (screen.isValid()) page->FitWidth(screen.width() - (FrameSize(page).width() - page->width()));
   if (!page->isVisible()) CentreOver(page, StartPage());
   page->show();
   BringToFront(page);

@@ -1187,6 +1187,27 @@ class WizardTest : public QObject {
     QVERIFY(wizard_->StartPage()->findChild<QLabel*>("lblHeading")->font().bold());
   }
 
+  // On a screen too narrow for it (1366 pixels at twice the scale) the page narrows to fit.
+  void multiplePageNarrowsForANarrowScreen() {
+    ui::frmMultiple* page = MultipleWithRoot(Temp("none"));
+    QCOMPARE(page->width(), 706);
+    page->FitWidth(683 - 10);
+    QCOMPARE(page->width(), 673);
+    const int cut = 706 - 673;
+    QCOMPARE(page->CmdNext->geometry().right(), 576 + 113 - 1 - cut);
+    QCOMPARE(page->cmdChange->x(), 600 - cut);
+    QCOMPARE(page->lv->width(), 641 - cut);
+    QCOMPARE(page->lv->columnWidth(0) + page->lv->columnWidth(1), 640 - cut);
+    for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (child->objectName() == "Shape1" || !child->isVisible()) continue;
+      QVERIFY2(child->geometry().right() < page->width(), qPrintable(child->objectName()));
+    }
+    page->FitWidth(5000);
+    QCOMPARE(page->width(), 706);
+    QCOMPARE(page->CmdNext->x(), 576);
+    QCOMPARE(page->lv->columnWidth(1), 440);
+  }
+
   void exitDuringARunEndsItAndKeepsWhatWasConverted() {
     const QString source = Temp("Mail");
     WriteMessages(source, 10);
