@@ -93,7 +93,9 @@ void CliHost::Draw(bool force) {
   std::fflush(out_);
 }
 
-void CliHost::lvMarkConverted(std::int32_t index) {
+void CliHost::lvMarkRow(std::int32_t index, engine::RowState state) {
+  // The end of each folder is told by the summary; only its start is a line of its own.
+  if (state != engine::RowState::kConverting) return;
   if (terminal_ && lastWidth_ > 0) std::fputc('\n', out_);
   lastWidth_ = 0;
   std::fprintf(out_, "Converting folder %s\n", rows_.at(index - 1).SubItem.c_str());

@@ -35,7 +35,7 @@ class CliHost : public engine::Host {
   std::string txtSourceMailbox() override { return options_.source; }
   std::int32_t lvRowCount() override { return static_cast<std::int32_t>(rows_.size()); }
   engine::FolderRow lvRow(std::int32_t index) override { return rows_.at(index - 1); }
-  void lvMarkConverted(std::int32_t index) override;
+  void lvMarkRow(std::int32_t index, engine::RowState state) override;
   std::string txtOutputFolder() override { return options_.output; }
   engine::SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override {}

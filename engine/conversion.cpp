@@ -32,6 +32,14 @@ std::string FreeTargetName(const std::string& folder, const std::string& name, b
   return path;
 }
 
+// Only message files become messages: a folder of other files would give an empty data file.
+bool HoldsMessageFiles(const fs::KeyedList& files) {
+  for (std::size_t i = 0; i < files.Count(); ++i) {
+    if (IsMessageFileName(std::string(files.Item(i)))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Conversion::Conversion(SharedState& shared, Host& host, StoreService& service)
@@ -91,9 +99,20 @@ void Conversion::RunSingle() {
   const std::string source = SourceOf(host_.txtSourceMailbox());
   CollectFolder(source);
   progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
-  if (shared_.StopConfirmed) {
-    report_.stopped = true;
-  } else if (ItemCount >= 1) {
+  // A stop pressed while the files were collected still stands once the user confirms it.
+  if (shared_.StopRequested) {
+    if (ConfirmStop()) {
+      report_.stopped = true;
+      ReportUnreadableFolders();
+      return;
+    }
+    shared_.StopRequested = false;
+  }
+  const bool collected = report_.failedStores.empty();  // a failed collection has said so already
+  if (collected && !HoldsMessageFiles(shared_.FileList)) {
+    // A folder that could not be read may hide mail: "none found" would not be true then.
+    if (folderUnreadable_.empty()) report_.foldersWithoutMail.push_back(source);
+  } else if (collected) {
     shared_.SkipRequested = false;
     shared_.StopRequested = false;
     progress.Caption = "Conversion Status";
@@ -115,21 +134,42 @@ void Conversion::RunMultiple() {
     }
     ProgressControls& progress = host_.Progress();
     progress.CmdSkip.Enabled = false;
-    host_.lvMarkConverted(i);
+    host_.lvMarkRow(i, RowState::kConverting);
+    const std::size_t failedBefore = report_.failedStores.size();
+    const int skippedBefore = report_.foldersSkipped;
     const std::string source = SourceOf(row.SubItem);
     CollectFolder(source);
     progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
-    // A closed progress window is a stop the user has already confirmed; it is not cleared.
-    if (shared_.StopConfirmed) {
-      ReportUnreadableFolders();
-      NoteFoldersNotBegun(i);
-      break;
+    // A closed progress window is a stop the user has already confirmed; a stop pressed while the
+    // files were collected stands once the user confirms it.
+    if (shared_.StopRequested) {
+      if (ConfirmStop()) {
+        host_.lvMarkRow(i, RowState::kStopped);
+        ReportUnreadableFolders();
+        NoteFoldersNotBegun(i);
+        break;
+      }
+      shared_.StopRequested = false;
     }
-    if (ItemCount >= 1) {
+    const bool partlyUnread = !folderUnreadable_.empty();
+    if (report_.failedStores.size() > failedBefore) {
+      host_.lvMarkRow(i, RowState::kFailed);
+    } else if (!HoldsMessageFiles(shared_.FileList)) {
+      // A folder that could not be read may hide mail: "none found" would not be true then.
+      if (!partlyUnread) report_.foldersWithoutMail.push_back(row.SubItem);
+      host_.lvMarkRow(i, partlyUnread ? RowState::kFailed : RowState::kNoMail);
+    } else {
       shared_.SkipRequested = false;
       shared_.StopRequested = false;
       progress.Caption = "Converting " + std::to_string(i) + " of " + std::to_string(host_.lvRowCount()) + " Folders";
       StartMigration(row.Text, source);
+      RowState state = RowState::kConverted;
+      if (report_.failedStores.size() > failedBefore || partlyUnread) {
+        state = RowState::kFailed;
+      } else if (shared_.StopRequested || report_.foldersSkipped > skippedBefore) {
+        state = RowState::kStopped;
+      }
+      host_.lvMarkRow(i, state);
     }
     ReportUnreadableFolders();
   }
@@ -259,8 +299,7 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
 }
 
 void Conversion::SessionFailure(const std::string& cause) {
-  host_.MsgBox(OutlookErrorText(host_.GuideAddress(kStoreGuidePath), cause), MsgBoxStyle::kInformationOk,
-               "Outlook Error");
+  host_.MsgBox(OutlookErrorText(shared_.TargetPstPath, cause), MsgBoxStyle::kInformationOk, "Outlook Error");
   // Release what was opened without completing it: no half-made file is left behind.
   store_ = nullptr;
   session_.reset();

@@ -272,9 +272,11 @@ TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   ASSERT_EQ(rig.host.boxes.size(), 2u);
   EXPECT_EQ(rig.host.boxes[0].title, "Outlook Error");
   const std::string& text = rig.host.boxes[0].text;
-  EXPECT_EQ(text.rfind("Outlook Session Creation Error !\r\nCheck if Outlook is installed and configured.\r\n", 0), 0u);
-  EXPECT_NE(text.find("/help/downgrade-office-2010-to-32-bit.pdf\r\n\r\n"), std::string::npos);
-  EXPECT_NE(text.find("Permission denied"), std::string::npos);
+  // What went wrong and what to do come first; no advice about installing Outlook.
+  EXPECT_EQ(text.rfind("The data file could not be created in " + rig.tree.Path("out") + ": ", 0), 0u) << text;
+  EXPECT_NE(text.find("Permission denied. Choose a folder you can write to."), std::string::npos) << text;
+  EXPECT_EQ(text.find("Outlook"), std::string::npos);
+  EXPECT_EQ(rig.host.rowStates[1], RowState::kFailed);
   EXPECT_EQ(rig.service.sessionsReleasedWithoutLogoff, 0);  // the logon itself failed: nothing open
   EXPECT_TRUE(rig.conversion.SourceRoot.empty());
   EXPECT_NE(rig.LastBox().text.find("could not be written"), std::string::npos);
@@ -287,7 +289,8 @@ TEST(ConversionTest, CancelledSaveDialogClosesThePageAndConvertsNothing) {
   rig.RunSingle("src");
   EXPECT_TRUE(rig.service.stores.empty());
   EXPECT_EQ(rig.host.unloads, 1);
-  EXPECT_TRUE(rig.host.boxes.empty());  // nothing was begun, so no end is announced
+  // Nothing was converted, and the user knows why: no completion box claims otherwise.
+  EXPECT_TRUE(rig.host.boxes.empty());
   EXPECT_TRUE(rig.conversion.Report().cancelled);
   EXPECT_TRUE(rig.host.progress.CmdLocate.Enabled);  // untouched: still as the window started
 }
@@ -311,8 +314,14 @@ TEST(ConversionTest, MultipleModeTitlesRowsAndExistingTargets) {
   EXPECT_EQ(rig.Store(1).path, rig.tree.Path("out/bob (2).pst"));
   EXPECT_EQ(rig.Store(1).displayName, "bob : Created - 7.12.26 1.34.05");
   EXPECT_EQ(rig.host.progress.lblCount1, "Converting 0 items from " + rig.tree.Path("users/cid"));
-  // Every message arrived: the box keeps its fixed text; the report names the new file.
-  EXPECT_EQ(rig.LastBox().text.rfind("All Folders Converted Successfully.", 0), 0u);
+  // Only the folders whose files were written are shown as converted.
+  EXPECT_EQ(rig.host.rowStates, (std::map<std::int32_t, RowState>{
+                                    {1, RowState::kConverted}, {3, RowState::kConverted}, {4, RowState::kNoMail}}));
+  // The box names the folder without mail and the file written under another name.
+  const std::string& text = rig.LastBox().text;
+  EXPECT_EQ(text.find("Successfully"), std::string::npos);
+  EXPECT_NE(text.find("No .eml or .emlx files were found in " + rig.tree.Path("users/cid") + "."), std::string::npos);
+  EXPECT_NE(text.find("\"" + rig.tree.Path("out/bob (2).pst") + "\" was written"), std::string::npos);
   const RunReport& report = rig.conversion.Report();
   EXPECT_EQ(report.foldersConverted, 2);
   ASSERT_EQ(report.written.size(), 2u);
@@ -373,7 +382,72 @@ TEST(ConversionTest, EmptySourceNeverReachesTheStore) {
   EXPECT_EQ(rig.service.sessionsCreated, 0);
   EXPECT_TRUE(rig.host.captions.empty());
   EXPECT_EQ(rig.host.progress.lblCount1, "Migrating 0 items from " + rig.tree.Path("src/"));
-  EXPECT_EQ(rig.LastBox().text.rfind("Messages Converted Successfully.", 0), 0u);
+  EXPECT_EQ(rig.LastBox().text, "No .eml or .emlx files were found in " + rig.tree.Path("src") + ".");
+}
+
+TEST(ConversionTest, FolderOfOtherFilesWritesNoDataFile) {
+  Rig rig;
+  rig.tree.File("src/notes.txt");
+  rig.tree.File("src/Sub/photo.jpg");
+  rig.RunSingle("src");
+  EXPECT_EQ(rig.service.sessionsCreated, 0);
+  EXPECT_TRUE(rig.host.proposedNames.empty());  // not even a Save dialog
+  EXPECT_EQ(rig.LastBox().text, "No .eml or .emlx files were found in " + rig.tree.Path("src") + ".");
+  EXPECT_EQ(rig.host.unloads, 0);
+}
+
+// Stop pressed while the next folder's files are collected (after a confirmed skip, say): the
+// question is asked before that folder's store is opened, and a yes ends the run there.
+TEST(ConversionTest, StopDuringCollectionIsAskedAndHonoured) {
+  for (const bool confirm : {true, false}) {
+    Rig rig;
+    rig.Message("../users/ann/a.eml");
+    rig.Message("../users/bob/b.eml");
+    rig.Message("../users/bob/c.eml");
+    rig.host.single = false;
+    rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
+    bool pressed = false;
+    rig.host.onYield = [&](int) {
+      // The driver has come to bob's row and is collecting its files.
+      if (!pressed && rig.host.marked.size() == 2 && rig.service.stores.size() == 1) {
+        rig.shared.StopRequested = true;
+        pressed = true;
+      }
+    };
+    rig.host.answers = {confirm ? MsgBoxResult::kYes : MsgBoxResult::kNo};
+    ASSERT_TRUE(rig.conversion.StartConversion_Click());
+    ASSERT_TRUE(pressed);
+    ASSERT_GE(rig.host.boxes.size(), 2u);
+    EXPECT_EQ(rig.host.boxes[0].title, "Confirm Stop");
+    if (confirm) {
+      EXPECT_EQ(rig.service.stores.size(), 1u) << "bob's data file was opened after a confirmed stop";
+      EXPECT_EQ(rig.host.rowStates[2], RowState::kStopped);
+      EXPECT_NE(rig.LastBox().text.find("Conversion stopped by the user."), std::string::npos);
+    } else {
+      EXPECT_EQ(rig.service.stores.size(), 2u);
+      EXPECT_EQ(rig.host.rowStates[2], RowState::kConverted);
+      EXPECT_EQ(rig.LastBox().text.rfind("All Folders Converted Successfully.", 0), 0u);
+    }
+    EXPECT_EQ(rig.host.rowStates[1], RowState::kConverted);
+  }
+}
+
+TEST(ConversionTest, RowsShowWhatBecameOfTheirFolders) {
+  Rig rig;
+  rig.Message("../users/ann/a.eml");
+  rig.Message("../users/bob/b.eml");
+  rig.Message("../users/bob/c.eml");
+  rig.Message("../users/bob/d.eml");
+  rig.host.single = false;
+  rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
+  rig.service.failLogonFor = {rig.tree.Path("out/ann.pst")};
+  rig.host.onYield = [&](int) {
+    if (rig.host.progress.lblProgress == "33% Complete") rig.shared.SkipRequested = true;
+  };
+  rig.host.answers = {MsgBoxResult::kYes};
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  EXPECT_EQ(rig.host.rowStates[1], RowState::kFailed);
+  EXPECT_EQ(rig.host.rowStates[2], RowState::kStopped);  // skipped halfway
 }
 
 

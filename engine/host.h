@@ -37,6 +37,16 @@ struct FolderRow {
   std::string SubItem;  // the folder's full path
 };
 
+// How a row of the multiple-folders page shows what became of its folder: green and bold only
+// when its data file was completed.
+enum class RowState {
+  kConverting,  // the driver has come to it
+  kConverted,   // its data file was written
+  kNoMail,      // it holds no message file, so no data file was written
+  kFailed,      // its data file could not be written
+  kStopped,     // the user skipped it or stopped the run during it
+};
+
 enum class MsgBoxStyle { kInformationOk, kQuestionYesNo, kPlainYesNo };
 enum class MsgBoxResult { kOk, kYes, kNo };
 
@@ -60,8 +70,8 @@ class Host {
   // The multiple-folders page's list: rows numbered from 1.
   virtual std::int32_t lvRowCount() = 0;
   virtual FolderRow lvRow(std::int32_t index) = 0;
-  // Shows row `index` in green (0x008000) and bold, for good.
-  virtual void lvMarkConverted(std::int32_t index) = 0;
+  // Shows what became of row `index`'s folder; the look stays until the next run starts.
+  virtual void lvMarkRow(std::int32_t index, RowState state) = 0;
   virtual std::string txtOutputFolder() = 0;
 
   // The single-folder page's Save dialog, with the filter and the proposed name. It asks before a

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,10 @@ class RecordingHost : public Host {
   std::string txtSourceMailbox() override { return source; }
   std::int32_t lvRowCount() override { return static_cast<std::int32_t>(rows.size()); }
   FolderRow lvRow(std::int32_t index) override { return rows.at(index - 1); }
-  void lvMarkConverted(std::int32_t index) override { marked.push_back(index); }
+  void lvMarkRow(std::int32_t index, RowState state) override {
+    if (state == RowState::kConverting) marked.push_back(index);
+    rowStates[index] = state;
+  }
   std::string txtOutputFolder() override { return outputFolder; }
   SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override { ++unloads; }
@@ -50,7 +54,8 @@ class RecordingHost : public Host {
   ProgressControls progress;
   std::vector<ShownBox> boxes;
   std::vector<std::string> proposedNames;
-  std::vector<std::int32_t> marked;
+  std::vector<std::int32_t> marked;              // rows the driver came to, in order
+  std::map<std::int32_t, RowState> rowStates;    // each row's last look
   std::vector<std::string> percentages;  // lblProgress, each distinct text once in a row
   std::vector<std::string> frames;       // FrameConversion, likewise
   std::vector<std::string> captions;     // the window title, likewise

@@ -79,6 +79,7 @@ struct RunReport {
   // The tab-separated report of every file not converted and why, written next to the data file
   // when anything was not converted; empty when none was written.
   std::string reportFile;
+  std::vector<std::string> foldersWithoutMail;  // source folders holding no message file: no data file was written for them
 
   bool Clean() const {
     return failedFiles.empty() && failedStores.empty() && unreadableFolders.empty() && !stopped &&

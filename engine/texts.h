@@ -20,19 +20,28 @@ std::string HelpAddress(const std::string& path);
 inline constexpr const char* kCrLf = "\r\n";
 inline constexpr const char* kSaveFilter = "Outlook Data File(s) (*.pst)|*.pst";
 
-// The path of the guide the "Outlook Error" box names.
+// The path of the store guide shipped with the help pages.
 inline constexpr const char* kStoreGuidePath = "/help/downgrade-office-2010-to-32-bit.pdf";
 
-// The "Outlook Error" box: its five fixed lines (the last one the guide's address), then a blank
-// line and what really went wrong.
-std::string OutlookErrorText(const std::string& guideAddress, const std::string& cause);
+// The "Outlook Error" box, shown when the data file `target` could not be created or opened: what
+// went wrong (`cause`, as the system said it) and what the user can do about it. No Outlook is
+// involved in writing the file, so the box gives no advice about installing one.
+std::string OutlookErrorText(const std::string& target, const std::string& cause);
+
+// What the user can do about a data file that could not be written because of `cause`.
+std::string RemedyFor(const std::string& cause);
 
 std::string ConfirmSkipText();
 std::string ConfirmStopText();
 
-// The "Completed" box. A clean run gets the fixed two lines of its mode; otherwise the text says
-// what happened: how many messages were converted, which files failed, which data files could
-// not be written, that the user stopped or skipped.
+// The "Completed" box. A clean run gets the fixed two lines of its mode, followed by the name of
+// every data file written under another name than planned; otherwise the text says what happened:
+// how many messages were converted, which files failed, which data files could not be written,
+// which folders held no message file, that the user stopped or skipped, and where the report of
+// the files not converted is.
 std::string CompletionText(const RunReport& report);
+
+// "No .eml or .emlx files were found in FOLDER."
+std::string NoMailText(const std::string& folder);
 
 }  // namespace engine

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev libjemalloc-dev
-          pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core)
+          pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core
+          openbox xvfb xauth xdotool x11-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

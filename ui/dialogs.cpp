@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -51,6 +52,20 @@ engine::MsgBoxResult ShellDialogs::MsgBox(QWidget* owner, const QString& text, e
   const int answer = box.exec();
   if (style == engine::MsgBoxStyle::kInformationOk) return engine::MsgBoxResult::kOk;
   return answer == QMessageBox::Yes ? engine::MsgBoxResult::kYes : engine::MsgBoxResult::kNo;
+}
+
+bool ShellDialogs::MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
+                                    const QString& action) {
+  QMessageBox box(owner);
+  box.setWindowTitle(title);
+  box.setText(text);
+  box.setIcon(QMessageBox::Information);
+  QPushButton* actionButton = box.addButton(action, QMessageBox::ActionRole);
+  QPushButton* ok = box.addButton(QMessageBox::Ok);
+  box.setDefaultButton(ok);
+  box.setEscapeButton(ok);
+  box.exec();
+  return box.clickedButton() == actionButton;
 }
 
 engine::SaveChoice ShellDialogs::SaveFile(QWidget* owner, const QString& filter, const QString& proposedName) {

@@ -3,10 +3,13 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QPushButton>
 
 namespace ui {
 namespace {
@@ -147,6 +150,57 @@ HelpLink::HelpLink(QWidget* parent, const QString& objectName, const QString& to
   SetTextColour(this, kLinkBlue);
   setCursor(Qt::PointingHandCursor);
   setToolTip(toolTip);
+  // Reachable with Tab and opened with Space or Enter, like a button.
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+void HelpLink::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      emit clicked();
+      return;
+    default:
+      QLabel::keyPressEvent(event);
+  }
+}
+
+void HelpLink::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter p(this);
+  QPen pen(kLinkBlue);
+  pen.setStyle(Qt::DotLine);
+  p.setPen(pen);
+  p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void SetWindowKind(QWidget* window, WindowKind kind) {
+  // No maximise button: the windows have one fixed size.
+  Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint;
+  flags |= kind == WindowKind::kMain ? Qt::Window | Qt::WindowMinimizeButtonHint : Qt::Dialog;
+  window->setWindowFlags(flags);
+}
+
+bool HandleWindowKeys(QWidget* window, QKeyEvent* event, QPushButton* defaultButton) {
+  if (event->modifiers() & ~(Qt::KeypadModifier)) return false;
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      // The focused button first, as the desktop's dialogs do; otherwise the page's default one.
+      auto* focused = qobject_cast<QPushButton*>(window->focusWidget());
+      QPushButton* target = focused != nullptr && focused->isVisible() ? focused : defaultButton;
+      if (target != nullptr && target->isEnabled() && target->isVisible()) target->click();
+      return true;
+    }
+    case Qt::Key_Escape:
+      window->close();
+      return true;
+    default:
+      return false;
+  }
 }
 
 void HelpLink::mousePressEvent(QMouseEvent* event) {
@@ -160,10 +214,14 @@ void HelpLink::mouseReleaseEvent(QMouseEvent* event) {
   if (click) emit clicked();
 }
 
-QPixmap LogoPixmap() {
-  QPixmap pixmap(250, 70);
+QPixmap LogoPixmap(qreal scale) {
+  if (scale <= 0) scale = qApp != nullptr ? qApp->devicePixelRatio() : 1.0;
+  // Drawn at the screen's own pixel density, so that it stays sharp on scaled screens.
+  QPixmap pixmap(QSize(250, 70) * scale);
+  pixmap.setDevicePixelRatio(scale);
   pixmap.fill(Qt::white);
   QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
   DrawMark(p, QRectF(6, 8, 60, 54));
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setPen(QColor(0x1F, 0x4E, 0x8C));

@@ -9,6 +9,9 @@
 #include <QString>
 #include <QWidget>
 
+class QKeyEvent;
+class QPushButton;
+
 namespace ui {
 
 inline const QColor kSilver(0xC0, 0xC0, 0xC0);
@@ -16,6 +19,8 @@ inline const QColor kGrey(0x80, 0x80, 0x80);
 inline const QColor kDarkGrey(0x40, 0x40, 0x40);
 inline const QColor kLinkBlue(0x00, 0x00, 0xFF);
 inline const QColor kConvertedGreen(0x00, 0x80, 0x00);
+inline const QColor kFailedRed(0xC0, 0x00, 0x00);
+inline const QColor kStoppedBrown(0xA0, 0x50, 0x00);
 inline const QColor kLightYellow(0xFF, 0xFF, 0xC0);
 
 // Makes the Tahoma that Debian's fonts-wine ships known to this process; fontconfig does not list
@@ -62,7 +67,17 @@ class Line : public QWidget {
   QColor colour_;
 };
 
-// The " [ ? ]" help link: blue Tahoma text, a hand pointer, a tooltip, and a click signal.
+// What kind of top-level window a page is: a main window (in the taskbar, with a minimise button)
+// or a dialog kept above the window it belongs to. Neither has a maximise button.
+enum class WindowKind { kMain, kDialog };
+void SetWindowKind(QWidget* window, WindowKind kind);
+
+// Enter presses the focused button, or else `defaultButton` (when enabled); Escape closes the
+// window, through its close handler and any confirmation there. Returns true when it took the key.
+bool HandleWindowKeys(QWidget* window, QKeyEvent* event, QPushButton* defaultButton);
+
+// The " [ ? ]" help link: blue Tahoma text, a hand pointer, a tooltip, and a click signal. It takes
+// the keyboard focus with Tab and opens with Space or Enter.
 class HelpLink : public QLabel {
   Q_OBJECT
 
@@ -75,13 +90,17 @@ class HelpLink : public QLabel {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   bool pressed_ = false;
 };
 
 // Drawn artwork, so that nothing depends on image files at run time.
-QPixmap LogoPixmap();          // 250 x 70, for the start page's top band
+// 250 x 70 logical pixels, for the start page's top band, drawn for `scale` device pixels per
+// pixel (the application's ratio when 0).
+QPixmap LogoPixmap(qreal scale = 0);
 QPixmap FolderIcon();          // 16 x 16, a closed folder
 QPixmap MailboxIcon();         // 16 x 16, a user's mailbox folder
 QPixmap DataFileIcon();        // 16 x 16, an Outlook data file

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/output_check.h"
+#include "engine/strings.h"
 #include "ui/look.h"
 #include "ui/shell_services.h"
 #include "ui/wizard.h"
@@ -64,6 +66,7 @@ frmMultiple::frmMultiple(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   setObjectName(QStringLiteral("frmMultiple"));
   setWindowTitle(QStringLiteral("Multiple Folder Mode"));
   setWindowIcon(AppIcon());
+  SetWindowKind(this, WindowKind::kMain);
   setFixedSize(706, 417);
 
   auto* shape = new Band(this, QRect(0, 376, 713, 57));
@@ -151,8 +154,10 @@ frmMultiple::frmMultiple(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   CmdNext->setObjectName(QStringLiteral("CmdNext"));
   CmdNext->setFont(VerdanaFont(9));
   Place(CmdNext, 576, 384, 113, 26);
+  CmdNext->setDefault(true);
 
-  setTabOrder(CmdAddFolder, chkSelectAll);
+  setTabOrder(CmdAddFolder, lblSelectRootFolder);
+  setTabOrder(lblSelectRootFolder, chkSelectAll);
   setTabOrder(chkSelectAll, lv);
   setTabOrder(lv, txtOutputFolder);
   setTabOrder(txtOutputFolder, cmdChange);
@@ -241,6 +246,22 @@ void frmMultiple::CmdNext_Click() {
                 engine::MsgBoxStyle::kInformationOk, QStringLiteral("Select Folder(s) to Convert"));
     return;
   }
+  // The output folder must take the data files before any folder is collected; they need about
+  // as much room as the ticked folders take.
+  CmdNext->setEnabled(false);
+  std::uint64_t needed = 0;
+  for (int i = 1; i <= RowCount(); ++i) {
+    const engine::FolderRow row = Row(i);
+    if (row.Checked) needed += engine::TreeBytes(row.SubItem, [] { QCoreApplication::processEvents(); });
+  }
+  CmdNext->setEnabled(!wizard_.Running());
+  const quill::Status usable = engine::CheckOutputFolder(engine::TrimBlanks(OutputFolder()), needed);
+  if (!usable.ok()) {
+    wizard_.Ask(this, QString::fromStdString(usable.message()), engine::MsgBoxStyle::kInformationOk,
+                QString::fromUtf8(kOutputFolderTitle));
+    return;
+  }
+  if (wizard_.Running()) return;
   wizard_.RunConversion(this);
 }
 
@@ -260,12 +281,67 @@ engine::FolderRow frmMultiple::Row(std::int32_t index) const {
   return row;
 }
 
-void frmMultiple::MarkConverted(std::int32_t index) {
+void frmMultiple::MarkRow(std::int32_t index, engine::RowState state) {
   QTreeWidgetItem* item = index >= 1 ? lv->topLevelItem(index - 1) : nullptr;
   if (item == nullptr) return;
+  QBrush colour;  // none: the list's own text colour
+  bool bold = true;
+  QString note;
+  switch (state) {
+    case engine::RowState::kConverting:
+      note = QStringLiteral("Converting...");
+      break;
+    case engine::RowState::kConverted:
+      colour = kConvertedGreen;
+      note = QStringLiteral("Converted");
+      break;
+    case engine::RowState::kNoMail:
+      colour = kGrey;
+      bold = false;
+      note = QStringLiteral("No .eml or .emlx files were found in this folder; no data file was written.");
+      break;
+    case engine::RowState::kFailed:
+      colour = kFailedRed;
+      note = QStringLiteral("Not converted: its data file could not be written.");
+      break;
+    case engine::RowState::kStopped:
+      colour = kStoppedBrown;
+      note = QStringLiteral("Stopped: not all of its messages were converted.");
+      break;
+  }
   for (int column = 0; column < 2; ++column) {
-    item->setForeground(column, kConvertedGreen);
-    item->setFont(column, TahomaFont(9, true));
+    item->setData(column, Qt::ForegroundRole, colour.style() == Qt::NoBrush ? QVariant() : QVariant(colour));
+    item->setFont(column, TahomaFont(9, bold));
+  }
+  item->setToolTip(0, note);
+}
+
+void frmMultiple::FitWidth(int width) {
+  const int full = 706;
+  const int target = std::clamp(width, 560, full);
+  const int cut = this->width() - target;
+  if (cut == 0) return;
+  for (QWidget* right : {static_cast<QWidget*>(CmdAddFolder), static_cast<QWidget*>(lblSelectRootFolder),
+                         static_cast<QWidget*>(cmdChange), static_cast<QWidget*>(cmdBack),
+                         static_cast<QWidget*>(CmdNext)}) {
+    right->move(right->x() - cut, right->y());
+  }
+  for (QWidget* wide : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lv),
+                        static_cast<QWidget*>(txtOutputFolder)}) {
+    wide->resize(wide->width() - cut, wide->height());
+  }
+  lv->setColumnWidth(1, lv->columnWidth(1) - cut);
+  setFixedSize(target, height());
+}
+
+void frmMultiple::ResetRowLooks() {
+  for (int i = 0; i < lv->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = lv->topLevelItem(i);
+    for (int column = 0; column < 2; ++column) {
+      item->setData(column, Qt::ForegroundRole, QVariant());
+      item->setFont(column, TahomaFont(9));
+    }
+    item->setToolTip(0, QString());
   }
 }
 
@@ -278,9 +354,27 @@ void frmMultiple::SetRunning(bool running) {
   cmdChange->setEnabled(!running);
   txtOutputFolder->setReadOnly(running);
   CmdNext->setEnabled(!running);
+  // Leaving the page would hide the run, whose progress window belongs to it.
+  cmdBack->setEnabled(!running);
+  // The rows are what the run reads: their ticks stay as they were when it started.
+  if (running && !running_) {
+    selectAllUsable_ = chkSelectAll->isEnabled();
+    chkSelectAll->setEnabled(false);
+  } else if (!running && running_) {
+    chkSelectAll->setEnabled(selectAllUsable_);
+  }
+  running_ = running;
+}
+
+void frmMultiple::keyPressEvent(QKeyEvent* event) {
+  if (!HandleWindowKeys(this, event, CmdNext)) QWidget::keyPressEvent(event);
 }
 
 void frmMultiple::closeEvent(QCloseEvent* event) {
+  if (running_ && !wizard_.Exiting()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   if (!wizard_.Exiting()) wizard_.ShowStartPage();
 }

@@ -64,8 +64,16 @@ class frmMultiple final : public QWidget {
   // What the conversion reads; rows are numbered from 1.
   std::int32_t RowCount() const;
   engine::FolderRow Row(std::int32_t index) const;
-  void MarkConverted(std::int32_t index);
+  // Shows what became of a row's folder: green and bold only when its data file was written.
+  void MarkRow(std::int32_t index, engine::RowState state);
+  // Every row back to its plain look, as a new run starts.
+  void ResetRowLooks();
   std::string OutputFolder() const;
+
+  // Narrows the page to at most `width` pixels (not below 560) for a screen too narrow for its
+  // full width: the list, its path column and the output folder box give up the room, and the
+  // controls at the right edge move with it.
+  void FitWidth(int width);
 
   // While a run is active the page starts nothing and keeps its list.
   void SetRunning(bool running);
@@ -74,11 +82,14 @@ class frmMultiple final : public QWidget {
   // The start page is hidden while this page is in use; closing this page brings it back, so
   // the program never goes on without a window.
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FillList(const std::vector<Subfolder>& folders);
 
   Wizard& wizard_;
+  bool running_ = false;
+  bool selectAllUsable_ = false;  // Select All's state before the run
 };
 
 }  // namespace ui

@@ -32,6 +32,7 @@ frmMigateAll::frmMigateAll(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   setObjectName(QStringLiteral("frmMigateAll"));
   setWindowTitle(QStringLiteral("Conversion Status"));
   setWindowIcon(AppIcon());
+  SetWindowKind(this, WindowKind::kDialog);
   setFixedSize(491, 258);
 
   new Band(this, QRect(-8, -8, 713, 113));
@@ -131,7 +132,13 @@ void frmMigateAll::Form_Load() {
 
 void frmMigateAll::Sync(const engine::ProgressControls& controls) {
   setWindowTitle(QString::fromStdString(controls.Caption));
-  lblCount1->setText(QString::fromStdString(controls.lblCount1));
+  // The label runs on under the X button: a long path is shortened in its middle, and shown whole
+  // in the tooltip.
+  const QString count = QString::fromStdString(controls.lblCount1);
+  const int room = CmdSkip->x() - lblCount1->x() - 6;
+  const QString shown = lblCount1->fontMetrics().elidedText(count, Qt::ElideMiddle, room);
+  lblCount1->setText(shown);
+  lblCount1->setToolTip(shown == count ? QString() : count);
   lblProgress->setText(QString::fromStdString(controls.lblProgress));
   // The heading's texts are captions written with access-key ampersands ("Messages && Email");
   // the other labels carry paths, which are shown exactly as they are.
@@ -166,6 +173,10 @@ QString frmMigateAll::LocateTarget() {
 }
 
 void frmMigateAll::CmdLocate_Click() { wizard_.dialogs().OpenInShell(LocateTarget()); }
+
+void frmMigateAll::keyPressEvent(QKeyEvent* event) {
+  if (!HandleWindowKeys(this, event, nullptr)) QWidget::keyPressEvent(event);
+}
 
 void frmMigateAll::closeEvent(QCloseEvent* event) {
   if (wizard_.Exiting()) {

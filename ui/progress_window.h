@@ -48,6 +48,7 @@ class frmMigateAll final : public QWidget {
   // Asks before closing. A close confirmed during a run stops it: the user has already said yes,
   // so the engine does not ask again, and the data file keeps what was converted.
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   Wizard& wizard_;

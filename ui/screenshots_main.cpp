@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "engine/fake_store_test.h"
+#include "engine/texts.h"
 #ifdef QUILL_SCREENS_REAL_STORE
 #include "pst/store/store_service.h"
 #endif
@@ -54,7 +55,8 @@ void ShootBox(const ui::testing::ShownBox& shown, const QString& name) {
   switch (shown.style) {
     case engine::MsgBoxStyle::kInformationOk:
       box.setIcon(QMessageBox::Information);
-      box.setStandardButtons(QMessageBox::Ok);
+      if (!shown.action.isEmpty()) box.addButton(shown.action, QMessageBox::ActionRole);
+      box.addButton(QMessageBox::Ok);
       break;
     case engine::MsgBoxStyle::kQuestionYesNo:
       box.setIcon(QMessageBox::Question);
@@ -184,8 +186,68 @@ int main(int argc, char** argv) {
   Shoot(progress, "16-progress-multiple-finished");
   Shoot(multiple, "17-multiple-after-run");
 
+  // A folder without mail: named, and no data file.
+  const QString notes = temp.path() + "/Notes";
+  QDir().mkpath(notes);
+  QFile note(notes + "/readme.txt");
+  if (note.open(QIODevice::WriteOnly)) note.write("not mail");
+  note.close();
+  start->OptSingle->click();
+  start->CmdNext->click();
+  dialogs.folders.push_back(notes);
+  page->CmdAddFolder->click();
+  wizard.afterYield = nullptr;
+  nextBoxName = "18-box-no-mail";
+  page->CmdNext->click();
+  page->close();
+  progress->hide();
+
+  // An output folder that is not there, named before any work.
+  start->OptMultiple->click();
+  start->CmdNext->click();
+  multiple->txtOutputFolder->setText(temp.path() + "/Missing/Output");
+  nextBoxName = "19-box-output-folder-missing";
+  multiple->CmdNext->click();
+
+  // A second run into the same folder: the files written under other names are named.
+  multiple->txtOutputFolder->setText(out);
+  multiple->lv->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+  nextBoxName = "20-box-renamed-files";
+  multiple->CmdNext->click();
+  // How failed and stopped rows look beside converted ones and one without mail.
+  multiple->MarkRow(2, engine::RowState::kFailed);
+  multiple->MarkRow(3, engine::RowState::kStopped);
+  Shoot(multiple, "21-multiple-failed-and-stopped-rows");
+  progress->hide();
+
+  // A run that wrote a report of the files it could not convert.
+  engine::RunReport report;
+  report.singleMode = false;
+  report.foldersConverted = 3;
+  report.messagesConverted = 72;
+  report.failedFiles = {{"/home/ann/Mail/broken.eml", "no header"}, {"/home/ann/Mail/empty.eml", "empty"},
+                        {"/home/ann/Mail/odd.eml", "bad encoding"}};
+  report.reportFile = (out + "/quillsort-report.tsv").toStdString();
+  nextBoxName = "22-box-run-report";
+  wizard.CompletionBox(engine::CompletionText(report), report.reportFile);
+
+  // The store error, as a read-only output folder gives it.
+  ShootBox({QString::fromStdString(engine::OutlookErrorText("/media/backup/Mail/alice.miller.pst",
+                                                            "Permission denied: /media/backup/Mail/.alice.pst.tmp")),
+            engine::MsgBoxStyle::kInformationOk, QStringLiteral("Outlook Error"), QString()},
+           "23-box-outlook-error");
+
+  // A long source path, shortened in the middle of the progress window's first line.
+  engine::ProgressControls longPath = wizard.Progress();
+  longPath.lblCount1 = "Migrating 1200 items from /home/ann/Documents/Archive/Old mail exports/2019 and before/"
+                       "From the previous laptop/Thunderbird/Inbox/";
+  progress->Sync(longPath);
+  progress->show();
+  Shoot(progress, "24-progress-long-path");
+  progress->hide();
+
   // The exit question.
-  nextBoxName = "18-box-exit";
+  nextBoxName = "25-box-exit";
   start->close();
 
   std::printf("%d screenshots in %s\n", g_shots, qPrintable(g_out));

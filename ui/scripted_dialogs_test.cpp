@@ -30,6 +30,15 @@ engine::MsgBoxResult ScriptedDialogs::MsgBox(QWidget* owner, const QString& text
   return answer;
 }
 
+bool ScriptedDialogs::MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
+                                       const QString& action) {
+  ShownBox box{text, engine::MsgBoxStyle::kInformationOk, title, owner != nullptr ? owner->objectName() : QString(),
+               action};
+  boxes.push_back(box);
+  if (onBox) onBox(box);
+  return chooseAction;
+}
+
 engine::SaveChoice ScriptedDialogs::SaveFile(QWidget*, const QString& filter, const QString& proposedName) {
   proposedNames << proposedName;
   saveFilters << filter;

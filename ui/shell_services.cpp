@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QFileInfo>
 
 namespace ui {
@@ -33,8 +34,11 @@ void OpenInShell(const QString& target) {
 }
 
 QString BrowseForFolder(QWidget* owner, const QString& title) {
+  // The picker starts at the user's desktop (or home), not wherever the program was started from.
+  QString start = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (!QFileInfo(start).isDir()) start = QDir::homePath();
   const QString chosen = QFileDialog::getExistingDirectory(
-      owner, title, QString(), QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+      owner, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
   if (chosen.isEmpty()) return QString();
   // The root keeps its separator; every other folder is given without one.
   QString path = QDir::toNativeSeparators(chosen);

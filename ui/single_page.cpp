@@ -1,5 +1,6 @@
 #include "ui/single_page.h"
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@ frmSingle::frmSingle(Wizard& wizard, engine::StoreService& service)
   setObjectName(QStringLiteral("frmSingle"));
   setWindowTitle(QStringLiteral("Single Folder Mode"));
   setWindowIcon(AppIcon());
+  SetWindowKind(this, WindowKind::kDialog);
   setFixedSize(514, 146);
 
   new Band(this, QRect(-8, 104, 713, 57));
@@ -51,7 +53,10 @@ frmSingle::frmSingle(Wizard& wizard, engine::StoreService& service)
   CmdNext->setFont(VerdanaFont(9));
   Place(CmdNext, 384, 112, 113, 26);
   CmdNext->setEnabled(false);
+  CmdNext->setDefault(true);
 
+  setTabOrder(lblSingleMailbox, txtSourceMailbox);
+  setTabOrder(txtSourceMailbox, CmdAddFolder);
   setTabOrder(CmdAddFolder, CmdNext);
   // The box only shows the choice; the keyboard starts on the button that makes it.
   CmdAddFolder->setFocus();
@@ -89,6 +94,18 @@ void frmSingle::Unload() {
 void frmSingle::SetRunning(bool running) {
   running_ = running;
   UpdateNext();
+}
+
+void frmSingle::closeEvent(QCloseEvent* event) {
+  if (running_ && !wizard_.Exiting()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void frmSingle::keyPressEvent(QKeyEvent* event) {
+  if (!HandleWindowKeys(this, event, CmdNext)) QWidget::keyPressEvent(event);
 }
 
 void frmSingle::UpdateNext() { CmdNext->setEnabled(!running_ && !sourcePath_.empty()); }

@@ -42,6 +42,11 @@ class frmSingle final : public QWidget {
   // While a run is active Next starts nothing.
   void SetRunning(bool running);
 
+ protected:
+  // During a run the page stays: the progress window and the run belong to it.
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void UpdateNext();
 

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -42,6 +43,7 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   setObjectName(QStringLiteral("frmStart"));
   setWindowTitle(QStringLiteral("Marrowfeld Quillsort v3.1"));
   setWindowIcon(AppIcon());
+  SetWindowKind(this, WindowKind::kMain);
   setFixedSize(618, 472);
 
   new Band(this, QRect(0, 0, 713, 89));
@@ -63,6 +65,13 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
 
   auto* heading = MakeLabel(this, QStringLiteral("I want to convert"), TahomaFont(12, true), kGrey,
                             QRect(16, 109, 145, 17));
+  // Without a real bold Tahoma the regular face is only thickened a little, which reads as
+  // regular at this size: the heading then takes the nearest face that has a bold of its own.
+  if (!QFontDatabase::styles(QStringLiteral("Tahoma")).contains(QStringLiteral("Bold"))) {
+    QFont headingFont = heading->font();
+    headingFont.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    heading->setFont(headingFont);
+  }
   heading->setObjectName(QStringLiteral("lblHeading"));
 
   OptSingle = new QRadioButton(QStringLiteral("Single Folder"), this);
@@ -120,8 +129,10 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   CmdNext->setDefault(true);
 
   // The keyboard moves through the controls in reading order.
-  setTabOrder(OptSingle, OptMultiple);
-  setTabOrder(OptMultiple, CmdHelp);
+  setTabOrder(OptSingle, lblSingleHelp);
+  setTabOrder(lblSingleHelp, OptMultiple);
+  setTabOrder(OptMultiple, lblMultipleHelp);
+  setTabOrder(lblMultipleHelp, CmdHelp);
   setTabOrder(CmdHelp, CmdNext);
 
   // Any change of the option, by mouse or keyboard, updates the weights.
@@ -163,6 +174,10 @@ void frmStart::CmdNext_Click() {
   } else {
     wizard_.ShowMultiplePage();
   }
+}
+
+void frmStart::keyPressEvent(QKeyEvent* event) {
+  if (!HandleWindowKeys(this, event, CmdNext)) QWidget::keyPressEvent(event);
 }
 
 void frmStart::closeEvent(QCloseEvent* event) {

@@ -38,6 +38,7 @@ class frmStart final : public QWidget {
  protected:
   // Asks before the program ends; a no keeps everything as it was.
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   Wizard& wizard_;

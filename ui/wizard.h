@@ -77,7 +77,7 @@ class Wizard final : public engine::Host {
   std::string txtSourceMailbox() override;
   std::int32_t lvRowCount() override;
   engine::FolderRow lvRow(std::int32_t index) override;
-  void lvMarkConverted(std::int32_t index) override;
+  void lvMarkRow(std::int32_t index, engine::RowState state) override;
   std::string txtOutputFolder() override;
   engine::SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override;
@@ -89,6 +89,9 @@ class Wizard final : public engine::Host {
   // Asks a question through the dialogs, unless the program is ending. Lines of `text` may be
   // separated by "\r\n".
   engine::MsgBoxResult Ask(QWidget* owner, const QString& text, engine::MsgBoxStyle style, const QString& title);
+  // The "Completed" box with `text`; when the run wrote a report of the files it could not
+  // convert (`reportFile`), the box has a button that opens it.
+  void CompletionBox(const std::string& text, const std::string& reportFile);
   // The program's exit question over `owner`; true when the user said yes.
   bool ConfirmExit(QWidget* owner);
 
@@ -115,5 +118,12 @@ inline const char* const kAppTitle = "Marrowfeld Quillsort";
 // Places `window` centred over `owner`'s window, or on its screen when there is no visible owner,
 // and makes the window manager keep it above the owner.
 void CentreOver(QWidget* window, QWidget* owner);
+
+// Places the progress window over `owner`'s window, kept above it; over a page so small that the
+// window would hide all of it, just below (or above) it, so that the page stays usable after the run.
+void PlaceProgressWindow(QWidget* window, QWidget* owner);
+
+// The title of the box that says why an output folder cannot be used.
+inline const char* const kOutputFolderTitle = "Output Folder";
 
 }  // namespace ui

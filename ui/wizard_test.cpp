@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
+#include <QWindow>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,6 +27,7 @@
 #include <memory>
 
 #include "engine/fake_store_test.h"
+#include "engine/texts.h"
 #include "ui/look.h"
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
@@ -500,7 +504,8 @@ class WizardTest : public QObject {
     ui::frmSingle* page = SingleWithSource(source);
     dialogs_->cancelSave = true;
     page->CmdNext->click();
-    QVERIFY(dialogs_->BoxTitles().isEmpty());  // nothing was begun, so no end is announced
+    // Nothing was converted: no box claims that messages were.
+    QVERIFY(dialogs_->boxes.empty());
     QVERIFY(!page->isVisible());
     // Shown again, the page is as new.
     wizard_->StartPage()->CmdNext->click();
@@ -713,19 +718,27 @@ class WizardTest : public QObject {
 
     QStringList titles;
     bool nextBlocked = true;
+    bool pageStayed = true;
     wizard_->afterYield = [&] {
-      // Going back and choosing the other mode halfway does not change the run's mode.
-      if (page->isVisible()) {
-        page->cmdBack->click();
-        wizard_->StartPage()->OptSingle->click();
-      }
+      // Nothing leaves the page during the run: Back is off, Escape and closing are refused.
+      page->cmdBack->click();
+      QTest::keyClick(page, Qt::Key_Escape);
+      page->close();
+      pageStayed = pageStayed && page->isVisible() && !wizard_->StartPage()->isVisible();
+      // Choosing the other mode halfway (from code: the start page is hidden) does not change the
+      // run's mode.
+      wizard_->StartPage()->OptSingle->click();
       const QString title = wizard_->ProgressWindow()->windowTitle();
       if (titles.isEmpty() || titles.last() != title) titles << title;
       nextBlocked = nextBlocked && !page->CmdNext->isEnabled() && !page->CmdAddFolder->isEnabled() &&
-                    !page->cmdChange->isEnabled() && page->txtOutputFolder->isReadOnly();
+                    !page->cmdChange->isEnabled() && page->txtOutputFolder->isReadOnly() &&
+                    !page->cmdBack->isEnabled() && !page->chkSelectAll->isEnabled();
     };
     page->CmdNext->click();
     QVERIFY(nextBlocked);
+    QVERIFY(pageStayed);
+    QVERIFY(page->cmdBack->isEnabled());
+    QVERIFY(page->chkSelectAll->isEnabled());
     QVERIFY(page->CmdNext->isEnabled());
     QVERIFY(page->cmdChange->isEnabled());
     QVERIFY(!page->txtOutputFolder->isReadOnly());
@@ -736,19 +749,27 @@ class WizardTest : public QObject {
     QVERIFY(!QFileInfo::exists(out + "/dave.pst"));
     QVERIFY(dialogs_->proposedNames.isEmpty());
     QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
-    QCOMPARE(dialogs_->boxes[0].text, kCompletedMultiple);
+    // bob holds no mail: the box says so instead of claiming every folder converted.
+    QCOMPARE(dialogs_->boxes[0].text, "6 messages converted into 2 data files.\nNo .eml or .emlx files were found in " +
+                                          root + "/bob.\nOpen Converted Outlook Data file(s) in Microsoft Outlook to "
+                                          "View Individual files.");
 
-    for (const char* name : {"alice", "bob", "carol"}) {
+    for (const char* name : {"alice", "carol"}) {
       QTreeWidgetItem* row = RowNamed(lv, name);
       QCOMPARE(row->foreground(0).color(), QColor(0, 128, 0));
       QVERIFY(row->font(0).bold());
       QVERIFY(row->font(1).bold());
     }
+    // Not converted, so not green: grey, in the plain weight.
+    QCOMPARE(RowNamed(lv, "bob")->foreground(0).color(), QColor(0x80, 0x80, 0x80));
+    QVERIFY(!RowNamed(lv, "bob")->font(0).bold());
     QVERIFY(!RowNamed(lv, "dave")->font(0).bold());
     const int alice = lv->indexOfTopLevelItem(RowNamed(lv, "alice")) + 1;
     const int carol = lv->indexOfTopLevelItem(RowNamed(lv, "carol")) + 1;
     QVERIFY(titles.contains(QStringLiteral("Converting %1 of 4 Folders").arg(alice)));
-    QCOMPARE(wizard_->ProgressWindow()->windowTitle(), QStringLiteral("Converting %1 of 4 Folders").arg(carol));
+    QVERIFY(titles.contains(QStringLiteral("Converting %1 of 4 Folders").arg(carol)));
+    // Finished, the window no longer says it is converting.
+    QCOMPARE(wizard_->ProgressWindow()->windowTitle(), QStringLiteral("Conversion Status"));
     QCOMPARE(wizard_->ProgressWindow()->lblCount1->text(), "Converting 3 items from " + root + "/carol");
 
     // Open Folder follows the mode chosen now: in multiple mode, the output folder box as typed.
@@ -822,8 +843,8 @@ class WizardTest : public QObject {
     page->txtOutputFolder->setText(out2);
     page->chkSelectAll->click();
     page->chkSelectAll->click();
-    for (int i = 0; i < 2; ++i) page->lv->topLevelItem(i)->setData(0, Qt::ForegroundRole, QVariant());
-    for (int i = 0; i < 2; ++i) page->lv->topLevelItem(i)->setFont(0, ui::TahomaFont(9));
+    // The first run's green goes when the next run starts.
+    QCOMPARE(page->lv->topLevelItem(1)->foreground(0).color(), QColor(0, 128, 0));
     clicks = 0;
     dialogs_->boxes.clear();
     dialogs_->answers["Confirm Stop"] = {MsgBoxResult::kYes};
@@ -835,7 +856,10 @@ class WizardTest : public QObject {
     QVERIFY2(kept >= 0 && kept < 8, qPrintable(QString::number(kept)));
     QVERIFY(!QFileInfo::exists(out2 + "/b.pst"));
     QVERIFY(!page->lv->topLevelItem(1)->font(0).bold());
+    QVERIFY(page->lv->topLevelItem(1)->data(0, Qt::ForegroundRole).isNull());
     QVERIFY(page->lv->topLevelItem(0)->font(0).bold());
+    // Stopped halfway: not the green of a converted folder.
+    QCOMPARE(page->lv->topLevelItem(0)->foreground(0).color(), ui::kStoppedBrown);
     ui::frmMigateAll* w = wizard_->ProgressWindow();
     QVERIFY(w->isVisible());
     QVERIFY(!w->CmdSkip->isEnabled());
@@ -901,6 +925,288 @@ class WizardTest : public QObject {
     QCOMPARE(dialogs_->boxes[1].text, kCompletedSingle);
     QVERIFY(wizard_->ProgressWindow()->isVisible());
     QCOMPARE(MessagesIn(dialogs_->saveFolder + "/" + dialogs_->proposedNames[1]), 10);
+  }
+
+  // The progress window is a dialog kept above the page that started it; over the small single
+  // page it stands beside the page, so that Select and Next stay reachable after the run.
+  void progressWindowIsTransientForItsPageAndLeavesItsButtonsFree() {
+    const QString source = Temp("Mail");
+    WriteMessages(source, 2);
+    ui::frmSingle* page = SingleWithSource(source);
+    page->CmdNext->click();
+    ui::frmMigateAll* w = wizard_->ProgressWindow();
+    QVERIFY(w->isVisible());
+    QVERIFY(w->windowHandle() != nullptr);
+    QCOMPARE(w->windowHandle()->transientParent(), page->windowHandle());
+    QCOMPARE(page->windowHandle()->transientParent(), wizard_->StartPage()->windowHandle());
+    QCOMPARE(w->windowType(), Qt::Dialog);
+    QCOMPARE(page->windowType(), Qt::Dialog);
+    const QRect pageArea = page->frameGeometry();
+    QVERIFY2(!w->frameGeometry().intersects(pageArea),
+             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())));
+    // Fixed-size windows offer no maximise button.
+    for (QWidget* window : {static_cast<QWidget*>(wizard_->StartPage()), static_cast<QWidget*>(page),
+                            static_cast<QWidget*>(w), static_cast<QWidget*>(wizard_->MultiplePage())}) {
+      QVERIFY2(!(window->windowFlags() & Qt::WindowMaximizeButtonHint), qPrintable(window->objectName()));
+      QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint);
+    }
+
+    // A multiple-mode run makes the same window transient for the multiple-folders page.
+    const QString root = Temp("Users");
+    WriteMessages(root + "/a", 1);
+    ui::frmMultiple* multiple = MultipleWithRoot(root);
+    multiple->txtOutputFolder->setText(Temp("saved"));
+    multiple->chkSelectAll->click();
+    multiple->CmdNext->click();
+    QVERIFY(w->isVisible());
+    QCOMPARE(w->windowHandle()->transientParent(), multiple->windowHandle());
+    // Every window stays on the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (QWidget* window : {static_cast<QWidget*>(multiple), static_cast<QWidget*>(w)}) {
+      QVERIFY2(screen.contains(window->frameGeometry().topLeft()), qPrintable(window->objectName()));
+    }
+  }
+
+  // After a confirmed skip, STOP pressed while the next folder's files are collected: the close
+  // question is declined, the stop question confirmed, and the next folder is never converted.
+  void stopPressedDuringCollectionAfterASkipEndsTheRun() {
+    const QString root = Temp("Users");
+    WriteMessages(root + "/a", 6);
+    WriteMessages(root + "/b", 6);
+    const QString out = Temp("out");
+    QDir().mkpath(out);
+    ui::frmMultiple* page = MultipleWithRoot(root);
+    page->txtOutputFolder->setText(out);
+    page->chkSelectAll->click();
+    bool skipped = false;
+    bool stopped = false;
+    wizard_->afterYield = [&] {
+      ui::frmMigateAll* w = wizard_->ProgressWindow();
+      if (!skipped && w->CmdSkip->isEnabled()) {
+        w->CmdSkip->click();
+        skipped = true;
+      }
+      // Row b shows that the driver came to it, and its data file is not open yet.
+      if (skipped && !stopped && page->lv->topLevelItem(1)->font(0).bold() && w->CmdStopMigration->isVisible() &&
+          !QFileInfo::exists(out + "/b.pst")) {
+        w->CmdStopMigration->click();
+        stopped = true;
+      }
+    };
+    dialogs_->answers["Confirm Skip"] = {MsgBoxResult::kYes};
+    dialogs_->answers["Marrowfeld Quillsort"] = {MsgBoxResult::kNo};
+    dialogs_->answers["Confirm Stop"] = {MsgBoxResult::kYes};
+    page->CmdNext->click();
+    QVERIFY(stopped);
+    QCOMPARE(dialogs_->BoxTitles(), QStringList({"Confirm Skip", "Marrowfeld Quillsort", "Confirm Stop", "Completed"}));
+    QVERIFY(!QFileInfo::exists(out + "/b.pst"));
+    QVERIFY(dialogs_->boxes[3].text.contains("Conversion stopped by the user."));
+    QCOMPARE(page->lv->topLevelItem(0)->foreground(0).color(), ui::kStoppedBrown);
+    QCOMPARE(page->lv->topLevelItem(1)->foreground(0).color(), ui::kStoppedBrown);
+    QVERIFY(wizard_->ProgressWindow()->isVisible());
+  }
+
+  void rowLooksTellConvertedFailedAndStopped() {
+    const QString root = Temp("Users");
+    QDir().mkpath(root + "/a");
+    QDir().mkpath(root + "/b");
+    ui::frmMultiple* page = MultipleWithRoot(root);
+    page->MarkRow(1, engine::RowState::kFailed);
+    page->MarkRow(2, engine::RowState::kConverted);
+    QTreeWidgetItem* a = page->lv->topLevelItem(0);
+    QCOMPARE(a->foreground(0).color(), ui::kFailedRed);
+    QCOMPARE(a->foreground(1).color(), ui::kFailedRed);
+    QVERIFY(a->font(0).bold());
+    QVERIFY(a->toolTip(0).contains("could not be written"));
+    QCOMPARE(page->lv->topLevelItem(1)->foreground(0).color(), QColor(0, 128, 0));
+    page->ResetRowLooks();
+    for (int i = 0; i < 2; ++i) {
+      QVERIFY(page->lv->topLevelItem(i)->data(0, Qt::ForegroundRole).isNull());
+      QVERIFY(!page->lv->topLevelItem(i)->font(1).bold());
+      QVERIFY(page->lv->topLevelItem(i)->toolTip(0).isEmpty());
+    }
+  }
+
+  void folderWithoutMailIsNamedAndGetsNoDataFile() {
+    const QString source = Temp("Notes");
+    QDir().mkpath(source + "/Sub");
+    QFile note(source + "/Sub/readme.txt");
+    QVERIFY(note.open(QIODevice::WriteOnly));
+    note.write("not mail");
+    note.close();
+    ui::frmSingle* page = SingleWithSource(source);
+    page->CmdNext->click();
+    QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
+    QCOMPARE(dialogs_->boxes[0].text, "No .eml or .emlx files were found in " + source + ".");
+    QVERIFY(dialogs_->proposedNames.isEmpty());
+    QVERIFY(QDir(dialogs_->saveFolder).isEmpty());
+  }
+
+  void outputFolderThatCannotTakeTheFilesIsNamedBeforeAnyWork() {
+    // Multiple mode: a missing output folder stops Next before the progress window shows.
+    const QString root = Temp("Users");
+    WriteMessages(root + "/a", 2);
+    ui::frmMultiple* page = MultipleWithRoot(root);
+    page->chkSelectAll->click();
+    page->txtOutputFolder->setText(Temp("nowhere"));
+    page->CmdNext->click();
+    QCOMPARE(dialogs_->BoxTitles(), QStringList{"Output Folder"});
+    QCOMPARE(dialogs_->boxes[0].text, "The output folder " + Temp("nowhere") +
+                                          " cannot be used: No such file or directory. Choose a folder that exists.");
+    QVERIFY(!wizard_->HasSinglePage() || !wizard_->ProgressWindow()->isVisible());
+    QVERIFY(!QFileInfo::exists(Temp("nowhere")));
+
+    // Single mode: a Save into a folder that is not there is refused and the dialog comes again.
+    dialogs_->boxes.clear();
+    const QString source = Temp("Mail");
+    WriteMessages(source, 2);
+    page->close();
+    wizard_->StartPage()->OptSingle->click();
+    ui::frmSingle* single = SingleWithSource(source);
+    const QString good = dialogs_->saveFolder;
+    dialogs_->saveFolder = Temp("gone");
+    dialogs_->onBox = [&](const ui::testing::ShownBox& box) {
+      if (box.title == "Output Folder") dialogs_->saveFolder = good;
+    };
+    single->CmdNext->click();
+    QCOMPARE(dialogs_->BoxTitles(), QStringList({"Output Folder", "Completed"}));
+    QVERIFY(dialogs_->boxes[0].text.startsWith("The output folder " + Temp("gone") + " cannot be used"));
+    QCOMPARE(dialogs_->proposedNames.size(), 2);
+    QCOMPARE(MessagesIn(good + "/" + dialogs_->proposedNames[1]), 2);
+  }
+
+  void renamedFilesAndTheReportAreNamedInTheCompletionBox() {
+    const QString root = Temp("Users");
+    WriteMessages(root + "/ruby", 1);
+    const QString out = Temp("out");
+    QDir().mkpath(out);
+    ui::frmMultiple* page = MultipleWithRoot(root);
+    page->txtOutputFolder->setText(out);
+    page->chkSelectAll->click();
+    page->CmdNext->click();
+    page->CmdNext->click();  // again: ruby.pst is taken now
+    QCOMPARE(dialogs_->BoxTitles(), QStringList({"Completed", "Completed"}));
+    QCOMPARE(dialogs_->boxes[0].text, kCompletedMultiple);
+    QCOMPARE(dialogs_->boxes[1].text, kCompletedMultiple + "\n\"" + out +
+                                          "/ruby (2).pst\" was written, since a file of the planned name already "
+                                          "existed.");
+
+    // A run that wrote a report: the box names it and its button opens it.
+    engine::RunReport report;
+    report.messagesConverted = 1;
+    report.foldersConverted = 1;
+    report.failedFiles.push_back({"/m/bad.eml", "no header"});
+    report.reportFile = (out + "/Mail.pst.report.tsv").toStdString();
+    dialogs_->boxes.clear();
+    wizard_->CompletionBox(engine::CompletionText(report), report.reportFile);
+    QCOMPARE(dialogs_->boxes.size(), size_t(1));
+    QCOMPARE(dialogs_->boxes[0].action, QStringLiteral("Open &Report"));
+    QVERIFY(dialogs_->boxes[0].text.contains("A report of every file not converted, and why, is in \"" + out +
+                                             "/Mail.pst.report.tsv\"."));
+    QVERIFY(dialogs_->opened.isEmpty());
+    dialogs_->chooseAction = true;
+    wizard_->CompletionBox(engine::CompletionText(report), report.reportFile);
+    QCOMPARE(dialogs_->opened, QStringList{out + "/Mail.pst.report.tsv"});
+    // Without a report, the plain box.
+    wizard_->CompletionBox("x", "");
+    QVERIFY(dialogs_->boxes.back().action.isEmpty());
+  }
+
+  void keyboardReachesEveryControl() {
+    ui::frmStart* start = wizard_->StartPage();
+    // The help links are in the Tab order, and Space opens them.
+    QWidget* next = start->OptSingle->nextInFocusChain();
+    while (next != nullptr && !(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
+    QCOMPARE(next, static_cast<QWidget*>(start->lblSingleHelp));
+    QTest::keyClick(start->lblSingleHelp, Qt::Key_Space);
+    QTest::keyClick(start->lblMultipleHelp, Qt::Key_Return);
+    QCOMPARE(dialogs_->opened.size(), 2);
+    QVERIFY(dialogs_->opened[0].endsWith("#single-folder"));
+    QVERIFY(dialogs_->opened[1].endsWith("#multiple-folders"));
+
+    // Enter with an option focused presses the default Next.
+    start->OptSingle->setFocus();
+    QTest::keyClick(start, Qt::Key_Return);
+    ui::frmSingle* page = wizard_->SinglePage();
+    QVERIFY(page->isVisible());
+    QTest::keyClick(page->lblSingleMailbox, Qt::Key_Enter);
+    QVERIFY(dialogs_->opened.last().endsWith("#select-folder"));
+
+    // Enter on the focused Select presses Select; then Enter presses the now focused Next.
+    const QString source = Temp("Mail");
+    WriteMessages(source, 1);
+    dialogs_->folders.push_back(source);
+    page->CmdAddFolder->setFocus();
+    QTest::keyClick(page, Qt::Key_Return);
+    QCOMPARE(page->txtSourceMailbox->text(), source);
+    page->CmdNext->setFocus();
+    QTest::keyClick(page, Qt::Key_Enter);
+    QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
+
+    // Escape closes: the progress window and the start page ask first, the single page does not.
+    QTest::keyClick(wizard_->ProgressWindow(), Qt::Key_Escape);
+    QCOMPARE(dialogs_->BoxTitles().last(), QStringLiteral("Marrowfeld Quillsort"));
+    QVERIFY(wizard_->ProgressWindow()->isVisible());
+    QTest::keyClick(page, Qt::Key_Escape);
+    QVERIFY(!page->isVisible());
+    QTest::keyClick(start, Qt::Key_Escape);
+    QCOMPARE(dialogs_->BoxTitles().size(), 3);
+    QVERIFY(start->isVisible());
+
+    // The multiple-folders page: Escape returns to the start page.
+    start->OptMultiple->click();
+    QTest::keyClick(start, Qt::Key_Enter);
+    QVERIFY(wizard_->MultiplePage()->isVisible());
+    QTest::keyClick(wizard_->MultiplePage(), Qt::Key_Escape);
+    QVERIFY(!wizard_->MultiplePage()->isVisible());
+    QVERIFY(start->isVisible());
+  }
+
+  void longSourcePathIsShortenedInTheMiddle() {
+    ui::frmMigateAll* w = wizard_->ProgressWindow();
+    engine::ProgressControls controls = wizard_->Progress();
+    const QString path = "/home/someone/" + QString("very-long-folder-name/").repeated(8) + "Inbox/";
+    controls.lblCount1 = ("Migrating 12 items from " + path).toStdString();
+    w->Sync(controls);
+    const QString shown = w->lblCount1->text();
+    QVERIFY(shown.startsWith("Migrating 12 items from /home"));
+    QVERIFY(shown.endsWith("Inbox/"));
+    QVERIFY(shown.contains(QChar(0x2026)));
+    QVERIFY(w->lblCount1->fontMetrics().horizontalAdvance(shown) <= w->CmdSkip->x() - w->lblCount1->x());
+    QCOMPARE(w->lblCount1->toolTip(), "Migrating 12 items from " + path);
+    controls.lblCount1 = "Migrating 1 items from /a/";
+    w->Sync(controls);
+    QCOMPARE(w->lblCount1->text(), QStringLiteral("Migrating 1 items from /a/"));
+    QVERIFY(w->lblCount1->toolTip().isEmpty());
+  }
+
+  void logoIsDrawnForTheScreensPixelDensity() {
+    const QPixmap sharp = ui::LogoPixmap(2.0);
+    QCOMPARE(sharp.size(), QSize(500, 140));
+    QCOMPARE(sharp.devicePixelRatio(), 2.0);
+    QCOMPARE(ui::LogoPixmap(1.0).size(), QSize(250, 70));
+    QVERIFY(wizard_->StartPage()->findChild<QLabel*>("lblHeading")->font().bold());
+  }
+
+  // On a screen too narrow for it (1366 pixels at twice the scale) the page narrows to fit.
+  void multiplePageNarrowsForANarrowScreen() {
+    ui::frmMultiple* page = MultipleWithRoot(Temp("none"));
+    QCOMPARE(page->width(), 706);
+    page->FitWidth(683 - 10);
+    QCOMPARE(page->width(), 673);
+    const int cut = 706 - 673;
+    QCOMPARE(page->CmdNext->geometry().right(), 576 + 113 - 1 - cut);
+    QCOMPARE(page->cmdChange->x(), 600 - cut);
+    QCOMPARE(page->lv->width(), 641 - cut);
+    QCOMPARE(page->lv->columnWidth(0) + page->lv->columnWidth(1), 640 - cut);
+    for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (child->objectName() == "Shape1" || !child->isVisible()) continue;
+      QVERIFY2(child->geometry().right() < page->width(), qPrintable(child->objectName()));
+    }
+    page->FitWidth(5000);
+    QCOMPARE(page->width(), 706);
+    QCOMPARE(page->CmdNext->x(), 576);
+    QCOMPARE(page->lv->columnWidth(1), 440);
   }
 
   void exitDuringARunEndsItAndKeepsWhatWasConverted() {

@@ -216,7 +216,10 @@ void CheckAllocationMaps(CheckContext& ctx) {
   for (const BtPage& p : file.pages()) {
     mark(p.ib, kPageSize, [&] { return std::string(p.ptype == kPtypeNbt ? "NBT" : "BBT") + " page @" + Hex(p.ib); });
   }
-  for (const auto& [bid, e] : file.blocks()) {
+  for (const auto& block : file.blocks()) {
+    // Named copies, not structured bindings: clang 14 cannot capture those in the lambda.
+    const auto bid = block.first;
+    const auto& e = block.second;
     mark(e.ib, BlockDiskSize(e.cb), [&] { return "block " + Hex(bid) + " @" + Hex(e.ib); });
   }
   if (overlaps > kMaxRepeats) ctx.Add("file", std::to_string(overlaps) + " overlapping slots in all");

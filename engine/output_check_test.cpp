@@ -1,0 +1,82 @@
+#include "engine/output_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "fs/temp_tree_test.h"
+
+namespace engine {
+namespace {
+
+using fs::testing::TempTree;
+
+TEST(OutputCheckTest, UsableFolderPassesAndLeavesNothingBehind) {
+  TempTree tree;
+  const std::string out = tree.Folder("out");
+  EXPECT_TRUE(CheckOutputFolder(out, 1024).ok());
+  EXPECT_TRUE(CheckOutputFolder(out + "/", 0).ok());
+  EXPECT_TRUE(std::filesystem::is_empty(out));  // the probe file is gone again
+}
+
+TEST(OutputCheckTest, MissingEmptyOrFileIsNamedWithWhatToDo) {
+  TempTree tree;
+  const quill::Status missing = CheckOutputFolder(tree.Path("gone"), 0);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.message(), "The output folder " + tree.Path("gone") +
+                                   " cannot be used: No such file or directory. Choose a folder that exists.");
+  const std::string file = tree.File("a.txt");
+  const quill::Status notFolder = CheckOutputFolder(file, 0);
+  ASSERT_FALSE(notFolder.ok());
+  EXPECT_EQ(notFolder.message(), "The output folder " + file + " is not a folder. Choose a folder that exists.");
+  EXPECT_EQ(CheckOutputFolder("", 0).message(), "No output folder is given. Choose a folder.");
+}
+
+TEST(OutputCheckTest, ReadOnlyFolderAsksForOneThatCanBeWritten) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempTree tree;
+  const std::string out = tree.Folder("ro");
+  ASSERT_EQ(chmod(out.c_str(), 0555), 0);
+  const quill::Status status = CheckOutputFolder(out, 0);
+  chmod(out.c_str(), 0755);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.message(),
+            "The data file could not be created in " + out + ": Permission denied. Choose a folder you can write to.");
+}
+
+TEST(OutputCheckTest, MoreThanTheFreeSpaceIsRefused) {
+  TempTree tree;
+  const std::string out = tree.Folder("out");
+  const quill::Status status = CheckOutputFolder(out, UINT64_C(1) << 62);  // 4 EB: more than any disk here
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.message().rfind("There is not enough free space in " + out + ": about ", 0), 0u);
+  EXPECT_NE(status.message().find(" are free. Free some space"), std::string::npos);
+}
+
+TEST(OutputCheckTest, TreeAndListSizesCountRegularFilesOnly) {
+  TempTree tree;
+  tree.File("src/a.eml", std::string(1000, 'a'));
+  tree.File("src/sub/deeper/b.eml", std::string(234, 'b'));
+  tree.File("elsewhere/big", std::string(5000, 'c'));
+  // A link to a large file outside is not followed: the source does not hold that file.
+  ASSERT_EQ(symlink(tree.Path("elsewhere/big").c_str(), tree.Path("src/link").c_str()), 0);
+  int yields = 0;
+  EXPECT_EQ(TreeBytes(tree.Path("src"), [&] { ++yields; }), 1234u);
+  EXPECT_EQ(TreeBytes(tree.Path("missing")), 0u);
+
+  fs::KeyedList list;
+  ASSERT_TRUE(list.Add(tree.Path("src/a.eml"), "K1").ok());
+  ASSERT_TRUE(list.Add(tree.Path("src/gone.eml"), "K2").ok());
+  ASSERT_TRUE(list.Add(tree.Path("src/sub"), "K3").ok());
+  EXPECT_EQ(ListedBytes(list), 1000u);
+
+  EXPECT_EQ(SizeText(0), "0 KB");
+  EXPECT_EQ(SizeText(10), "1 KB");
+  EXPECT_EQ(SizeText(3 * 1024 * 1024 + 400 * 1024), "3.4 MB");
+  EXPECT_EQ(SizeText(UINT64_C(5) << 30), "5.0 GB");
+}
+
+}  // namespace
+}  // namespace engine
