@@ -25,6 +25,10 @@ quill::Status ErrnoStatus(int err, const std::string& path) {
   return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
 }
 
+quill::Status NotRegularStatus(const std::string& path) {
+  return quill::Status::IOError(std::string(kNotRegularFile) + ": " + path);
+}
+
 struct ByteArrayFree {
   void operator()(GByteArray* a) const {
     if (a != nullptr) g_byte_array_unref(a);
@@ -107,8 +111,18 @@ MessageFile& MessageFile::operator=(MessageFile&&) noexcept = default;
 MessageFile::~MessageFile() = default;
 
 quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoStatus(errno, path);
+  // Opened without blocking: a FIFO or a device named like a mail file would otherwise hold the
+  // read-ahead worker in open() (a FIFO until someone writes to it) or feed it without end.
+  // Symbolic links are followed; only what they lead to must be a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    struct stat st {};
+    if ((err == ENXIO || err == ENODEV) && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return NotRegularStatus(path);  // A socket, or a device without its driver.
+    }
+    return ErrnoStatus(err, path);
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
@@ -118,6 +132,16 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
   if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     return ErrnoStatus(EISDIR, path);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return NotRegularStatus(path);
+  }
+  // A regular file never blocks, but reads from here on should wait for the disk as usual.
+  if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return ErrnoStatus(err, path);
   }
   // GByteArray lengths are 32-bit; a message file of 2 GiB is not one we are meant to read.
   constexpr size_t kMaxFileBytes = size_t{1} << 31;

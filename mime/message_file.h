@@ -19,6 +19,9 @@
 
 namespace mime {
 
+// The cause given for a path that is not a regular file.
+inline constexpr const char* kNotRegularFile = "not a regular file";
+
 class MessageFile;
 namespace internal {
 // For tests and benchmarks only: whether `file` was parsed by the fast parser.
@@ -34,7 +37,9 @@ class MessageFile {
  public:
   // Reads the whole file at `path` and parses it.
   // Errors: IOError "<strerror text>: <path>" when the file cannot be opened or read (missing,
-  // unreadable, a directory, 2 GiB or more). Everything about the content itself is tolerated.
+  // unreadable, a directory, 2 GiB or more); IOError "not a regular file: <path>" for a FIFO,
+  // socket or device (links to regular files are followed). Everything about the content itself
+  // is tolerated.
   static quill::Result<MessageFile> Open(const std::string& path);
 
   // Parses a message held in memory (the bytes are copied).

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -376,6 +381,42 @@ TEST(MimeFile, UnreadableFileIsAnError) {
   m = ReadMessageFile(QUILL_MIME_TEST_DATA);
   ASSERT_FALSE(m.ok());
   EXPECT_NE(m.status().message().find("Is a directory"), std::string::npos);
+}
+
+// A scratch folder of its own, removed again at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/quill-mime-XXXXXX";
+    path_ = ::mkdtemp(name);
+  }
+  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+TEST(MimeFile, OnlyRegularFilesAreRead) {
+  ScratchDir dir;
+  // A FIFO nobody writes to: opening it for reading would wait for ever.
+  ASSERT_EQ(::mkfifo(dir.Path("fifo.eml").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.eml").c_str()), 0);  // Would never end.
+  ASSERT_EQ(::symlink("/dev/null", dir.Path("null.eml").c_str()), 0);
+  for (const char* name : {"fifo.eml", "zero.eml", "null.eml"}) {
+    const auto start = std::chrono::steady_clock::now();
+    quill::Result<MessageContent> m = ReadMessageFile(dir.Path(name));
+    ASSERT_FALSE(m.ok()) << name;
+    EXPECT_EQ(m.status().message(), std::string(kNotRegularFile) + ": " + dir.Path(name));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << name;
+  }
+
+  // A link to a regular file is read like the file itself.
+  std::ofstream(dir.Path("real.eml")) << "Subject: linked\n\nbody\n";
+  ASSERT_EQ(::symlink(dir.Path("real.eml").c_str(), dir.Path("link.eml").c_str()), 0);
+  quill::Result<MessageContent> m = ReadMessageFile(dir.Path("link.eml"));
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_EQ(m->subject, "linked");
 }
 
 }  // namespace
