@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/cancel.h"
 #include "mime/charset.h"
 #include "mime/encoded_words.h"
 #include "mime/header_reader.h"
@@ -131,7 +132,8 @@ class PartWalker {
   PartWalker(MessageContent& out, int message_depth) : out_(out), message_depth_(message_depth) {}
 
   void Walk(const MimeEntity* object, bool want_body, int depth) {
-    if (object == nullptr) return;
+    // A stop leaves the model unfinished; the caller sees the request and reports the stop.
+    if (object == nullptr || quill::CancelRequested()) return;
     if (depth > kMaxPartDepth) {
       out_.notes.push_back("parts nested deeper than " + std::to_string(kMaxPartDepth) +
                            " levels kept as attachments");
@@ -325,7 +327,7 @@ class PartWalker {
   // Every leaf below `root` as an attachment, without recursion (the tree may be very deep).
   void CollectLeaves(const MimeEntity* root) {
     std::vector<const MimeEntity*> stack{root};
-    while (!stack.empty()) {
+    while (!stack.empty() && !quill::CancelRequested()) {
       const MimeEntity* object = stack.back();
       stack.pop_back();
       const EntityKind kind = object->Kind();

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/cancel.h"
 #include "mime/content_builder.h"
 #include "mime/framing.h"
 #include "mime/gmime_entity.h"
@@ -37,6 +39,8 @@ struct ByteArrayFree {
 using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayFree>;
 
 std::atomic<bool> gmime_forced{false};
+
+constexpr size_t kReadPiece = size_t{8} << 20;
 
 }  // namespace
 
@@ -153,8 +157,13 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
   g_byte_array_set_size(bytes.get(), static_cast<guint>(st.st_size));
   size_t used = 0;
   while (true) {
+    // Read a piece at a time, so that a stop request is seen within a moment on a huge file.
+    if (quill::CancelRequested()) {
+      ::close(fd);
+      return quill::StoppedStatus();
+    }
     char* dst = reinterpret_cast<char*>(bytes->data) + used;
-    size_t room = bytes->len - used;
+    size_t room = std::min(bytes->len - used, kReadPiece);
     char probe;
     if (room == 0) {
       // Full: either the end of the file, or a file that grew since fstat (or a pipe, or a /proc
@@ -182,6 +191,7 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
   }
   ::close(fd);
   g_byte_array_set_size(bytes.get(), static_cast<guint>(used));
+  if (quill::CancelRequested()) return quill::StoppedStatus();
 
   auto rep = std::make_unique<Rep>();
   rep->bytes = std::move(bytes);
@@ -215,7 +225,11 @@ MessageContent MessageFile::Content() const {
 quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
   quill::Result<MessageFile> file = MessageFile::Open(path);
   if (!file.ok()) return file.status();
-  return file->Content();
+  if (quill::CancelRequested()) return quill::StoppedStatus();
+  MessageContent content = file->Content();
+  // The decoders and the part walk give up early on a stop: what they built is incomplete.
+  if (quill::CancelRequested()) return quill::StoppedStatus();
+  return content;
 }
 
 MessageContent ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }

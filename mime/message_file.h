@@ -62,6 +62,8 @@ class MessageFile {
 };
 
 // MessageFile::Open(path) followed by Content().
+// A stop request (common/cancel.h) cuts reading and decoding short; the result is then
+// quill::StoppedStatus() ("stopped by the user"), never a half-built message.
 quill::Result<MessageContent> ReadMessageFile(const std::string& path);
 
 // MessageFile::FromBytes(bytes) followed by Content().

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/cancel.h"
 #include "mime/quoted_printable.h"
 
 namespace mime {
@@ -18,7 +19,12 @@ std::string UuDecode(std::string_view raw) {
   }
   std::string out;
   out.reserve(raw.size() * 3 / 4);
+  size_t next_check = 0;
   while (!raw.empty()) {
+    if (out.size() >= next_check) {
+      if (quill::CancelRequested()) break;
+      next_check = out.size() + kCancelCheckBytes;
+    }
     size_t nl = raw.find('\n');
     std::string_view line = raw.substr(0, nl);
     raw.remove_prefix(nl == std::string_view::npos ? raw.size() : nl + 1);
@@ -68,10 +74,17 @@ std::string Base64Decode(std::string_view raw) {
   auto* o = reinterpret_cast<unsigned char*>(out.data());
   std::uint32_t group = 0;
   int have = 0;  // Sextets in `group`.
+  const unsigned char* check_at = in;
   while (in < end) {
+    // A stop is looked for once per kCancelCheckBytes of input, so that a huge part gives way
+    // within a moment.
+    if (in >= check_at) {
+      if (quill::CancelRequested()) break;
+      check_at = in + std::min<std::size_t>(kCancelCheckBytes, static_cast<std::size_t>(end - in));
+    }
     // Whole clean groups in a row, the common case: a line of 76 characters is 19 of them.
     if (have == 0) {
-      while (end - in >= 4) {
+      while (check_at - in >= 4) {
         const std::uint32_t g = kBase64.at[0][in[0]] | kBase64.at[1][in[1]] | kBase64.at[2][in[2]] |
                                 kBase64.at[3][in[3]];
         if (g & 0x80000000u) break;

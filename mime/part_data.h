@@ -1,12 +1,17 @@
 // The transfer-decoded bytes of a leaf part. Internal to mime/.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include <gmime/gmime.h>
 
 namespace mime {
+
+// The decoders look for a stop request (common/cancel.h) once per this many bytes; a decode cut
+// short by one returns what it had, and the caller reports the stop.
+inline constexpr std::size_t kCancelCheckBytes = std::size_t{1} << 20;
 
 // Decodes `part` (borrowed) from base64, quoted-printable or uuencode; other encodings are copied
 // as they are. Base64 cut off inside a group still yields the bytes its last characters carry.

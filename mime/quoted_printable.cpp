@@ -1,6 +1,10 @@
 #include "mime/quoted_printable.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "common/cancel.h"
+#include "mime/part_data.h"
 
 namespace mime {
 namespace {
@@ -19,7 +23,12 @@ std::string QuotedPrintableDecode(std::string_view raw) {
   char* o = out.data();
   const char* in = raw.data();
   const char* const end = in + raw.size();
+  const char* check_at = in;
   while (in < end) {
+    if (in >= check_at) {
+      if (quill::CancelRequested()) break;
+      check_at = in + std::min<std::size_t>(kCancelCheckBytes, static_cast<std::size_t>(end - in));
+    }
     // Text between escapes is copied as it stands, a run at a time.
     const void* eq = std::memchr(in, '=', static_cast<std::size_t>(end - in));
     const char* run_end = eq != nullptr ? static_cast<const char*>(eq) : end;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "common/cancel.h"
 #include "mime/message_file.h"
 
 namespace pst::store {
@@ -20,6 +21,10 @@ FileFacts LookAtFile(const std::string& path) {
 
 PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options) {
   PreparedMessage out;
+  if (quill::CancelRequested()) {
+    out.status = quill::StoppedStatus();
+    return out;
+  }
   try {
     options.now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     options.fileModified = facts.modified.value_or(options.now);
@@ -32,6 +37,10 @@ PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, 
     options.nameMap = nullptr;
     options.attachmentDataByCaller = true;
     out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));
+    if (quill::CancelRequested()) {
+      out = PreparedMessage();
+      out.status = quill::StoppedStatus();
+    }
   } catch (const std::exception& e) {
     // Out of memory on an enormous file, most likely: that file fails, the run goes on.
     out.status = quill::Status::IOError(std::string(e.what()) + ": " + path);
@@ -105,7 +114,13 @@ void ReadAhead::Work() {
     job->started = true;
     runningBytes_ += job->facts.bytes;
     lock.unlock();
-    PreparedMessage result = prepare_(job->path, job->facts);
+    // After a stop request the files still queued are not read at all.
+    PreparedMessage result;
+    if (quill::CancelRequested()) {
+      result.status = quill::StoppedStatus();
+    } else {
+      result = prepare_(job->path, job->facts);
+    }
     lock.lock();
     job->result = std::move(result);
     job->done = true;

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "common/cancel.h"
 #include "fs/temp_tree_test.h"
 #include "pst/messaging/prop_tags.h"
 
@@ -168,6 +169,26 @@ TEST(ReadAheadTest, PrepareMessageReportsAnUnreadableFile) {
   PreparedMessage m = PrepareMessage("/nonexistent/quill/a.eml", {});
   EXPECT_FALSE(m.status.ok());
   EXPECT_NE(m.status.message().find("/nonexistent/quill/a.eml"), std::string::npos);
+}
+
+TEST(ReadAheadTest, AfterAStopQueuedFilesAreNotRead) {
+  Preparer prep;
+  quill::ClearCancel();
+  {
+    ReadAhead ahead(prep.Fn(), {.workers = 2, .maxQueued = 8});
+    ASSERT_TRUE(ahead.Offer("a.eml"));
+    EXPECT_TRUE(ahead.Take("a.eml", nullptr).status.ok());
+    quill::RequestCancel();
+    for (const char* p : {"b.eml", "c.eml", "d.eml"}) ASSERT_TRUE(ahead.Offer(p));
+    for (const char* p : {"b.eml", "c.eml", "d.eml"}) {
+      PreparedMessage m = ahead.Take(p, nullptr);
+      EXPECT_TRUE(quill::IsStopped(m.status)) << p;
+    }
+    // A file taken without an offer is not read either.
+    EXPECT_TRUE(quill::IsStopped(PrepareMessage("/nonexistent/quill/e.eml", {}).status));
+  }
+  quill::ClearCancel();
+  EXPECT_EQ(prep.started.load(), 1);
 }
 
 }  // namespace
