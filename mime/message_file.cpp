@@ -76,6 +76,12 @@ struct MessageFile::Rep {
       repaired.append(body_range().substr(header_length));
       changed = true;
     }
+    std::string cleaned;
+    if (ReplaceNulsInHeaders(changed ? std::string_view(repaired) : body_range(), cleaned)) {
+      notes.push_back("NUL bytes in header fields replaced by U+FFFD");
+      repaired = std::move(cleaned);
+      changed = true;
+    }
     std::string mended;
     if (InsertMissingHeaderEnds(changed ? std::string_view(repaired) : body_range(), mended)) {
       notes.push_back("header block without the empty line that ends it; one was put in");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -381,6 +382,34 @@ TEST(MimeFile, UnreadableFileIsAnError) {
   m = ReadMessageFile(QUILL_MIME_TEST_DATA);
   ASSERT_FALSE(m.ok());
   EXPECT_NE(m.status().message().find("Is a directory"), std::string::npos);
+}
+
+TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
+  using namespace std::string_literals;
+  const std::string message =
+      "From: Ev\0il <evil@example.com>\nTo: B\0ob <bob@example.com>\nSubject: hello\0 world\n"
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+      "--b\nContent-Type: text/plain\n\nbody\n"
+      "--b\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"a\0b.bin\"\n\n"
+      "bin\0ary\n"
+      "--b--\n"s;
+  for (bool gmime_only : {false, true}) {
+    internal::ForceGMimeParser(gmime_only);
+    const MessageContent m = ParseMessage(message);
+    SCOPED_TRACE(gmime_only ? "GMime" : "fast parser");
+    ASSERT_EQ(m.from.size(), 1u);
+    EXPECT_EQ(m.from[0].name, "Ev\uFFFDil");
+    EXPECT_EQ(m.from[0].address, "evil@example.com");
+    ASSERT_EQ(m.to.size(), 1u);
+    EXPECT_EQ(m.to[0].address, "bob@example.com");
+    EXPECT_EQ(m.subject, "hello\uFFFD world");
+    EXPECT_EQ(m.headers.find('\0'), std::string::npos);
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].file_name, "a\uFFFDb.bin");
+    EXPECT_EQ(m.attachments[0].data, "bin\0ary"s);  // Content is data: its NUL stays.
+    EXPECT_NE(std::find(m.notes.begin(), m.notes.end(), "NUL bytes in header fields replaced by U+FFFD"), m.notes.end());
+  }
+  internal::ForceGMimeParser(false);
 }
 
 // A scratch folder of its own, removed again at the end.
