@@ -178,6 +178,9 @@ bool ReplaceNulsInHeaders(std::string_view message, std::string& out) {
   std::vector<std::pair<size_t, size_t>> blocks;
   auto add_blocks_from = [&](size_t at) {
     for (int nested = 0; nested < 64 && at < message.size(); ++nested) {
+      // Only a block that starts with a header is one: binary data is left as it is.
+      size_t next;
+      if (!IsHeaderLine(LineAt(message, at, next))) return;
       const size_t end = HeaderBlockEnd(message, at);
       blocks.emplace_back(at, end);
       if (!DeclaresMessagePart(message.substr(at, end - at))) return;
