@@ -18,6 +18,7 @@
 #include "mime/gmime_entity.h"
 #include "mime/gmime_support.h"
 #include "mime/native_parse.h"
+#include "mime/part_data.h"
 #include "mime/repair.h"
 
 namespace mime {
@@ -25,6 +26,11 @@ namespace {
 
 quill::Status ErrnoStatus(int err, const std::string& path) {
   return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
+}
+
+quill::Status TooLargeStatus(const std::string& path) {
+  return quill::Status::IOError("message file larger than " + std::to_string(kMaxMessageFileBytes >> 20) +
+                                " MiB: " + path);
 }
 
 quill::Status NotRegularStatus(const std::string& path) {
@@ -89,6 +95,7 @@ struct MessageFile::Rep {
       changed = true;
     }
     if (changed) {
+      bytes.reset();  // Not needed any more: at most two copies of a huge message at once.
       ByteArrayPtr copy(g_byte_array_sized_new(static_cast<guint>(repaired.size())));
       g_byte_array_append(copy.get(), reinterpret_cast<const guint8*>(repaired.data()), static_cast<guint>(repaired.size()));
       bytes = std::move(copy);
@@ -153,14 +160,15 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     ::close(fd);
     return ErrnoStatus(err, path);
   }
-  // GByteArray lengths are 32-bit; a message file of 2 GiB is not one we are meant to read.
-  constexpr size_t kMaxFileBytes = size_t{1} << 31;
-  if (static_cast<unsigned long long>(st.st_size) >= kMaxFileBytes) {
+  // Never more than the cap is read, whatever the size said: a file that reports size 0 (/proc)
+  // is read up to it, and a file that grows while it is read is refused rather than followed.
+  const size_t stated = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  if (stated > kMaxMessageFileBytes) {
     ::close(fd);
-    return ErrnoStatus(EFBIG, path);
+    return TooLargeStatus(path);
   }
-  ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(st.st_size)));
-  g_byte_array_set_size(bytes.get(), static_cast<guint>(st.st_size));
+  ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(stated > 0 ? stated : 65536)));
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(stated > 0 ? stated : 65536));
   size_t used = 0;
   while (true) {
     // Read a piece at a time, so that a stop request is seen within a moment on a huge file.
@@ -172,8 +180,8 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     size_t room = std::min(bytes->len - used, kReadPiece);
     char probe;
     if (room == 0) {
-      // Full: either the end of the file, or a file that grew since fstat (or a pipe, or a /proc
-      // file that reports size 0). One byte more tells which.
+      // Full: either the end of the file, or a file that grew since fstat (or a /proc file that
+      // reports size 0). One byte more tells which.
       dst = &probe;
       room = 1;
     }
@@ -186,11 +194,15 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     }
     if (n == 0) break;
     if (dst == &probe) {
-      if (bytes->len >= kMaxFileBytes / 2) {
+      if (stated > 0) {
         ::close(fd);
-        return ErrnoStatus(EFBIG, path);
+        return quill::Status::IOError(std::string(kFileGrew) + ": " + path);
       }
-      g_byte_array_set_size(bytes.get(), std::max<guint>(bytes->len * 2, 65536));
+      if (bytes->len >= kMaxMessageFileBytes) {
+        ::close(fd);
+        return TooLargeStatus(path);
+      }
+      g_byte_array_set_size(bytes.get(), static_cast<guint>(std::min(size_t{bytes->len} * 2, kMaxMessageFileBytes)));
       bytes->data[used] = static_cast<guint8>(probe);
     }
     used += static_cast<size_t>(n);
@@ -228,11 +240,23 @@ MessageContent MessageFile::Content() const {
   return content;
 }
 
+MessageContent MessageFile::ConsumeContent() && {
+  MessageContent content;
+  {
+    const ReleasableInput releasable(rep_->data());
+    content = Content();
+  }
+  rep_.reset();
+  return content;
+}
+
+size_t MessageFile::size() const { return rep_ && rep_->bytes ? rep_->bytes->len : 0; }
+
 quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
   quill::Result<MessageFile> file = MessageFile::Open(path);
   if (!file.ok()) return file.status();
   if (quill::CancelRequested()) return quill::StoppedStatus();
-  MessageContent content = file->Content();
+  MessageContent content = std::move(*file).ConsumeContent();
   // The decoders and the part walk give up early on a stop: what they built is incomplete.
   if (quill::CancelRequested()) return quill::StoppedStatus();
   return content;

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace mime {
 namespace {
@@ -446,6 +448,49 @@ TEST(MimeFile, OnlyRegularFilesAreRead) {
   quill::Result<MessageContent> m = ReadMessageFile(dir.Path("link.eml"));
   ASSERT_TRUE(m.ok()) << m.status().ToString();
   EXPECT_EQ(m->subject, "linked");
+}
+
+TEST(MimeFile, FilesOverTheCapAreRefusedUnread) {
+  ScratchDir dir;
+  const std::string path = dir.Path("sparse.eml");
+  std::ofstream(path) << "Subject: sparse\n\nbody\n";
+  // A hole makes it this large without using the disk; reading it would take seconds.
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxMessageFileBytes) + 1), 0);
+  const auto start = std::chrono::steady_clock::now();
+  quill::Result<MessageContent> m = ReadMessageFile(path);
+  ASSERT_FALSE(m.ok());
+  EXPECT_EQ(m.status().message(), "message file larger than 512 MiB: " + path);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+  // At the cap exactly a file is read.
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(1) << 20), 0);
+  m = ReadMessageFile(path);
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_EQ(m->subject, "sparse");
+}
+
+TEST(MimeFile, FileThatGrowsWhileReadIsRefused) {
+  ScratchDir dir;
+  const std::string path = dir.Path("growing.eml");
+  std::ofstream(path) << "Subject: growing\n\n" << std::string(32u << 20, 'x');
+  // Another writer appends without pause while the file is read; the read must not follow it.
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    std::ofstream out(path, std::ios::app);
+    const std::string more(1 << 16, 'y');
+    while (!done) out.write(more.data(), static_cast<std::streamsize>(more.size())).flush();
+  });
+  bool refused = false;
+  for (int attempt = 0; attempt < 20 && !refused; ++attempt) {
+    quill::Result<MessageContent> m = ReadMessageFile(path);
+    refused = !m.ok();
+    if (refused) {
+      EXPECT_EQ(m.status().message(), std::string(kFileGrew) + ": " + path);
+    }
+  }
+  done = true;
+  writer.join();
+  EXPECT_TRUE(refused);
 }
 
 }  // namespace

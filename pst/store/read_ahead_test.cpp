@@ -106,6 +106,40 @@ TEST(ReadAheadTest, FilesStartOnlyWithinTheMemoryBound) {
   EXPECT_EQ(prep.calls[d], 0);  // Dropped unstarted when big was taken past it.
 }
 
+// A file that gives no size (a /proc file says 0) may hold anything up to the size cap: it runs
+// only when nothing else is in memory, and once read it counts as what it held.
+TEST(ReadAheadTest, FilesOfUnknownSizeCountAsTheWholeBound) {
+  fs::testing::TempTree tree;
+  const std::string small = tree.File("small", "1234");
+  std::atomic<int> started{0};
+  std::atomic<bool> release{false};
+  ReadAhead ahead(
+      [&](const std::string& path, const FileFacts&) {
+        ++started;
+        while (!release) std::this_thread::sleep_for(1ms);
+        PreparedMessage m;
+        m.source.subject = path;
+        m.fileBytes = path == small ? 4 : 600;  // What each really held.
+        return m;
+      },
+      {.workers = 2, .maxQueued = 8, .maxHeldBytes = 1000});
+  // Paths that do not exist have no size, like files that report none.
+  for (const std::string& p : {std::string("/nonexistent/u1"), std::string("/nonexistent/u2"), small}) {
+    ASSERT_TRUE(ahead.Offer(p));
+  }
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(started.load(), 1);  // u1 alone: u2 would count 1000 more.
+  release = true;
+  EXPECT_EQ(ahead.Take("/nonexistent/u1", nullptr).fileBytes, 600u);
+  // u1 counts 600 now, as long as the caller writes it: u2 cannot start beside it ...
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(started.load(), 1);
+  // ... until it is the one waited for.
+  EXPECT_EQ(ahead.Take("/nonexistent/u2", nullptr).fileBytes, 600u);
+  EXPECT_EQ(ahead.Take(small, nullptr).fileBytes, 4u);
+  EXPECT_EQ(started.load(), 3);
+}
+
 TEST(ReadAheadTest, TakeYieldsWhileItWaits) {
   std::atomic<bool> release{false};
   ReadAhead ahead(
