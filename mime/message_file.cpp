@@ -225,13 +225,13 @@ MessageFile MessageFile::FromBytes(std::string_view bytes) {
   return MessageFile(std::move(rep));
 }
 
-MessageContent MessageFile::Content() const {
+MessageContent MessageFile::Content(int max_embedded_depth) const {
   MessageContent content;
   const std::string_view raw_headers = rep_->body_range().substr(0, rep_->header_length);
   if (rep_->native) {
-    BuildContent(*rep_->native, raw_headers, 0, content);
+    BuildContent(*rep_->native, raw_headers, 0, content, max_embedded_depth);
   } else if (rep_->message) {
-    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content);
+    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content, max_embedded_depth);
   } else {
     BuildContentFromUnparsed(rep_->body_range(), content);
   }
@@ -240,11 +240,11 @@ MessageContent MessageFile::Content() const {
   return content;
 }
 
-MessageContent MessageFile::ConsumeContent() && {
+MessageContent MessageFile::ConsumeContent(int max_embedded_depth) && {
   MessageContent content;
   {
     const ReleasableInput releasable(rep_->data());
-    content = Content();
+    content = Content(max_embedded_depth);
   }
   rep_.reset();
   return content;

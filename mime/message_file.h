@@ -32,6 +32,9 @@ inline constexpr const char* kFileGrew = "the file grew while it was read";
 // GByteArray can hold. A larger file is refused unread: "message file larger than 512 MiB: PATH".
 inline constexpr size_t kMaxMessageFileBytes = size_t{512} << 20;
 
+// How deep enclosed messages are parsed into the model at most.
+inline constexpr int kMaxEmbeddedDepth = 32;
+
 class MessageFile;
 namespace internal {
 // For tests and benchmarks only: whether `file` was parsed by the fast parser.
@@ -62,12 +65,15 @@ class MessageFile {
   MessageFile& operator=(const MessageFile&) = delete;
   ~MessageFile();
 
-  // Builds the model. Every call builds a fresh one.
-  MessageContent Content() const;
+  // Builds the model. Every call builds a fresh one. Messages enclosed more than
+  // `max_embedded_depth` levels deep (at most kMaxEmbeddedDepth) are kept whole as .eml
+  // attachments (raw message/rfc822 bytes), with a note: a store that nests fewer levels than
+  // MIME allows loses nothing.
+  MessageContent Content(int max_embedded_depth = kMaxEmbeddedDepth) const;
   // Builds the model once, giving the memory of each huge part's bytes back to the system as it
   // is decoded, so that a message costs about its size once, not its encoded and decoded size
   // together. The file is empty afterwards.
-  MessageContent ConsumeContent() &&;
+  MessageContent ConsumeContent(int max_embedded_depth = kMaxEmbeddedDepth) &&;
 
   // The message bytes held: the file's size as read (after any repair).
   size_t size() const;

@@ -342,6 +342,23 @@ TEST(MimeFile, DeepNestingIsBounded) {
   EXPECT_NE(level->attachments[0].data.find("innermost"), std::string::npos);
 }
 
+// Whatever a parser cannot walk of a very deep tree is kept, never dropped: the deepest part's
+// bytes are in some attachment, whichever parser reads it.
+TEST(MimeFile, VeryDeepMultipartsKeepTheirDeepestPart) {
+  for (int levels : {100, 1100, 1500}) {
+    std::string m = "From: a@example.org\nSubject: deep\n";
+    for (int i = 0; i < levels; ++i) {
+      m += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" + std::to_string(i) + "\n";
+    }
+    m += "Content-Type: application/octet-stream; name=\"deepest.bin\"\n\ndeepest part\n";
+    for (int i = levels - 1; i >= 0; --i) m += "--b" + std::to_string(i) + "--\n";
+    const MessageContent c = ParseMessage(m);
+    bool kept = c.text_body.find("deepest part") != std::string::npos;
+    for (const Attachment& a : c.attachments) kept = kept || a.data.find("deepest part") != std::string::npos;
+    EXPECT_TRUE(kept) << levels << " levels";
+  }
+}
+
 TEST(MimeFile, HugeHeaderLineIsCut) {
   std::string data = "From: a@example.org\nSubject: ";
   data.append(100u << 20, 'x');

@@ -71,6 +71,7 @@ quill::Status PstMessage::Import(const std::string& path, int format) {
   if (!prepared.status.ok()) return prepared.status;
   source_ = std::move(prepared.source);
   content_ = std::move(prepared.message);
+  notes_ = std::move(prepared.notes);
   return quill::Status::Ok();
 }
 

@@ -7,8 +7,26 @@
 
 #include "common/cancel.h"
 #include "mime/message_file.h"
+#include "pst/messaging/message_writer.h"
 
 namespace pst::store {
+
+// The notes of a message and of every message it encloses, each once, in order.
+std::vector<std::string> NotesOf(const mime::MessageContent& content) {
+  std::vector<std::string> notes;
+  std::vector<const mime::MessageContent*> stack{&content};
+  while (!stack.empty()) {
+    const mime::MessageContent* m = stack.back();
+    stack.pop_back();
+    for (const std::string& n : m->notes) {
+      if (std::find(notes.begin(), notes.end(), n) == notes.end()) notes.push_back(n);
+    }
+    for (auto a = m->attachments.rbegin(); a != m->attachments.rend(); ++a) {
+      if (a->embedded) stack.push_back(a->embedded.get());
+    }
+  }
+  return notes;
+}
 
 FileFacts LookAtFile(const std::string& path) {
   FileFacts facts;
@@ -34,7 +52,9 @@ PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, 
       return out;
     }
     out.fileBytes = file->size();
-    out.source = std::move(*file).ConsumeContent();
+    // Enclosed messages deeper than the store nests stay whole, as .eml attachments.
+    out.source = std::move(*file).ConsumeContent(messaging::kMaxEmbeddingDepth);
+    out.notes = NotesOf(out.source);
     options.nameMap = nullptr;
     options.attachmentDataByCaller = true;
     out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));

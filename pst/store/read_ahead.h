@@ -47,6 +47,9 @@ namespace pst::store {
 struct PreparedMessage {
   quill::Status status;               // Not ok when the file could not be read at all.
   std::size_t fileBytes = 0;          // The message bytes read, whatever the file system said.
+  // What the parse repaired or kept in another form, for the user ("messages enclosed deeper
+  // than 8 levels kept as an .eml attachment"), from the message and those it encloses.
+  std::vector<std::string> notes;
   mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
   messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
 };
@@ -57,6 +60,9 @@ struct FileFacts {
   std::optional<std::chrono::sys_seconds> modified;     // Unset when the file could not be looked at.
 };
 FileFacts LookAtFile(const std::string& path);
+
+// The notes of `content` and of every message it encloses, each once.
+std::vector<std::string> NotesOf(const mime::MessageContent& content);
 
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
 // map (see import::DetachNameMap); the times are filled in here, the file's own from `facts`.
