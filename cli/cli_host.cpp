@@ -10,6 +10,7 @@
 #include <csignal>
 #include <ctime>
 
+#include "common/cancel.h"
 #include "fs/file_search.h"
 
 namespace cli {
@@ -23,6 +24,8 @@ volatile std::sig_atomic_t g_stops = 0;
 // the user will not wait for that: end now, and leave the target as it was.
 void OnStop(int) {
   g_stop = 1;
+  // Reaches the loops inside a large message too, so the stop does not wait for its end.
+  quill::RequestCancel();
   g_stops = g_stops + 1;
   if (g_stops < 2) return;
   constexpr char kText[] = "\nquillsort-convert: stopped at once; the target was left as it was\n";

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli_host.h"
+#include "common/cancel.h"
 #include "engine/conversion.h"
 #include "engine/report_file.h"
 #include "pst/store/store_service.h"
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  quill::ClearCancel();
   cli::CliHost::InstallSignalHandlers();
   auto service = pst::store::MakeStoreService();
   engine::Conversion conversion(shared, host, *service);

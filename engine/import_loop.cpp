@@ -2,6 +2,7 @@
 // with progress after every file and the user's Skip and Stop requests looked at after each.
 #include <algorithm>
 
+#include "common/cancel.h"
 #include "engine/conversion.h"
 #include "engine/message_names.h"
 #include "engine/strings.h"
@@ -65,7 +66,7 @@ bool Conversion::ImportMessages() {
         progress.lblProgress = "Stopped... at " + progress.lblProgress;
         progress.lblCount1 = "Stopped...";
         leftBy_ = LeftBy::kStop;
-        notReachedCause_ = "the run was stopped before this file";
+        notReachedCause_ = "the run was stopped before this file was converted";
         host_.UnloadSinglePage();
         return true;
       }
@@ -97,12 +98,17 @@ void Conversion::ImportOne(std::size_t index, const std::string& path) {
   Yield();
   // A file that cannot be imported gets no empty message in its place: it is reported instead.
   if (quill::Status s = message.value()->Import(path, kImportRfc822); !s.ok()) {
+    // Cut short by a stop: the file was not converted, and the stop's own record says why.
+    if (quill::IsStopped(s)) return;
     if (s.message() != kEmptyFileDescription) return fail(s);
     // Nothing to convert: no empty message stands in for it, and it is not counted as converted.
     ++report_.messagesEmpty;
     fileStates_[index] = FileState::kEmpty;
     fileCauses_.emplace_back(index, s.message());
     return;
+  }
+  for (const std::string& note : message.value()->ImportNotes()) {
+    report_.notes.push_back(LastPathPart(path) + ": " + note);
   }
   if (auto utils = service_.CreateUtils(); utils.ok()) {
     (void)utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), kPropMessageFlags,

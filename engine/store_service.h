@@ -56,6 +56,10 @@ class StoreMessage {
   virtual MapiObject* MAPIOBJECT() = 0;
   // Stores the message in its folder. A message destroyed without Save leaves no trace.
   virtual quill::Status Save() = 0;
+  // After a successful Import: what the import repaired or kept in another form, one sentence
+  // each ("messages enclosed deeper than 8 levels kept as an .eml attachment"); empty when
+  // nothing was.
+  virtual std::vector<std::string> ImportNotes() const { return {}; }
 };
 
 class StoreFolder {

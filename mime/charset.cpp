@@ -14,8 +14,10 @@
 
 #include <gmime/gmime.h>
 
+#include "common/cancel.h"
 #include "common/text.h"
 #include "mime/gmime_support.h"
+#include "mime/part_data.h"
 
 namespace mime {
 namespace {
@@ -156,10 +158,17 @@ std::string ConvertWithIconv(std::string_view bytes, const char* charset) {
   while (true) {
     char* dst = out.data() + used;
     size_t dst_left = out.size() - used;
+    // Fed a piece at a time, so that a stop request is seen within a moment on a huge body. A
+    // sequence cut by a piece's end is completed by the next piece, not marked.
+    if (quill::CancelRequested()) break;
+    size_t piece_left = std::min(in_left, kCancelCheckBytes);
+    const bool last_piece = piece_left == in_left;
+    const size_t piece = piece_left;
     // A null input pointer asks a stateful decoder (ISO-2022-JP) to return to its initial state.
-    const size_t rc = in_left > 0 ? iconv(cd, &in, &in_left, &dst, &dst_left)
+    const size_t rc = in_left > 0 ? iconv(cd, &in, &piece_left, &dst, &dst_left)
                                   : iconv(cd, nullptr, nullptr, &dst, &dst_left);
     const int err = errno;
+    if (in_left > 0) in_left -= piece - piece_left;
     used = out.size() - dst_left;
     if (rc != static_cast<size_t>(-1)) {
       if (in_left == 0) {
@@ -172,6 +181,7 @@ std::string ConvertWithIconv(std::string_view bytes, const char* charset) {
       out.resize(out.size() * 2);
       continue;
     }
+    if (err == EINVAL && !last_piece) continue;  // Cut by the piece, not by the text's end.
     // An invalid sequence (EILSEQ) or one cut off by the end of the text (EINVAL): mark it and
     // carry on after its first byte.
     out.resize(std::max(out.size(), used + kReplacement.size() + 16));

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/cancel.h"
 #include "mime/charset.h"
 #include "mime/encoded_words.h"
 #include "mime/header_reader.h"
@@ -128,10 +129,12 @@ std::unordered_set<std::string> ReferencedContentIds(std::string_view html) {
 
 class PartWalker {
  public:
-  PartWalker(MessageContent& out, int message_depth) : out_(out), message_depth_(message_depth) {}
+  PartWalker(MessageContent& out, int message_depth, int max_embedded_depth)
+      : out_(out), message_depth_(message_depth), max_embedded_depth_(max_embedded_depth) {}
 
   void Walk(const MimeEntity* object, bool want_body, int depth) {
-    if (object == nullptr) return;
+    // A stop leaves the model unfinished; the caller sees the request and reports the stop.
+    if (object == nullptr || quill::CancelRequested()) return;
     if (depth > kMaxPartDepth) {
       out_.notes.push_back("parts nested deeper than " + std::to_string(kMaxPartDepth) +
                            " levels kept as attachments");
@@ -311,26 +314,40 @@ class PartWalker {
     a.content_id = SafeText(object->ContentId());
     a.inline_disposition = HasInlineDisposition(object);
     const MimeMessage* inner = object->EmbeddedMessage();  // Borrowed.
-    if (inner != nullptr && message_depth_ < kMaxEmbeddedDepth) {
+    if (inner != nullptr && message_depth_ < max_embedded_depth_) {
       a.embedded = std::make_unique<MessageContent>();
-      BuildContent(*inner, {}, message_depth_ + 1, *a.embedded);
+      BuildContent(*inner, {}, message_depth_ + 1, *a.embedded, max_embedded_depth_);
     } else if (inner != nullptr) {
-      out_.notes.push_back("message nested deeper than " + std::to_string(kMaxEmbeddedDepth) +
-                           " levels kept as raw bytes");
+      // Nothing is lost: the levels below stay readable as an .eml file.
+      out_.notes.push_back("messages enclosed deeper than " + std::to_string(max_embedded_depth_) +
+                           " levels kept as an .eml attachment");
       a.data = inner->WrittenMessage();
     }
+    out_.attachments.push_back(std::move(a));
+  }
+
+  void KeepUnwalked(const MimeEntity* multipart) {
+    std::string rest = multipart->Prologue();
+    if (rest.empty()) return;
+    out_.notes.push_back("parts nested too deeply to be read kept as one text attachment");
+    Attachment a;
+    a.mime_type = "text/plain";
+    a.data = std::move(rest);
     out_.attachments.push_back(std::move(a));
   }
 
   // Every leaf below `root` as an attachment, without recursion (the tree may be very deep).
   void CollectLeaves(const MimeEntity* root) {
     std::vector<const MimeEntity*> stack{root};
-    while (!stack.empty()) {
+    while (!stack.empty() && !quill::CancelRequested()) {
       const MimeEntity* object = stack.back();
       stack.pop_back();
       const EntityKind kind = object->Kind();
       if (kind == EntityKind::kMultipart) {
         for (int i = object->ChildCount() - 1; i >= 0; --i) stack.push_back(object->Child(i));
+        // Where GMime stopped nesting (past 1024 levels) the rest of the tree is left as text
+        // before the first boundary: kept as it stands.
+        if (object->ChildCount() == 0) KeepUnwalked(object);
       } else if (kind == EntityKind::kMessagePart) {
         AddEmbedded(object);
       } else if (kind == EntityKind::kLeaf) {
@@ -341,6 +358,7 @@ class PartWalker {
 
   MessageContent& out_;
   const int message_depth_;
+  const int max_embedded_depth_;
   int bodies_taken_ = 0;
   int plain_taken_ = 0;
   int html_taken_ = 0;
@@ -348,11 +366,12 @@ class PartWalker {
 
 }  // namespace
 
-void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out) {
+void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out,
+                  int max_embedded_depth) {
   ReadHeaderFields(message, out);
   out.headers = Utf8OrWindows1252ToUtf8(raw_headers.empty() ? message.WrittenHeaders() : std::string(raw_headers));
 
-  PartWalker walker(out, depth);
+  PartWalker walker(out, depth, std::min(max_embedded_depth, kMaxEmbeddedDepth));
   walker.Walk(message.Body(), true, 0);  // Borrowed.
 
   if (!out.html_body.empty()) {

@@ -6,16 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/cancel.h"
 #include "mime/content_builder.h"
 #include "mime/framing.h"
 #include "mime/gmime_entity.h"
 #include "mime/gmime_support.h"
 #include "mime/native_parse.h"
+#include "mime/part_data.h"
 #include "mime/repair.h"
 
 namespace mime {
@@ -23,6 +26,15 @@ namespace {
 
 quill::Status ErrnoStatus(int err, const std::string& path) {
   return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
+}
+
+quill::Status TooLargeStatus(const std::string& path) {
+  return quill::Status::IOError("message file larger than " + std::to_string(kMaxMessageFileBytes >> 20) +
+                                " MiB: " + path);
+}
+
+quill::Status NotRegularStatus(const std::string& path) {
+  return quill::Status::IOError(std::string(kNotRegularFile) + ": " + path);
 }
 
 struct ByteArrayFree {
@@ -33,6 +45,8 @@ struct ByteArrayFree {
 using ByteArrayPtr = std::unique_ptr<GByteArray, ByteArrayFree>;
 
 std::atomic<bool> gmime_forced{false};
+
+constexpr size_t kReadPiece = size_t{8} << 20;
 
 }  // namespace
 
@@ -68,6 +82,12 @@ struct MessageFile::Rep {
       repaired.append(body_range().substr(header_length));
       changed = true;
     }
+    std::string cleaned;
+    if (ReplaceNulsInHeaders(changed ? std::string_view(repaired) : body_range(), cleaned)) {
+      notes.push_back("NUL bytes in header fields replaced by U+FFFD");
+      repaired = std::move(cleaned);
+      changed = true;
+    }
     std::string mended;
     if (InsertMissingHeaderEnds(changed ? std::string_view(repaired) : body_range(), mended)) {
       notes.push_back("header block without the empty line that ends it; one was put in");
@@ -75,6 +95,7 @@ struct MessageFile::Rep {
       changed = true;
     }
     if (changed) {
+      bytes.reset();  // Not needed any more: at most two copies of a huge message at once.
       ByteArrayPtr copy(g_byte_array_sized_new(static_cast<guint>(repaired.size())));
       g_byte_array_append(copy.get(), reinterpret_cast<const guint8*>(repaired.data()), static_cast<guint>(repaired.size()));
       bytes = std::move(copy);
@@ -107,8 +128,18 @@ MessageFile& MessageFile::operator=(MessageFile&&) noexcept = default;
 MessageFile::~MessageFile() = default;
 
 quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoStatus(errno, path);
+  // Opened without blocking: a FIFO or a device named like a mail file would otherwise hold the
+  // read-ahead worker in open() (a FIFO until someone writes to it) or feed it without end.
+  // Symbolic links are followed; only what they lead to must be a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    struct stat st {};
+    if ((err == ENXIO || err == ENODEV) && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return NotRegularStatus(path);  // A socket, or a device without its driver.
+    }
+    return ErrnoStatus(err, path);
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
@@ -119,22 +150,38 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     ::close(fd);
     return ErrnoStatus(EISDIR, path);
   }
-  // GByteArray lengths are 32-bit; a message file of 2 GiB is not one we are meant to read.
-  constexpr size_t kMaxFileBytes = size_t{1} << 31;
-  if (static_cast<unsigned long long>(st.st_size) >= kMaxFileBytes) {
+  if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return ErrnoStatus(EFBIG, path);
+    return NotRegularStatus(path);
   }
-  ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(st.st_size)));
-  g_byte_array_set_size(bytes.get(), static_cast<guint>(st.st_size));
+  // A regular file never blocks, but reads from here on should wait for the disk as usual.
+  if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return ErrnoStatus(err, path);
+  }
+  // Never more than the cap is read, whatever the size said: a file that reports size 0 (/proc)
+  // is read up to it, and a file that grows while it is read is refused rather than followed.
+  const size_t stated = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+  if (stated > kMaxMessageFileBytes) {
+    ::close(fd);
+    return TooLargeStatus(path);
+  }
+  ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(stated > 0 ? stated : 65536)));
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(stated > 0 ? stated : 65536));
   size_t used = 0;
   while (true) {
+    // Read a piece at a time, so that a stop request is seen within a moment on a huge file.
+    if (quill::CancelRequested()) {
+      ::close(fd);
+      return quill::StoppedStatus();
+    }
     char* dst = reinterpret_cast<char*>(bytes->data) + used;
-    size_t room = bytes->len - used;
+    size_t room = std::min(bytes->len - used, kReadPiece);
     char probe;
     if (room == 0) {
-      // Full: either the end of the file, or a file that grew since fstat (or a pipe, or a /proc
-      // file that reports size 0). One byte more tells which.
+      // Full: either the end of the file, or a file that grew since fstat (or a /proc file that
+      // reports size 0). One byte more tells which.
       dst = &probe;
       room = 1;
     }
@@ -147,17 +194,22 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
     }
     if (n == 0) break;
     if (dst == &probe) {
-      if (bytes->len >= kMaxFileBytes / 2) {
+      if (stated > 0) {
         ::close(fd);
-        return ErrnoStatus(EFBIG, path);
+        return quill::Status::IOError(std::string(kFileGrew) + ": " + path);
       }
-      g_byte_array_set_size(bytes.get(), std::max<guint>(bytes->len * 2, 65536));
+      if (bytes->len >= kMaxMessageFileBytes) {
+        ::close(fd);
+        return TooLargeStatus(path);
+      }
+      g_byte_array_set_size(bytes.get(), static_cast<guint>(std::min(size_t{bytes->len} * 2, kMaxMessageFileBytes)));
       bytes->data[used] = static_cast<guint8>(probe);
     }
     used += static_cast<size_t>(n);
   }
   ::close(fd);
   g_byte_array_set_size(bytes.get(), static_cast<guint>(used));
+  if (quill::CancelRequested()) return quill::StoppedStatus();
 
   auto rep = std::make_unique<Rep>();
   rep->bytes = std::move(bytes);
@@ -173,13 +225,13 @@ MessageFile MessageFile::FromBytes(std::string_view bytes) {
   return MessageFile(std::move(rep));
 }
 
-MessageContent MessageFile::Content() const {
+MessageContent MessageFile::Content(int max_embedded_depth) const {
   MessageContent content;
   const std::string_view raw_headers = rep_->body_range().substr(0, rep_->header_length);
   if (rep_->native) {
-    BuildContent(*rep_->native, raw_headers, 0, content);
+    BuildContent(*rep_->native, raw_headers, 0, content, max_embedded_depth);
   } else if (rep_->message) {
-    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content);
+    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content, max_embedded_depth);
   } else {
     BuildContentFromUnparsed(rep_->body_range(), content);
   }
@@ -188,10 +240,26 @@ MessageContent MessageFile::Content() const {
   return content;
 }
 
+MessageContent MessageFile::ConsumeContent(int max_embedded_depth) && {
+  MessageContent content;
+  {
+    const ReleasableInput releasable(rep_->data());
+    content = Content(max_embedded_depth);
+  }
+  rep_.reset();
+  return content;
+}
+
+size_t MessageFile::size() const { return rep_ && rep_->bytes ? rep_->bytes->len : 0; }
+
 quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
   quill::Result<MessageFile> file = MessageFile::Open(path);
   if (!file.ok()) return file.status();
-  return file->Content();
+  if (quill::CancelRequested()) return quill::StoppedStatus();
+  MessageContent content = std::move(*file).ConsumeContent();
+  // The decoders and the part walk give up early on a stop: what they built is incomplete.
+  if (quill::CancelRequested()) return quill::StoppedStatus();
+  return content;
 }
 
 MessageContent ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }

@@ -10,6 +10,7 @@
 //   if (!m.ok()) return m.status();   // IOError "No such file or directory: /x/a.eml"
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,21 @@
 #include "mime/message_content.h"
 
 namespace mime {
+
+// The cause given for a path that is not a regular file.
+inline constexpr const char* kNotRegularFile = "not a regular file";
+// The cause given for a file that grew while it was read.
+inline constexpr const char* kFileGrew = "the file grew while it was read";
+
+// The largest message file read. A message, decoded, needs about its own size in memory next to
+// the file's bytes, and every part of the converter is bounded by the largest message it takes
+// plus 100 MB; 512 MiB keeps that within reach of a small machine, lies far above what mail
+// systems carry (their limits are tens of MB, a .pst attachment 4 GiB), and under the 4 GiB a
+// GByteArray can hold. A larger file is refused unread: "message file larger than 512 MiB: PATH".
+inline constexpr size_t kMaxMessageFileBytes = size_t{512} << 20;
+
+// How deep enclosed messages are parsed into the model at most.
+inline constexpr int kMaxEmbeddedDepth = 32;
 
 class MessageFile;
 namespace internal {
@@ -34,7 +50,10 @@ class MessageFile {
  public:
   // Reads the whole file at `path` and parses it.
   // Errors: IOError "<strerror text>: <path>" when the file cannot be opened or read (missing,
-  // unreadable, a directory, 2 GiB or more). Everything about the content itself is tolerated.
+  // unreadable, a directory); "not a regular file: <path>" for a FIFO, socket or device (links
+  // to regular files are followed); "message file larger than 512 MiB: <path>" past
+  // kMaxMessageFileBytes; "the file grew while it was read: <path>"; "stopped by the user" after
+  // a stop request. Everything about the content itself is tolerated.
   static quill::Result<MessageFile> Open(const std::string& path);
 
   // Parses a message held in memory (the bytes are copied).
@@ -46,8 +65,18 @@ class MessageFile {
   MessageFile& operator=(const MessageFile&) = delete;
   ~MessageFile();
 
-  // Builds the model. Every call builds a fresh one.
-  MessageContent Content() const;
+  // Builds the model. Every call builds a fresh one. Messages enclosed more than
+  // `max_embedded_depth` levels deep (at most kMaxEmbeddedDepth) are kept whole as .eml
+  // attachments (raw message/rfc822 bytes), with a note: a store that nests fewer levels than
+  // MIME allows loses nothing.
+  MessageContent Content(int max_embedded_depth = kMaxEmbeddedDepth) const;
+  // Builds the model once, giving the memory of each huge part's bytes back to the system as it
+  // is decoded, so that a message costs about its size once, not its encoded and decoded size
+  // together. The file is empty afterwards.
+  MessageContent ConsumeContent(int max_embedded_depth = kMaxEmbeddedDepth) &&;
+
+  // The message bytes held: the file's size as read (after any repair).
+  size_t size() const;
 
  private:
   friend bool internal::ParsedByFastPath(const MessageFile& file);
@@ -57,6 +86,8 @@ class MessageFile {
 };
 
 // MessageFile::Open(path) followed by Content().
+// A stop request (common/cancel.h) cuts reading and decoding short; the result is then
+// quill::StoppedStatus() ("stopped by the user"), never a half-built message.
 quill::Result<MessageContent> ReadMessageFile(const std::string& path);
 
 // MessageFile::FromBytes(bytes) followed by Content().

@@ -4,9 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace mime {
 namespace {
@@ -334,6 +342,23 @@ TEST(MimeFile, DeepNestingIsBounded) {
   EXPECT_NE(level->attachments[0].data.find("innermost"), std::string::npos);
 }
 
+// Whatever a parser cannot walk of a very deep tree is kept, never dropped: the deepest part's
+// bytes are in some attachment, whichever parser reads it.
+TEST(MimeFile, VeryDeepMultipartsKeepTheirDeepestPart) {
+  for (int levels : {100, 1100, 1500}) {
+    std::string m = "From: a@example.org\nSubject: deep\n";
+    for (int i = 0; i < levels; ++i) {
+      m += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" + std::to_string(i) + "\n";
+    }
+    m += "Content-Type: application/octet-stream; name=\"deepest.bin\"\n\ndeepest part\n";
+    for (int i = levels - 1; i >= 0; --i) m += "--b" + std::to_string(i) + "--\n";
+    const MessageContent c = ParseMessage(m);
+    bool kept = c.text_body.find("deepest part") != std::string::npos;
+    for (const Attachment& a : c.attachments) kept = kept || a.data.find("deepest part") != std::string::npos;
+    EXPECT_TRUE(kept) << levels << " levels";
+  }
+}
+
 TEST(MimeFile, HugeHeaderLineIsCut) {
   std::string data = "From: a@example.org\nSubject: ";
   data.append(100u << 20, 'x');
@@ -376,6 +401,113 @@ TEST(MimeFile, UnreadableFileIsAnError) {
   m = ReadMessageFile(QUILL_MIME_TEST_DATA);
   ASSERT_FALSE(m.ok());
   EXPECT_NE(m.status().message().find("Is a directory"), std::string::npos);
+}
+
+TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
+  using namespace std::string_literals;
+  const std::string message =
+      "From: Ev\0il <evil@example.com>\nTo: B\0ob <bob@example.com>\nSubject: hello\0 world\n"
+      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
+      "--b\nContent-Type: text/plain\n\nbody\n"
+      "--b\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"a\0b.bin\"\n\n"
+      "bin\0ary\n"
+      "--b--\n"s;
+  for (bool gmime_only : {false, true}) {
+    internal::ForceGMimeParser(gmime_only);
+    const MessageContent m = ParseMessage(message);
+    SCOPED_TRACE(gmime_only ? "GMime" : "fast parser");
+    ASSERT_EQ(m.from.size(), 1u);
+    EXPECT_EQ(m.from[0].name, "Ev\uFFFDil");
+    EXPECT_EQ(m.from[0].address, "evil@example.com");
+    ASSERT_EQ(m.to.size(), 1u);
+    EXPECT_EQ(m.to[0].address, "bob@example.com");
+    EXPECT_EQ(m.subject, "hello\uFFFD world");
+    EXPECT_EQ(m.headers.find('\0'), std::string::npos);
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].file_name, "a\uFFFDb.bin");
+    EXPECT_EQ(m.attachments[0].data, "bin\0ary"s);  // Content is data: its NUL stays.
+    EXPECT_NE(std::find(m.notes.begin(), m.notes.end(), "NUL bytes in header fields replaced by U+FFFD"), m.notes.end());
+  }
+  internal::ForceGMimeParser(false);
+}
+
+// A scratch folder of its own, removed again at the end.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/quill-mime-XXXXXX";
+    path_ = ::mkdtemp(name);
+  }
+  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+TEST(MimeFile, OnlyRegularFilesAreRead) {
+  ScratchDir dir;
+  // A FIFO nobody writes to: opening it for reading would wait for ever.
+  ASSERT_EQ(::mkfifo(dir.Path("fifo.eml").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.eml").c_str()), 0);  // Would never end.
+  ASSERT_EQ(::symlink("/dev/null", dir.Path("null.eml").c_str()), 0);
+  for (const char* name : {"fifo.eml", "zero.eml", "null.eml"}) {
+    const auto start = std::chrono::steady_clock::now();
+    quill::Result<MessageContent> m = ReadMessageFile(dir.Path(name));
+    ASSERT_FALSE(m.ok()) << name;
+    EXPECT_EQ(m.status().message(), std::string(kNotRegularFile) + ": " + dir.Path(name));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << name;
+  }
+
+  // A link to a regular file is read like the file itself.
+  std::ofstream(dir.Path("real.eml")) << "Subject: linked\n\nbody\n";
+  ASSERT_EQ(::symlink(dir.Path("real.eml").c_str(), dir.Path("link.eml").c_str()), 0);
+  quill::Result<MessageContent> m = ReadMessageFile(dir.Path("link.eml"));
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_EQ(m->subject, "linked");
+}
+
+TEST(MimeFile, FilesOverTheCapAreRefusedUnread) {
+  ScratchDir dir;
+  const std::string path = dir.Path("sparse.eml");
+  std::ofstream(path) << "Subject: sparse\n\nbody\n";
+  // A hole makes it this large without using the disk; reading it would take seconds.
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxMessageFileBytes) + 1), 0);
+  const auto start = std::chrono::steady_clock::now();
+  quill::Result<MessageContent> m = ReadMessageFile(path);
+  ASSERT_FALSE(m.ok());
+  EXPECT_EQ(m.status().message(), "message file larger than 512 MiB: " + path);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+  // At the cap exactly a file is read.
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(1) << 20), 0);
+  m = ReadMessageFile(path);
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_EQ(m->subject, "sparse");
+}
+
+TEST(MimeFile, FileThatGrowsWhileReadIsRefused) {
+  ScratchDir dir;
+  const std::string path = dir.Path("growing.eml");
+  std::ofstream(path) << "Subject: growing\n\n" << std::string(32u << 20, 'x');
+  // Another writer appends without pause while the file is read; the read must not follow it.
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    std::ofstream out(path, std::ios::app);
+    const std::string more(1 << 16, 'y');
+    while (!done) out.write(more.data(), static_cast<std::streamsize>(more.size())).flush();
+  });
+  bool refused = false;
+  for (int attempt = 0; attempt < 20 && !refused; ++attempt) {
+    quill::Result<MessageContent> m = ReadMessageFile(path);
+    refused = !m.ok();
+    if (refused) {
+      EXPECT_EQ(m.status().message(), std::string(kFileGrew) + ": " + path);
+    }
+  }
+  done = true;
+  writer.join();
+  EXPECT_TRUE(refused);
 }
 
 }  // namespace

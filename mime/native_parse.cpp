@@ -14,7 +14,7 @@ namespace {
 
 // Real mail stays far below these; beyond them GMime is the safer reader.
 constexpr int kMaxDepth = 16;  // Multiparts and messages, counted together.
-constexpr size_t kMaxEntities = 2000;
+constexpr size_t kMaxEntities = 200000;
 constexpr size_t kMaxFieldsPerBlock = 1000;
 constexpr size_t kMaxFieldNameLength = 256;
 constexpr size_t kMaxContentFields = 32;

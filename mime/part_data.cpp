@@ -1,11 +1,53 @@
 #include "mime/part_data.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 
+#include "common/cancel.h"
 #include "mime/quoted_printable.h"
 
 namespace mime {
+namespace {
+
+// The message bytes whose decoded parts' input may be given back (see ReleasableInput).
+thread_local const char* releasable_begin = nullptr;
+thread_local const char* releasable_end = nullptr;
+
+// Parts smaller than this keep their input: the system calls would cost more than they save.
+constexpr std::size_t kReleaseMinBytes = std::size_t{16} << 20;
+
+}  // namespace
+
+ReleasableInput::ReleasableInput(std::string_view bytes) {
+  releasable_begin = bytes.data();
+  releasable_end = bytes.data() + bytes.size();
+}
+
+ReleasableInput::~ReleasableInput() {
+  releasable_begin = nullptr;
+  releasable_end = nullptr;
+}
+
+InputRelease::InputRelease(std::string_view raw) {
+  if (raw.size() >= kReleaseMinBytes && releasable_begin != nullptr && raw.data() >= releasable_begin &&
+      raw.data() + raw.size() <= releasable_end) {
+    released_ = raw.data();
+  }
+}
+
+void InputRelease::Upto(const char* consumed) {
+  if (released_ == nullptr) return;
+  static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(released_) + page - 1) & ~(page - 1);
+  const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(consumed) & ~(page - 1);
+  if (to <= from) return;
+  // Anonymous memory given back reads as zeros afterwards; nobody reads these bytes again.
+  ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  released_ = reinterpret_cast<const char*>(to);
+}
 
 // Written here rather than taken from GMime because mailers strip the trailing blanks of
 // uuencoded lines, and a line shorter than its length character promises must be read as if
@@ -18,7 +60,12 @@ std::string UuDecode(std::string_view raw) {
   }
   std::string out;
   out.reserve(raw.size() * 3 / 4);
+  size_t next_check = 0;
   while (!raw.empty()) {
+    if (out.size() >= next_check) {
+      if (quill::CancelRequested()) break;
+      next_check = out.size() + kCancelCheckBytes;
+    }
     size_t nl = raw.find('\n');
     std::string_view line = raw.substr(0, nl);
     raw.remove_prefix(nl == std::string_view::npos ? raw.size() : nl + 1);
@@ -63,15 +110,29 @@ bool IsBase64Char(unsigned char c) { return (kBase64.at[3][c] & 0x80000000u) == 
 std::string Base64Decode(std::string_view raw) {
   const auto* in = reinterpret_cast<const unsigned char*>(raw.data());
   const unsigned char* const end = in + raw.size();
+  // The output grows a piece at a time within one allocation, so that the memory of a huge part
+  // is taken as it is written (and its input given back as it is read, see InputRelease).
   std::string out;
-  out.resize(raw.size() / 4 * 3 + 3);
+  out.reserve(raw.size() / 4 * 3 + 16);
   auto* o = reinterpret_cast<unsigned char*>(out.data());
+  InputRelease release(raw);
   std::uint32_t group = 0;
   int have = 0;  // Sextets in `group`.
+  const unsigned char* check_at = in;
   while (in < end) {
+    // A stop is looked for once per kCancelCheckBytes of input, so that a huge part gives way
+    // within a moment.
+    if (in >= check_at) {
+      if (quill::CancelRequested()) break;
+      check_at = in + std::min<std::size_t>(kCancelCheckBytes, static_cast<std::size_t>(end - in));
+      const auto produced = static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out.data()));
+      out.resize(produced + static_cast<std::size_t>(check_at - in) / 4 * 3 + 6);
+      o = reinterpret_cast<unsigned char*>(out.data()) + produced;
+      release.Upto(reinterpret_cast<const char*>(in));
+    }
     // Whole clean groups in a row, the common case: a line of 76 characters is 19 of them.
     if (have == 0) {
-      while (end - in >= 4) {
+      while (check_at - in >= 4) {
         const std::uint32_t g = kBase64.at[0][in[0]] | kBase64.at[1][in[1]] | kBase64.at[2][in[2]] |
                                 kBase64.at[3][in[3]];
         if (g & 0x80000000u) break;

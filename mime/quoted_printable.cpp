@@ -1,6 +1,10 @@
 #include "mime/quoted_printable.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "common/cancel.h"
+#include "mime/part_data.h"
 
 namespace mime {
 namespace {
@@ -15,18 +19,32 @@ int HexValue(unsigned char c) {
 }  // namespace
 
 std::string QuotedPrintableDecode(std::string_view raw) {
-  std::string out(raw.size(), '\0');
+  // Grown a piece at a time within one allocation (see Base64Decode).
+  std::string out;
+  out.reserve(raw.size() + 8);
   char* o = out.data();
+  InputRelease release(raw);
   const char* in = raw.data();
   const char* const end = in + raw.size();
+  const char* check_at = in;
   while (in < end) {
-    // Text between escapes is copied as it stands, a run at a time.
-    const void* eq = std::memchr(in, '=', static_cast<std::size_t>(end - in));
-    const char* run_end = eq != nullptr ? static_cast<const char*>(eq) : end;
+    if (in >= check_at) {
+      if (quill::CancelRequested()) break;
+      check_at = in + std::min<std::size_t>(kCancelCheckBytes, static_cast<std::size_t>(end - in));
+      // A piece's output is at most its input and one escape's three bytes past its end.
+      const auto produced = static_cast<std::size_t>(o - out.data());
+      out.resize(produced + static_cast<std::size_t>(check_at - in) + 3);
+      o = out.data() + produced;
+      release.Upto(in);
+    }
+    // Text between escapes is copied as it stands, a run at a time (up to the piece's end).
+    const void* eq = std::memchr(in, '=', static_cast<std::size_t>(check_at - in));
+    const char* run_end = eq != nullptr ? static_cast<const char*>(eq) : check_at;
     std::memcpy(o, in, static_cast<std::size_t>(run_end - in));
     o += run_end - in;
     in = run_end;
     if (in == end) break;
+    if (in == check_at && *in != '=') continue;
     // At "=": the two bytes after it decide. With fewer left, the escape was cut off (or was a
     // soft break at the very end): nothing of it is kept.
     if (end - in < 3) break;

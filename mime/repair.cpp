@@ -1,6 +1,7 @@
 #include "mime/repair.h"
 
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <unordered_set>
@@ -101,6 +102,25 @@ size_t MissingHeaderEnd(std::string_view s, size_t at, const Boundaries& boundar
   return std::string_view::npos;
 }
 
+// The end of the header block starting at `at`: the offset of its empty line, or of the end.
+size_t HeaderBlockEnd(std::string_view s, size_t at) {
+  while (at < s.size()) {
+    size_t next;
+    if (LineAt(s, at, next).empty()) return at;
+    at = next;
+  }
+  return s.size();
+}
+
+bool DeclaresMessagePart(std::string_view block) {
+  for (size_t at = 0; (at = block.find('/', at)) != std::string_view::npos; ++at) {
+    if (at >= 7 && block.size() - (at - 7) >= 14 && strncasecmp(block.data() + at - 7, "message/rfc822", 14) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 size_t HeaderSectionLength(std::string_view message) {
@@ -147,6 +167,55 @@ bool CapHeaderFields(std::string_view header, std::string& out) {
     }
     line = nl;
   }
+  return true;
+}
+
+bool ReplaceNulsInHeaders(std::string_view message, std::string& out) {
+  if (message.empty() || memchr(message.data(), '\0', message.size()) == nullptr) return false;
+
+  // The header blocks: the message's own, each after a boundary line, and, after a block that
+  // declares message/rfc822, the enclosed message's.
+  std::vector<std::pair<size_t, size_t>> blocks;
+  auto add_blocks_from = [&](size_t at) {
+    for (int nested = 0; nested < 64 && at < message.size(); ++nested) {
+      // Only a block that starts with a header is one: binary data is left as it is.
+      size_t next;
+      if (!IsHeaderLine(LineAt(message, at, next))) return;
+      const size_t end = HeaderBlockEnd(message, at);
+      blocks.emplace_back(at, end);
+      if (!DeclaresMessagePart(message.substr(at, end - at))) return;
+      LineAt(message, end, at);  // Past the empty line.
+    }
+  };
+  add_blocks_from(0);
+  const Boundaries boundaries = DeclaredBoundaries(message);
+  if (!boundaries.empty()) {
+    for (size_t dash = message.find("--"); dash != std::string_view::npos; dash = message.find("--", dash + 1)) {
+      if (dash > 0 && message[dash - 1] != '\n') continue;
+      size_t next;
+      if (IsBoundaryLine(LineAt(message, dash, next), boundaries)) add_blocks_from(next);
+    }
+  }
+
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+  std::sort(blocks.begin(), blocks.end());
+  bool replaced = false;
+  size_t copied = 0;
+  out.clear();
+  for (const auto& [begin, end] : blocks) {
+    for (size_t at = std::max(begin, copied); at < end; ++at) {
+      const void* nul = memchr(message.data() + at, '\0', end - at);
+      if (nul == nullptr) break;
+      at = static_cast<size_t>(static_cast<const char*>(nul) - message.data());
+      if (!replaced) out.reserve(message.size() + 64);
+      out.append(message.substr(copied, at - copied));
+      out.append(kReplacement);
+      copied = at + 1;
+      replaced = true;
+    }
+  }
+  if (!replaced) return false;
+  out.append(message.substr(copied));
   return true;
 }
 

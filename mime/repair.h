@@ -21,6 +21,12 @@ size_t HeaderSectionLength(std::string_view message);
 // Copies `header` (a header section) to `out` with every field cut to kMaxHeaderFieldBytes.
 bool CapHeaderFields(std::string_view header, std::string& out);
 
+// Copies `message` to `out` with every NUL byte in a header block (the message's own, a part's
+// after a boundary line, an enclosed message's) replaced by U+FFFD. Both parsers hand header
+// values on as C strings, where a NUL would end the value: "From: Ev\0il <evil@example.com>"
+// would give the name and address "Ev". NULs in part contents are data and stay.
+bool ReplaceNulsInHeaders(std::string_view message, std::string& out);
+
 // Copies `message` to `out` with an empty line put in where a header block (the message's own,
 // or a part's after a boundary line) runs straight into text that is not a header. GMime would
 // otherwise read that text as a broken header and drop it: the body of the message, or the whole

@@ -61,6 +61,24 @@ TEST(MimeRepair, LongHeaderFieldsAreCut) {
   EXPECT_FALSE(CapHeaderFields("Subject: short\nTo: a@b.c\n", out));
 }
 
+TEST(MimeRepair, NulsInHeaderBlocksOnly) {
+  using namespace std::string_literals;
+  const std::string in =
+      "From: E\0v <e@x.org>\nContent-Type: multipart/mixed; boundary=b\n\nprologue \0 stays\n"
+      "--b\nContent-Type: message/rfc822\nX-A: \0\n\nFrom: in\0ner <i@x.org>\n\ninner body \0 stays\n"
+      "--b\nContent-Type: application/octet-stream\n\n\0\0data\n--b--\n"s;
+  const std::string expected =
+      "From: E\xEF\xBF\xBDv <e@x.org>\nContent-Type: multipart/mixed; boundary=b\n\nprologue \0 stays\n"
+      "--b\nContent-Type: message/rfc822\nX-A: \xEF\xBF\xBD\n\nFrom: in\xEF\xBF\xBDner <i@x.org>\n\n"
+      "inner body \0 stays\n--b\nContent-Type: application/octet-stream\n\n\0\0data\n--b--\n"s;
+  std::string out;
+  ASSERT_TRUE(ReplaceNulsInHeaders(in, out));
+  EXPECT_EQ(out, expected);
+  // Content alone holding NULs needs nothing.
+  EXPECT_FALSE(ReplaceNulsInHeaders("From: a@b.c\n\nbinary \0 body\n"s, out));
+  EXPECT_FALSE(ReplaceNulsInHeaders("From: a@b.c\n\nplain\n", out));
+}
+
 TEST(MimeRepair, HeaderSectionLength) {
   EXPECT_EQ(HeaderSectionLength("A: b\nC: d\n\nbody"), 10u);
   EXPECT_EQ(HeaderSectionLength("A: b\r\n\r\nbody"), 6u);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "common/cancel.h"
 #include "pst/import/message_builder.h"
 #include "pst/ltp/stream_writer.h"
 #include "pst/messaging/prop_tags.h"
@@ -70,6 +71,7 @@ quill::Status PstMessage::Import(const std::string& path, int format) {
   if (!prepared.status.ok()) return prepared.status;
   source_ = std::move(prepared.source);
   content_ = std::move(prepared.message);
+  notes_ = std::move(prepared.notes);
   return quill::Status::Ok();
 }
 
@@ -109,6 +111,8 @@ quill::Status PstMessage::StreamAttachmentData() {
     if (data.size() > UINT32_MAX) return quill::Status::InvalidArgument("attachment of 4 GiB or more");
     ltp::StreamWriter stream(session_.sink());
     for (std::size_t at = 0; at < data.size(); at += kPiece) {
+      // A stop leaves this message unsaved; the blocks written so far stay unreferenced.
+      if (quill::CancelRequested()) return quill::StoppedStatus();
       const std::size_t n = std::min(kPiece, data.size() - at);
       QUILL_RETURN_IF_ERROR(stream.Append({reinterpret_cast<const std::uint8_t*>(data.data()) + at, n}));
       if (at + n < data.size()) session_.Yield();

@@ -34,6 +34,7 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   quill::Status Import(const std::string& path, int format) override;
   engine::MapiObject* MAPIOBJECT() override { return this; }
   quill::Status Save() override;
+  std::vector<std::string> ImportNotes() const override { return notes_; }
 
   // The message-flags property: read and the other states as given; whether the message has
   // attachments is decided by its attachments, and an imported message is never an unsent draft.
@@ -46,6 +47,7 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   ndb::Nid folder_;
   mime::MessageContent source_;       // As parsed; the attachments' bytes are written from here.
   messaging::MessageContent content_;  // As built, without the bytes of its own attachments.
+  std::vector<std::string> notes_;     // From the parse, for ImportNotes.
   int flags_ = -1;  // not set
   bool saved_ = false;
 };

@@ -5,9 +5,29 @@
 #include <algorithm>
 #include <exception>
 
+#include "common/cancel.h"
+#include "engine/store_service.h"
 #include "mime/message_file.h"
+#include "pst/messaging/message_writer.h"
 
 namespace pst::store {
+
+// The notes of a message and of every message it encloses, each once, in order.
+std::vector<std::string> NotesOf(const mime::MessageContent& content) {
+  std::vector<std::string> notes;
+  std::vector<const mime::MessageContent*> stack{&content};
+  while (!stack.empty()) {
+    const mime::MessageContent* m = stack.back();
+    stack.pop_back();
+    for (const std::string& n : m->notes) {
+      if (std::find(notes.begin(), notes.end(), n) == notes.end()) notes.push_back(n);
+    }
+    for (auto a = m->attachments.rbegin(); a != m->attachments.rend(); ++a) {
+      if (a->embedded) stack.push_back(a->embedded.get());
+    }
+  }
+  return notes;
+}
 
 FileFacts LookAtFile(const std::string& path) {
   FileFacts facts;
@@ -20,18 +40,34 @@ FileFacts LookAtFile(const std::string& path) {
 
 PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options) {
   PreparedMessage out;
+  if (quill::CancelRequested()) {
+    out.status = quill::StoppedStatus();
+    return out;
+  }
   try {
     options.now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
     options.fileModified = facts.modified.value_or(options.now);
-    quill::Result<mime::MessageContent> parsed = mime::ReadMessageFile(path);
-    if (!parsed.ok()) {
-      out.status = parsed.status();
+    quill::Result<mime::MessageFile> file = mime::MessageFile::Open(path);
+    if (!file.ok()) {
+      out.status = file.status();
       return out;
     }
-    out.source = std::move(*parsed);
+    out.fileBytes = file->size();
+    if (out.fileBytes == 0) {
+      // Nothing to convert: no empty message may stand in for it, and the run says so.
+      out.status = quill::Status::InvalidArgument(engine::kEmptyFileDescription);
+      return out;
+    }
+    // Enclosed messages deeper than the store nests stay whole, as .eml attachments.
+    out.source = std::move(*file).ConsumeContent(messaging::kMaxEmbeddingDepth);
+    out.notes = NotesOf(out.source);
     options.nameMap = nullptr;
     options.attachmentDataByCaller = true;
     out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));
+    if (quill::CancelRequested()) {
+      out = PreparedMessage();
+      out.status = quill::StoppedStatus();
+    }
   } catch (const std::exception& e) {
     // Out of memory on an enormous file, most likely: that file fails, the run goes on.
     out.status = quill::Status::IOError(std::string(e.what()) + ": " + path);
@@ -85,12 +121,19 @@ bool ReadAhead::Offer(const std::string& path) {
   return true;
 }
 
+// What a file counts against the bound while it is prepared: its size, or, when the file system
+// did not tell (a /proc file says 0), the whole bound, since it may hold up to the size cap. Such
+// a file starts only when nothing else is in memory, or when the caller waits for it.
+std::size_t ReadAhead::ChargeWhileRunning(const Job& job) const {
+  return job.facts.bytes > 0 ? job.facts.bytes : limits_.maxHeldBytes;
+}
+
 // The first file not yet started, if the memory bound lets it start; files start in order.
 std::shared_ptr<ReadAhead::Job> ReadAhead::NextJobLocked() {
   for (const std::shared_ptr<Job>& job : queue_) {
     if (job->started) continue;
     const std::size_t inMemory = heldBytes_ + runningBytes_ + takenBytes_;
-    if (job == awaited_ || inMemory + job->facts.bytes <= limits_.maxHeldBytes) return job;
+    if (job == awaited_ || inMemory + ChargeWhileRunning(*job) <= limits_.maxHeldBytes) return job;
     return nullptr;
   }
   return nullptr;
@@ -103,14 +146,23 @@ void ReadAhead::Work() {
     workReady_.wait(lock, [&] { return stopping_ || (job = NextJobLocked()) != nullptr; });
     if (stopping_) return;
     job->started = true;
-    runningBytes_ += job->facts.bytes;
+    job->charged = ChargeWhileRunning(*job);
+    runningBytes_ += job->charged;
     lock.unlock();
-    PreparedMessage result = prepare_(job->path, job->facts);
+    // After a stop request the files still queued are not read at all.
+    PreparedMessage result;
+    if (quill::CancelRequested()) {
+      result.status = quill::StoppedStatus();
+    } else {
+      result = prepare_(job->path, job->facts);
+    }
     lock.lock();
     job->result = std::move(result);
     job->done = true;
-    runningBytes_ -= job->facts.bytes;
-    if (!job->dropped) heldBytes_ += job->facts.bytes;
+    runningBytes_ -= job->charged;
+    // Held at what it really holds: a file whose size was unknown, or that was repaired.
+    job->charged = std::max(job->facts.bytes, job->result.fileBytes);
+    if (!job->dropped) heldBytes_ += job->charged;
     if (job == awaited_) jobDone_.notify_one();
     // A dropped file's bytes are free again.
     if (job->dropped) workReady_.notify_all();
@@ -132,7 +184,7 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
     // Offered files before it will not be asked for any more.
     for (auto it = queue_.begin(); it != found; ++it) {
       (*it)->dropped = true;
-      if ((*it)->done) heldBytes_ -= (*it)->facts.bytes;
+      if ((*it)->done) heldBytes_ -= (*it)->charged;
     }
     queue_.erase(queue_.begin(), found);
   }
@@ -151,8 +203,8 @@ PreparedMessage ReadAhead::Take(const std::string& path, const std::function<voi
   // Looked up again rather than assumed at the front: the caller's yield may have run anything.
   if (const auto it = std::find(queue_.begin(), queue_.end(), job); it != queue_.end()) {
     queue_.erase(it);
-    heldBytes_ -= job->facts.bytes;
-    takenBytes_ = job->facts.bytes;
+    heldBytes_ -= job->charged;
+    takenBytes_ = job->charged;
   }
   return std::move(job->result);
 }

@@ -13,7 +13,8 @@
 //
 // Memory is bounded by the files' sizes: a file starts only while the files in memory (being
 // prepared, prepared and not yet taken, and the one taken last, which the caller is still
-// writing) and it together stay within `maxHeldBytes`. The one exception is the file the caller
+// writing) and it together stay within `maxHeldBytes`. A file whose size the file system does
+// not give (size 0) counts as the whole bound until it is read, then as what it held. The one exception is the file the caller
 // waits on, which always starts; so at most one file beyond the bound is ever in memory, whatever
 // the sizes.
 //
@@ -45,6 +46,10 @@ namespace pst::store {
 // One message file, read, parsed and built for the store.
 struct PreparedMessage {
   quill::Status status;               // Not ok when the file could not be read at all.
+  std::size_t fileBytes = 0;          // The message bytes read, whatever the file system said.
+  // What the parse repaired or kept in another form, for the user ("messages enclosed deeper
+  // than 8 levels kept as an .eml attachment"), from the message and those it encloses.
+  std::vector<std::string> notes;
   mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
   messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
 };
@@ -55,6 +60,9 @@ struct FileFacts {
   std::optional<std::chrono::sys_seconds> modified;     // Unset when the file could not be looked at.
 };
 FileFacts LookAtFile(const std::string& path);
+
+// The notes of `content` and of every message it encloses, each once.
+std::vector<std::string> NotesOf(const mime::MessageContent& content);
 
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
 // map (see import::DetachNameMap); the times are filled in here, the file's own from `facts`.
@@ -97,10 +105,12 @@ class ReadAhead {
     bool started = false;
     bool done = false;
     bool dropped = false;  // Left the queue before it was taken; its result is thrown away.
+    std::size_t charged = 0;  // What it counts against maxHeldBytes now.
     PreparedMessage result;
   };
   void Work();
   std::shared_ptr<Job> NextJobLocked();
+  std::size_t ChargeWhileRunning(const Job& job) const;
   std::shared_ptr<Job> NewJob(const std::string& path) const;
 
   Prepare prepare_;

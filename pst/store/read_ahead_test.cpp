@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "common/cancel.h"
 #include "fs/temp_tree_test.h"
 #include "pst/messaging/prop_tags.h"
 
@@ -105,6 +106,40 @@ TEST(ReadAheadTest, FilesStartOnlyWithinTheMemoryBound) {
   EXPECT_EQ(prep.calls[d], 0);  // Dropped unstarted when big was taken past it.
 }
 
+// A file that gives no size (a /proc file says 0) may hold anything up to the size cap: it runs
+// only when nothing else is in memory, and once read it counts as what it held.
+TEST(ReadAheadTest, FilesOfUnknownSizeCountAsTheWholeBound) {
+  fs::testing::TempTree tree;
+  const std::string small = tree.File("small", "1234");
+  std::atomic<int> started{0};
+  std::atomic<bool> release{false};
+  ReadAhead ahead(
+      [&](const std::string& path, const FileFacts&) {
+        ++started;
+        while (!release) std::this_thread::sleep_for(1ms);
+        PreparedMessage m;
+        m.source.subject = path;
+        m.fileBytes = path == small ? 4 : 600;  // What each really held.
+        return m;
+      },
+      {.workers = 2, .maxQueued = 8, .maxHeldBytes = 1000});
+  // Paths that do not exist have no size, like files that report none.
+  for (const std::string& p : {std::string("/nonexistent/u1"), std::string("/nonexistent/u2"), small}) {
+    ASSERT_TRUE(ahead.Offer(p));
+  }
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(started.load(), 1);  // u1 alone: u2 would count 1000 more.
+  release = true;
+  EXPECT_EQ(ahead.Take("/nonexistent/u1", nullptr).fileBytes, 600u);
+  // u1 counts 600 now, as long as the caller writes it: u2 cannot start beside it ...
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(started.load(), 1);
+  // ... until it is the one waited for.
+  EXPECT_EQ(ahead.Take("/nonexistent/u2", nullptr).fileBytes, 600u);
+  EXPECT_EQ(ahead.Take(small, nullptr).fileBytes, 4u);
+  EXPECT_EQ(started.load(), 3);
+}
+
 TEST(ReadAheadTest, TakeYieldsWhileItWaits) {
   std::atomic<bool> release{false};
   ReadAhead ahead(
@@ -168,6 +203,26 @@ TEST(ReadAheadTest, PrepareMessageReportsAnUnreadableFile) {
   PreparedMessage m = PrepareMessage("/nonexistent/quill/a.eml", {});
   EXPECT_FALSE(m.status.ok());
   EXPECT_NE(m.status.message().find("/nonexistent/quill/a.eml"), std::string::npos);
+}
+
+TEST(ReadAheadTest, AfterAStopQueuedFilesAreNotRead) {
+  Preparer prep;
+  quill::ClearCancel();
+  {
+    ReadAhead ahead(prep.Fn(), {.workers = 2, .maxQueued = 8});
+    ASSERT_TRUE(ahead.Offer("a.eml"));
+    EXPECT_TRUE(ahead.Take("a.eml", nullptr).status.ok());
+    quill::RequestCancel();
+    for (const char* p : {"b.eml", "c.eml", "d.eml"}) ASSERT_TRUE(ahead.Offer(p));
+    for (const char* p : {"b.eml", "c.eml", "d.eml"}) {
+      PreparedMessage m = ahead.Take(p, nullptr);
+      EXPECT_TRUE(quill::IsStopped(m.status)) << p;
+    }
+    // A file taken without an offer is not read either.
+    EXPECT_TRUE(quill::IsStopped(PrepareMessage("/nonexistent/quill/e.eml", {}).status));
+  }
+  quill::ClearCancel();
+  EXPECT_EQ(prep.started.load(), 1);
 }
 
 }  // namespace

@@ -146,6 +146,42 @@ TEST_F(StoreServiceTest, ImportedMessagesReadBackWithTheIndependentReaders) {
   EXPECT_TRUE(Contains(extractor, "\"displayName\": \"Box\"")) << extractor;
 }
 
+// Messages enclosed deeper than the store nests them are kept whole as an .eml attachment at the
+// deepest level it holds, with a note, instead of failing the whole message.
+TEST_F(StoreServiceTest, MessagesEnclosedTooDeeplyKeepTheirDeepestLevelsAsEml) {
+  std::string nested = "From: x@example.org\nSubject: level 12\n\ninnermost text\n";
+  for (int i = 11; i >= 0; --i) {
+    nested = "From: a@example.org\nSubject: level " + std::to_string(i) + "\nContent-Type: message/rfc822\n\n" + nested;
+  }
+  const std::string eml = tree_.File("mail/deep.eml", nested);
+  engine::Store* store = Logon("Box");
+  ASSERT_NE(store, nullptr);
+  auto inbox = store->GetDefaultFolder(engine::kDefaultFolderInbox);
+  ASSERT_TRUE(inbox.ok());
+  auto message = inbox.value()->AddItem(engine::kItemKindMail);
+  ASSERT_TRUE(message.ok());
+  ASSERT_TRUE(message.value()->Import(eml, engine::kImportRfc822).ok());
+  const std::vector<std::string> notes = message.value()->ImportNotes();
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "messages enclosed deeper than 8 levels kept as an .eml attachment"),
+            notes.end());
+  const quill::Status saved = message.value()->Save();
+  ASSERT_TRUE(saved.ok()) << saved.ToString();
+  ASSERT_TRUE(session_->Logoff().ok());
+
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " --strict '" + target_ + "' >/dev/null").c_str()), 0);
+  const std::string pypff = Dump("pypff", target_);
+  EXPECT_TRUE(Contains(pypff, "\"subject\": \"level 0\"")) << pypff;
+  // pffexport writes enclosed messages out level by level; the ninth level and below arrive as
+  // one .eml file with all of their text.
+  const std::string exported = tree_.Folder("export");
+  ASSERT_EQ(std::system(("pffexport -q -t '" + exported + "/x' '" + target_ + "' >/dev/null 2>&1").c_str()), 0);
+  const std::string found = exported + "/found.txt";
+  std::system(("grep -rl 'innermost text' '" + exported + "' > '" + found + "'").c_str());
+  std::ifstream list(found);
+  const std::string hits((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(Contains(hits, ".eml")) << hits;
+}
+
 // The folder an entry id names: its nid is the last four bytes.
 std::string FolderNamed(const pst::read::PstFile& file, const std::vector<std::uint8_t>& entryId) {
   if (entryId.size() != 24) return "<entry id of " + std::to_string(entryId.size()) + " bytes>";
