@@ -86,6 +86,9 @@ class StoreSession {
   // Ends the session: completes the data file and puts it in place. Destroying a session that has
   // not logged off discards the file it was writing and leaves the target as it was.
   virtual quill::Status Logoff() = 0;
+  // Where Logoff put the data file: the target, or the next free name when another file took the
+  // target meanwhile. Empty until a Logoff has succeeded.
+  virtual std::string WrittenPath() const { return {}; }
 
   // Read-ahead, optional. The engine names the message files it will import, in order, before it
   // imports them; a session may read and parse them on other threads meanwhile. Returns false

@@ -158,10 +158,11 @@ quill::Status PstSession::Logoff() {
   // thread of their own, which owns the writer from here on, while the caller's event loop keeps
   // getting its turns.
   std::future<quill::Status> closing =
-      std::async(std::launch::async, [writer = std::move(writer_), file = std::move(file_)]() mutable {
+      std::async(std::launch::async, [writer = std::move(writer_), file = std::move(file_), this]() mutable {
         quill::Status status = writer->Close();
         if (status.ok()) status = file->Close();
         if (!status.ok()) file->Abandon();
+        if (status.ok()) writtenPath_ = file->writtenPath();
         writer.reset();
         file.reset();
         return status;

@@ -38,6 +38,7 @@ class PstSession final : public engine::StoreSession {
   quill::Result<engine::Store*> GetStoreFromID(const std::string& entryId) override;
   quill::Result<std::unique_ptr<engine::StoreFolder>> GetFolderFromPath(const std::string& path) override;
   quill::Status Logoff() override;
+  std::string WrittenPath() const override { return writtenPath_; }
   bool WillImport(const std::string& path) override;
   void SetYield(std::function<void()> yield) override { yield_ = std::move(yield); }
 
@@ -63,6 +64,7 @@ class PstSession final : public engine::StoreSession {
 
   import::ImportOptions ImportOptionsForWorkers();
 
+  std::string writtenPath_;
   std::unique_ptr<ndb::FileWriter> file_;
   std::unique_ptr<messaging::StoreWriter> writer_;
   std::unique_ptr<PstStore> store_;

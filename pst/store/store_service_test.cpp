@@ -198,6 +198,36 @@ TEST_F(StoreServiceTest, ASessionThatNeverLogsOffLeavesTheTargetAsItWas) {
   EXPECT_EQ(content, "an older data file");
 }
 
+TEST_F(StoreServiceTest, ASecondSessionOnTheSameTargetIsRefused) {
+  ASSERT_NE(Logon(), nullptr);
+  auto other = service_->CreateSession();
+  ASSERT_TRUE(other.ok());
+  auto store = other.value()->LogonPstStore(target_, engine::kStoreFormatUnicode, "Other");
+  ASSERT_FALSE(store.ok());
+  EXPECT_EQ(store.status().message(), "another conversion is writing " + target_);
+  EXPECT_EQ(other.value()->WrittenPath(), "");
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(session_->WrittenPath(), target_);
+  // The first has finished: the target may be written again.
+  auto again = service_->CreateSession();
+  ASSERT_TRUE(again.value()->LogonPstStore(target_, engine::kStoreFormatUnicode, "Again").ok());
+  ASSERT_TRUE(again.value()->Logoff().ok());
+  EXPECT_EQ(FilesIn(tree_.Path("out")), std::vector<std::string>{"Mail.pst"});
+}
+
+TEST_F(StoreServiceTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheStoreGoesBesideIt) {
+  ASSERT_NE(Logon(), nullptr);
+  { std::ofstream(target_) << "written by someone else meanwhile"; }
+  EXPECT_EQ(session_->WrittenPath(), "");
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(session_->WrittenPath(), tree_.Path("out/Mail (2).pst"));
+  EXPECT_EQ(FilesIn(tree_.Path("out")), (std::vector<std::string>{"Mail (2).pst", "Mail.pst"}));
+  std::ifstream in(target_);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "written by someone else meanwhile");
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " '" + session_->WrittenPath() + "' >/dev/null").c_str()), 0);
+}
+
 TEST_F(StoreServiceTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
   auto store = session_->LogonPstStore(tree_.Path("no/such/folder/x.pst"), engine::kStoreFormatUnicode, "X");
   ASSERT_FALSE(store.ok());
