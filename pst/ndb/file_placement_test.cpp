@@ -1,4 +1,5 @@
-// Where a finished file goes, and what a second writer of the same target finds.
+// Where a finished file goes, what a second writer of the same target finds, and what becomes of
+// temporary files: left by killed runs, or removed by a program that has to end at once.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "pst/ndb/file_writer.h"
+#include "pst/ndb/live_temp_files.h"
 
 namespace pst::ndb {
 namespace {
@@ -138,6 +140,132 @@ TEST_F(FilePlacement, OnlyTheFileThatWasAtTheTargetAtTheStartIsReplaced) {
   EXPECT_EQ(w->writtenPath(), target_);
   EXPECT_TRUE(IsStore(target_));
   EXPECT_EQ(Names(), std::set<std::string>{"out.pst"});
+}
+
+TEST_F(FilePlacement, TargetNamesUpToTheSystemsLimitCanBeWritten) {
+  for (std::size_t length : {245u, 251u, 255u}) {
+    const std::string name = std::string(length - 4, 'n') + ".pst";
+    const std::string target = (dir_ / name).string();
+    auto w = Open(target);
+    ASSERT_NE(w, nullptr) << length;
+    ASSERT_TRUE(w->Close().ok()) << length;
+    EXPECT_TRUE(IsStore(target));
+  }
+  // A taken name at the limit: the numbered one gives up part of the stem, never the extension,
+  // and cuts between characters ("é" is two bytes).
+  std::string stem;
+  while (stem.size() < 250) stem += "\xC3\xA9";
+  const std::string target = (dir_ / (stem + ".pst")).string();
+  auto w = Open(target);
+  WriteText(target, "taken");
+  ASSERT_TRUE(w->Close().ok());
+  const std::string written = fs::path(w->writtenPath()).filename().string();
+  EXPECT_LE(written.size(), 255u);
+  EXPECT_EQ(written.substr(written.size() - 8), " (2).pst");
+  EXPECT_EQ(written.substr(0, written.size() - 8), stem.substr(0, written.size() - 8));
+  EXPECT_EQ((written.size() - 8) % 2, 0u);
+  EXPECT_TRUE(IsStore(w->writtenPath()));
+}
+
+TEST_F(FilePlacement, TemporaryFilesOfKilledRunsAreRemovedByTheNextWriterInTheFolder) {
+  WriteText(target_, "old contents");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto w = FileWriter::Create((dir_ / "killed.pst").string());
+    if (!w.ok()) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  for (int i = 0; i < 500 && Names().size() < 2; ++i) ::usleep(10000);
+  ASSERT_EQ(Names().size(), 2u);
+  std::set<std::string> names = Names();
+  names.erase("out.pst");
+  const std::string leftover = *names.begin();
+  EXPECT_EQ(leftover.rfind(".quillsort-", 0), 0u) << leftover;
+  // While that run lives, its file is left alone.
+  { auto w = Open(target_); }
+  EXPECT_TRUE(fs::exists(dir_ / leftover));
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  // A stale file of a run that was writing the same target, and things that only look like ours.
+  auto w = Open(target_);
+  const std::string own = fs::path(w->temporaryPath()).filename().string();
+  w->Abandon();
+  WriteText(dir_ / own, "stale");
+  WriteText(dir_ / "notes.tmp", "not ours");
+  WriteText(dir_ / ".quillsort-notours.tmp", "not ours either");
+  WriteText(dir_ / "out.pst.tmp-Ab12Cd", "an older naming: not known to be stale");
+  // A temporary file that a live writer holds, by our name pattern.
+  const std::string held = ".quillsort-0123456789abcdef.tmp";
+  WriteText(dir_ / held, "held");
+  const int fd = ::open((dir_ / held).c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  w = Open(target_);
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(w->Close().ok());
+  ::close(fd);
+  EXPECT_EQ(Names(), (std::set<std::string>{"out.pst", "notes.tmp", ".quillsort-notours.tmp", "out.pst.tmp-Ab12Cd",
+                                            held}));
+  EXPECT_TRUE(IsStore(target_));
+}
+
+TEST_F(FilePlacement, RemoveLiveTemporaryFilesLeavesTargetsAsTheyWere) {
+  WriteText(target_, "old contents");
+  auto a = Open(target_);
+  auto b = Open((dir_ / "b.pst").string());
+  ASSERT_EQ(Names().size(), 3u);
+  RemoveLiveTemporaryFiles();
+  EXPECT_EQ(Names(), std::set<std::string>{"out.pst"});
+  // The writers find their files gone and fail; nothing appears.
+  EXPECT_FALSE(a->Close().ok());
+  EXPECT_FALSE(b->Close().ok());
+  EXPECT_EQ(ReadAll(target_), "old contents");
+  EXPECT_EQ(Names(), std::set<std::string>{"out.pst"});
+  // Closed writers are no longer in the table: a new one's file is the only one removed.
+  auto c = Open((dir_ / "c.pst").string());
+  ASSERT_TRUE(c->Close().ok());
+  auto d = Open((dir_ / "d.pst").string());
+  RemoveLiveTemporaryFiles();
+  EXPECT_EQ(Names(), (std::set<std::string>{"out.pst", "c.pst"}));
+}
+
+// What a program's second Ctrl-C does: from a signal handler, in the middle of writing.
+TEST_F(FilePlacement, RemoveLiveTemporaryFilesWorksFromASignalHandler) {
+  WriteText(target_, "old contents");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGINT, [](int) {
+      RemoveLiveTemporaryFiles();
+      ::_exit(3);
+    });
+    FileWriterOptions o;
+    o.bufferSize = 64 << 10;
+    o.sync = false;
+    auto w = FileWriter::Create(target_, o);
+    if (!w.ok()) ::_exit(1);
+    const std::vector<std::uint8_t> data(kMaxBlockData, 7);
+    for (;;) {
+      if (!w.value()->WriteDataBlock(data).ok()) ::_exit(2);
+    }
+  }
+  std::uintmax_t size = 0;
+  for (int i = 0; i < 500 && size < (1u << 20); ++i) {
+    ::usleep(10000);
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path() != fs::path(target_)) size = e.file_size();
+    }
+  }
+  ::kill(child, SIGINT);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_GE(size, 1u << 20);
+  EXPECT_EQ(Names(), std::set<std::string>{"out.pst"});
+  EXPECT_EQ(ReadAll(target_), "old contents");
 }
 
 }  // namespace

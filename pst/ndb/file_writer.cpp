@@ -19,6 +19,7 @@
 #include "pst/ndb/btree_builder.h"
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
+#include "pst/ndb/live_temp_files.h"
 #include "pst/ndb/permute.h"
 
 namespace pst::ndb {
@@ -77,6 +78,16 @@ std::string TemporaryName(const std::string& targetName) {
   return name + kTempSuffix;
 }
 
+bool IsTemporaryName(const char* name) {
+  const std::size_t n = std::strlen(name);
+  if (n != kTempNameSize || std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0) return false;
+  if (std::strcmp(name + n - (sizeof kTempSuffix - 1), kTempSuffix) != 0) return false;
+  for (std::size_t i = sizeof kTempPrefix - 1; i < sizeof kTempPrefix - 1 + kTempHashDigits; ++i) {
+    if (std::strchr("0123456789abcdef", name[i]) == nullptr || name[i] == '\0') return false;
+  }
+  return true;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // Takes the lock of an open temporary file and makes sure it is still the one under `name`: it may
@@ -89,6 +100,29 @@ Lock LockTemporary(int dirFd, const char* name, int fd, struct stat* st) {
     return Lock::kGone;
   }
   return Lock::kTaken;
+}
+
+// Removes the temporary files that runs killed while writing left in the folder: ours by their
+// name, and stale because no writer holds their lock. Best effort: what cannot be removed stays.
+void RemoveStaleTemporaryFiles(int dirFd) {
+  const int listFd = ::dup(dirFd);
+  if (listFd < 0) return;
+  DIR* dir = ::fdopendir(listFd);
+  if (dir == nullptr) {
+    ::close(listFd);
+    return;
+  }
+  while (const dirent* e = ::readdir(dir)) {
+    if (!IsTemporaryName(e->d_name)) continue;
+    const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (LockTemporary(dirFd, e->d_name, fd, &st) == Lock::kTaken && S_ISREG(st.st_mode)) {
+      ::unlinkat(dirFd, e->d_name, 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
 }
 
 // "name (n).ext", within the file system's limit on a name's length: the stem gives way, never
@@ -152,6 +186,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
     return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
   }
 
+  RemoveStaleTemporaryFiles(p.dirFd);
   p.tempName = TemporaryName(p.targetName);
   // The temporary file is created or, left by a killed run, found; it is ours once we hold its
   // lock and it is still the file under its name. A few rounds settle any race with another run.
@@ -211,6 +246,7 @@ FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
   replaceIno_ = placement.target.st_ino;
   for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
   writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync);
+  liveSlot_ = internal::RegisterLiveTemporaryFile(dirFd_, tempName_.c_str());
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);
@@ -223,8 +259,8 @@ FileWriter::~FileWriter() {
 void FileWriter::Abandon() {
   writeBehind_.reset();  // no write may still be running when the file goes
   // The name goes before the lock: a run waiting for it then finds the name free, never our data.
-  // And only if it is still ours: should something have removed it, the name may since have been
-  // taken by another run's file.
+  // And only if it is still ours: removed by RemoveLiveTemporaryFiles, the name may since have
+  // been taken by another run's file.
   if (!tempPath_.empty() && fd_ >= 0) {
     struct stat mine {}, named {};
     if (::fstat(fd_, &mine) == 0 && ::fstatat(dirFd_, tempName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -232,6 +268,8 @@ void FileWriter::Abandon() {
       ::unlinkat(dirFd_, tempName_.c_str(), 0);
     }
   }
+  internal::UnregisterLiveTemporaryFile(liveSlot_);
+  liveSlot_ = -1;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (dirFd_ >= 0) ::close(dirFd_);
@@ -546,6 +584,8 @@ quill::Status FileWriter::Finish() {
   if (::close(probe) != 0) return IoError("close", errno);
   QUILL_RETURN_IF_ERROR(Place());
   tempPath_.clear();
+  internal::UnregisterLiveTemporaryFile(liveSlot_);
+  liveSlot_ = -1;
   if (options_.sync) {
     // The rename itself must reach the disk, or a crash could bring back the old target. The file
     // is in place either way, so a failure here is no failure of the file.

@@ -7,8 +7,8 @@
 //
 // Everything is written to a temporary file beside the target, which Close moves into place once it
 // is complete and on disk. Until then the target is untouched; a killed process leaves at worst the
-// temporary file. Abandon, or destroying the writer without a successful Close, deletes the
-// temporary file.
+// temporary file, which the next writer in that folder removes. Abandon, or destroying the writer
+// without a successful Close, deletes the temporary file.
 //
 // Close replaces only the file that was at the target when the writer was created (the caller was
 // allowed to replace that one). Should the target have been taken meanwhile by another file, the
@@ -117,6 +117,7 @@ class FileWriter final : public SinkBase {
   bool replaceable_ = false;
   dev_t replaceDev_ = 0;
   ino_t replaceIno_ = 0;
+  int liveSlot_ = -1;
   FileWriterOptions options_;
   std::array<std::vector<std::uint8_t>, 2> buffers_;
   int active_ = 0;                 // the buffer being filled; the other may be being written
