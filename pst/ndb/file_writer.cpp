@@ -155,6 +155,7 @@ struct FileWriter::Placement {
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
   if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
+  FileOps& ops = options.ops != nullptr ? *options.ops : PosixFileOps();
   Placement p;
   p.targetPath = targetPath;
   const std::size_t slash = targetPath.find_last_of('/');
@@ -192,7 +193,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
   // lock and it is still the file under its name. A few rounds settle any race with another run.
   for (int round = 0; p.fd < 0; ++round) {
     if (round == 8) return fail(quill::Status::IOError("cannot create a temporary file beside " + targetPath));
-    const int fd = ::openat(p.dirFd, p.tempName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ops.OpenAt(p.dirFd, p.tempName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
       const int err = errno;
       return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
@@ -235,6 +236,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
 
 FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
     : options_(options) {
+  ops_ = options_.ops != nullptr ? options_.ops : &PosixFileOps();
   fd_ = placement.fd;
   dirFd_ = placement.dirFd;
   targetPath_ = std::move(placement.targetPath);
@@ -245,7 +247,7 @@ FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
   replaceDev_ = placement.target.st_dev;
   replaceIno_ = placement.target.st_ino;
   for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
-  writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync);
+  writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync, ops_);
   liveSlot_ = internal::RegisterLiveTemporaryFile(dirFd_, tempName_.c_str());
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
@@ -303,7 +305,7 @@ quill::Status FileWriter::Drain() {
 
 quill::Status FileWriter::PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(ib));
+    const ssize_t n = ops_->PWrite(fd_, data, size, static_cast<off_t>(ib));
     if (n < 0) {
       if (errno == EINTR) continue;
       return IoError("write", errno);
@@ -403,7 +405,7 @@ quill::Result<std::vector<std::uint8_t>> FileWriter::LoadInternalBlock(Bid, cons
   }
   std::size_t got = 0;
   while (got < out.size()) {
-    const ssize_t n = ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(record.location + got));
+    const ssize_t n = ops_->PRead(fd_, out.data() + got, out.size() - got, static_cast<off_t>(record.location + got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return IoError("read", n < 0 ? errno : EIO);
     got += static_cast<std::size_t>(n);
@@ -570,18 +572,18 @@ quill::Status FileWriter::Finish() {
   QUILL_RETURN_IF_ERROR(Drain());
   writeBehind_.reset();
   summary_.fileSize = RegionStart(regions);
-  if (::ftruncate(fd_, static_cast<off_t>(summary_.fileSize)) != 0) return IoError("resize", errno);
+  if (ops_->FTruncate(fd_, static_cast<off_t>(summary_.fileSize)) != 0) return IoError("resize", errno);
   std::uint64_t freeBytes = 0;
   QUILL_RETURN_IF_ERROR(WriteAllocationMaps(regions, &freeBytes));
   QUILL_RETURN_IF_ERROR(WriteDensityList());
   // The header goes last: until it is written the file does not even look like a store.
   QUILL_RETURN_IF_ERROR(WriteHeader(nbtRoot, bbtRoot, regions, freeBytes));
-  if (options_.sync && ::fsync(fd_) != 0) return IoError("sync", errno);
+  if (options_.sync && ops_->FSync(fd_) != 0) return IoError("sync", errno);
   // Closing a second descriptor of the file reports what closing the file would (a network file
   // system's failed write-back), while the first keeps the lock until the file is in place.
   const int probe = ::dup(fd_);
   if (probe < 0) return IoError("close", errno);
-  if (::close(probe) != 0) return IoError("close", errno);
+  if (ops_->Close(probe) != 0) return IoError("close", errno);
   QUILL_RETURN_IF_ERROR(Place());
   tempPath_.clear();
   internal::UnregisterLiveTemporaryFile(liveSlot_);
@@ -589,7 +591,7 @@ quill::Status FileWriter::Finish() {
   if (options_.sync) {
     // The rename itself must reach the disk, or a crash could bring back the old target. The file
     // is in place either way, so a failure here is no failure of the file.
-    ::fsync(dirFd_);
+    ops_->FSync(dirFd_);
   }
   ::close(fd_);
   fd_ = -1;
@@ -604,7 +606,7 @@ quill::Status FileWriter::Place() {
   if (present && replaceable_ && now.st_dev == replaceDev_ && now.st_ino == replaceIno_) {
     // Still the file the caller agreed to replace. (Another file can take its place only in the
     // moment between this look and the rename; the lock keeps our own runs out of it.)
-    if (::renameat2(dirFd_, tempName_.c_str(), dirFd_, targetName_.c_str(), 0) != 0) return IoError("rename", errno);
+    if (ops_->RenameAt(dirFd_, tempName_.c_str(), targetName_.c_str(), 0) != 0) return IoError("rename", errno);
     writtenPath_ = targetPath_;
     return quill::Status::Ok();
   }
@@ -613,17 +615,17 @@ quill::Status FileWriter::Place() {
   const std::string folder = targetPath_.substr(0, targetPath_.size() - targetName_.size());
   for (int n = 1; n <= 10000; ++n) {
     const std::string name = n == 1 ? targetName_ : NumberedName(targetName_, n);
-    int rc = ::renameat2(dirFd_, tempName_.c_str(), dirFd_, name.c_str(), RENAME_NOREPLACE);
+    int rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), RENAME_NOREPLACE);
     if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // A file system without the no-replace rename: a new link fails as well on a taken name.
-      rc = ::linkat(dirFd_, tempName_.c_str(), dirFd_, name.c_str(), 0);
+      rc = ops_->LinkAt(dirFd_, tempName_.c_str(), name.c_str());
       if (rc != 0 && (errno == EPERM || errno == EOPNOTSUPP)) {
         // Nor links (FAT): look, then rename, the best such a file system allows.
         struct stat st {};
         if (::fstatat(dirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
           errno = EEXIST;
         } else {
-          rc = ::renameat2(dirFd_, tempName_.c_str(), dirFd_, name.c_str(), 0);
+          rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), 0);
         }
       } else if (rc == 0) {
         ::unlinkat(dirFd_, tempName_.c_str(), 0);

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "pst/ndb/btree_builder.h"
+#include "pst/ndb/file_ops.h"
 #include "pst/ndb/format.h"
 #include "pst/ndb/sink_base.h"
 #include "pst/ndb/write_behind.h"
@@ -49,6 +50,8 @@ struct FileWriterOptions {
   std::size_t bufferSize = std::size_t{1} << 20;
   // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
   bool sync = true;
+  // The calls that change the disk; the plain system calls when unset. Must outlive the writer.
+  FileOps* ops = nullptr;
 };
 
 // What Close wrote, for logs and tests.
@@ -106,6 +109,7 @@ class FileWriter final : public SinkBase {
   quill::Status Place();
   quill::Status IoError(const std::string& what, int err) const;
 
+  FileOps* ops_;
   int fd_ = -1;     // the temporary file, locked (see file_writer.cpp) for as long as it is open
   int dirFd_ = -1;  // the target's folder: every name below is relative to it
   std::string targetPath_;

@@ -100,7 +100,9 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   if (format != engine::kStoreFormatUnicode) return quill::Status::NotSupported("store format " + std::to_string(format));
   if (writer_ != nullptr) return quill::Status::InvalidArgument("this session has a store open already");
   if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
-  auto file = ndb::FileWriter::Create(path);
+  ndb::FileWriterOptions fileOptions;
+  fileOptions.ops = ops_;
+  auto file = ndb::FileWriter::Create(path, fileOptions);
   if (!file.ok()) return file.status();
   file_ = std::move(file.value());
   messaging::StoreOptions options;
