@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "fs/temp_tree_test.h"
+#include "pst/folder_depth.h"
 #include "pst/read/messaging.h"
 #include "pst/read/pst_file.h"
 
@@ -226,6 +227,32 @@ TEST_F(StoreServiceTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheStoreGoesBes
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "written by someone else meanwhile");
   EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " '" + session_->WrittenPath() + "' >/dev/null").c_str()), 0);
+}
+
+// The writer stops where the checker would complain, and not a level earlier.
+TEST_F(StoreServiceTest, FoldersGoAsDeepAsTheCheckerAllowsAndNoDeeper) {
+  engine::Store* store = Logon();
+  ASSERT_NE(store, nullptr);
+  auto folder = store->IPMRootFolder();
+  ASSERT_TRUE(folder.ok());
+  std::unique_ptr<engine::StoreFolder> at = std::move(folder.value());
+  for (int level = 1; level <= pst::kMaxFolderDepth; ++level) {
+    auto child = at->AddFolder("L" + std::to_string(level), engine::kFolderKindMail);
+    ASSERT_TRUE(child.ok()) << level << ": " << child.status().ToString();
+    at = std::move(child.value());
+  }
+  auto deeper = at->AddFolder("one too many", engine::kFolderKindMail);
+  ASSERT_FALSE(deeper.ok());
+  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than 300 levels");
+  // The session goes on: a message in the deepest folder, and folders elsewhere.
+  auto message = at->AddItem(engine::kItemKindMail);
+  ASSERT_TRUE(message.ok());
+  ASSERT_TRUE(message.value()->Save().ok());
+  auto inbox = store->GetDefaultFolder(engine::kDefaultFolderInbox);
+  ASSERT_TRUE(inbox.value()->AddFolder("Beside", engine::kFolderKindMail).ok());
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " --strict '" + target_ + "' >/dev/null").c_str()), 0)
+      << "pstcheck --strict finds faults in a tree as deep as the writer allows";
 }
 
 TEST_F(StoreServiceTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
