@@ -116,5 +116,40 @@ TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
   EXPECT_EQ(kinds, (std::set<std::string>{"open", "write", "read", "resize", "sync", "close", "rename"}));
 }
 
+// Where the system has no rename that refuses to replace (EINVAL), a new link, which cannot
+// replace either, places the file.
+TEST_F(FileFaults, WithoutANoReplaceRenameALinkPlacesTheFile) {
+  FaultyFileOps ops;
+  ops.FailCall(0, 0);
+  ASSERT_TRUE(Write(&ops, (dir_ / "clean.pst").string()).ok());
+  const std::uint64_t rename = ops.calls() - 1;  // before the flush of the folder entry
+
+  const std::string target = (dir_ / "new.pst").string();
+  ops.FailCall(rename, EINVAL);
+  ASSERT_TRUE(Write(&ops, target).ok());
+  EXPECT_EQ(ops.faulted(), "rename");
+  EXPECT_TRUE(test_reader::ParseFile(target).ok());
+
+  // A file took the name meanwhile: the link fails on it, and the next free name is used.
+  FileWriterOptions o;
+  o.ops = &ops;
+  o.sync = false;
+  auto w = FileWriter::Create((dir_ / "taken.pst").string(), o);
+  ASSERT_TRUE(w.ok());
+  std::ofstream(dir_ / "taken.pst") << "someone else's";
+  ops.FailCall(0, 0);
+  ASSERT_TRUE(FileWriter::Create((dir_ / "probe.pst").string(), o).value()->Close().ok());
+  const std::uint64_t probeRename = ops.calls();  // without sync, the rename is the last call
+  ops.FailCall(probeRename, EINVAL);
+  ASSERT_TRUE(w.value()->Close().ok());
+  EXPECT_EQ(ops.faulted(), "rename");
+  EXPECT_EQ(w.value()->writtenPath(), (dir_ / "taken (2).pst").string());
+  EXPECT_EQ(ReadAll(dir_ / "taken.pst"), "someone else's");
+  EXPECT_EQ(ReadAll(dir_ / "taken (2).pst").substr(0, 4), "!BDN");
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"clean.pst", "new.pst", "probe.pst", "taken.pst", "taken (2).pst"}));
+}
+
 }  // namespace
 }  // namespace pst::ndb
