@@ -9,6 +9,7 @@
 
 #include "fs/temp_tree_test.h"
 #include "pst/folder_depth.h"
+#include "pst/read/checker.h"
 #include "pst/read/messaging.h"
 #include "pst/read/pst_file.h"
 
@@ -253,6 +254,14 @@ TEST_F(StoreServiceTest, FoldersGoAsDeepAsTheCheckerAllowsAndNoDeeper) {
   ASSERT_TRUE(session_->Logoff().ok());
   EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " --strict '" + target_ + "' >/dev/null").c_str()), 0)
       << "pstcheck --strict finds faults in a tree as deep as the writer allows";
+  // The checker counts steps from the root folder: the deepest folder is one step further down
+  // than its level.
+  auto report = pst::read::CheckFile(target_);
+  ASSERT_TRUE(report.ok());
+  int deepest = 0;
+  for (const auto& f : report->folders) deepest = std::max(deepest, f.depth);
+  EXPECT_EQ(deepest, pst::kMaxFolderDepth + 1);
+  EXPECT_TRUE(report->findings.empty());
 }
 
 TEST_F(StoreServiceTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
