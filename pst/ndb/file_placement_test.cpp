@@ -1,5 +1,6 @@
 // Where a finished file goes, what a second writer of the same target finds, and what becomes of
 // temporary files: left by killed runs, or removed by a program that has to end at once.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -140,6 +141,35 @@ TEST_F(FilePlacement, OnlyTheFileThatWasAtTheTargetAtTheStartIsReplaced) {
   EXPECT_EQ(w->writtenPath(), target_);
   EXPECT_TRUE(IsStore(target_));
   EXPECT_EQ(Names(), std::set<std::string>{"out.pst"});
+}
+
+// Run as an ordinary user: root may list any folder.
+TEST_F(FilePlacement, AFolderThatCannotBeListedStillTakesTheFile) {
+  const fs::path folder = dir_ / "drop-box";
+  fs::create_directory(folder);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::getuid() == 0) {
+      const uid_t nobody = 65534;
+      if (::chown(dir_.c_str(), nobody, nobody) != 0 || ::chown(folder.c_str(), nobody, nobody) != 0 ||
+          ::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0) {
+        ::_exit(10);
+      }
+    }
+    if (::chmod(folder.c_str(), 0300) != 0) ::_exit(11);
+    if (::opendir(folder.c_str()) != nullptr) ::_exit(12);  // the folder can be listed after all
+    FileWriterOptions o;
+    auto w = FileWriter::Create((folder / "out.pst").string(), o);
+    if (!w.ok()) ::_exit(13);
+    ::_exit(w.value()->Close().ok() ? 0 : 14);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(ReadAll(folder / "out.pst").substr(0, 4), "!BDN");
 }
 
 TEST_F(FilePlacement, TargetNamesUpToTheSystemsLimitCanBeWritten) {

@@ -163,7 +163,11 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
   if (p.targetName.empty() || p.targetName == "." || p.targetName == "..") {
     return quill::Status::IOError("Not a regular file: " + targetPath);
   }
-  p.dirFd = ::open(ParentFolder(targetPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string folder = ParentFolder(targetPath);
+  p.dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder we may write in but not list (mode 0300) still takes the file: the *at calls need
+  // only a path descriptor. Listing it for stale files and flushing its entries are then left out.
+  if (p.dirFd < 0 && errno == EACCES) p.dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (p.dirFd < 0) {
     const int err = errno;
     return quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath);
