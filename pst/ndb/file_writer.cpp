@@ -92,14 +92,22 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // Takes the lock of an open temporary file and makes sure it is still the one under `name`: it may
 // have been placed or removed by its owner between our open and our lock.
-enum class Lock { kTaken, kHeld, kGone };
+// kUnlockable: the file system keeps no locks (ENOLCK from a network file system whose lock
+// service is down, say). Such a file is ours to write but never taken for stale.
+enum class Lock { kTaken, kHeld, kGone, kUnlockable };
 Lock LockTemporary(int dirFd, const char* name, int fd, struct stat* st) {
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? Lock::kHeld : Lock::kGone;
+  bool unlockable = false;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return Lock::kHeld;
+    unlockable = true;
+    break;
+  }
   struct stat named {};
   if (::fstat(fd, st) != 0 || ::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(*st, named)) {
     return Lock::kGone;
   }
-  return Lock::kTaken;
+  return unlockable ? Lock::kUnlockable : Lock::kTaken;
 }
 
 // Removes the temporary files that runs killed while writing left in the folder: ours by their
@@ -211,6 +219,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
         ::close(fd);
         continue;
       case Lock::kTaken:
+      case Lock::kUnlockable:  // written all the same, only without the guard against a second run
         break;
     }
     // Never reuse what a killed run left: it may share its data with a placed file (a link).
