@@ -12,6 +12,7 @@
 
 #include "common/cancel.h"
 #include "fs/file_search.h"
+#include "pst/ndb/live_temp_files.h"
 
 namespace cli {
 namespace {
@@ -28,6 +29,7 @@ void OnStop(int) {
   quill::RequestCancel();
   g_stops = g_stops + 1;
   if (g_stops < 2) return;
+  pst::ndb::RemoveLiveTemporaryFiles();
   constexpr char kText[] = "\nquillsort-convert: stopped at once; the target was left as it was\n";
   const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
   (void)ignored;  // nothing more can be done about a failed message on the way out

@@ -189,6 +189,7 @@ class EdgeTest(unittest.TestCase):
         deadline = time.time() + 60
         while len(os.listdir(self.dir)) < 3 and proc.poll() is None and time.time() < deadline:
             time.sleep(0.002)  # the temporary file beside the target: the run has begun
+        time.sleep(0.05)  # and its writer is set up
         # Two interrupts that both arrive, however fast the first one alone would end the run: the
         # process is held while one is sent to its main thread and one to the whole process (the
         # kernel keeps those apart; two of one kind would merge into one).

@@ -186,7 +186,7 @@ class ConvertTest(unittest.TestCase):
         proc = subprocess.Popen([os.path.join(BUILD, "cli", "quillsort-convert"), self.path("src"), target],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         deadline = time.time() + 60
-        while not glob.glob(self.path("out.pst.tmp-*")) and proc.poll() is None and time.time() < deadline:
+        while not glob.glob(self.path(".quillsort-*.tmp")) and proc.poll() is None and time.time() < deadline:
             time.sleep(0.005)
         proc.send_signal(signal.SIGINT)
         _out, err = proc.communicate(timeout=120)

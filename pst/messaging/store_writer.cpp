@@ -5,7 +5,7 @@
 #include <random>
 
 #include "common/text.h"
-
+#include "pst/folder_depth.h"
 #include "pst/ltp/property_context.h"
 #include "pst/messaging/message_writer.h"
 #include "pst/messaging/prop_tags.h"
@@ -150,6 +150,12 @@ quill::Result<Nid> StoreWriter::CreateFolder(Nid parent, std::u16string_view nam
   if (!folders_.count(parent)) return quill::Status::NotFound("no folder " + std::to_string(parent));
   if (name.empty()) return quill::Status::InvalidArgument("folder name is empty");
   if (FindFolder(parent, name)) return quill::Status::AlreadyExists("folder exists: " + quill::Utf16ToUtf8(name));
+  // The new folder's level is its parent's steps from the root folder (see folder_depth.h).
+  int level = 0;
+  for (Nid at = parent; at != kNidRootFolder; at = folders_.at(at).parent) ++level;
+  if (level > kMaxFolderDepth) {
+    return quill::Status::NotSupported("the folder tree is deeper than " + std::to_string(kMaxFolderDepth) + " levels");
+  }
   return NewFolder(parent, name, containerClass);
 }
 

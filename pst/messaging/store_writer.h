@@ -71,7 +71,8 @@ class StoreWriter {
 
   // Creates a normal folder under `parent` and returns its nid.
   // Errors: NotFound for an unknown parent (or a search folder); InvalidArgument for an empty name;
-  // AlreadyExists when the parent has a child of that name already.
+  // AlreadyExists when the parent has a child of that name already; NotSupported when the folder
+  // would sit deeper than kMaxFolderDepth (pst/folder_depth.h).
   quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, std::u16string_view name,
                                        std::u16string_view containerClass = u"IPF.Note");
 

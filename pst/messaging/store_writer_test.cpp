@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/text.h"
+#include "pst/folder_depth.h"
 #include "pst/ltp/ltp_test_support.h"
 #include "pst/ltp/stream_writer.h"
 #include "pst/messaging/message_writer.h"
@@ -157,6 +158,27 @@ TEST(MessagingStore, FolderTreeOfAnyDepthAndName) {
       EXPECT_EQ(hierarchy.Cell(sink, hierarchyNode, 0, tag::kDisplayName), Utf16Le(names[i % names.size()]));
     }
   }
+}
+
+TEST(MessagingStore, FolderTreeStopsAtTheDepthLimit) {
+  FakeSink sink;
+  auto store = NewStore(sink);
+  ASSERT_TRUE(store);
+  Nid at = store->ipmSubtree();
+  Nid level1 = 0;
+  for (int level = 1; level <= kMaxFolderDepth; ++level) {
+    quill::Result<Nid> nid = store->CreateFolder(at, u"f");
+    ASSERT_TRUE(nid.ok()) << level;
+    at = *nid;
+    if (level == 1) level1 = at;
+  }
+  quill::Result<Nid> deeper = store->CreateFolder(at, u"f");
+  EXPECT_EQ(deeper.status().code(), quill::Status::Code::kNotSupported);
+  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than 300 levels");
+  // Only that one is refused: the store stays usable, and shallower folders can still be made.
+  EXPECT_TRUE(store->CreateFolder(level1, u"g").ok());
+  EXPECT_TRUE(store->CreateFolder(store->ipmSubtree(), u"h").ok());
+  ASSERT_TRUE(store->Close().ok());
 }
 
 MessageContent SampleMessage(const std::u16string& subject, std::int32_t flags, std::size_t attachments) {

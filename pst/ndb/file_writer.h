@@ -5,10 +5,15 @@
 // nodes, writes both B-trees, the allocation maps, the density list and finally the header, and
 // only then replaces the target.
 //
-// Everything is written to a temporary file beside the target ("<target>.tmp-XXXXXX"), which Close
-// renames over the target once it is complete and on disk. Until then the target is untouched; a
-// killed process leaves at worst the temporary file. Abandon, or destroying the writer without a
-// successful Close, deletes the temporary file.
+// Everything is written to a temporary file beside the target, which Close moves into place once it
+// is complete and on disk. Until then the target is untouched; a killed process leaves at worst the
+// temporary file, which the next writer in that folder removes. Abandon, or destroying the writer
+// without a successful Close, deletes the temporary file.
+//
+// Close replaces only the file that was at the target when the writer was created (the caller was
+// allowed to replace that one). Should the target have been taken meanwhile by another file, the
+// result goes to the next free name, "name (2).pst", "name (3).pst", ...; writtenPath() says where.
+// While a writer is open, a second writer for the same target cannot be created.
 //
 //   auto w = FileWriter::Create("/x/out.pst");     // Result<std::unique_ptr<FileWriter>>
 //   ... the layer above writes blocks and nodes through the NodeSink interface ...
@@ -17,6 +22,8 @@
 // Not thread-safe. Errors: IOError (with the path and the system's reason) for anything the file
 // system refuses; NotSupported when the data outgrows what the format can express.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +34,7 @@
 #include <vector>
 
 #include "pst/ndb/btree_builder.h"
+#include "pst/ndb/file_ops.h"
 #include "pst/ndb/format.h"
 #include "pst/ndb/sink_base.h"
 #include "pst/ndb/write_behind.h"
@@ -42,6 +50,8 @@ struct FileWriterOptions {
   std::size_t bufferSize = std::size_t{1} << 20;
   // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
   bool sync = true;
+  // The calls that change the disk; the plain system calls when unset. Must outlive the writer.
+  FileOps* ops = nullptr;
 };
 
 // What Close wrote, for logs and tests.
@@ -68,6 +78,8 @@ class FileWriter final : public SinkBase {
   void Abandon();
 
   const std::string& temporaryPath() const { return tempPath_; }
+  // Where Close put the file: the target, or the next free name beside it. Empty until then.
+  const std::string& writtenPath() const { return writtenPath_; }
   // Valid after a successful Close.
   const FileSummary& summary() const { return summary_; }
 
@@ -76,7 +88,8 @@ class FileWriter final : public SinkBase {
   quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
 
  private:
-  FileWriter(int fd, std::string targetPath, std::string tempPath, const FileWriterOptions& options);
+  struct Placement;
+  FileWriter(Placement placement, const FileWriterOptions& options);
 
   // Reserves `size` bytes at the cursor and returns a pointer into the buffer where they go.
   quill::Result<std::uint8_t*> Reserve(std::uint64_t size, std::uint64_t align, std::uint64_t* ib);
@@ -92,11 +105,23 @@ class FileWriter final : public SinkBase {
   quill::Status WriteHeader(const BlockRef& nbtRoot, const BlockRef& bbtRoot, std::uint64_t regions,
                             std::uint64_t freeBytes);
   quill::Status Finish();
+  // Moves the complete temporary file to the target, or beside it when another file took it.
+  quill::Status Place();
   quill::Status IoError(const std::string& what, int err) const;
 
-  int fd_ = -1;
+  FileOps* ops_;
+  int fd_ = -1;     // the temporary file, locked (see file_writer.cpp) for as long as it is open
+  int dirFd_ = -1;  // the target's folder: every name below is relative to it
   std::string targetPath_;
+  std::string targetName_;
   std::string tempPath_;
+  std::string tempName_;
+  std::string writtenPath_;
+  // The file at the target when the writer was created, if any: the only one Close may replace.
+  bool replaceable_ = false;
+  dev_t replaceDev_ = 0;
+  ino_t replaceIno_ = 0;
+  int liveSlot_ = -1;
   FileWriterOptions options_;
   std::array<std::vector<std::uint8_t>, 2> buffers_;
   int active_ = 0;                 // the buffer being filled; the other may be being written

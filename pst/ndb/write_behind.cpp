@@ -7,8 +7,8 @@
 
 namespace pst::ndb {
 
-WriteBehind::WriteBehind(int fd, bool startWriteback)
-    : fd_(fd), startWriteback_(startWriteback), thread_([this] { Run(); }) {}
+WriteBehind::WriteBehind(int fd, bool startWriteback, FileOps* ops)
+    : fd_(fd), ops_(ops != nullptr ? *ops : PosixFileOps()), startWriteback_(startWriteback), thread_([this] { Run(); }) {}
 
 WriteBehind::~WriteBehind() {
   {
@@ -52,7 +52,7 @@ void WriteBehind::Run() {
     int err = 0;
     // After one failure the file is useless; later buffers are not written at all.
     while (!failed && left > 0) {
-      const ssize_t n = ::pwrite(fd_, p, left, static_cast<off_t>(at));
+      const ssize_t n = ops_.PWrite(fd_, p, left, static_cast<off_t>(at));
       if (n < 0) {
         if (errno == EINTR) continue;
         err = errno;

@@ -15,11 +15,14 @@
 #include <mutex>
 #include <thread>
 
+#include "pst/ndb/file_ops.h"
+
 namespace pst::ndb {
 
 class WriteBehind {
  public:
-  explicit WriteBehind(int fd, bool startWriteback = false);
+  // `ops` (the plain system calls when null) must outlive the object.
+  explicit WriteBehind(int fd, bool startWriteback = false, FileOps* ops = nullptr);
   ~WriteBehind();  // waits for the pending write, then stops the thread
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
@@ -36,6 +39,7 @@ class WriteBehind {
   void Run();
 
   const int fd_;
+  FileOps& ops_;
   const bool startWriteback_;
   std::mutex mu_;
   std::condition_variable cv_;

@@ -4,14 +4,13 @@
 #include <algorithm>
 #include <set>
 
+#include "pst/folder_depth.h"
 #include "pst/read/check_context.h"
 #include "pst/read/messaging.h"
 #include "pst/read/property_context.h"
 
 namespace pst::read {
 namespace {
-
-constexpr int kMaxFolderDepth = 64;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -126,7 +125,8 @@ class MessagingChecker {
       ctx_.Add("folder " + Hex(nid), "listed twice in the folder tree");
       return;
     }
-    if (depth > kMaxFolderDepth) {
+    // `depth` is in steps from the root folder, one more than the folder's level.
+    if (depth > kMaxFolderDepth + 1) {
       ctx_.Add("folder " + Hex(nid), "folder tree too deep");
       return;
     }

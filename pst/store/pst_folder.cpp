@@ -30,17 +30,23 @@ class PstUtils final : public engine::MapiUtils {
 
 class PstStoreService final : public engine::StoreService {
  public:
+  explicit PstStoreService(ndb::FileOps* ops) : ops_(ops) {}
   quill::Result<std::unique_ptr<engine::StoreSession>> CreateSession() override {
-    return std::unique_ptr<engine::StoreSession>(new PstSession());
+    return std::unique_ptr<engine::StoreSession>(new PstSession(ops_));
   }
   quill::Result<std::unique_ptr<engine::MapiUtils>> CreateUtils() override {
     return std::unique_ptr<engine::MapiUtils>(new PstUtils());
   }
+
+ private:
+  ndb::FileOps* ops_;
 };
 
 }  // namespace
 
-std::unique_ptr<engine::StoreService> MakeStoreService() { return std::make_unique<PstStoreService>(); }
+std::unique_ptr<engine::StoreService> MakeStoreService(ndb::FileOps* ops) {
+  return std::make_unique<PstStoreService>(ops);
+}
 
 std::string PstFolder::Name() const { return session_.FolderName(nid_); }
 

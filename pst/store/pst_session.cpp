@@ -6,7 +6,11 @@
 #include <future>
 
 #include "common/text.h"
+#include "pst/folder_depth.h"
 #include "pst/store/pst_folder.h"
+
+// The engine folds deeper source trees at the level the writer stops at: the two must agree.
+static_assert(engine::kMaxFolderLevels == pst::kMaxFolderDepth);
 
 namespace pst::store {
 namespace {
@@ -100,7 +104,9 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   if (format != engine::kStoreFormatUnicode) return quill::Status::NotSupported("store format " + std::to_string(format));
   if (writer_ != nullptr) return quill::Status::InvalidArgument("this session has a store open already");
   if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
-  auto file = ndb::FileWriter::Create(path);
+  ndb::FileWriterOptions fileOptions;
+  fileOptions.ops = ops_;
+  auto file = ndb::FileWriter::Create(path, fileOptions);
   if (!file.ok()) return file.status();
   file_ = std::move(file.value());
   messaging::StoreOptions options;
@@ -158,10 +164,11 @@ quill::Status PstSession::Logoff() {
   // thread of their own, which owns the writer from here on, while the caller's event loop keeps
   // getting its turns.
   std::future<quill::Status> closing =
-      std::async(std::launch::async, [writer = std::move(writer_), file = std::move(file_)]() mutable {
+      std::async(std::launch::async, [writer = std::move(writer_), file = std::move(file_), this]() mutable {
         quill::Status status = writer->Close();
         if (status.ok()) status = file->Close();
         if (!status.ok()) file->Abandon();
+        if (status.ok()) writtenPath_ = file->writtenPath();
         writer.reset();
         file.reset();
         return status;

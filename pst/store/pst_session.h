@@ -30,7 +30,8 @@ class PstStore final : public engine::Store {
 
 class PstSession final : public engine::StoreSession {
  public:
-  PstSession() = default;
+  // `ops`: the file calls the writer makes (the plain system calls when null); must outlive it.
+  explicit PstSession(ndb::FileOps* ops = nullptr) : ops_(ops) {}
   ~PstSession() override;
 
   quill::Result<engine::Store*> LogonPstStore(const std::string& path, int format,
@@ -38,6 +39,7 @@ class PstSession final : public engine::StoreSession {
   quill::Result<engine::Store*> GetStoreFromID(const std::string& entryId) override;
   quill::Result<std::unique_ptr<engine::StoreFolder>> GetFolderFromPath(const std::string& path) override;
   quill::Status Logoff() override;
+  std::string WrittenPath() const override { return writtenPath_; }
   bool WillImport(const std::string& path) override;
   void SetYield(std::function<void()> yield) override { yield_ = std::move(yield); }
 
@@ -63,6 +65,8 @@ class PstSession final : public engine::StoreSession {
 
   import::ImportOptions ImportOptionsForWorkers();
 
+  ndb::FileOps* ops_ = nullptr;
+  std::string writtenPath_;
   std::unique_ptr<ndb::FileWriter> file_;
   std::unique_ptr<messaging::StoreWriter> writer_;
   std::unique_ptr<PstStore> store_;

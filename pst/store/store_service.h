@@ -5,11 +5,13 @@
 #include <memory>
 
 #include "engine/store_service.h"
+#include "pst/ndb/file_ops.h"
 
 namespace pst::store {
 
 // A store service whose sessions write Unicode .pst files. Each session writes one file, to a
-// temporary file beside the target that replaces the target when the session logs off.
-std::unique_ptr<engine::StoreService> MakeStoreService();
+// temporary file beside the target that replaces the target when the session logs off. `ops`
+// (tests) stands in for the file calls the sessions' writers make; it must outlive the service.
+std::unique_ptr<engine::StoreService> MakeStoreService(ndb::FileOps* ops = nullptr);
 
 }  // namespace pst::store

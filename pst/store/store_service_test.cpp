@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "fs/temp_tree_test.h"
+#include "pst/folder_depth.h"
+#include "pst/read/checker.h"
 #include "pst/read/messaging.h"
 #include "pst/read/pst_file.h"
 
@@ -232,6 +234,70 @@ TEST_F(StoreServiceTest, ASessionThatNeverLogsOffLeavesTheTargetAsItWas) {
   std::ifstream in(target_);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "an older data file");
+}
+
+TEST_F(StoreServiceTest, ASecondSessionOnTheSameTargetIsRefused) {
+  ASSERT_NE(Logon(), nullptr);
+  auto other = service_->CreateSession();
+  ASSERT_TRUE(other.ok());
+  auto store = other.value()->LogonPstStore(target_, engine::kStoreFormatUnicode, "Other");
+  ASSERT_FALSE(store.ok());
+  EXPECT_EQ(store.status().message(), "another conversion is writing " + target_);
+  EXPECT_EQ(other.value()->WrittenPath(), "");
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(session_->WrittenPath(), target_);
+  // The first has finished: the target may be written again.
+  auto again = service_->CreateSession();
+  ASSERT_TRUE(again.value()->LogonPstStore(target_, engine::kStoreFormatUnicode, "Again").ok());
+  ASSERT_TRUE(again.value()->Logoff().ok());
+  EXPECT_EQ(FilesIn(tree_.Path("out")), std::vector<std::string>{"Mail.pst"});
+}
+
+TEST_F(StoreServiceTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheStoreGoesBesideIt) {
+  ASSERT_NE(Logon(), nullptr);
+  { std::ofstream(target_) << "written by someone else meanwhile"; }
+  EXPECT_EQ(session_->WrittenPath(), "");
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(session_->WrittenPath(), tree_.Path("out/Mail (2).pst"));
+  EXPECT_EQ(FilesIn(tree_.Path("out")), (std::vector<std::string>{"Mail (2).pst", "Mail.pst"}));
+  std::ifstream in(target_);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "written by someone else meanwhile");
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " '" + session_->WrittenPath() + "' >/dev/null").c_str()), 0);
+}
+
+// The writer stops where the checker would complain, and not a level earlier.
+TEST_F(StoreServiceTest, FoldersGoAsDeepAsTheCheckerAllowsAndNoDeeper) {
+  engine::Store* store = Logon();
+  ASSERT_NE(store, nullptr);
+  auto folder = store->IPMRootFolder();
+  ASSERT_TRUE(folder.ok());
+  std::unique_ptr<engine::StoreFolder> at = std::move(folder.value());
+  for (int level = 1; level <= pst::kMaxFolderDepth; ++level) {
+    auto child = at->AddFolder("L" + std::to_string(level), engine::kFolderKindMail);
+    ASSERT_TRUE(child.ok()) << level << ": " << child.status().ToString();
+    at = std::move(child.value());
+  }
+  auto deeper = at->AddFolder("one too many", engine::kFolderKindMail);
+  ASSERT_FALSE(deeper.ok());
+  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than 300 levels");
+  // The session goes on: a message in the deepest folder, and folders elsewhere.
+  auto message = at->AddItem(engine::kItemKindMail);
+  ASSERT_TRUE(message.ok());
+  ASSERT_TRUE(message.value()->Save().ok());
+  auto inbox = store->GetDefaultFolder(engine::kDefaultFolderInbox);
+  ASSERT_TRUE(inbox.value()->AddFolder("Beside", engine::kFolderKindMail).ok());
+  ASSERT_TRUE(session_->Logoff().ok());
+  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " --strict '" + target_ + "' >/dev/null").c_str()), 0)
+      << "pstcheck --strict finds faults in a tree as deep as the writer allows";
+  // The checker counts steps from the root folder: the deepest folder is one step further down
+  // than its level.
+  auto report = pst::read::CheckFile(target_);
+  ASSERT_TRUE(report.ok());
+  int deepest = 0;
+  for (const auto& f : report->folders) deepest = std::max(deepest, f.depth);
+  EXPECT_EQ(deepest, pst::kMaxFolderDepth + 1);
+  EXPECT_TRUE(report->findings.empty());
 }
 
 TEST_F(StoreServiceTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
