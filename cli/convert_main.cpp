@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli_host.h"
+#include "common/version.h"
 #include "engine/conversion.h"
 #include "pst/store/store_service.h"
 
@@ -30,10 +31,13 @@ constexpr const char* kUsage =
     "OUTPUT/<name>.pst; when that file exists, the next free name \"<name> (2).pst\" is used.\n"
     "\n"
     "--stats prints the run's time, messages per second and the longest stretch without a yield.\n"
+
     "\n"
     "Ctrl-C stops after the current message (the data file keeps what was converted so far);\n"
     "SIGUSR1 skips the rest of the current folder. Exit status: 0 when every message of every\n"
-    "folder was converted, 1 when anything failed or was stopped, 2 for wrong arguments.\n";
+    "folder was converted, 1 when anything failed or was stopped, 2 for wrong arguments.\n"
+    "\n"
+    "--help prints this text, --version the program's version.\n";
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -68,6 +72,7 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quill::PrintVersionIfAsked(argc, argv)) return 0;
   cli::Options options;
   bool stats = false;
   std::vector<std::string> args;
