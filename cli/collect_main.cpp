@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "common/version.h"
 #include "engine/message_names.h"
 #include "fs/collector.h"
 #include "fs/file_search.h"
 
 int main(int argc, char** argv) {
+  if (quill::PrintVersionIfAsked(argc, argv)) return 0;
   if (argc != 2 || std::string(argv[1]) == "--help") {
     std::fprintf(stderr, "usage: quillsort-collect FOLDER\n");
     return argc == 2 ? 0 : 2;

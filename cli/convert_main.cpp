@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cli/cli_host.h"
-#include "common/cancel.h"
+#include "common/version.h"
 #include "engine/conversion.h"
 #include "engine/report_file.h"
 #include "pst/store/store_service.h"
@@ -39,7 +39,9 @@ constexpr const char* kUsage =
     "Ctrl-C stops after the current message (the data file keeps what was converted so far); a\n"
     "second Ctrl-C ends at once and leaves the target as it was. SIGUSR1 skips the rest of the\n"
     "current folder. Exit status: 0 when every message of every folder was converted, 1 when\n"
-    "anything failed, was empty, unreadable, skipped or stopped, 2 for wrong arguments.\n";
+    "anything failed, was empty, unreadable, skipped or stopped, 2 for wrong arguments.\n"
+    "\n"
+    "--help prints this text, --version the program's version.\n";
 
 bool IsFolder(const std::string& path) {
   struct stat st;
@@ -128,6 +130,7 @@ std::string FolderProblem(const char* what, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (quill::PrintVersionIfAsked(argc, argv)) return 0;
   cli::Options options;
   bool stats = false;
   std::string reportPath;

@@ -5,8 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ pkg-config libgtest-dev libgmime-3.0-dev libjemalloc-dev
-          pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core
-          openbox xvfb xauth xdotool x11-utils)
+          pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core librsvg2-bin
+          # The wizard under a real window manager.
+          openbox xvfb xauth xdotool x11-utils
+          # The Debian package: building it, and the test that installs it and uses what it installed.
+          dpkg-dev debhelper lintian desktop-file-utils appstream man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

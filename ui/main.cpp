@@ -1,12 +1,16 @@
-// quillsort: the conversion wizard. It takes no arguments and starts on the start page.
+// quillsort: the conversion wizard. It takes no arguments (but --version) and starts on the start
+// page.
 #include <QApplication>
 
+#include "common/version.h"
 #include "pst/store/store_service.h"
 #include "ui/dialogs.h"
 #include "ui/look.h"
 #include "ui/wizard.h"
 
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that it works without a display.
+  if (quill::PrintVersionIfAsked(argc, argv)) return 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marrowfeld Quillsort"));
   QApplication::setDesktopFileName(QStringLiteral("quillsort"));

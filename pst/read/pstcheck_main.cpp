@@ -1,13 +1,17 @@
 // pstcheck FILE.pst [--verbose] [--strict]: lists the structural faults of a Unicode store.
 // Notes (what Outlook itself leaves behind and tolerates) fail the run only with --strict.
 // Exit status: 0 no findings, 1 findings, 2 the file could not be read, 64 bad usage.
+// Installed as quillsort-check; it names itself after the name it was started under.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "common/version.h"
 #include "pst/read/checker.h"
 
 int main(int argc, char** argv) {
+  if (quill::PrintVersionIfAsked(argc, argv)) return 0;
+  const char* program = quill::ProgramName(argc > 0 ? argv[0] : nullptr, "pstcheck");
   std::string path;
   bool verbose = false;
   bool strict = false;
@@ -16,6 +20,9 @@ int main(int argc, char** argv) {
       verbose = true;
     } else if (std::strcmp(argv[i], "--strict") == 0) {
       strict = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("usage: %s FILE.pst [--verbose] [--strict]\n", program);
+      return 0;
     } else if (path.empty() && argv[i][0] != '-') {
       path = argv[i];
     } else {
@@ -24,12 +31,12 @@ int main(int argc, char** argv) {
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: pstcheck FILE.pst [--verbose] [--strict]\n");
+    std::fprintf(stderr, "usage: %s FILE.pst [--verbose] [--strict]\n", program);
     return 64;
   }
   quill::Result<pst::read::CheckReport> r = pst::read::CheckFile(path);
   if (!r.ok()) {
-    std::fprintf(stderr, "pstcheck: %s: %s\n", path.c_str(), r.status().ToString().c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", program, path.c_str(), r.status().ToString().c_str());
     return 2;
   }
   const pst::read::CheckReport& report = r.value();
