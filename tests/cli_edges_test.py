@@ -180,6 +180,42 @@ class EdgeTest(unittest.TestCase):
                             for r in rows.values()), rows)
         self.assertEqual(sorted(os.listdir(self.dir)), ["Mail", "r.tsv"])  # no target, no temporary file
 
+    def test_two_runs_on_one_target_at_once_the_second_refuses(self):
+        for i in range(1500):
+            write(self.path("src", f"m{i:04d}.eml"), mail(f"message {i}"))
+        write(self.path("other", "o.eml"), mail("other"))
+        first = subprocess.Popen([converter(), self.path("src"), self.path("t.pst")], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 60
+        while not glob.glob(self.path(".quillsort-*")) and first.poll() is None and time.time() < deadline:
+            time.sleep(0.002)
+        os.kill(first.pid, signal.SIGSTOP)  # held mid-run, so the second certainly meets it
+        try:
+            second = convert_in(self.dir, "other", "t.pst")
+        finally:
+            os.kill(first.pid, signal.SIGCONT)
+        _out, err = first.communicate(timeout=120)
+        self.assertEqual(first.returncode, 0, err)
+        self.assertEqual(second.returncode, 1, second.stderr)
+        self.assertIn("another conversion is writing", second.stderr)
+        self.assertNotIn("Successfully", second.stderr)
+        self.assertEqual(len(folder(pypff_tree(self.path("t.pst")))["messages"]), 1500)
+
+    def test_a_tree_deeper_than_the_store_takes_is_folded_and_checks_clean(self):
+        deep = [f"d{level}" for level in range(1, 306)]
+        write(self.path("Mail", *deep, "deepest.eml"), mail("deepest"))
+        write(self.path("Mail", "d1", "shallow.eml"), mail("shallow"))
+        result = convert_in(self.dir, "--report", "r.tsv", "Mail", "deep.pst")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("lies deeper than 300 levels", result.stderr)
+        check = subprocess.run([os.path.join(base.BUILD, "pst", "read", "pstcheck"), "--strict", self.path("deep.pst")],
+                               capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        rows = report_rows(self.path("r.tsv"))
+        self.assertEqual(rows["deepest.eml"][0], "converted")
+        self.assertTrue(rows["deepest.eml"][1].endswith("d299\\\\d300 \u203a d301 \u203a d302 \u203a d303 \u203a d304 \u203a d305"),
+                        rows["deepest.eml"][1])
+
     def test_a_second_interrupt_ends_at_once_and_leaves_the_target_alone(self):
         for i in range(2000):
             write(self.path("src", f"m{i:04d}.eml"), mail(f"message {i}"))

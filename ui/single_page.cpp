@@ -14,6 +14,8 @@ namespace ui {
 
 frmSingle::frmSingle(Wizard& wizard, engine::StoreService& service)
     : QWidget(nullptr), wizard_(wizard), conversion_(wizard.Shared(), wizard, service) {
+  // A data file missing anything gets the report of its files beside it, named in the last box.
+  conversion_.SetReportsBesideStores(true);
   setObjectName(QStringLiteral("frmSingle"));
   setWindowTitle(QStringLiteral("Single Folder Mode"));
   setWindowIcon(AppIcon());

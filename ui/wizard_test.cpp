@@ -1112,6 +1112,30 @@ class WizardTest : public QObject {
     QVERIFY(dialogs_->boxes.back().action.isEmpty());
   }
 
+  void aRunMissingAFileWritesItsReportAndOffersIt() {
+#ifndef QUILL_UI_TEST_REAL_STORE
+    const QString source = Temp("Mail");
+    WriteMessages(source, 3);
+    QFile broken(source + "/broken.eml");
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("Subject: x\n\nbody\n");
+    broken.close();
+    fake_->failImportOf = {"broken.eml"};
+    ui::frmSingle* page = SingleWithSource(source);
+    page->CmdNext->click();
+    QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
+    QCOMPARE(dialogs_->boxes[0].action, QStringLiteral("Open &Report"));
+    const QString target = dialogs_->saveFolder + "/" + dialogs_->proposedNames[0];
+    const QString report = target.left(target.size() - 4) + " - conversion report.tsv";
+    QVERIFY2(dialogs_->boxes[0].text.contains(report), qPrintable(dialogs_->boxes[0].text));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY2(text.contains(source + "/broken.eml\tfailed\t"), qPrintable(text));
+    QCOMPARE(text.count("\tconverted\t"), 3);
+#endif
+  }
+
   void keyboardReachesEveryControl() {
     ui::frmStart* start = wizard_->StartPage();
     // The help links are in the Tab order, and Space opens them.
