@@ -1,9 +1,7 @@
 #include "fs/collector.h"
 
 #include <gtest/gtest.h>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 namespace fs {
 namespace {
 
+using testing::AsUnprivilegedUser;
 using testing::TempTree;
 
 // One walk's lists and counters, started as the conversion driver starts them.
@@ -197,36 +196,10 @@ TEST(CollectorTest, CounterOverflowStopsTheWalk) {
   EXPECT_EQ(w.files.Count(), 1u);
 }
 
-// Runs `walk` as the unprivileged user "nobody" in a child process and returns what it printed:
-// root reads every folder, so a denied listing can only be seen without its privileges.
-std::string AsNobody(const std::function<std::string()>& walk) {
-  if (geteuid() != 0) return walk();
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    std::string out = "could not drop privileges";
-    if (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0) {
-      out = walk();
-    }
-    const ssize_t written = write(fds[1], out.data(), out.size());
-    _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return out;
-}
-
 // A walk as "nobody": "folder|" for each folder, "file|" for each file, "unreadable|" for each
 // folder named as unreadable, in that order.
 std::string WalkAsNobody(const std::string& root) {
-  return AsNobody([root] {
+  return AsUnprivilegedUser([root] {
     Walk w;
     std::vector<std::string> unreadable;
     CollectorHooks hooks;

@@ -1,6 +1,7 @@
 // A scratch folder for tests that need real files; removed with everything in it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace fs::testing {
@@ -23,5 +24,10 @@ class TempTree {
  private:
   std::string root_;
 };
+
+// Runs `work` as the unprivileged user "nobody" in a child process and returns what it returned;
+// directly when not root. Root reads and writes every folder, so what a user meets at a denied
+// folder can only be seen without root's privileges. The folders `work` uses must be open to all.
+std::string AsUnprivilegedUser(const std::function<std::string()>& work);
 
 }  // namespace fs::testing

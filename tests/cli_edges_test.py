@@ -148,6 +148,7 @@ class EdgeTest(unittest.TestCase):
         write(self.path("Mail", "Work", "w.eml"), mail("w"))
         write(self.path("Mail", "notes.txt"), "not a message")
         write(self.path("Mail", "odd\tname.eml"), mail("odd"))
+        os.mkfifo(self.path("Mail", "pipe.eml"))  # would block a reader for ever
         open(self.path("Mail", "empty.eml"), "w").close()
         result = convert_in(self.dir, "--report", "r.tsv", "Mail", "m.pst")
         rows = report_rows(self.path("r.tsv"))
@@ -156,6 +157,8 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(rows["notes.txt"], ["skipped", "", "not a message file (.eml or .emlx)"])
         self.assertEqual(rows["odd\\tname.eml"], ["converted", "", ""])  # a tab inside a name stays one field
         self.assertEqual(rows["empty.eml"], ["empty", "", "the file is empty (0 bytes)"])
+        self.assertEqual(rows["pipe.eml"][:2], ["failed", ""])
+        self.assertIn("not a regular file", rows["pipe.eml"][2])
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("Summary: 3 message(s) converted into 1 data file(s).", result.stderr)
         self.assertIn("1 file(s) empty (0 bytes), not converted", result.stderr)

@@ -99,4 +99,27 @@ TEST(EngineStoreTest, AFolderWhoseFileCannotBeWrittenDoesNotStopTheOthers) {
   EXPECT_TRUE(Has(Tree(rig.tree.Path("out/bob.pst")), "for bob"));
 }
 
+TEST(EngineStoreTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheResultNamed) {
+  Rig rig;
+  rig.Message("a.eml", "kept beside");
+  rig.host.source = rig.tree.Path("src");
+  // Another program writes the target while the run imports: it is not ours to replace.
+  bool placed = false;
+  rig.host.onYield = [&](int) {
+    if (placed || rig.shared.TargetPstPath.empty() || !Has(rig.host.progress.LblCurrentDBX, "Converting Messages")) return;
+    rig.tree.File("out/" + rig.shared.TargetPstPath.substr(rig.shared.TargetPstPath.find_last_of('/') + 1),
+                  "another program's file");
+    placed = true;
+  };
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  ASSERT_TRUE(placed);
+  const engine::RunReport& report = rig.conversion.Report();
+  ASSERT_EQ(report.written.size(), 1u);
+  EXPECT_TRUE(report.written[0].renamed);
+  EXPECT_TRUE(Has(report.written[0].target, " (2).pst")) << report.written[0].target;
+  EXPECT_EQ(rig.shared.TargetPstPath, report.written[0].target);
+  EXPECT_TRUE(Has(Tree(report.written[0].target), "kept beside"));
+  EXPECT_TRUE(Has(rig.host.boxes.back().text, "was written, since a file of the planned name already existed"));
+}
+
 }  // namespace
