@@ -78,7 +78,10 @@ class Conversion {
   // Ends the folder's records: `saved` tells whether its data file was written, `storeCause` why
   // not. Moves the folder's counts into the report and hands every file's record on.
   void EndFolderRecords(bool saved, const std::string& storeCause);
-  void WriteReportBeside(const std::vector<FileRecord>& records);
+  // The record of the file at `index` of FileList, once its folder's data file has been written
+  // (`saved`) or has failed with `storeCause`.
+  FileRecord RecordOf(std::size_t index, bool saved, const std::string& storeCause);
+  void WriteReportBeside(std::size_t count, bool saved, const std::string& storeCause);
 
   // Per-folder stages; each returns false when the folder's conversion has ended.
   bool ChooseTarget(const std::string& sFolderName);

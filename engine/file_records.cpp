@@ -27,53 +27,50 @@ void Conversion::BeginFolderRecords() {
   folderImported_ = 0;
 }
 
-void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
-  const fs::KeyedList& files = shared_.FileList;
+FileRecord Conversion::RecordOf(std::size_t index, bool saved, const std::string& storeCause) {
+  FileRecord record;
+  record.path = std::string(shared_.FileList.Item(index));
+  if (!IsMessageFileName(record.path)) {
+    record.outcome = FileOutcome::kSkipped;
+    record.cause = "not a message file (.eml or .emlx)";
+    return record;
+  }
+  if (!SourceRoot.empty()) {
+    record.storeFolder = MessageFolderOf(record.path);
+    if (!record.storeFolder.empty() && record.storeFolder.back() == '\\') record.storeFolder.pop_back();
+  }
   const std::string notSaved = "the data file could not be written: " + storeCause;
+  switch (fileStates_[index]) {
+    case FileState::kConverted:
+      record.outcome = saved ? FileOutcome::kConverted : FileOutcome::kNotSaved;
+      if (!saved) record.cause = notSaved;
+      break;
+    case FileState::kFailed:
+    case FileState::kEmpty: {
+      record.outcome = fileStates_[index] == FileState::kEmpty ? FileOutcome::kEmpty : FileOutcome::kFailed;
+      const auto cause = std::lower_bound(fileCauses_.begin(), fileCauses_.end(), index,
+                                          [](const auto& entry, std::size_t i) { return entry.first < i; });
+      if (cause != fileCauses_.end() && cause->first == index) record.cause = cause->second;
+      break;
+    }
+    case FileState::kPending:
+      record.outcome = notReachedCause_.empty() ? FileOutcome::kNotSaved : FileOutcome::kSkipped;
+      record.cause = notReachedCause_.empty() ? notSaved : notReachedCause_;
+      break;
+  }
+  return record;
+}
+
+void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
   std::sort(fileCauses_.begin(), fileCauses_.end());
-  auto cause = fileCauses_.begin();
+  const std::size_t count = std::min(shared_.FileList.Count(), fileStates_.size());
   int notReached = 0;
   bool anythingMissing = !folderUnreadable_.empty();
-  const bool keepRecords = reportsBesideStores_;
-  std::vector<FileRecord> kept;
-
-  for (std::size_t i = 0; i < files.Count() && i < fileStates_.size(); ++i) {
-    FileRecord record;
-    record.path = std::string(files.Item(i));
-    if (!IsMessageFileName(record.path)) {
-      record.outcome = FileOutcome::kSkipped;
-      record.cause = "not a message file (.eml or .emlx)";
-    } else {
-      if (!SourceRoot.empty()) {
-        record.storeFolder = MessageFolderOf(record.path);
-        if (!record.storeFolder.empty() && record.storeFolder.back() == '\\') record.storeFolder.pop_back();
-      }
-      switch (fileStates_[i]) {
-        case FileState::kConverted:
-          record.outcome = saved ? FileOutcome::kConverted : FileOutcome::kNotSaved;
-          if (!saved) record.cause = notSaved;
-          break;
-        case FileState::kFailed:
-        case FileState::kEmpty:
-          record.outcome = fileStates_[i] == FileState::kEmpty ? FileOutcome::kEmpty : FileOutcome::kFailed;
-          while (cause != fileCauses_.end() && cause->first < i) ++cause;
-          if (cause != fileCauses_.end() && cause->first == i) record.cause = cause->second;
-          break;
-        case FileState::kPending:
-          ++notReached;
-          if (notReachedCause_.empty()) {
-            record.outcome = FileOutcome::kNotSaved;
-            record.cause = notSaved;
-          } else {
-            record.outcome = FileOutcome::kSkipped;
-            record.cause = notReachedCause_;
-          }
-          break;
-      }
-      anythingMissing = anythingMissing || record.outcome != FileOutcome::kConverted;
-    }
+  for (std::size_t i = 0; i < count; ++i) {
+    const FileRecord record = RecordOf(i, saved, storeCause);
+    if (fileStates_[i] == FileState::kPending && IsMessageFileName(record.path)) ++notReached;
+    if (IsMessageFileName(record.path) && record.outcome != FileOutcome::kConverted) anythingMissing = true;
     if (fileReport_ != nullptr) fileReport_->Add(record);
-    if (keepRecords) kept.push_back(std::move(record));
   }
 
   if (saved) report_.messagesConverted += folderImported_;
@@ -85,17 +82,13 @@ void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
     if (leftBy_ == LeftBy::kSkip) ++report_.foldersSkipped;
     if (leftBy_ == LeftBy::kStop) report_.stopped = true;
   }
-  if (keepRecords && anythingMissing && !report_.cancelled) {
-    for (const UnreadableFolder& folder : folderUnreadable_) {
-      kept.push_back({folder.path, FileOutcome::kFailed, "", "the folder could not be read: " + folder.cause});
-    }
-    WriteReportBeside(kept);
-  }
+  // Written in a second pass, so that a folder of a million files needs no list of their records.
+  if (reportsBesideStores_ && anythingMissing && !report_.cancelled) WriteReportBeside(count, saved, storeCause);
   fileStates_.clear();
   fileCauses_.clear();
 }
 
-void Conversion::WriteReportBeside(const std::vector<FileRecord>& records) {
+void Conversion::WriteReportBeside(std::size_t count, bool saved, const std::string& storeCause) {
   std::string target = report_.written.empty() ? std::string() : report_.written.back().target;
   if (target.empty() && !report_.failedStores.empty()) target = report_.failedStores.back().target;
   if (target.empty()) return;
@@ -105,7 +98,10 @@ void Conversion::WriteReportBeside(const std::vector<FileRecord>& records) {
   TsvReportFile file;
   quill::Status status = file.Open(path);
   if (status.ok()) {
-    for (const FileRecord& record : records) file.Add(record);
+    for (std::size_t i = 0; i < count; ++i) file.Add(RecordOf(i, saved, storeCause));
+    for (const UnreadableFolder& folder : folderUnreadable_) {
+      file.Add({folder.path, FileOutcome::kFailed, "", "the folder could not be read: " + folder.cause});
+    }
     status = file.Close();
   }
   if (status.ok()) {

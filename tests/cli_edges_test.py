@@ -184,7 +184,7 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.dir)), ["Mail", "r.tsv"])  # no target, no temporary file
 
     def test_two_runs_on_one_target_at_once_the_second_refuses(self):
-        for i in range(1500):
+        for i in range(3000):
             write(self.path("src", f"m{i:04d}.eml"), mail(f"message {i}"))
         write(self.path("other", "o.eml"), mail("other"))
         first = subprocess.Popen([converter(), self.path("src"), self.path("t.pst")], stdin=subprocess.DEVNULL,
@@ -192,6 +192,7 @@ class EdgeTest(unittest.TestCase):
         deadline = time.time() + 60
         while not glob.glob(self.path(".quillsort-*")) and first.poll() is None and time.time() < deadline:
             time.sleep(0.002)
+        time.sleep(0.05)  # past the moment its temporary file is created and locked
         os.kill(first.pid, signal.SIGSTOP)  # held mid-run, so the second certainly meets it
         try:
             second = convert_in(self.dir, "other", "t.pst")
@@ -202,7 +203,7 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(second.returncode, 1, second.stderr)
         self.assertIn("another conversion is writing", second.stderr)
         self.assertNotIn("Successfully", second.stderr)
-        self.assertEqual(len(folder(pypff_tree(self.path("t.pst")))["messages"]), 1500)
+        self.assertEqual(len(folder(pypff_tree(self.path("t.pst")))["messages"]), 3000)
 
     def test_a_tree_deeper_than_the_store_takes_is_folded_and_checks_clean(self):
         deep = [f"d{level}" for level in range(1, 306)]
