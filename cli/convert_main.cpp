@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli_host.h"
+#include "common/cancel.h"
 #include "common/version.h"
 #include "engine/conversion.h"
 #include "engine/report_file.h"
