@@ -1,6 +1,7 @@
 #include "mime/native_entity.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "mime/part_data.h"
@@ -52,12 +53,74 @@ const HeaderField* FirstField(const std::vector<HeaderField>& fields, std::strin
 
 // Each of these reads its header as GMime's objects do when the parser hands them the field.
 
+namespace {
+
+// The content type the parser gives a leaf.
+GObjectPtr<GMimeContentType> ParseLeafType(const std::vector<HeaderField>& fields) {
+  if (const HeaderField* f = FirstField(fields, "Content-Type")) {
+    return GObjectPtr<GMimeContentType>(
+        g_mime_content_type_parse(SharedParserOptions(), DecodedHeaderValue(f->raw_value).c_str()));
+  }
+  return GObjectPtr<GMimeContentType>(g_mime_content_type_new("text", "plain"));
+}
+
+GObjectPtr<GMimeContentDisposition> ParseDisposition(const std::vector<HeaderField>& fields) {
+  if (const HeaderField* f = FirstField(fields, "Content-Disposition")) {
+    return GObjectPtr<GMimeContentDisposition>(
+        g_mime_content_disposition_parse(SharedParserOptions(), DecodedHeaderValue(f->raw_value).c_str()));
+  }
+  return nullptr;
+}
+
+std::atomic<std::uint64_t> next_light_serial{1};
+
+// The objects of the light leaf asked last on this thread. Keyed by serial number, not address:
+// a leaf freed and another made at its address must not find the first one's objects.
+struct LightSlot {
+  std::uint64_t serial = 0;
+  GObjectPtr<GMimeContentType> content_type;
+  bool disposition_read = false;
+  GObjectPtr<GMimeContentDisposition> disposition;
+};
+thread_local LightSlot light_slot;
+
+LightSlot& SlotFor(std::uint64_t serial) {
+  if (light_slot.serial != serial) {
+    light_slot.serial = serial;
+    light_slot.content_type.reset();
+    light_slot.disposition_read = false;
+    light_slot.disposition.reset();
+  }
+  return light_slot;
+}
+
+}  // namespace
+
+std::unique_ptr<NativeEntity> NativeEntity::Light(std::vector<HeaderField> fields) {
+  auto entity = std::make_unique<NativeEntity>(std::move(fields), EntityKind::kLeaf, nullptr);
+  entity->light_serial_ = next_light_serial.fetch_add(1, std::memory_order_relaxed);
+  return entity;
+}
+
+GMimeContentType* NativeEntity::ContentType() const {
+  if (light_serial_ == 0) return content_type_.get();
+  LightSlot& slot = SlotFor(light_serial_);
+  if (!slot.content_type) slot.content_type = ParseLeafType(fields_);
+  return slot.content_type.get();
+}
+
 GMimeContentDisposition* NativeEntity::Disposition() const {
+  if (light_serial_ != 0) {
+    LightSlot& slot = SlotFor(light_serial_);
+    if (!slot.disposition_read) {
+      slot.disposition_read = true;
+      slot.disposition = ParseDisposition(fields_);
+    }
+    return slot.disposition.get();
+  }
   if (!disposition_read_) {
     disposition_read_ = true;
-    if (const HeaderField* f = FirstField(fields_, "Content-Disposition")) {
-      disposition_.reset(g_mime_content_disposition_parse(SharedParserOptions(), DecodedHeaderValue(f->raw_value).c_str()));
-    }
+    disposition_ = ParseDisposition(fields_);
   }
   return disposition_.get();
 }
@@ -78,7 +141,7 @@ std::optional<std::string> NativeEntity::PartFileName() const {
   if (kind_ != EntityKind::kLeaf) return std::nullopt;
   GMimeContentDisposition* disposition = Disposition();
   const char* name = disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
-  if (name == nullptr) name = g_mime_content_type_get_parameter(content_type_.get(), "name");
+  if (name == nullptr) name = g_mime_content_type_get_parameter(ContentType(), "name");
   if (name == nullptr) return std::nullopt;
   return std::string(name);
 }

@@ -15,6 +15,8 @@ namespace {
 // Real mail stays far below these; beyond them GMime is the safer reader.
 constexpr int kMaxDepth = 16;  // Multiparts and messages, counted together.
 constexpr size_t kMaxEntities = 200000;
+// Leaves past this many entities keep no GMime objects (see NativeEntity::Light).
+constexpr size_t kEntitiesKeptParsed = 1000;
 constexpr size_t kMaxFieldsPerBlock = 1000;
 constexpr size_t kMaxFieldNameLength = 256;
 constexpr size_t kMaxContentFields = 32;
@@ -188,6 +190,7 @@ class StructureParser {
     } else {
       content_type.reset(g_mime_content_type_new("text", "plain"));
     }
+    if (kind == EntityKind::kLeaf && entities_ > kEntitiesKeptParsed) return NativeEntity::Light(std::move(fields));
     return std::make_unique<NativeEntity>(std::move(fields), kind, std::move(content_type));
   }
 

@@ -491,6 +491,41 @@ TEST(NativeParse, ManyPartsAreReadAlike) {
   EXPECT_TRUE(Accepted(m));
 }
 
+// Past its 1,000th entity a leaf keeps no GMime objects and parses its headers again when asked:
+// types, charsets, names and dispositions must still come out as GMime reads them, for every
+// leaf and not only the one asked last.
+TEST(NativeParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
+  std::string m = kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/html\n\n"
+                          "<p><img src=\"cid:img2998@x\"></p>\n";
+  const char* kinds[] = {
+      "Content-Type: text/plain; charset=iso-8859-1; name=\"=?utf-8?q?caf=C3=A9?= %d.txt\"\n"
+      "Content-Transfer-Encoding: quoted-printable\n\nd=E9j=E0 %d\n",
+      "Content-Type: application/pdf\nContent-Disposition: attachment; filename*=utf-8''r%%C3%%A9sum%%C3%%A9%d.pdf\n"
+      "Content-Transfer-Encoding: base64\n\nSGVsbG8g%d\n",
+      "Content-Type: image/png; name=i%d.png\nContent-Disposition: inline\nContent-Id: <img%d@x>\n\npng\n",
+      "\nno header at all %d %d\n",
+  };
+  char part[400];
+  for (int i = 0; i < 3000; ++i) {
+    std::snprintf(part, sizeof part, kinds[i % 4], i, i);
+    m += "--b\n";
+    m += part;
+  }
+  m += "--b--\n";
+  const Outcome o = ParseBothWays(m);
+  ASSERT_TRUE(o.accepted);
+  EXPECT_EQ(o.difference, "");
+  const MessageContent content = MessageFile::FromBytes(m).Content();
+  ASSERT_EQ(content.attachments.size(), 3000u);
+  EXPECT_EQ(content.attachments[2998].mime_type, "image/png");
+  EXPECT_EQ(content.attachments[2998].file_name, "i2998.png");
+  EXPECT_TRUE(content.attachments[2998].hidden);
+  EXPECT_TRUE(content.attachments[2998].inline_disposition);
+  EXPECT_EQ(content.attachments[2997].file_name, "r\xC3\xA9sum\xC3\xA9" "2997.pdf");
+  EXPECT_EQ(content.attachments[2996].file_name, "caf\xC3\xA9 2996.txt");
+  EXPECT_EQ(content.attachments[2996].data, "d\xE9j\xE0 2996");
+}
+
 TEST(NativeParse, DeclinesEntitiesLeftToGMime) {
   // An encoded message, and a message part with no message in it.
   EXPECT_FALSE(Accepted(Mixed("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64\n\nRnJvbTogeEB5Cgpo")));

@@ -245,6 +245,71 @@ class EdgeTest(unittest.TestCase):
             self.assertEqual(fh.read(), "the old target")
         self.assertEqual(sorted(os.listdir(self.dir)), ["src", "t.pst"])  # no temporary file left
 
+    def write_parts(self, path, parts):
+        """A message of `parts` small text parts, with a forwarded message before the 5,000th."""
+        os.makedirs(os.path.dirname(path))
+        with open(path, "wb") as fh:
+            fh.write(b"From: a@example.org\nSubject: many parts\nMIME-Version: 1.0\n"
+                     b"Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nbody\n")
+            for i in range(parts):
+                if i == min(5000, parts // 2):
+                    fh.write(b"--b\nContent-Type: message/rfc822\n\nFrom: c@example.org\nSubject: forwarded\n\ninner\n")
+                fh.write(b"--b\nContent-Type: text/plain; name=\"p%d.txt\"\n\npart %d\n" % (i, i))
+            fh.write(b"--b--\n")
+
+    def test_a_message_of_100000_parts_keeps_every_part_within_the_memory_bound(self):
+        # Every part, the forwarded message among them, must reach the store, and the run must stay
+        # within the converter's promise: the largest message file it takes + 100 MB. Before
+        # attachments were built one at a time while written, this message took over 200 MB.
+        parts = 100000
+        src = self.path("src", "parts.eml")
+        self.write_parts(src, parts)
+        bound = os.stat(src).st_size + 100 * 1000 * 1000
+        proc = subprocess.Popen([converter(), self.path("src"), self.path("p.pst")], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        with proc.stderr:
+            err = proc.stderr.read().decode("utf-8", "replace")
+        _pid, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertLessEqual(usage.ru_maxrss * 1024, bound, f"peak RSS {usage.ru_maxrss} KiB")
+        # Our reader walks every attachment of the file; pypff needs about 30 s for this one
+        # message's attachment table, so it reads a smaller one below.
+        check = subprocess.run([os.path.join(base.BUILD, "pst", "read", "pstcheck"), "--strict", "--verbose",
+                                self.path("p.pst")], capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stdout[-2000:] + check.stderr)
+        self.assertIn("2 messages (with embedded), 0 recipients, %d attachments" % (parts + 1), check.stdout)
+
+    def test_attachments_built_while_written_read_back_byte_for_byte(self):
+        # Past the 64th, attachments are built as the writer comes to them: pypff must find each
+        # one, in order, with its bytes, and the forwarded message among them.
+        parts = 3000
+        self.write_parts(self.path("src", "parts.eml"), parts)
+        result = convert_in(self.dir, "src", "p.pst")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(pstcheck(self.path("p.pst")).returncode, 0)
+        import pypff
+        store = pypff.file()
+        store.open(self.path("p.pst"))
+        try:
+            root = store.root_folder
+            top = next(root.get_sub_folder(i) for i in range(root.number_of_sub_folders)
+                       if root.get_sub_folder(i).name == "Top of Personal Folders")
+            self.assertEqual(top.number_of_sub_messages, 1)
+            message = top.get_sub_message(0)
+            self.assertEqual(message.number_of_attachments, parts + 1)
+            forwarded = parts // 2
+            for i in range(parts + 1):
+                a = message.get_attachment(i)
+                if i == forwarded:
+                    record = a.get_record_set(0)
+                    method = next(e for e in record.entries if e.entry_type == 0x3705)  # PR_ATTACH_METHOD
+                    self.assertEqual(int.from_bytes(method.data[:4], "little"), 5)  # an embedded message
+                    continue
+                n = i if i < forwarded else i - 1
+                self.assertEqual(a.read_buffer(a.get_size()), b"part %d" % n, f"attachment {i}")
+        finally:
+            store.close()
 
 if __name__ == "__main__":
     base.BUILD, base.SOURCE = sys.argv[1], sys.argv[2]

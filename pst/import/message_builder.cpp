@@ -253,16 +253,19 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   for (std::size_t i = 0; i < content.attachments.size(); ++i) {
     const mime::Attachment& att = content.attachments[i];
     allHidden = allHidden && att.hidden;
+    if (i >= options.attachmentsBuilt) continue;
     message.attachments.push_back(Attachment(att, static_cast<int>(i + 1), options));
     if (att.embedded) {
       EmbeddedMessage embedded;
       embedded.attachmentIndex = i;
       ImportOptions inner = options;
       inner.attachmentDataByCaller = false;
+      inner.attachmentsBuilt = SIZE_MAX;
       embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, inner));
       imported.embedded.push_back(std::move(embedded));
     }
   }
+  message.laterAttachments = content.attachments.size() - message.attachments.size();
   // The has-attachments flag follows the attachment table (the store sets it whenever there is
   // one). Outlook decides the paper clip by PidLidSmartNoAttach instead, so a message whose only
   // attachments are pictures shown in its HTML gets no clip, as it would in Outlook itself.
@@ -275,6 +278,20 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     if (id) list.Bool(ltp::MakeTag(*id, ltp::PropType::kBoolean), allHidden);
   }
   return imported;
+}
+
+messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
+                                             const ImportOptions& options) {
+  const mime::Attachment& att = content.attachments[index];
+  messaging::AttachmentContent out = Attachment(att, static_cast<int>(index + 1), options);
+  if (att.embedded) {
+    ImportOptions inner = options;
+    inner.attachmentDataByCaller = false;
+    inner.attachmentsBuilt = SIZE_MAX;
+    out.embedded = std::make_shared<const messaging::MessageContent>(
+        WithEmbeddedMessages(BuildMessage(*att.embedded, inner)));
+  }
+  return out;
 }
 
 quill::Status DetachNameMap(ImportOptions& options) {

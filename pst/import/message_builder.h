@@ -42,6 +42,10 @@ struct ImportOptions {
   // fills in writtenData from content.attachments[i].data, index for index. Attachments of
   // enclosed messages always carry their data.
   bool attachmentDataByCaller = false;
+  // How many of the message's own attachments BuildMessage builds; the caller makes those past it
+  // with BuildAttachment when it writes them (see messaging::MessageContent::laterAttachments).
+  // Everything that depends on all attachments (the hidden-attachment flag) still counts them all.
+  std::size_t attachmentsBuilt = SIZE_MAX;
 };
 
 struct ImportedMessage;
@@ -61,6 +65,11 @@ struct ImportedMessage {
 };
 
 ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
+
+// Attachment `index` (from 0) of `content` as BuildMessage builds it, an enclosed message built
+// into it (with its attachments' data whatever the options say).
+messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
+                                             const ImportOptions& options);
 
 // Resolves through options.nameMap every named property id BuildMessage may need, then clears
 // nameMap: the options can then build messages on other threads while the map is in use on this

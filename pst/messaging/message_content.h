@@ -2,10 +2,13 @@
 // and its attachments (by value, or an embedded message). Values are in stored form (ltp::PropValue).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "common/status.h"
 #include "pst/ltp/table_context.h"
 #include "pst/ndb/node_sink.h"
 
@@ -37,6 +40,14 @@ struct MessageContent {
   std::vector<Property> props;
   std::vector<RecipientContent> recipients;
   std::vector<AttachmentContent> attachments;
+  // Attachments after `attachments`, made one at a time as the writer comes to them: a message of
+  // 100,000 parts would otherwise hold 100,000 property lists at once (about 1 KB each), where
+  // this way one is held. makeAttachment is called once for each index from attachments.size()
+  // to attachments.size() + laterAttachments - 1, in order; an error ends the write with it.
+  std::size_t laterAttachments = 0;
+  std::function<quill::Result<AttachmentContent>(std::size_t index)> makeAttachment;
+
+  std::size_t AttachmentCount() const { return attachments.size() + laterAttachments; }
 };
 
 }  // namespace pst::messaging

@@ -205,19 +205,30 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
   std::vector<ndb::SubnodeRef> subnodes;
   std::uint64_t size = 0;
 
-  std::vector<std::pair<std::uint32_t, std::vector<Property>>> attachmentRows;
-  for (std::size_t i = 0; i < message.attachments.size(); ++i) {
-    const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));
-    std::vector<Property> row;
-    quill::Result<ndb::SubnodeRef> ref = WriteAttachment(sink, attNid, message.attachments[i], now, depth, &row, &size);
-    if (!ref.ok()) return ref.status();
-    subnodes.push_back(*ref);
-    attachmentRows.emplace_back(attNid, std::move(row));
+  // Rows go into the attachment table as each attachment is written, so that neither the rows
+  // nor the attachments of a message of very many parts are all held at once.
+  const std::size_t attachmentCount = message.AttachmentCount();
+  if (message.laterAttachments > 0 && !message.makeAttachment) {
+    return quill::Status::InvalidArgument("attachments to be made later without a maker");
   }
-  if (!attachmentRows.empty()) {
+  if (attachmentCount > 0) {
     quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, AttachmentColumns());
     if (!table.ok()) return table.status();
-    for (const auto& [rowId, cells] : attachmentRows) QUILL_RETURN_IF_ERROR(table->AddRow(rowId, cells));
+    for (std::size_t i = 0; i < attachmentCount; ++i) {
+      const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));
+      std::optional<AttachmentContent> made;
+      if (i >= message.attachments.size()) {
+        quill::Result<AttachmentContent> next = message.makeAttachment(i);
+        if (!next.ok()) return next.status();
+        made = std::move(next).value();
+      }
+      std::vector<Property> row;
+      quill::Result<ndb::SubnodeRef> ref =
+          WriteAttachment(sink, attNid, made ? *made : message.attachments[i], now, depth, &row, &size);
+      if (!ref.ok()) return ref.status();
+      subnodes.push_back(*ref);
+      QUILL_RETURN_IF_ERROR(table->AddRow(attNid, row));
+    }
     quill::Result<ltp::NodeContent> content = table->Build();
     if (!content.ok()) return content.status();
     quill::Result<ndb::SubnodeRef> ref = ltp::WriteSubnode(sink, kNidAttachmentTable, *content);
@@ -231,7 +242,7 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
   PropertySet set;
   set.PutAll(message.props);
   std::int32_t flags = set.Int32Or(tag::kMessageFlags, 0);
-  flags = attachmentRows.empty() ? (flags & ~tag::kMsgFlagHasAttach) : (flags | tag::kMsgFlagHasAttach);
+  flags = attachmentCount == 0 ? (flags & ~tag::kMsgFlagHasAttach) : (flags | tag::kMsgFlagHasAttach);
   set.Put(tag::kMessageFlags, PropValue::Int32(flags));
   set.Default(tag::kMessageClass, PropValue::String(u"IPM.Note"));
   set.Default(tag::kMessageStatus, PropValue::Int32(0));

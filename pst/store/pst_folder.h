@@ -7,6 +7,7 @@
 
 #include "engine/store_service.h"
 #include "mime/message_content.h"
+#include "pst/import/message_builder.h"
 #include "pst/messaging/message_content.h"
 #include "pst/ndb/node_sink.h"
 
@@ -42,11 +43,13 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
 
  private:
   quill::Status StreamAttachmentData();
+  quill::Status StreamData(const std::string& data, messaging::AttachmentContent& att);
 
   PstSession& session_;
   ndb::Nid folder_;
   mime::MessageContent source_;       // As parsed; the attachments' bytes are written from here.
   messaging::MessageContent content_;  // As built, without the bytes of its own attachments.
+  import::ImportOptions options_;      // As built with, for the attachments made while writing.
   std::vector<std::string> notes_;     // From the parse, for ImportNotes.
   int flags_ = -1;  // not set
   bool saved_ = false;

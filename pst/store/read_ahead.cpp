@@ -63,7 +63,9 @@ PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, 
     out.notes = NotesOf(out.source);
     options.nameMap = nullptr;
     options.attachmentDataByCaller = true;
+    options.attachmentsBuilt = kAttachmentsBuiltAhead;
     out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));
+    out.options = options;
     if (quill::CancelRequested()) {
       out = PreparedMessage();
       out.status = quill::StoppedStatus();

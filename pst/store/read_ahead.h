@@ -52,7 +52,15 @@ struct PreparedMessage {
   std::vector<std::string> notes;
   mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
   messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
+  // As `message` was built with; its attachments past kAttachmentsBuiltAhead are built with them
+  // too, one at a time as they are written (import::BuildAttachment).
+  import::ImportOptions options;
 };
+
+// A message with more attachments than this has only these built ahead, on the worker; each of
+// the others is built as it is written and freed before the next, so that a message of very many
+// small parts costs little more than its parse. Mail seldom has so many.
+inline constexpr std::size_t kAttachmentsBuiltAhead = 64;
 
 // What the file system says of a file before it is read.
 struct FileFacts {
