@@ -9,6 +9,7 @@
 #include "pst/import/conversation_index.h"
 #include "pst/import/entry_ids.h"
 #include "pst/import/import_tags.h"
+#include "pst/import/message_state.h"
 
 namespace pst::import {
 namespace {
@@ -244,10 +245,10 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     list.Int(tag::kInternetCodepage, HtmlCodePage(content));
   }
 
-  // Mail saved to disk was received, so it is never unsent. It counts as read unless Apple Mail's
-  // own flags say it was not.
-  const bool read = !content.emlx_flags || content.emlx_flags->read;
-  list.Int(tag::kMessageFlags, read ? tag::kMsgFlagRead : 0);
+  // What the user did with it where it was kept. An enclosed message is as it was sent, read.
+  const RecordedState state = options.enclosed ? RecordedState{} : RecordedStateOf(content);
+  list.Int(tag::kMessageFlags, MessageFlagsFor(tag::kMsgFlagRead, state, !content.attachments.empty()));
+  AddStateProperties(state, &message.props);
 
   bool allHidden = !content.attachments.empty();
   for (std::size_t i = 0; i < content.attachments.size(); ++i) {
@@ -259,6 +260,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
       embedded.attachmentIndex = i;
       ImportOptions inner = options;
       inner.attachmentDataByCaller = false;
+      inner.enclosed = true;
       embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, inner));
       imported.embedded.push_back(std::move(embedded));
     }

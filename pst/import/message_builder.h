@@ -42,6 +42,9 @@ struct ImportOptions {
   // fills in writtenData from content.attachments[i].data, index for index. Attachments of
   // enclosed messages always carry their data.
   bool attachmentDataByCaller = false;
+  // Set for a message enclosed in another: its headers' read or answered state belongs to
+  // whoever sent it on, so none is taken over.
+  bool enclosed = false;
 };
 
 struct ImportedMessage;
