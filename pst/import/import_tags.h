@@ -84,5 +84,7 @@ inline constexpr std::int32_t kVerbForward = 104;
 // PidLidSmartNoAttach: PSETID_Common {00062008-0000-0000-C000-000000000046}, long id 0x8514,
 // Boolean. True when no attachment of the message is one the user should see.
 inline constexpr std::uint32_t kLidSmartNoAttach = 0x8514;
+// PidLidFlagRequest: PSETID_Common, long id 0x8530, string. The text shown with a follow-up flag.
+inline constexpr std::uint32_t kLidFlagRequest = 0x8530;
 
 }  // namespace pst::import::tag

@@ -249,6 +249,15 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   const RecordedState state = options.enclosed ? RecordedState{} : RecordedStateOf(content);
   list.Int(tag::kMessageFlags, MessageFlagsFor(tag::kMsgFlagRead, state, !content.attachments.empty()));
   AddStateProperties(state, &message.props);
+  if (state.flagged) {
+    std::optional<std::uint16_t> id = options.flagRequestId;
+    if (options.nameMap != nullptr) {
+      quill::Result<std::uint16_t> assigned = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
+      if (assigned.ok()) id = *assigned;
+    }
+    // What Outlook writes for a flag the user did not name.
+    if (id) list.Text(ltp::MakeTag(*id, ltp::PropType::kString), "Follow up");
+  }
 
   bool allHidden = !content.attachments.empty();
   for (std::size_t i = 0; i < content.attachments.size(); ++i) {
@@ -284,6 +293,9 @@ quill::Status DetachNameMap(ImportOptions& options) {
   quill::Result<std::uint16_t> id = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
   if (!id.ok()) return id.status();
   options.smartNoAttachId = *id;
+  quill::Result<std::uint16_t> flagRequest = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
+  if (!flagRequest.ok()) return flagRequest.status();
+  options.flagRequestId = *flagRequest;
   options.nameMap = nullptr;
   return quill::Status::Ok();
 }

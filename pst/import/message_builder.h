@@ -37,6 +37,7 @@ struct ImportOptions {
   // The ids of those named properties, resolved beforehand (see DetachNameMap); used when
   // nameMap is null.
   std::optional<std::uint16_t> smartNoAttachId;
+  std::optional<std::uint16_t> flagRequestId;  // the same for the follow-up flag's text
   // Set when the caller writes the bytes of the message's own attachments itself (a store that
   // streams them in pieces, say): those attachments are then built without data, and the caller
   // fills in writtenData from content.attachments[i].data, index for index. Attachments of

@@ -138,5 +138,43 @@ TEST(MessageStateTest, BuilderTakesTheTopMessagesStateOnly) {
   EXPECT_FALSE(Int(inner, tag::kFlagStatus).has_value());
 }
 
+TEST(MessageStateTest, AFlaggedMessageCarriesOutlooksFollowUpText) {
+  constexpr ltp::Guid kCommon = {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  auto followUpText = [](const ImportedMessage& m, ltp::PropTag tag) -> std::string {
+    for (const messaging::Property& p : m.message.props) {
+      if (p.first != tag) continue;
+      std::string text;
+      for (std::size_t i = 0; i + 1 < p.second.bytes().size(); i += 2) text.push_back(static_cast<char>(p.second.bytes()[i]));
+      return text;
+    }
+    return "<none>";
+  };
+  messaging::NameMap names;
+  ImportOptions options;
+  options.nameMap = &names;
+  const ImportedMessage flagged = BuildMessage(mime::ParseMessage(WithHeaders("X-Status: F\r\n")), options);
+  quill::Result<std::uint16_t> id = names.IdFor(kCommon, tag::kLidFlagRequest);
+  ASSERT_TRUE(id.ok());
+  EXPECT_EQ(names.size(), 1u) << "the lookup above must have found the builder's entry";
+  const ltp::PropTag text = ltp::MakeTag(*id, ltp::PropType::kString);
+  EXPECT_EQ(followUpText(flagged, text), "Follow up");
+
+  // Resolved beforehand, as the store's read-ahead does, the same id is used.
+  messaging::NameMap detached;
+  ImportOptions ahead;
+  ahead.nameMap = &detached;
+  ASSERT_TRUE(DetachNameMap(ahead).ok());
+  ASSERT_TRUE(ahead.flagRequestId.has_value());
+  const ImportedMessage later = BuildMessage(mime::ParseMessage(WithHeaders("X-Mozilla-Status: 0005\r\n")), ahead);
+  EXPECT_EQ(followUpText(later, ltp::MakeTag(*ahead.flagRequestId, ltp::PropType::kString)), "Follow up");
+
+  // Unflagged: no text, and no name is taken for it.
+  messaging::NameMap unused;
+  options.nameMap = &unused;
+  BuildMessage(mime::ParseMessage(WithHeaders("X-Status: A\r\n")), options);
+  EXPECT_EQ(unused.size(), 0u);
+}
+
 }  // namespace
 }  // namespace pst::import

@@ -204,7 +204,14 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
     for (std::uint16_t id : {0x0E07, 0x1090, 0x1095, 0x1080, 0x1081}) {
       state[i++] = pst::read::GetInt32(m->props, id).value_or(-1);
     }
-    ours[pst::read::GetString(m->props, 0x0E1D).value_or("?")] = state;
+    const std::string subject = pst::read::GetString(m->props, 0x0E1D).value_or("?");
+    ours[subject] = state;
+    // A flagged message also names its flag, in a named property, as Outlook does.
+    int followUpTexts = 0;
+    for (const auto& [id, value] : m->props) {
+      if (id >= 0x8000 && value.type == 0x001F && pst::read::GetString(m->props, id) == "Follow up") ++followUpTexts;
+    }
+    EXPECT_EQ(followUpTexts, subject == "apple unread flagged" ? 1 : 0) << subject;
   }
   EXPECT_EQ(ours, expected);
 
