@@ -13,7 +13,8 @@ namespace {
 bool SameLetters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
   }
   return true;
 }
@@ -113,8 +114,8 @@ void AddStateProperties(const RecordedState& state, std::vector<messaging::Prope
   // Outlook shows one icon for the last thing done; the sources do not say which came last, and
   // a reply is what the user more likely looks for.
   if (state.answered || state.forwarded) {
-    props->emplace_back(tag::kIconIndex,
-                        ltp::PropValue::Int32(state.answered ? tag::kIconRepliedMail : tag::kIconForwardedMail));
+    props->emplace_back(tag::kIconIndex, ltp::PropValue::Int32(state.answered ? tag::kIconRepliedMail
+                                                                              : tag::kIconForwardedMail));
     props->emplace_back(tag::kLastVerbExecuted,
                         ltp::PropValue::Int32(state.answered ? tag::kVerbReplyToSender : tag::kVerbForward));
   }

@@ -15,7 +15,8 @@ std::string Emlx(std::uint64_t flags) {
   const std::string message = "From: a@x.org\nSubject: kept by Apple Mail\n\nbody\n";
   return std::to_string(message.size()) + "\n" + message +
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-         "\t<key>flags</key>\n\t<integer>" + std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
+         "\t<key>flags</key>\n\t<integer>" +
+         std::to_string(flags) + "</integer>\n</dict>\n</plist>\n";
 }
 
 RecordedState StateOf(const std::string& bytes) { return RecordedStateOf(mime::ParseMessage(bytes)); }
@@ -53,7 +54,8 @@ TEST(MessageStateTest, AppleMailFlagBits) {
   // The property list wins over headers that travelled with the message.
   const std::string message = "From: a@x.org\nStatus: O\nX-Mozilla-Status: 0000\n\nbody\n";
   s = StateOf(std::to_string(message.size()) + "\n" + message +
-              "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict><key>flags</key><integer>1</integer></dict></plist>\n");
+              "<?xml version=\"1.0\"?>\n<plist "
+              "version=\"1.0\"><dict><key>flags</key><integer>1</integer></dict></plist>\n");
   EXPECT_EQ(s.read, true);
 }
 
@@ -98,7 +100,8 @@ TEST(MessageStateTest, FlagsRuleAndOutlookProperties) {
   read.read = true;
   // The caller's read bit stands when the source says nothing; the source's wins otherwise.
   EXPECT_EQ(MessageFlagsFor(tag::kMsgFlagRead | tag::kMsgFlagHasAttach, none, false), tag::kMsgFlagRead);
-  EXPECT_EQ(MessageFlagsFor(tag::kMsgFlagRead | tag::kMsgFlagHasAttach, unread, true), tag::kMsgFlagHasAttach);
+  EXPECT_EQ(MessageFlagsFor(tag::kMsgFlagRead | tag::kMsgFlagHasAttach, unread, true),
+            tag::kMsgFlagHasAttach);
   EXPECT_EQ(MessageFlagsFor(0, read, false), tag::kMsgFlagRead);
   EXPECT_EQ(MessageFlagsFor(0x08 | 0x02, none, false), 0x02);  // never unsent; other bits kept
 
@@ -145,7 +148,8 @@ TEST(MessageStateTest, AFlaggedMessageCarriesOutlooksFollowUpText) {
     for (const messaging::Property& p : m.message.props) {
       if (p.first != tag) continue;
       std::string text;
-      for (std::size_t i = 0; i + 1 < p.second.bytes().size(); i += 2) text.push_back(static_cast<char>(p.second.bytes()[i]));
+      for (std::size_t i = 0; i + 1 < p.second.bytes().size(); i += 2)
+        text.push_back(static_cast<char>(p.second.bytes()[i]));
       return text;
     }
     return "<none>";
@@ -166,7 +170,8 @@ TEST(MessageStateTest, AFlaggedMessageCarriesOutlooksFollowUpText) {
   ahead.nameMap = &detached;
   ASSERT_TRUE(DetachNameMap(ahead).ok());
   ASSERT_TRUE(ahead.flagRequestId.has_value());
-  const ImportedMessage later = BuildMessage(mime::ParseMessage(WithHeaders("X-Mozilla-Status: 0005\r\n")), ahead);
+  const ImportedMessage later =
+      BuildMessage(mime::ParseMessage(WithHeaders("X-Mozilla-Status: 0005\r\n")), ahead);
   EXPECT_EQ(followUpText(later, ltp::MakeTag(*ahead.flagRequestId, ltp::PropType::kString)), "Follow up");
 
   // Unflagged: no text, and no name is taken for it.
