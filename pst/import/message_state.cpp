@@ -33,6 +33,8 @@ std::optional<std::string> HeaderValue(std::string_view headers, std::string_vie
     if (end == std::string_view::npos) end = headers.size();
     const std::string_view line = headers.substr(at, end - at);
     at = end + 1;
+    // A line that begins with a blank continues the field before it ("Subject: ...\n status: 5").
+    if (line.empty() || line.front() == ' ' || line.front() == '\t') continue;
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos || !SameLetters(Trimmed(line.substr(0, colon)), name)) continue;
     std::string value(Trimmed(line.substr(colon + 1)));

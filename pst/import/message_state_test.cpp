@@ -90,6 +90,12 @@ TEST(MessageStateTest, ThunderbirdAndMboxHeaders) {
   s = StateOf("From: a@x.org\r\nStatus-Report: R\r\n\r\nStatus: O\r\n");
   EXPECT_FALSE(s.read.has_value());
   EXPECT_FALSE(StateOf(WithHeaders("")).read.has_value());
+  // Nor is a folded line of another field that happens to read like one.
+  s = StateOf("From: a@x.org\r\nSubject: order 456123 /\r\n status: 5\r\n\r\nbody\r\n");
+  EXPECT_FALSE(s.read.has_value());
+  // A folded Status value is read whole.
+  s = StateOf("From: a@x.org\r\nX-Status: A\r\n F\r\n\r\nbody\r\n");
+  EXPECT_TRUE(s.answered && s.flagged);
 }
 
 TEST(MessageStateTest, FlagsRuleAndOutlookProperties) {
