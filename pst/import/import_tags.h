@@ -55,6 +55,12 @@ inline constexpr PropTag kAttachContentId = 0x3712001F;
 inline constexpr PropTag kAttachContentLocation = 0x3713001F;
 inline constexpr PropTag kAttachFlags = 0x37140003;
 inline constexpr PropTag kAttachmentHidden = 0x7FFE000B;
+// What was done with the message: follow-up flag, its colour, the list icon and the last reply or
+// forward.
+inline constexpr PropTag kIconIndex = 0x10800003;
+inline constexpr PropTag kLastVerbExecuted = 0x10810003;
+inline constexpr PropTag kFlagStatus = 0x10900003;
+inline constexpr PropTag kFollowupIcon = 0x10950003;
 
 // Values.
 inline constexpr std::int32_t kMsgFlagRead = 0x01;
@@ -68,9 +74,17 @@ inline constexpr std::int32_t kAttachByValue = 1;
 inline constexpr std::int32_t kAttachEmbeddedMessage = 5;
 inline constexpr std::int32_t kAttachFlagMhtmlRef = 0x04;  // shown by the HTML body through cid:
 inline constexpr std::int32_t kRenderingNone = -1;          // 0xFFFFFFFF: not placed in the body
+inline constexpr std::int32_t kFollowupFlagged = 2;
+inline constexpr std::int32_t kFollowupIconRed = 6;
+inline constexpr std::int32_t kIconRepliedMail = 0x105;
+inline constexpr std::int32_t kIconForwardedMail = 0x106;
+inline constexpr std::int32_t kVerbReplyToSender = 102;
+inline constexpr std::int32_t kVerbForward = 104;
 
 // PidLidSmartNoAttach: PSETID_Common {00062008-0000-0000-C000-000000000046}, long id 0x8514,
 // Boolean. True when no attachment of the message is one the user should see.
 inline constexpr std::uint32_t kLidSmartNoAttach = 0x8514;
+// PidLidFlagRequest: PSETID_Common, long id 0x8530, string. The text shown with a follow-up flag.
+inline constexpr std::uint32_t kLidFlagRequest = 0x8530;
 
 }  // namespace pst::import::tag

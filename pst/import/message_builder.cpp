@@ -9,6 +9,7 @@
 #include "pst/import/conversation_index.h"
 #include "pst/import/entry_ids.h"
 #include "pst/import/import_tags.h"
+#include "pst/import/message_state.h"
 
 namespace pst::import {
 namespace {
@@ -244,10 +245,19 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     list.Int(tag::kInternetCodepage, HtmlCodePage(content));
   }
 
-  // Mail saved to disk was received, so it is never unsent. It counts as read unless Apple Mail's
-  // own flags say it was not.
-  const bool read = !content.emlx_flags || content.emlx_flags->read;
-  list.Int(tag::kMessageFlags, read ? tag::kMsgFlagRead : 0);
+  // What the user did with it where it was kept. An enclosed message is as it was sent, read.
+  const RecordedState state = options.enclosed ? RecordedState{} : RecordedStateOf(content);
+  list.Int(tag::kMessageFlags, MessageFlagsFor(tag::kMsgFlagRead, state, !content.attachments.empty()));
+  AddStateProperties(state, &message.props);
+  if (state.flagged) {
+    std::optional<std::uint16_t> id = options.flagRequestId;
+    if (options.nameMap != nullptr) {
+      quill::Result<std::uint16_t> assigned = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
+      if (assigned.ok()) id = *assigned;
+    }
+    // What Outlook writes for a flag the user did not name.
+    if (id) list.Text(ltp::MakeTag(*id, ltp::PropType::kString), "Follow up");
+  }
 
   bool allHidden = !content.attachments.empty();
   for (std::size_t i = 0; i < content.attachments.size(); ++i) {
@@ -261,6 +271,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
       ImportOptions inner = options;
       inner.attachmentDataByCaller = false;
       inner.attachmentsBuilt = SIZE_MAX;
+      inner.enclosed = true;
       embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, inner));
       imported.embedded.push_back(std::move(embedded));
     }
@@ -299,6 +310,9 @@ quill::Status DetachNameMap(ImportOptions& options) {
   quill::Result<std::uint16_t> id = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
   if (!id.ok()) return id.status();
   options.smartNoAttachId = *id;
+  quill::Result<std::uint16_t> flagRequest = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
+  if (!flagRequest.ok()) return flagRequest.status();
+  options.flagRequestId = *flagRequest;
   options.nameMap = nullptr;
   return quill::Status::Ok();
 }

@@ -37,6 +37,7 @@ struct ImportOptions {
   // The ids of those named properties, resolved beforehand (see DetachNameMap); used when
   // nameMap is null.
   std::optional<std::uint16_t> smartNoAttachId;
+  std::optional<std::uint16_t> flagRequestId;  // the same for the follow-up flag's text
   // Set when the caller writes the bytes of the message's own attachments itself (a store that
   // streams them in pieces, say): those attachments are then built without data, and the caller
   // fills in writtenData from content.attachments[i].data, index for index. Attachments of
@@ -46,6 +47,9 @@ struct ImportOptions {
   // with BuildAttachment when it writes them (see messaging::MessageContent::laterAttachments).
   // Everything that depends on all attachments (the hidden-attachment flag) still counts them all.
   std::size_t attachmentsBuilt = SIZE_MAX;
+  // Set for a message enclosed in another: its headers' read or answered state belongs to
+  // whoever sent it on, so none is taken over.
+  bool enclosed = false;
 };
 
 struct ImportedMessage;

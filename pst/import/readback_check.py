@@ -70,6 +70,21 @@ def emlx_read_flag(path):
         return None
 
 
+def header_read_flag(msg):
+    """The read state a Thunderbird (X-Mozilla-Status, hex, bit 0x0001) or mbox (Status, letter R)
+    header records; None when neither does."""
+    moz = msg.get('x-mozilla-status')
+    if moz is not None:
+        try:
+            return bool(int(str(moz).strip(), 16) & 1)
+        except ValueError:
+            pass
+    status = msg.get('status')
+    if status is not None:
+        return 'R' in str(status)
+    return None
+
+
 def header_block(data):
     m = re.search(rb'\r?\n\r?\n', data)
     return data[:m.start()] if m else data
@@ -140,6 +155,8 @@ def expected(path):
     e['sender'] = shown(sender[0]) if sender else None
     e['sender address'] = sender[0].addr_spec if sender and sender[0].addr_spec else None
     read = emlx_read_flag(path) if path.endswith('.emlx') else None
+    if read is None:
+        read = header_read_flag(msg)
     e['read'] = True if read is None else read
     received = None
     for value in msg.get_all('received') or []:

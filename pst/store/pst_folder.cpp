@@ -6,6 +6,7 @@
 
 #include "common/cancel.h"
 #include "pst/import/message_builder.h"
+#include "pst/import/message_state.h"
 #include "pst/ltp/stream_writer.h"
 #include "pst/messaging/prop_tags.h"
 #include "pst/store/pst_session.h"
@@ -86,9 +87,9 @@ quill::Status PstMessage::Save() {
   if (saved_) return quill::Status::Ok();
   if (!session_.open()) return quill::Status::InvalidArgument("the store is not open");
   if (flags_ >= 0) {
-    constexpr int kMsgFlagUnsent = 0x08;
-    int flags = flags_ & ~(messaging::tag::kMsgFlagHasAttach | kMsgFlagUnsent);
-    if (content_.AttachmentCount() > 0) flags |= messaging::tag::kMsgFlagHasAttach;
+    // The caller's value meets what the source file recorded by the same rule the builder used,
+    // so a message saved unread in Apple Mail or Thunderbird stays unread whatever the caller set.
+    const int flags = import::MessageFlagsFor(flags_, import::RecordedStateOf(source_), content_.AttachmentCount() > 0);
     bool replaced = false;
     for (messaging::Property& p : content_.props) {
       if (p.first == messaging::tag::kMessageFlags) {

@@ -37,8 +37,9 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   quill::Status Save() override;
   std::vector<std::string> ImportNotes() const override { return notes_; }
 
-  // The message-flags property: read and the other states as given; whether the message has
-  // attachments is decided by its attachments, and an imported message is never an unsent draft.
+  // The message-flags property as the caller asks for it. Save settles the stored value
+  // (import::MessageFlagsFor): a read state the source file records wins over the caller's, the
+  // has-attachments bit follows the attachments, and an imported message is never an unsent draft.
   void SetFlags(int flags) { flags_ = flags; }
 
  private:

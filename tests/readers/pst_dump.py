@@ -33,6 +33,24 @@ def _digest(data):
     return hashlib.sha1(data).hexdigest() if data is not None else None
 
 
+# The integer properties that say what was done with a message: message flags, follow-up flag and
+# its colour, list icon, last verb.
+_STATE_TAGS = {0x0E07: "flags", 0x1090: "flag_status", 0x1095: "followup_icon", 0x1080: "icon_index",
+               0x1081: "last_verb"}
+
+
+def _state(m):
+    state = {}
+    for i in range(m.number_of_record_sets):
+        record_set = m.get_record_set(i)
+        for j in range(record_set.number_of_entries):
+            entry = record_set.get_entry(j)
+            name = _STATE_TAGS.get(entry.entry_type)
+            if name is not None and entry.value_type == 0x0003:
+                state[name] = entry.get_data_as_integer()
+    return state
+
+
 def _message(m):
     attachments = []
     for i in range(m.number_of_attachments):
@@ -50,6 +68,7 @@ def _message(m):
         "html_sha1": _digest(html),
         "headers": _text(m.transport_headers),
         "attachments": attachments,
+        "state": _state(m),
     }
 
 

@@ -235,8 +235,21 @@ def emlx_messages():
     write("apple-no-count.emlx", msg + plist)
 
 
+def state_messages():
+    """What mail programs record of a message: unread, flagged, answered, forwarded."""
+    write("state-mbox.eml", "From: a@example.org\nSubject: mbox state\nStatus: O\nX-Status: AF\n\n"
+                            "Seen by the mail program, answered and flagged, not opened.\n")
+    write("state-thunderbird.eml", "From: a@example.org\nSubject: Thunderbird state\nX-Mozilla-Status: 1006\n"
+                                   "X-Mozilla-Status2: 00000000\n\nReplied, flagged and forwarded, unread.\n")
+    msg = b"From: a@example.org\nSubject: Apple Mail unread\n\nAnswered (1<<2), flagged (1<<4), unread.\n"
+    plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">\n<dict>\n'
+             b'\t<key>flags</key>\n\t<integer>20</integer>\n</dict>\n</plist>\n')
+    write("apple-unread.emlx", str(len(msg)).encode() + b"\n" + msg + plist)
+
+
 if __name__ == "__main__":
     charset_messages()
     header_messages()
     structure_messages()
     emlx_messages()
+    state_messages()
