@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mime/gmime_support.h"
+#include "mime/mail_date.h"
 #include "mime/part_data.h"
 
 namespace mime {
@@ -88,6 +89,9 @@ class GMimeMessageView final : public MimeMessage {
   explicit GMimeMessageView(GMimeMessage* message) : message_(message) {
     if (GMimeObject* part = g_mime_message_get_mime_part(message)) body_ = std::make_unique<GMimeEntity>(part);
   }
+  ~GMimeMessageView() override {
+    if (date_ != nullptr) g_date_time_unref(date_);
+  }
 
   std::optional<std::string> Header(const char* name) const override {
     return Copy(g_mime_object_get_header(GMIME_OBJECT(message_), name));
@@ -112,7 +116,20 @@ class GMimeMessageView final : public MimeMessage {
   InternetAddressList* Addresses(GMimeAddressType type) const override {
     return g_mime_message_get_addresses(message_, type);
   }
-  GDateTime* Date() const override { return g_mime_message_get_date(message_); }
+  // GMime's own date misreads forms real mail holds, so the last Date header is read again.
+  GDateTime* Date() const override {
+    if (!date_read_) {
+      date_read_ = true;
+      GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message_));  // Borrowed.
+      for (int i = headers ? g_mime_header_list_get_count(headers) - 1 : -1; i >= 0; --i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);  // Borrowed.
+        if (g_ascii_strcasecmp(g_mime_header_get_name(header), "Date") != 0) continue;
+        if (const char* value = g_mime_header_get_value(header)) date_ = ParseMailDate(value);
+        break;
+      }
+    }
+    return date_;
+  }
   std::optional<std::string> MessageId() const override { return Copy(g_mime_message_get_message_id(message_)); }
   std::string WrittenHeaders() const override {
     GCharPtr text{g_mime_object_get_headers(GMIME_OBJECT(message_), nullptr)};
@@ -129,6 +146,8 @@ class GMimeMessageView final : public MimeMessage {
  private:
   GMimeMessage* const message_;  // Borrowed.
   std::unique_ptr<GMimeEntity> body_;
+  mutable bool date_read_ = false;
+  mutable GDateTime* date_ = nullptr;  // Owned.
 };
 
 }  // namespace

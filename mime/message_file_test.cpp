@@ -158,6 +158,49 @@ TEST(MimeFile, MissingAndBadHeaders) {
   EXPECT_TRUE(m.attachments.empty());
 }
 
+// Date forms real mail holds that GMime alone misreads: each must give its own time, not UTC
+// read from a zone it did not know, midnight, or no date at all.
+TEST(MimeFile, ObsoleteAndSloppyDates) {
+  using std::chrono::February;
+  using std::chrono::July;
+  const struct {
+    const char* file;
+    std::chrono::sys_seconds utc;
+  } cases[] = {
+      {"date-lowercase-zone.eml", Utc(2003y / July / 1, 16h + 52min + 37s)},  // cst is -0600.
+      {"date-glued-zone.eml", Utc(2003y / February / 13, 11h + 36min + 12s)},
+      {"date-three-digit-year.eml", Utc(2001y / February / 13, 11h + 36min + 12s)},
+      {"date-comment-zone.eml", Utc(2003y / February / 13, 15h + 36min + 12s)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const MessageContent m = Read(c.file);
+    EXPECT_EQ(m.date_state, DateState::kValid);
+    EXPECT_EQ(m.date, c.utc);
+  }
+
+  for (const auto& [raw, utc] : std::initializer_list<std::pair<const char*, std::chrono::sys_seconds>>{
+           {"Thu, 13 Feb 2003 11:36:12 edt", Utc(2003y / February / 13, 15h + 36min + 12s)},
+           {"thu, 13 feb 2003 11:36:12 PST", Utc(2003y / February / 13, 19h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12-0130", Utc(2003y / February / 13, 13h + 6min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12EDT", Utc(2003y / February / 13, 15h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12 +0100 (CET)", Utc(2003y / February / 13, 10h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 (a (nested) comment) 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 99 11:36:12 +0000", Utc(1999y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 03 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 103 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+       }) {
+    SCOPED_TRACE(raw);
+    // Through the Received header too, which is read the same way.
+    const std::string bytes = std::string("Received: by mx; ") + raw + "\nFrom: a@example.org\nDate: " + raw + "\n\nx\n";
+    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    EXPECT_EQ(m.date_state, DateState::kValid);
+    EXPECT_EQ(m.date, utc);
+    ASSERT_TRUE(m.received_date.has_value());
+    EXPECT_EQ(*m.received_date, utc);
+  }
+}
+
 TEST(MimeFile, UndeclaredEightBitText) {
   for (const char* file : {"undeclared-8bit-latin.eml", "undeclared-8bit-utf8.eml"}) {
     SCOPED_TRACE(file);

@@ -224,6 +224,19 @@ def structure_messages():
         full[:152]))
 
 
+def date_messages():
+    # Forms of Date found in real mail that a strict reading gets wrong.
+    dates = [
+        ("date-lowercase-zone.eml", "Tue, 1 Jul 2003 10:52:37 cst"),
+        ("date-glued-zone.eml", "Thu, 13 Feb 2003 11:36:12+0000"),
+        ("date-three-digit-year.eml", "Tue, 13 Feb 101 11:36:12 +0000"),
+        ("date-comment-zone.eml", "Thu, 13 Feb 2003 11:36:12 (EDT) -0400"),
+    ]
+    for name, date in dates:
+        write(name, "Received: from relay by mx; Fri, 14 Mar 2003 09:00:00 +0000\n"
+                    "From: a@example.org\nSubject: Dated\nDate: %s\n\nBody.\n" % date)
+
+
 def emlx_messages():
     msg = b"From: a@example.org\nSubject: Apple Mail\nDate: Thu, 05 Mar 2026 10:00:00 +0000\n\nHello from Mail.app.\n"
     plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -239,4 +252,5 @@ if __name__ == "__main__":
     charset_messages()
     header_messages()
     structure_messages()
+    date_messages()
     emlx_messages()
