@@ -33,6 +33,8 @@ class GMimeEntity final : public MimeEntity {
       if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object))) {
         embedded_ = ViewOfGMimeMessage(inner);
       }
+    } else if (GMIME_IS_PART(object)) {
+      if (const char* raw = FirstRawValue(object, "Content-Type")) bare_text_type_.reset(TextTypeOfBareText(raw));
     }
   }
 
@@ -42,7 +44,9 @@ class GMimeEntity final : public MimeEntity {
     if (GMIME_IS_PART(object_)) return EntityKind::kLeaf;
     return EntityKind::kOther;
   }
-  GMimeContentType* ContentType() const override { return g_mime_object_get_content_type(object_); }
+  GMimeContentType* ContentType() const override {
+    return bare_text_type_ ? bare_text_type_.get() : g_mime_object_get_content_type(object_);
+  }
   GMimeContentDisposition* Disposition() const override { return g_mime_object_get_content_disposition(object_); }
   std::optional<std::string> ContentId() const override { return Copy(g_mime_object_get_content_id(object_)); }
   std::optional<std::string> ContentLocation() const override {
@@ -82,6 +86,7 @@ class GMimeEntity final : public MimeEntity {
   GMimeObject* const object_;  // Borrowed.
   std::vector<std::unique_ptr<GMimeEntity>> children_;
   std::unique_ptr<MimeMessage> embedded_;
+  GObjectPtr<GMimeContentType> bare_text_type_;  // Set when the header says "text" alone.
 };
 
 class GMimeMessageView final : public MimeMessage {

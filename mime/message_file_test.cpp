@@ -201,6 +201,25 @@ TEST(MimeFile, ObsoleteAndSloppyDates) {
   }
 }
 
+// "Content-Type: text" alone is text/plain with its charset, not an attachment with an empty body.
+TEST(MimeFile, TextWithoutSubtypeIsPlainText) {
+  MessageContent m = Read("text-without-subtype.eml");
+  EXPECT_EQ(m.text_body, "Café au lait\n");
+  EXPECT_TRUE(m.attachments.empty());
+
+  m = Read("text-part-without-subtype.eml");
+  EXPECT_EQ(m.text_body, "The only text.");  // The line break before a boundary is the boundary's.
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].file_name, "a.pdf");
+
+  // Only the bare type is read so: another type without a subtype stays an attachment.
+  m = MessageFile::FromBytes("From: a@example.org\nContent-Type: image\n\nxyz\n").Content();
+  EXPECT_TRUE(m.text_body.empty());
+  ASSERT_EQ(m.attachments.size(), 1u);
+  m = MessageFile::FromBytes("From: a@example.org\nContent-Type: textual/x\n\nxyz\n").Content();
+  EXPECT_EQ(m.attachments.size(), 1u);
+}
+
 TEST(MimeFile, UndeclaredEightBitText) {
   for (const char* file : {"undeclared-8bit-latin.eml", "undeclared-8bit-utf8.eml"}) {
     SCOPED_TRACE(file);

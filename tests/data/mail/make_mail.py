@@ -237,6 +237,19 @@ def date_messages():
                     "From: a@example.org\nSubject: Dated\nDate: %s\n\nBody.\n" % date)
 
 
+def bare_text_messages():
+    # "text" with no subtype, once as the whole message and once as a part.
+    write("text-without-subtype.eml",
+          b"From: a@example.org\nSubject: Bare text\nMIME-Version: 1.0\nContent-Type: text; charset=iso-8859-1\n"
+          b"Content-Transfer-Encoding: 8bit\n\nCaf\xe9 au lait\n")
+    write("text-part-without-subtype.eml", (
+        "From: a@example.org\nSubject: Bare text part\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+        "--b\nContent-Type: TEXT\n\nThe only text.\n"
+        "--b\nContent-Type: application/pdf; name=a.pdf\nContent-Transfer-Encoding: base64\n\n" + b64(b"%PDF-1.4\n") +
+        "--b--\n"))
+
+
 def emlx_messages():
     msg = b"From: a@example.org\nSubject: Apple Mail\nDate: Thu, 05 Mar 2026 10:00:00 +0000\n\nHello from Mail.app.\n"
     plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -253,4 +266,5 @@ if __name__ == "__main__":
     header_messages()
     structure_messages()
     date_messages()
+    bare_text_messages()
     emlx_messages()
