@@ -220,6 +220,28 @@ TEST(MimeFile, TextWithoutSubtypeIsPlainText) {
   EXPECT_EQ(m.attachments.size(), 1u);
 }
 
+// The CR LF before a delimiter belongs to it, also when the delimiter's own line ends in LF only:
+// 7-bit and 8-bit text holds CR only in CR LF (RFC 2045), so no CR of it may end a part's data.
+TEST(MimeFile, NoStrayCrBeforeADelimiterEndingInLf) {
+  for (const char* cte : {"", "Content-Transfer-Encoding: 7bit\r\n", "Content-Transfer-Encoding: 8bit\r\n"}) {
+    SCOPED_TRACE(cte);
+    const std::string bytes = std::string(
+        "From: a@example.org\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\nBody.\r\n"
+        "--b\r\nContent-Type: text/plain; name=n.txt\r\nContent-Disposition: attachment; filename=n.txt\r\n") +
+        cte + "\r\nline one\r\nline two\r\n--b--\n";
+    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].data, "line one\r\nline two");
+  }
+  // Binary data may end in CR; only its line break before the delimiter is taken off.
+  const MessageContent m = MessageFile::FromBytes(
+      "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: binary\n\nAB\r\n--b--\n").Content();
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].data, "AB\r");
+}
+
 TEST(MimeFile, UndeclaredEightBitText) {
   for (const char* file : {"undeclared-8bit-latin.eml", "undeclared-8bit-utf8.eml"}) {
     SCOPED_TRACE(file);

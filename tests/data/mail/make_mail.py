@@ -250,6 +250,17 @@ def bare_text_messages():
         "--b--\n"))
 
 
+def stray_cr_messages():
+    # CR LF lines, but the closing delimiter's line ends in LF only.
+    write("crlf-part-lf-delimiter.eml", (
+        "From: a@example.org\r\nSubject: Delimiter in LF\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"d\"\r\n\r\n"
+        "--d\r\nContent-Type: text/plain\r\n\r\nSee the notes.\r\n"
+        "--d\r\nContent-Type: text/plain; name=notes.txt\r\nContent-Transfer-Encoding: 7bit\r\n"
+        "Content-Disposition: attachment; filename=notes.txt\r\n\r\nline one\r\nline two\r\n"
+        "--d--\n"))
+
+
 def emlx_messages():
     msg = b"From: a@example.org\nSubject: Apple Mail\nDate: Thu, 05 Mar 2026 10:00:00 +0000\n\nHello from Mail.app.\n"
     plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -267,4 +278,5 @@ if __name__ == "__main__":
     structure_messages()
     date_messages()
     bare_text_messages()
+    stray_cr_messages()
     emlx_messages()
