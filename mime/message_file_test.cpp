@@ -50,6 +50,7 @@ TEST(MimeFile, CharsetsOfSubjectAndBody) {
       {"charset-koi8-r.eml", "Съешь же ещё этих мягких французских булок"},
       {"charset-shift_jis.eml", "日本語のテキストです"},
       {"charset-iso-2022-jp.eml", "こんにちは、世界"},
+      {"charset-iso-2022-jp-windows.eml", "№①Ⅰ㈱纊"},  // Written in the Windows superset.
       {"charset-gb18030.eml", "简体中文测试：你好"},
       {"charset-big5.eml", "繁體中文測試：您好"},
   };

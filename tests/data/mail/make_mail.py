@@ -261,6 +261,16 @@ def stray_cr_messages():
         "--d--\n"))
 
 
+def windows_iso_2022_jp_messages():
+    # ISO-2022-JP as Japanese Windows writes it: NEC row 13 (No., circled one, Roman one, (Kabu))
+    # and an NEC-selected IBM extension, none of them in JIS X 0208 proper.
+    jis = b"\x1b$B-b-!-5-jy!\x1b(B"
+    write("charset-iso-2022-jp-windows.eml", (
+        b"From: Tester <tester@example.org>\nSubject: =?ISO-2022-JP?B?" + base64.b64encode(jis) + b"?=\n"
+        b"MIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n\n" +
+        jis + b"\n"))
+
+
 def emlx_messages():
     msg = b"From: a@example.org\nSubject: Apple Mail\nDate: Thu, 05 Mar 2026 10:00:00 +0000\n\nHello from Mail.app.\n"
     plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -279,4 +289,5 @@ if __name__ == "__main__":
     date_messages()
     bare_text_messages()
     stray_cr_messages()
+    windows_iso_2022_jp_messages()
     emlx_messages()
