@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,97 @@ const char* SupersetOf(const std::string& name) {
     if (name == label) return superset;
   }
   return name.c_str();
+}
+
+// Labels of ISO-2022-JP and of Microsoft's supersets of it. Japanese Windows mail labelled
+// ISO-2022-JP is written in the superset (NEC row 13 such as "①" and "№", the IBM extensions,
+// half-width katakana), which glibc's ISO-2022-JP rejects and which glibc has no converter for.
+bool IsIso2022JpName(const std::string& name) {
+  return name == "iso-2022-jp" || name == "csiso2022jp" || name == "cp50220" || name == "cp50221" ||
+         name == "cp50222" || name == "iso-2022-jp-ms";
+}
+
+// A byte that CP932 has no character for: iconv marks it as a bad sequence.
+constexpr char kNotCp932 = '\x80';
+
+// ISO-2022-JP as Windows reads it (code pages 50220-50222) turned into CP932 bytes, whose
+// double-byte set is the same JIS X 0208 with the same extensions; nullopt when it switches to a
+// set CP932 lacks (JIS X 0212, ISO-2022-JP-2's others).
+std::optional<std::string> Iso2022JpAsCp932(std::string_view bytes) {
+  enum class Set { kAscii, kJis0208, kKatakana };
+  Set set = Set::kAscii;
+  bool shifted_out = false;  // SO ... SI: half-width katakana (code page 50222).
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == 0x1B) {
+      const std::string_view esc = bytes.substr(i + 1, 3);
+      if (esc.starts_with("(B") || esc.starts_with("(J") || esc.starts_with("(H")) {
+        set = Set::kAscii;
+      } else if (esc.starts_with("$B") || esc.starts_with("$@") || esc.starts_with("$(B") || esc.starts_with("$(@")) {
+        set = Set::kJis0208;
+        if (esc[1] == '(') ++i;
+      } else if (esc.starts_with("(I")) {
+        set = Set::kKatakana;
+      } else {
+        return std::nullopt;
+      }
+      i += 3;
+      continue;
+    }
+    if (c == 0x0E || c == 0x0F) {
+      shifted_out = c == 0x0E;
+      ++i;
+      continue;
+    }
+    if (c == '\r' || c == '\n') {  // A line break ends no run, but is no character of one.
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (c >= 0x80) {
+      // Eight-bit half-width katakana are the same bytes in CP932.
+      out += c >= 0xA1 && c <= 0xDF ? static_cast<char>(c) : kNotCp932;
+      ++i;
+      continue;
+    }
+    if (shifted_out || set == Set::kKatakana) {
+      out += c >= 0x21 && c <= 0x5F ? static_cast<char>(c + 0x80) : static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    if (set == Set::kAscii || c < 0x21 || c > 0x7E) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // A JIS X 0208 row and cell (0x21-0x7E each) in Shift_JIS arithmetic.
+    if (i + 1 >= bytes.size()) {
+      out += '\x81';  // A lead byte cut off: iconv marks the cut sequence.
+      break;
+    }
+    const auto c2 = static_cast<unsigned char>(bytes[i + 1]);
+    if (c2 < 0x21 || c2 > 0x7E) {
+      out += kNotCp932;
+      ++i;
+      continue;
+    }
+    const unsigned lead = ((c + 1u) >> 1) + (c <= 0x5E ? 0x70u : 0xB0u);
+    const unsigned trail = (c & 1u) ? c2 + (c2 >= 0x60 ? 0x20u : 0x1Fu) : c2 + 0x7Eu;
+    out += static_cast<char>(lead);
+    out += static_cast<char>(trail);
+    i += 2;
+  }
+  return out;
+}
+
+std::string ConvertWithIconv(std::string_view bytes, const char* charset);
+
+// Text that switches to a set CP932 lacks is read by ISO-2022-JP-2, which knows those sets.
+std::string Iso2022JpToUtf8(std::string_view bytes) {
+  if (const std::optional<std::string> cp932 = Iso2022JpAsCp932(bytes)) return ConvertWithIconv(*cp932, "CP932");
+  return ConvertWithIconv(bytes, "ISO-2022-JP-2");
 }
 
 // Converters to UTF-8 kept open, per thread (a converter is not to be shared). Opening one loads
@@ -374,6 +466,7 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   if (IsLatin1Name(name)) return Windows1252ToUtf8(bytes);
 
   EnsureGMimeInitialized();
+  if (IsIso2022JpName(name)) return Iso2022JpToUtf8(bytes);
   const char* iconv_name = SupersetOf(name);
   if (IsSingleByteFamily(name)) {
     thread_local ByteTableCache tables;
@@ -387,6 +480,7 @@ namespace internal {
 std::string IconvToUtf8(std::string_view bytes, std::string_view charset) {
   EnsureGMimeInitialized();
   const std::string name = NormalizeCharsetName(charset);
+  if (IsIso2022JpName(name)) return Iso2022JpToUtf8(bytes);
   return ConvertWithIconv(bytes, SupersetOf(name));
 }
 

@@ -54,6 +54,20 @@ TEST(MimeCharset, BadSequencesBecomeReplacementCharacters) {
   EXPECT_TRUE(IsValidUtf8(ToUtf8("\xFF\xFE\xFD", "gb18030")));
 }
 
+// Japanese Windows mail labelled ISO-2022-JP is written in Microsoft's superset of it: NEC row 13,
+// the NEC-selected IBM extensions and half-width katakana must not become replacement characters.
+TEST(MimeCharset, Iso2022JpIsReadAsItsWindowsSuperset) {
+  EXPECT_EQ(ToUtf8("No.\x1B$B-b-!-5-j\x1B(B", "iso-2022-jp"), "No.№①Ⅰ㈱");
+  EXPECT_EQ(ToUtf8("\x1B$By!\x1B(B", "ISO-2022-JP"), "纊");  // Row 89, an IBM extension.
+  EXPECT_EQ(ToUtf8("\x1B$BF|K\\\x1B(I1\x1B(B!", "csISO2022JP"), "日本ｱ!");
+  EXPECT_EQ(ToUtf8("\x0E" "1\x0F" "a", "cp50222"), "ｱa");  // SO and SI.
+  EXPECT_EQ(ToUtf8("\x1B$B$3\r\n$s\x1B(B", "iso-2022-jp"), "こ\r\nん");
+  // A set CP932 lacks is read as ISO-2022-JP-2 reads it (JIS X 0212 here).
+  EXPECT_EQ(ToUtf8("\x1B$(D\x22\x2F\x1B(Bx", "iso-2022-jp"), "˘x");
+  // Bytes no ISO-2022-JP text holds still become replacement characters.
+  EXPECT_EQ(ToUtf8("a\x80\x1B$B$3$\x01\x1B(B", "iso-2022-jp"), "a\xEF\xBF\xBDこ\xEF\xBF\xBD\x01");
+}
+
 // Converters are reused from text to text: each text must start in the initial state, even after
 // one that ended inside a shifted (two-byte) run, and on every thread.
 TEST(MimeCharset, EachTextStartsInTheInitialState) {

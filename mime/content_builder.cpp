@@ -46,6 +46,15 @@ std::string CharsetOf(const MimeEntity* object) {
   return charset ? NormalizeCharsetName(charset) : std::string();
 }
 
+// Whether the part's transfer encoding is 7bit or 8bit, or none is named.
+bool IsLineData(const MimeEntity* object) {
+  const std::optional<std::string> raw = object->RawHeader("Content-Transfer-Encoding");
+  if (!raw) return true;
+  const GMimeContentEncoding encoding = g_mime_content_encoding_from_string(TrimBlanks(*raw).c_str());
+  return encoding == GMIME_CONTENT_ENCODING_7BIT || encoding == GMIME_CONTENT_ENCODING_8BIT ||
+         (encoding == GMIME_CONTENT_ENCODING_DEFAULT && TrimBlanks(*raw).empty());
+}
+
 const char* DispositionOf(const MimeEntity* object) {
   GMimeContentDisposition* disposition = object->Disposition();  // Borrowed.
   return disposition ? g_mime_content_disposition_get_disposition(disposition) : nullptr;
@@ -300,6 +309,10 @@ class PartWalker {
     a.content_location = SafeText(object->ContentLocation());
     a.inline_disposition = HasInlineDisposition(object);
     a.data = object->DecodedContent();
+    // 7-bit and 8-bit data hold CR only in CR LF (RFC 2045), so a CR ending them is the first half
+    // of the line break before a delimiter whose own line ends in LF only: the parsers take back
+    // just the LF.
+    if (!a.data.empty() && a.data.back() == '\r' && IsLineData(object)) a.data.pop_back();
     out_.attachments.push_back(std::move(a));
   }
 

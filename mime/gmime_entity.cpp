@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mime/gmime_support.h"
+#include "mime/mail_date.h"
 #include "mime/part_data.h"
 
 namespace mime {
@@ -32,6 +33,8 @@ class GMimeEntity final : public MimeEntity {
       if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object))) {
         embedded_ = ViewOfGMimeMessage(inner);
       }
+    } else if (GMIME_IS_PART(object)) {
+      if (const char* raw = FirstRawValue(object, "Content-Type")) bare_text_type_.reset(TextTypeOfBareText(raw));
     }
   }
 
@@ -41,7 +44,9 @@ class GMimeEntity final : public MimeEntity {
     if (GMIME_IS_PART(object_)) return EntityKind::kLeaf;
     return EntityKind::kOther;
   }
-  GMimeContentType* ContentType() const override { return g_mime_object_get_content_type(object_); }
+  GMimeContentType* ContentType() const override {
+    return bare_text_type_ ? bare_text_type_.get() : g_mime_object_get_content_type(object_);
+  }
   GMimeContentDisposition* Disposition() const override { return g_mime_object_get_content_disposition(object_); }
   std::optional<std::string> ContentId() const override { return Copy(g_mime_object_get_content_id(object_)); }
   std::optional<std::string> ContentLocation() const override {
@@ -81,12 +86,16 @@ class GMimeEntity final : public MimeEntity {
   GMimeObject* const object_;  // Borrowed.
   std::vector<std::unique_ptr<GMimeEntity>> children_;
   std::unique_ptr<MimeMessage> embedded_;
+  GObjectPtr<GMimeContentType> bare_text_type_;  // Set when the header says "text" alone.
 };
 
 class GMimeMessageView final : public MimeMessage {
  public:
   explicit GMimeMessageView(GMimeMessage* message) : message_(message) {
     if (GMimeObject* part = g_mime_message_get_mime_part(message)) body_ = std::make_unique<GMimeEntity>(part);
+  }
+  ~GMimeMessageView() override {
+    if (date_ != nullptr) g_date_time_unref(date_);
   }
 
   std::optional<std::string> Header(const char* name) const override {
@@ -112,7 +121,20 @@ class GMimeMessageView final : public MimeMessage {
   InternetAddressList* Addresses(GMimeAddressType type) const override {
     return g_mime_message_get_addresses(message_, type);
   }
-  GDateTime* Date() const override { return g_mime_message_get_date(message_); }
+  // GMime's own date misreads forms real mail holds, so the last Date header is read again.
+  GDateTime* Date() const override {
+    if (!date_read_) {
+      date_read_ = true;
+      GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message_));  // Borrowed.
+      for (int i = headers ? g_mime_header_list_get_count(headers) - 1 : -1; i >= 0; --i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);  // Borrowed.
+        if (g_ascii_strcasecmp(g_mime_header_get_name(header), "Date") != 0) continue;
+        if (const char* value = g_mime_header_get_value(header)) date_ = ParseMailDate(value);
+        break;
+      }
+    }
+    return date_;
+  }
   std::optional<std::string> MessageId() const override { return Copy(g_mime_message_get_message_id(message_)); }
   std::string WrittenHeaders() const override {
     GCharPtr text{g_mime_object_get_headers(GMIME_OBJECT(message_), nullptr)};
@@ -129,6 +151,8 @@ class GMimeMessageView final : public MimeMessage {
  private:
   GMimeMessage* const message_;  // Borrowed.
   std::unique_ptr<GMimeEntity> body_;
+  mutable bool date_read_ = false;
+  mutable GDateTime* date_ = nullptr;  // Owned.
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "mime/gmime_support.h"
 
 #include <mutex>
+#include <string>
 
 namespace mime {
 
@@ -24,6 +25,20 @@ GMimeParserOptions* SharedParserOptions() {
     return o;
   }();
   return options;
+}
+
+GMimeContentType* TextTypeOfBareText(std::string_view raw_value) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  size_t i = 0;
+  while (i < raw_value.size() && blank(raw_value[i])) ++i;
+  if (raw_value.size() - i < 4 || g_ascii_strncasecmp(raw_value.data() + i, "text", 4) != 0) return nullptr;
+  i += 4;
+  size_t rest = i;
+  while (rest < raw_value.size() && blank(raw_value[rest])) ++rest;
+  if (rest < raw_value.size() && raw_value[rest] != ';') return nullptr;
+  const std::string value = "text/plain" + std::string(raw_value.substr(rest));
+  GCharPtr unfolded(g_mime_utils_header_unfold(value.c_str()));
+  return g_mime_content_type_parse(SharedParserOptions(), unfolded.get());
 }
 
 }  // namespace mime

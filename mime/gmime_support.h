@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include <gmime/gmime.h>
 
@@ -16,6 +17,12 @@ void EnsureGMimeInitialized();
 // and reading undeclared 8-bit header text as UTF-8, else windows-1252. Owned by this module;
 // lives until the process ends.
 GMimeParserOptions* SharedParserOptions();
+
+// The type of a Content-Type value naming the media type "text" without a subtype, read as
+// text/plain with its parameters (RFC 2045 reads a type that does not parse as text/plain, and
+// these are text); null for any other value. GMime makes application/octet-stream of it and
+// drops its charset. A new reference.
+GMimeContentType* TextTypeOfBareText(std::string_view raw_value);
 
 struct GObjectUnref {
   void operator()(void* p) const {

@@ -10,6 +10,7 @@
 #include "mime/encoded_words.h"
 #include "mime/gmime_support.h"
 #include "mime/header_fields.h"
+#include "mime/mail_date.h"
 #include "mime/strings.h"
 
 namespace mime {
@@ -148,8 +149,7 @@ void ReadHeaderFields(const MimeMessage& message, MessageContent& out) {
     std::string_view v(received->c_str());
     const size_t semi = v.rfind(';');
     if (semi != std::string_view::npos) {
-      const std::string stamp(v.substr(semi + 1));
-      if (GDateTime* dt = g_mime_utils_header_decode_date(stamp.c_str())) {
+      if (GDateTime* dt = ParseMailDate(v.substr(semi + 1))) {
         out.received_date = ToSysSeconds(dt);
         g_date_time_unref(dt);
       }

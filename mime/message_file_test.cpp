@@ -50,6 +50,7 @@ TEST(MimeFile, CharsetsOfSubjectAndBody) {
       {"charset-koi8-r.eml", "Съешь же ещё этих мягких французских булок"},
       {"charset-shift_jis.eml", "日本語のテキストです"},
       {"charset-iso-2022-jp.eml", "こんにちは、世界"},
+      {"charset-iso-2022-jp-windows.eml", "№①Ⅰ㈱纊"},  // Written in the Windows superset.
       {"charset-gb18030.eml", "简体中文测试：你好"},
       {"charset-big5.eml", "繁體中文測試：您好"},
   };
@@ -156,6 +157,90 @@ TEST(MimeFile, MissingAndBadHeaders) {
   EXPECT_TRUE(m.subject.empty());
   EXPECT_TRUE(m.text_body.empty());
   EXPECT_TRUE(m.attachments.empty());
+}
+
+// Date forms real mail holds that GMime alone misreads: each must give its own time, not UTC
+// read from a zone it did not know, midnight, or no date at all.
+TEST(MimeFile, ObsoleteAndSloppyDates) {
+  using std::chrono::February;
+  using std::chrono::July;
+  const struct {
+    const char* file;
+    std::chrono::sys_seconds utc;
+  } cases[] = {
+      {"date-lowercase-zone.eml", Utc(2003y / July / 1, 16h + 52min + 37s)},  // cst is -0600.
+      {"date-glued-zone.eml", Utc(2003y / February / 13, 11h + 36min + 12s)},
+      {"date-three-digit-year.eml", Utc(2001y / February / 13, 11h + 36min + 12s)},
+      {"date-comment-zone.eml", Utc(2003y / February / 13, 15h + 36min + 12s)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const MessageContent m = Read(c.file);
+    EXPECT_EQ(m.date_state, DateState::kValid);
+    EXPECT_EQ(m.date, c.utc);
+  }
+
+  for (const auto& [raw, utc] : std::initializer_list<std::pair<const char*, std::chrono::sys_seconds>>{
+           {"Thu, 13 Feb 2003 11:36:12 edt", Utc(2003y / February / 13, 15h + 36min + 12s)},
+           {"thu, 13 feb 2003 11:36:12 PST", Utc(2003y / February / 13, 19h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12-0130", Utc(2003y / February / 13, 13h + 6min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12EDT", Utc(2003y / February / 13, 15h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 11:36:12 +0100 (CET)", Utc(2003y / February / 13, 10h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 (a (nested) comment) 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 99 11:36:12 +0000", Utc(1999y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 03 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+           {"13 Feb 103 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+       }) {
+    SCOPED_TRACE(raw);
+    // Through the Received header too, which is read the same way.
+    const std::string bytes = std::string("Received: by mx; ") + raw + "\nFrom: a@example.org\nDate: " + raw + "\n\nx\n";
+    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    EXPECT_EQ(m.date_state, DateState::kValid);
+    EXPECT_EQ(m.date, utc);
+    ASSERT_TRUE(m.received_date.has_value());
+    EXPECT_EQ(*m.received_date, utc);
+  }
+}
+
+// "Content-Type: text" alone is text/plain with its charset, not an attachment with an empty body.
+TEST(MimeFile, TextWithoutSubtypeIsPlainText) {
+  MessageContent m = Read("text-without-subtype.eml");
+  EXPECT_EQ(m.text_body, "Café au lait\n");
+  EXPECT_TRUE(m.attachments.empty());
+
+  m = Read("text-part-without-subtype.eml");
+  EXPECT_EQ(m.text_body, "The only text.");  // The line break before a boundary is the boundary's.
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].file_name, "a.pdf");
+
+  // Only the bare type is read so: another type without a subtype stays an attachment.
+  m = MessageFile::FromBytes("From: a@example.org\nContent-Type: image\n\nxyz\n").Content();
+  EXPECT_TRUE(m.text_body.empty());
+  ASSERT_EQ(m.attachments.size(), 1u);
+  m = MessageFile::FromBytes("From: a@example.org\nContent-Type: textual/x\n\nxyz\n").Content();
+  EXPECT_EQ(m.attachments.size(), 1u);
+}
+
+// The CR LF before a delimiter belongs to it, also when the delimiter's own line ends in LF only:
+// 7-bit and 8-bit text holds CR only in CR LF (RFC 2045), so no CR of it may end a part's data.
+TEST(MimeFile, NoStrayCrBeforeADelimiterEndingInLf) {
+  for (const char* cte : {"", "Content-Transfer-Encoding: 7bit\r\n", "Content-Transfer-Encoding: 8bit\r\n"}) {
+    SCOPED_TRACE(cte);
+    const std::string bytes = std::string(
+        "From: a@example.org\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\nBody.\r\n"
+        "--b\r\nContent-Type: text/plain; name=n.txt\r\nContent-Disposition: attachment; filename=n.txt\r\n") +
+        cte + "\r\nline one\r\nline two\r\n--b--\n";
+    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(m.attachments[0].data, "line one\r\nline two");
+  }
+  // Binary data may end in CR; only its line break before the delimiter is taken off.
+  const MessageContent m = MessageFile::FromBytes(
+      "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: binary\n\nAB\r\n--b--\n").Content();
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].data, "AB\r");
 }
 
 TEST(MimeFile, UndeclaredEightBitText) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "mime/mail_date.h"
 #include "mime/part_data.h"
 #include "mime/strings.h"
 
@@ -240,7 +241,7 @@ InternetAddressList* NativeMessage::Addresses(GMimeAddressType type) const {
 GDateTime* NativeMessage::Date() const {
   if (!date_read_) {
     date_read_ = true;
-    if (const HeaderField* f = LastField("Date")) date_ = g_mime_utils_header_decode_date(DecodedHeaderValue(f->raw_value).c_str());
+    if (const HeaderField* f = LastField("Date")) date_ = ParseMailDate(DecodedHeaderValue(f->raw_value));
   }
   return date_;
 }

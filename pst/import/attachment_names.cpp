@@ -63,6 +63,15 @@ std::string LongFileName(std::string_view fileName, std::string_view mimeType, i
   return std::string(base) + std::string(extension);
 }
 
+std::string SubjectFileName(std::string_view subject) {
+  std::string name(subject);
+  for (char& c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) c = '_';
+  }
+  return name;
+}
+
 std::string FileExtension(std::string_view longName) {
   const std::size_t dot = longName.find_last_of('.');
   if (dot == std::string_view::npos || dot == 0 || dot + 1 == longName.size()) return {};

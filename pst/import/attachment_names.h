@@ -14,6 +14,11 @@ namespace pst::import {
 // `mimeType` ("ATT00001.png"), the way Outlook names unnamed attachments.
 std::string LongFileName(std::string_view fileName, std::string_view mimeType, int number);
 
+// A file name made of a forwarded message's subject: each character that file names on common
+// systems cannot hold (/ \ : * ? " < > | and control characters) becomes '_', so that nothing of
+// the subject is cut away ("Q3 2024/25: final?" -> "Q3 2024_25_ final_").
+std::string SubjectFileName(std::string_view subject);
+
 // The 8.3 form of `longName`: kept as it is when it already fits (ASCII, base of 1-8 and
 // extension of 0-3 characters that DOS allows), otherwise upper case, unfit characters dropped,
 // the base cut to six characters + "~1" and the extension to three.

@@ -18,6 +18,14 @@ TEST(AttachmentNamesTest, LongNamesAreMadeSafe) {
   EXPECT_EQ(LongFileName("Gr\xC3\xBC\xC3\x9F" "e.txt", "", 1), "Gr\xC3\xBC\xC3\x9F" "e.txt");
 }
 
+TEST(AttachmentNamesTest, SubjectsBecomeWholeFileNames) {
+  EXPECT_EQ(SubjectFileName("Q3 figures 2024/25: final?"), "Q3 figures 2024_25_ final_");
+  EXPECT_EQ(SubjectFileName("a\\b*c\"d<e>f|g\th"), "a_b_c_d_e_f_g_h");
+  EXPECT_EQ(SubjectFileName("Grüße, (1) & [2]"), "Grüße, (1) & [2]");
+  // Whatever the subject holds, the name made of it keeps all of its text.
+  EXPECT_EQ(LongFileName(SubjectFileName("../../etc/passwd") + ".eml", "message/rfc822", 1), "_.._etc_passwd.eml");
+}
+
 TEST(AttachmentNamesTest, ShortNamesFitEightDotThree) {
   EXPECT_EQ(ShortFileName("image001.png"), "image001.png");  // already fits: kept as written
   EXPECT_EQ(ShortFileName("README"), "README");

@@ -159,7 +159,7 @@ messaging::AttachmentContent Attachment(const mime::Attachment& att, int number,
   std::string displayName = longName;
   if (att.embedded && att.file_name.empty() && !att.embedded->subject.empty()) {
     // Outlook lists an attached message by its subject; readers that save it need a file name.
-    longName = LongFileName(att.embedded->subject + ".eml", att.mime_type, number);
+    longName = LongFileName(SubjectFileName(att.embedded->subject) + ".eml", att.mime_type, number);
     displayName = att.embedded->subject;
   }
   list.Int(tag::kAttachMethod, att.embedded ? tag::kAttachEmbeddedMessage : tag::kAttachByValue);

@@ -329,6 +329,16 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
   EXPECT_EQ(Text(holder.props, tag::kAttachMimeTag), "message/rfc822");
   EXPECT_TRUE(holder.data.empty());
 
+  // A subject with characters file names cannot hold keeps all its text in the file name.
+  const ImportedMessage cut = Build(
+      "From: f@x\r\nSubject: Fwd\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: message/rfc822\r\n\r\n"
+      "From: o@x\r\nSubject: Q3 figures 2024/25: final?\r\n\r\nInner body\r\n"
+      "--b--\r\n");
+  ASSERT_EQ(cut.message.attachments.size(), 1u);
+  EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kAttachLongFilename), "Q3 figures 2024_25_ final_.eml");
+  EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kDisplayName), "Q3 figures 2024/25: final?");
+
   const ImportedMessage& inner = *m.embedded[0].message;
   EXPECT_EQ(Text(inner.message.props, tag::kSubject), std::string("\x01\x01" "Inner"));
   EXPECT_EQ(Text(inner.message.props, tag::kSenderName), "Origin");

@@ -224,6 +224,53 @@ def structure_messages():
         full[:152]))
 
 
+def date_messages():
+    # Forms of Date found in real mail that a strict reading gets wrong.
+    dates = [
+        ("date-lowercase-zone.eml", "Tue, 1 Jul 2003 10:52:37 cst"),
+        ("date-glued-zone.eml", "Thu, 13 Feb 2003 11:36:12+0000"),
+        ("date-three-digit-year.eml", "Tue, 13 Feb 101 11:36:12 +0000"),
+        ("date-comment-zone.eml", "Thu, 13 Feb 2003 11:36:12 (EDT) -0400"),
+    ]
+    for name, date in dates:
+        write(name, "Received: from relay by mx; Fri, 14 Mar 2003 09:00:00 +0000\n"
+                    "From: a@example.org\nSubject: Dated\nDate: %s\n\nBody.\n" % date)
+
+
+def bare_text_messages():
+    # "text" with no subtype, once as the whole message and once as a part.
+    write("text-without-subtype.eml",
+          b"From: a@example.org\nSubject: Bare text\nMIME-Version: 1.0\nContent-Type: text; charset=iso-8859-1\n"
+          b"Content-Transfer-Encoding: 8bit\n\nCaf\xe9 au lait\n")
+    write("text-part-without-subtype.eml", (
+        "From: a@example.org\nSubject: Bare text part\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+        "--b\nContent-Type: TEXT\n\nThe only text.\n"
+        "--b\nContent-Type: application/pdf; name=a.pdf\nContent-Transfer-Encoding: base64\n\n" + b64(b"%PDF-1.4\n") +
+        "--b--\n"))
+
+
+def stray_cr_messages():
+    # CR LF lines, but the closing delimiter's line ends in LF only.
+    write("crlf-part-lf-delimiter.eml", (
+        "From: a@example.org\r\nSubject: Delimiter in LF\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"d\"\r\n\r\n"
+        "--d\r\nContent-Type: text/plain\r\n\r\nSee the notes.\r\n"
+        "--d\r\nContent-Type: text/plain; name=notes.txt\r\nContent-Transfer-Encoding: 7bit\r\n"
+        "Content-Disposition: attachment; filename=notes.txt\r\n\r\nline one\r\nline two\r\n"
+        "--d--\n"))
+
+
+def windows_iso_2022_jp_messages():
+    # ISO-2022-JP as Japanese Windows writes it: NEC row 13 (No., circled one, Roman one, (Kabu))
+    # and an NEC-selected IBM extension, none of them in JIS X 0208 proper.
+    jis = b"\x1b$B-b-!-5-jy!\x1b(B"
+    write("charset-iso-2022-jp-windows.eml", (
+        b"From: Tester <tester@example.org>\nSubject: =?ISO-2022-JP?B?" + base64.b64encode(jis) + b"?=\n"
+        b"MIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n\n" +
+        jis + b"\n"))
+
+
 def emlx_messages():
     msg = b"From: a@example.org\nSubject: Apple Mail\nDate: Thu, 05 Mar 2026 10:00:00 +0000\n\nHello from Mail.app.\n"
     plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n'
@@ -251,5 +298,9 @@ if __name__ == "__main__":
     charset_messages()
     header_messages()
     structure_messages()
+    date_messages()
+    bare_text_messages()
+    stray_cr_messages()
+    windows_iso_2022_jp_messages()
     emlx_messages()
     state_messages()
