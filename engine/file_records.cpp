@@ -67,10 +67,19 @@ void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
   int notReached = 0;
   bool anythingMissing = !folderUnreadable_.empty();
   for (std::size_t i = 0; i < count; ++i) {
-    const FileRecord record = RecordOf(i, saved, storeCause);
-    if (fileStates_[i] == FileState::kPending && IsMessageFileName(record.path)) ++notReached;
-    if (IsMessageFileName(record.path) && record.outcome != FileOutcome::kConverted) anythingMissing = true;
-    if (fileReport_ != nullptr) fileReport_->Add(record);
+    const FileState state = fileStates_[i];
+    if (state == FileState::kConverted && saved) {
+      // The common case needs no record unless one is asked for.
+      if (fileReport_ != nullptr) fileReport_->Add(RecordOf(i, saved, storeCause));
+      continue;
+    }
+    if (!IsMessageFileName(std::string(shared_.FileList.Item(i)))) {
+      if (fileReport_ != nullptr) fileReport_->Add(RecordOf(i, saved, storeCause));
+      continue;
+    }
+    if (state == FileState::kPending) ++notReached;
+    anythingMissing = true;
+    if (fileReport_ != nullptr) fileReport_->Add(RecordOf(i, saved, storeCause));
   }
 
   if (saved) report_.messagesConverted += folderImported_;
