@@ -40,19 +40,20 @@ FileRecord Conversion::RecordOf(std::size_t index, bool saved, const std::string
     if (!record.storeFolder.empty() && record.storeFolder.back() == '\\') record.storeFolder.pop_back();
   }
   const std::string notSaved = "the data file could not be written: " + storeCause;
+  // A failed or empty file's cause, or the notes of a converted one ("note: ...").
+  const auto cause = std::lower_bound(fileCauses_.begin(), fileCauses_.end(), index,
+                                      [](const auto& entry, std::size_t i) { return entry.first < i; });
+  const std::string own = cause != fileCauses_.end() && cause->first == index ? cause->second : std::string();
   switch (fileStates_[index]) {
     case FileState::kConverted:
       record.outcome = saved ? FileOutcome::kConverted : FileOutcome::kNotSaved;
-      if (!saved) record.cause = notSaved;
+      record.cause = saved ? own : notSaved;
       break;
     case FileState::kFailed:
-    case FileState::kEmpty: {
+    case FileState::kEmpty:
       record.outcome = fileStates_[index] == FileState::kEmpty ? FileOutcome::kEmpty : FileOutcome::kFailed;
-      const auto cause = std::lower_bound(fileCauses_.begin(), fileCauses_.end(), index,
-                                          [](const auto& entry, std::size_t i) { return entry.first < i; });
-      if (cause != fileCauses_.end() && cause->first == index) record.cause = cause->second;
+      record.cause = own;
       break;
-    }
     case FileState::kPending:
       record.outcome = notReachedCause_.empty() ? FileOutcome::kNotSaved : FileOutcome::kSkipped;
       record.cause = notReachedCause_.empty() ? notSaved : notReachedCause_;

@@ -77,8 +77,12 @@ std::string Conversion::FoldDeepPath(const std::string& relative) {
   }
   folded += last;
   if (foldedFolders_.insert(folded).second) {
-    report_.notes.push_back("The folder \"" + relative.substr(0, relative.size() - (trailing ? 1 : 0)) +
-                            "\" lies deeper than " + std::to_string(kMaxFolderLevels) +
+    // The end of the path says which folder it is; hundreds of levels before it would drown it.
+    std::string shown;
+    const std::size_t from = elements.size() > 3 ? elements.size() - 3 : 0;
+    for (std::size_t i = from; i < elements.size(); ++i) shown += (i > from ? "\\" : "") + elements[i];
+    if (from > 0) shown = "...\\" + shown;
+    report_.notes.push_back("The folder \"" + shown + "\" lies deeper than " + std::to_string(kMaxFolderLevels) +
                             " levels; its messages are in the folder \"" + last + "\" at the deepest level.");
   }
   return trailing ? folded + "\\" : folded;

@@ -107,8 +107,10 @@ void Conversion::ImportOne(std::size_t index, const std::string& path) {
     fileCauses_.emplace_back(index, s.message());
     return;
   }
+  std::string notes;  // kept with the file's record: the report tells what was kept in another form
   for (const std::string& note : message.value()->ImportNotes()) {
     report_.notes.push_back(LastPathPart(path) + ": " + note);
+    notes += (notes.empty() ? "" : "; ") + note;
   }
   if (auto utils = service_.CreateUtils(); utils.ok()) {
     (void)utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), kPropMessageFlags,
@@ -117,6 +119,7 @@ void Conversion::ImportOne(std::size_t index, const std::string& path) {
   Yield();
   if (quill::Status s = message.value()->Save(); !s.ok()) return fail(s);
   fileStates_[index] = FileState::kConverted;
+  if (!notes.empty()) fileCauses_.emplace_back(index, "note: " + notes);
   ++folderImported_;
 }
 

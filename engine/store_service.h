@@ -34,7 +34,7 @@ inline constexpr int kMessageFlagsHasAttach = 16;
 // How many levels of folders the store takes below its top folder. A source tree deeper than this
 // is folded into the deepest level (see the folder mapping), so the store stays one that readers
 // and Outlook accept.
-inline constexpr int kMaxFolderLevels = 300;
+inline constexpr int kMaxFolderLevels = 63;
 
 // The description Import gives for a message file of 0 bytes. There is nothing to convert, and the
 // run reports the file as empty rather than as failed.

@@ -149,6 +149,7 @@ class EdgeTest(unittest.TestCase):
         write(self.path("Mail", "notes.txt"), "not a message")
         write(self.path("Mail", "odd\tname.eml"), mail("odd"))
         os.mkfifo(self.path("Mail", "pipe.eml"))  # would block a reader for ever
+        write(self.path("Mail", "nul.eml"), "From: Ev\0il <evil@example.org>\nSubject: nul\n\nbody\n")
         open(self.path("Mail", "empty.eml"), "w").close()
         result = convert_in(self.dir, "--report", "r.tsv", "Mail", "m.pst")
         rows = report_rows(self.path("r.tsv"))
@@ -157,12 +158,15 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(rows["notes.txt"], ["skipped", "", "not a message file (.eml or .emlx)"])
         self.assertEqual(rows["odd\\tname.eml"], ["converted", "", ""])  # a tab inside a name stays one field
         self.assertEqual(rows["empty.eml"], ["empty", "", "the file is empty (0 bytes)"])
+        self.assertEqual(rows["nul.eml"][:2], ["converted", ""])
+        self.assertTrue(rows["nul.eml"][2].startswith("note: ") and "NUL" in rows["nul.eml"][2], rows["nul.eml"])
         self.assertEqual(rows["pipe.eml"][:2], ["failed", ""])
         self.assertIn("not a regular file", rows["pipe.eml"][2])
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("Summary: 3 message(s) converted into 1 data file(s).", result.stderr)
+        self.assertIn("Summary: 4 message(s) converted into 1 data file(s).", result.stderr)
         self.assertIn("1 file(s) empty (0 bytes), not converted", result.stderr)
-        self.assertEqual(len(folder(pypff_tree(self.path("m.pst")))["messages"]), 2)
+        self.assertIn("note: nul.eml: ", result.stderr)
+        self.assertEqual(len(folder(pypff_tree(self.path("m.pst")))["messages"]), 3)
 
     def test_a_data_file_that_cannot_be_written_saves_nothing_and_says_so(self):
         for i in range(40):
@@ -206,18 +210,21 @@ class EdgeTest(unittest.TestCase):
         self.assertEqual(len(folder(pypff_tree(self.path("t.pst")))["messages"]), 3000)
 
     def test_a_tree_deeper_than_the_store_takes_is_folded_and_checks_clean(self):
-        deep = [f"d{level}" for level in range(1, 306)]
+        deep = [f"d{level}" for level in range(1, 69)]
         write(self.path("Mail", *deep, "deepest.eml"), mail("deepest"))
         write(self.path("Mail", "d1", "shallow.eml"), mail("shallow"))
         result = convert_in(self.dir, "--report", "r.tsv", "Mail", "deep.pst")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("lies deeper than 300 levels", result.stderr)
+        self.assertIn("lies deeper than 63 levels", result.stderr)
         check = subprocess.run([os.path.join(base.BUILD, "pst", "read", "pstcheck"), "--strict", self.path("deep.pst")],
                                capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+        strict = subprocess.run([os.path.join(base.SOURCE, "..", "shared", "tools", "pst-check", "pst-check"),
+                                 self.path("deep.pst")], capture_output=True, text=True)
+        self.assertEqual(strict.returncode, 0, strict.stdout[-3000:])
         rows = report_rows(self.path("r.tsv"))
         self.assertEqual(rows["deepest.eml"][0], "converted")
-        self.assertTrue(rows["deepest.eml"][1].endswith("d299\\\\d300 \u203a d301 \u203a d302 \u203a d303 \u203a d304 \u203a d305"),
+        self.assertTrue(rows["deepest.eml"][1].endswith("d62\\\\d63 \u203a d64 \u203a d65 \u203a d66 \u203a d67 \u203a d68"),
                         rows["deepest.eml"][1])
 
     def test_a_second_interrupt_ends_at_once_and_leaves_the_target_alone(self):

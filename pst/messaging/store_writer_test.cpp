@@ -174,7 +174,7 @@ TEST(MessagingStore, FolderTreeStopsAtTheDepthLimit) {
   }
   quill::Result<Nid> deeper = store->CreateFolder(at, u"f");
   EXPECT_EQ(deeper.status().code(), quill::Status::Code::kNotSupported);
-  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than 300 levels");
+  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than " + std::to_string(kMaxFolderDepth) + " levels");
   // Only that one is refused: the store stays usable, and shallower folders can still be made.
   EXPECT_TRUE(store->CreateFolder(level1, u"g").ok());
   EXPECT_TRUE(store->CreateFolder(store->ipmSubtree(), u"h").ok());

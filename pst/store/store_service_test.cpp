@@ -386,7 +386,7 @@ TEST_F(StoreServiceTest, FoldersGoAsDeepAsTheCheckerAllowsAndNoDeeper) {
   }
   auto deeper = at->AddFolder("one too many", engine::kFolderKindMail);
   ASSERT_FALSE(deeper.ok());
-  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than 300 levels");
+  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than " + std::to_string(pst::kMaxFolderDepth) + " levels");
   // The session goes on: a message in the deepest folder, and folders elsewhere.
   auto message = at->AddItem(engine::kItemKindMail);
   ASSERT_TRUE(message.ok());
