@@ -113,10 +113,23 @@ read -r -t "$timeout" display <&3 || fail "Xvfb did not start: $(cat "$work/xvfb
 exec 3<&-
 export DISPLAY=":$display"
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_until "openbox" xprop -root _NET_SUPPORTING_WM_CHECK
-wait_until "openbox to manage windows" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+# The server names its display as soon as it listens, which on a loaded machine can be a moment
+# before it takes clients: the window manager starts once a client got through, and is started
+# again should it still find no display.
+wait_until "the X server to take clients" xprop -root
+wm_pid=""
+start_wm() {
+  openbox --sm-disable >>"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  pids+=("$wm_pid")
+}
+start_wm
+wm_deadline=$((SECONDS + timeout))
+until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do
+  ((SECONDS < wm_deadline)) || fail "timed out waiting for openbox to manage windows"
+  kill -0 "$wm_pid" 2>/dev/null || start_wm
+  sleep 0.1
+done
 
 HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1 \
   "$program" >"$work/program.log" 2>&1 &
