@@ -87,8 +87,8 @@ class Store {
 class StoreSession {
  public:
   virtual ~StoreSession() = default;
-  // Creates the data file at `path` (or opens it) as a store under `displayName`. The store is
-  // owned by the session.
+  // Creates the data file at `path` as a store under `displayName` (a file there is replaced only
+  // when Logoff completes the new one). The store is owned by the session.
   virtual quill::Result<Store*> LogonPstStore(const std::string& path, int format,
                                              const std::string& displayName) = 0;
   // The store with that entry id; reached directly or through the session's store list.

@@ -56,6 +56,4 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   bool saved_ = false;
 };
 
-std::unique_ptr<engine::StoreService> NewStoreService();
-
 }  // namespace pst::store

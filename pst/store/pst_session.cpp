@@ -203,8 +203,8 @@ PreparedMessage PstSession::TakePrepared(const std::string& path) {
 }
 
 std::optional<ndb::Nid> PstSession::FindChild(ndb::Nid parent, const std::string& name) const {
-  // Outlook compares folder names without regard to letter case; so do we, for all of Unicode's
-  // simple case pairs that matter in practice (ASCII here; others compare exactly).
+  // Outlook compares folder names without regard to letter case. We ignore the case of ASCII
+  // letters only; other letters compare exactly, so "Ä" and "ä" can stand side by side here.
   for (ndb::Nid child : writer_->Subfolders(parent)) {
     const auto it = names_.find(child);
     if (it != names_.end() && strcasecmp(it->second.c_str(), name.c_str()) == 0) return child;
