@@ -15,6 +15,7 @@
 #include "mime/html_text.h"
 #include "mime/part_data.h"
 #include "mime/strings.h"
+#include "mime/uuencoded_text.h"
 
 namespace mime {
 namespace {
@@ -377,6 +378,13 @@ class PartWalker {
   int html_taken_ = 0;
 };
 
+// Files that older mailers pasted into the plain text as uuencoded blocks become attachments. Only
+// text that was sent as plain text is looked at: text derived from HTML holds none.
+void TakeUuencodedFiles(MessageContent& out) {
+  const int taken = ExtractUuencodedBlocks(out.text_body, out.attachments);
+  if (taken > 0) out.notes.push_back(std::to_string(taken) + " uuencoded file(s) taken from the body as attachments");
+}
+
 }  // namespace
 
 void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out,
@@ -386,6 +394,7 @@ void BuildContent(const MimeMessage& message, std::string_view raw_headers, int 
 
   PartWalker walker(out, depth, std::min(max_embedded_depth, kMaxEmbeddedDepth));
   walker.Walk(message.Body(), true, 0);  // Borrowed.
+  TakeUuencodedFiles(out);
 
   if (!out.html_body.empty()) {
     const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);
@@ -419,6 +428,7 @@ void BuildContentFromUnparsed(std::string_view bytes, MessageContent& out) {
   if (controls * 100 < bytes.size()) {
     out.text_body = Utf8OrWindows1252ToUtf8(bytes);
     out.notes.push_back("no header section; the whole file kept as the body");
+    TakeUuencodedFiles(out);
     return;
   }
   Attachment a;

@@ -12,6 +12,7 @@ number of messages; with --strict any field that differs fails it too. Run with 
 """
 
 import argparse
+import binascii
 import collections
 import datetime
 import email
@@ -143,6 +144,45 @@ def leaf_parts(part, out):
         out.append(part)
 
 
+UU_BEGIN = re.compile(r'begin [0-7]{3,4} (.*\S)[ \t]*')
+
+
+def uu_files(text):
+    """Takes the uuencoded blocks ("begin MODE NAME", data lines, a line of length zero, "end") out
+    of a plain-text body, as the importer does: (what is left, [(name, bytes)]). Lines are
+    decoded with binascii, an implementation of its own."""
+    lines = text.splitlines(keepends=True)
+    kept, files, i = [], [], 0
+    while i < len(lines):
+        m = UU_BEGIN.fullmatch(lines[i].rstrip('\r\n'))
+        block = None
+        if m:
+            data, j = b'', i + 1
+            try:
+                while j < len(lines):
+                    line = lines[j].rstrip('\r\n').rstrip(' ')
+                    if line == 'end':
+                        block = j
+                        break
+                    if line in ('', '`'):
+                        if j + 1 < len(lines) and lines[j + 1].rstrip('\r\n').rstrip(' \t') == 'end':
+                            block = j + 1
+                        break
+                    if any(not ' ' <= c <= '`' for c in line):
+                        break
+                    data += binascii.a2b_uu(line)
+                    j += 1
+            except binascii.Error:
+                block = None
+        if block is None:
+            kept.append(lines[i])
+            i += 1
+        else:
+            files.append((m.group(1), data))
+            i = block + 1
+    return ''.join(kept), files
+
+
 def expected(path):
     data = file_bytes(path)
     msg = email.message_from_bytes(data, policy=email.policy.default)
@@ -183,7 +223,10 @@ def expected(path):
         html = msg.get_body(preferencelist=('html',))
     except Exception:
         plain = html = None
-    e['plain'] = norm_text(plain.get_content()) if plain is not None and not plain.is_attachment() else None
+    plain_text, uu = None, []
+    if plain is not None and not plain.is_attachment():
+        plain_text, uu = uu_files(plain.get_content())
+    e['plain'] = norm_text(plain_text) if plain_text is not None else None
     e['html'] = html.get_payload(decode=True) if html is not None else None
 
     leaves = []
@@ -200,6 +243,8 @@ def expected(path):
         payload = None if part.get_content_maintype() == 'message' else part.get_payload(decode=True)
         attachments.append({'embedded': embedded, 'sha1': hashlib.sha1(payload).hexdigest() if payload is not None else None,
                             'empty': payload == b'', 'name': part.get_filename()})
+    attachments += [{'embedded': False, 'sha1': hashlib.sha1(data).hexdigest(), 'empty': data == b'', 'name': name}
+                    for name, data in uu]
     e['attachments'] = attachments
     return e
 
