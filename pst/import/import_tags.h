@@ -35,6 +35,9 @@ inline constexpr PropTag kHtml = 0x10130102;
 inline constexpr PropTag kInternetMessageId = 0x1035001F;
 inline constexpr PropTag kInternetReferences = 0x1039001F;
 inline constexpr PropTag kInReplyToId = 0x1042001F;
+// True when the conversation index's GUID names the thread, so that Outlook groups by it
+// rather than by the subject.
+inline constexpr PropTag kConversationIndexTracking = 0x3016000B;
 inline constexpr PropTag kInternetCodepage = 0x3FDE0003;
 inline constexpr PropTag kSenderSmtpAddress = 0x5D01001F;
 inline constexpr PropTag kSentRepresentingSmtpAddress = 0x5D02001F;

@@ -224,11 +224,10 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   }
 
   AddTimes(list, content, options);
-  const std::uint64_t threadTime = content.date_state == mime::DateState::kValid ? ToFileTime(content.date)
-                                                                                 : ToFileTime(options.fileModified);
-  list.Bytes(tag::kConversationIndex,
-             ConversationIndex(threadTime, ThreadRootId(content.references, content.in_reply_to, content.message_id),
-                               content.subject + content.headers));
+  ConversationPlace place = ConversationPlaceFor(content.references, content.in_reply_to, content.message_id,
+                                                 content.headers, content.subject + content.headers);
+  list.Bytes(tag::kConversationIndex, std::move(place.index));
+  list.Bool(tag::kConversationIndexTracking, place.tracked);
 
   list.TextIfAny(tag::kInternetMessageId, content.message_id);
   list.TextIfAny(tag::kInReplyToId, content.in_reply_to);

@@ -83,9 +83,11 @@ TEST(MessageBuilderTest, SubjectSplitAndConversation) {
 
   const auto replyIndex = *Bytes(p, tag::kConversationIndex);
   const auto originalIndex = *Bytes(original.message.props, tag::kConversationIndex);
-  ASSERT_EQ(replyIndex.size(), 22u);
-  EXPECT_TRUE(std::equal(replyIndex.begin() + 6, replyIndex.end(), originalIndex.begin() + 6))
-      << "a reply must land in its original's conversation";
+  ASSERT_EQ(originalIndex.size(), 22u);
+  ASSERT_EQ(replyIndex.size(), 27u);
+  EXPECT_TRUE(std::equal(originalIndex.begin(), originalIndex.end(), replyIndex.begin()))
+      << "a reply must land in its original's conversation, one level below it";
+  EXPECT_EQ(Number(p, tag::kConversationIndexTracking), 1);
 
   EXPECT_EQ(Text(p, tag::kInternetMessageId), "<2@x>");
   EXPECT_EQ(Text(p, tag::kInReplyToId), "<1@x>");
