@@ -1,7 +1,11 @@
 #include "pst/import/conversation_index.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+
+#include "mime/encoded_words.h"
+#include "mime/header_fields.h"
 
 namespace pst::import {
 namespace {
@@ -21,14 +25,16 @@ std::uint64_t Fnv1a(std::string_view text, std::uint64_t seed) {
 }
 
 void AppendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-  for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) {
     s.remove_prefix(1);
   }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -75,14 +81,22 @@ std::string Base64Value(std::string_view text) {
   int count = 0;
   for (char c : text) {
     int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else if (c == '=') break;
-    else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    else return {};
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else if (c == '=')
+      break;
+    else if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+      continue;
+    else
+      return {};
     bits = (bits << 6) | static_cast<std::uint32_t>(v);
     count += 6;
     if (count >= 8) {
@@ -103,6 +117,31 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
+// The unfolded value of the first field called `name` (lower case, with its colon) in a header
+// section as written; nullopt when there is none.
+std::optional<std::string> HeaderValue(std::string_view headers, std::string_view name) {
+  std::size_t lineStart = 0;
+  while (lineStart < headers.size()) {
+    std::size_t lineEnd = headers.find('\n', lineStart);
+    if (lineEnd == std::string_view::npos) lineEnd = headers.size();
+    const std::string_view line = headers.substr(lineStart, lineEnd - lineStart);
+    if (StartsWithNoCase(line, name)) {
+      std::string value(Trim(line.substr(name.size())));
+      std::size_t next = lineEnd + 1;
+      while (next < headers.size() && (headers[next] == ' ' || headers[next] == '\t')) {
+        std::size_t end = headers.find('\n', next);
+        if (end == std::string_view::npos) end = headers.size();
+        value += ' ';
+        value += Trim(headers.substr(next, end - next));
+        next = end + 1;
+      }
+      return value;
+    }
+    lineStart = lineEnd + 1;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string_view ThreadRootId(std::string_view references, std::string_view inReplyTo,
@@ -117,31 +156,24 @@ std::string_view ThreadRootId(std::string_view references, std::string_view inRe
 }
 
 std::vector<std::uint8_t> ThreadIndexHeader(std::string_view headers) {
-  std::size_t lineStart = 0;
-  while (lineStart < headers.size()) {
-    std::size_t lineEnd = headers.find('\n', lineStart);
-    if (lineEnd == std::string_view::npos) lineEnd = headers.size();
-    const std::string_view line = headers.substr(lineStart, lineEnd - lineStart);
-    if (StartsWithNoCase(line, "thread-index:")) {
-      std::string value(line.substr(13));
-      // Folded continuation lines belong to the value.
-      std::size_t next = lineEnd + 1;
-      while (next < headers.size() && (headers[next] == ' ' || headers[next] == '\t')) {
-        std::size_t end = headers.find('\n', next);
-        if (end == std::string_view::npos) end = headers.size();
-        value += headers.substr(next, end - next);
-        next = end + 1;
-      }
-      const std::string bytes = Base64Value(value);
-      if (bytes.size() < kHeaderBlockSize || (bytes.size() - kHeaderBlockSize) % kResponseLevelSize != 0 ||
-          static_cast<unsigned char>(bytes[0]) != 0x01) {
-        return {};
-      }
-      return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-    }
-    lineStart = lineEnd + 1;
+  const std::optional<std::string> value = HeaderValue(headers, "thread-index:");
+  if (!value) return {};
+  const std::string bytes = Base64Value(*value);
+  if (bytes.size() < kHeaderBlockSize || (bytes.size() - kHeaderBlockSize) % kResponseLevelSize != 0 ||
+      static_cast<unsigned char>(bytes[0]) != 0x01) {
+    return {};
   }
-  return {};
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+std::string ConversationTopic(std::string_view normalizedSubject, std::string_view headers) {
+  if (std::optional<std::string> raw = HeaderValue(headers, "thread-topic:")) {
+    std::string topic = mime::DecodeHeaderText(*raw);
+    if (!Trim(topic).empty()) return std::string(Trim(topic));
+  }
+  std::string_view topic = normalizedSubject;
+  while (const std::size_t prefix = mime::SubjectPrefixLength(topic)) topic.remove_prefix(prefix);
+  return std::string(topic);
 }
 
 ConversationPlace ConversationPlaceFor(std::string_view references, std::string_view inReplyTo,

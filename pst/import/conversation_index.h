@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +54,12 @@ ConversationPlace ConversationPlaceFor(std::string_view references, std::string_
 // `inReplyTo`, else `messageId` (each as given).
 std::string_view ThreadRootId(std::string_view references, std::string_view inReplyTo,
                               std::string_view messageId);
+
+// PR_CONVERSATION_TOPIC: the Thread-Topic header when there is one (Outlook writes the thread's
+// first subject there), else the subject with every reply and forward prefix taken off, so that
+// "Re: Re: Budget" and "AW: Fwd: Budget" show the topic "Budget" (the normalized subject keeps all
+// but the first prefix, as Outlook's own rule for it says).
+std::string ConversationTopic(std::string_view normalizedSubject, std::string_view headers);
 
 // The value of the first Thread-Index field of `headers`, base64-decoded, when it is a
 // well-formed conversation index (0x01, then 22 + 5n bytes); empty otherwise.

@@ -18,7 +18,8 @@ TEST(ConversationPlaceTest, EachReplyExtendsItsParentsIndexByOneLevel) {
   const ConversationPlace a = ConversationPlaceFor("<root@x>", "<root@x>", "<a@x>", "", "k1");
   const ConversationPlace b = ConversationPlaceFor("<root@x>\r\n <a@x>", "<a@x>", "<b@x>", "", "k2");
   const ConversationPlace sibling = ConversationPlaceFor("<root@x> <a@x>", "<a@x>", "<s@x>", "", "k3");
-  const ConversationPlace onlyInReplyTo = ConversationPlaceFor("", "<root@x> (Mail from x)", "<c@x>", "", "k4");
+  const ConversationPlace onlyInReplyTo =
+      ConversationPlaceFor("", "<root@x> (Mail from x)", "<c@x>", "", "k4");
   EXPECT_TRUE(root.tracked && a.tracked && b.tracked && onlyInReplyTo.tracked);
   ASSERT_EQ(root.index.size(), 22u);
   ASSERT_EQ(a.index.size(), 27u);
@@ -73,9 +74,24 @@ TEST(ConversationPlaceTest, ThreadIndexHeaderOnlyWithoutIds) {
   EXPECT_EQ(withId.index, ConversationPlaceFor("", "", "<me@x>", "", "k").index);
 
   EXPECT_TRUE(ThreadIndexHeader("Thread-Index: AQ==\r\n").empty()) << "too short";
-  EXPECT_TRUE(ThreadIndexHeader("Thread-Index: AgAAAAAAAAAAAAAAAAAAAAAAAAAAAA==\r\n").empty()) << "wrong first byte";
-  EXPECT_TRUE(ThreadIndexHeader("Thread-Index: AcdyY+a08VX8xfobTsy61v9NHPZ7QAAA\r\n").empty()) << "part of a level";
+  EXPECT_TRUE(ThreadIndexHeader("Thread-Index: AgAAAAAAAAAAAAAAAAAAAAAAAAAAAA==\r\n").empty())
+      << "wrong first byte";
+  EXPECT_TRUE(ThreadIndexHeader("Thread-Index: AcdyY+a08VX8xfobTsy61v9NHPZ7QAAA\r\n").empty())
+      << "part of a level";
   EXPECT_TRUE(ThreadIndexHeader("X-Thread-Index: AcdyY+a08VX8xfobTsy61v9NHPZ7QA==\r\n").empty());
+}
+
+TEST(ConversationTopicTest, EveryPrefixOffOrOutlooksThreadTopic) {
+  EXPECT_EQ(ConversationTopic("Budget", ""), "Budget");
+  EXPECT_EQ(ConversationTopic("Re: Budget", ""), "Budget");
+  EXPECT_EQ(ConversationTopic("Fwd:Re:  AW: Budget", ""), "Budget");
+  EXPECT_EQ(ConversationTopic("10:30 call", ""), "10:30 call") << "digits make no prefix";
+  EXPECT_EQ(ConversationTopic("Re:", ""), "");
+  // Outlook's Thread-Topic names the thread's first subject and wins, decoded and unfolded.
+  EXPECT_EQ(ConversationTopic("Re: Budget", "Subject: RE: Re: Budget\r\nThread-Topic: =?utf-8?Q?Budg=C3=A9t?=\r\n"
+                                            " for 2020\r\n"),
+            "Budg\xC3\xA9t for 2020");
+  EXPECT_EQ(ConversationTopic("Re: Budget", "Thread-Topic:   \r\n"), "Budget") << "an empty one is no topic";
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   list.Add(tag::kSubject, PropValue::String(StoredSubject(content)));
   list.TextIfAny(tag::kSubjectPrefix, content.subject_prefix);
   list.Text(tag::kNormalizedSubject, content.normalized_subject);
-  list.Text(tag::kConversationTopic, content.normalized_subject);
+  list.Text(tag::kConversationTopic, ConversationTopic(content.normalized_subject, content.headers));
 
   // Sender is whoever put the message on its way (the Sender header); sent-representing is the
   // author it was sent for (From). Without a Sender header the author sent it himself.
@@ -243,6 +243,9 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     list.Bytes(tag::kHtml, std::vector<std::uint8_t>(content.html_body.begin(), content.html_body.end()));
     list.Int(tag::kInternetCodepage, HtmlCodePage(content));
   }
+  // Which editor Outlook opens a reply or forward in, as it records for mail it received.
+  list.Int(tag::kMessageEditorFormat,
+           content.html_body.empty() ? tag::kEditorFormatPlainText : tag::kEditorFormatHtml);
 
   // What the user did with it where it was kept. An enclosed message is as it was sent, read.
   const RecordedState state = options.enclosed ? RecordedState{} : RecordedStateOf(content);
