@@ -51,18 +51,17 @@ TEST(EntryIdsTest, FlatEntryListPadsEachEntryToFourBytes) {
 }
 
 TEST(ConversationIndexTest, ThreadMembersShareTheGuid) {
-  const std::vector<std::uint8_t> first = ConversationIndex(0x01D5F1A2B3C4D5E6ULL, "<root@x>", "a");
-  const std::vector<std::uint8_t> reply = ConversationIndex(0x01D5F1A2B3C4FFFFULL, "<root@x>", "b");
-  const std::vector<std::uint8_t> other = ConversationIndex(0x01D5F1A2B3C4D5E6ULL, "<other@x>", "a");
+  const std::vector<std::uint8_t> first = ConversationPlaceFor("", "", "<root@x>", "", "a").index;
+  const std::vector<std::uint8_t> reply = ConversationPlaceFor("<root@x>", "<root@x>", "<r1@x>", "", "b").index;
+  const std::vector<std::uint8_t> other = ConversationPlaceFor("", "", "<other@x>", "", "a").index;
   ASSERT_EQ(first.size(), 22u);
   EXPECT_EQ(first[0], 0x01);
-  // Upper 40 bits of the time, big-endian.
-  EXPECT_EQ(std::vector<std::uint8_t>(first.begin() + 1, first.begin() + 6),
-            (std::vector<std::uint8_t>{0x01, 0xD5, 0xF1, 0xA2, 0xB3}));
-  EXPECT_TRUE(std::equal(first.begin() + 6, first.end(), reply.begin() + 6));
+  // No time in the header block: members of one thread could not agree on it.
+  EXPECT_EQ(std::vector<std::uint8_t>(first.begin() + 1, first.begin() + 6), std::vector<std::uint8_t>(5, 0));
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), reply.begin()));
   EXPECT_FALSE(std::equal(first.begin() + 6, first.end(), other.begin() + 6));
   // Without any id the fallback key decides.
-  EXPECT_NE(ConversationIndex(0, "", "one"), ConversationIndex(0, "", "two"));
+  EXPECT_NE(ConversationPlaceFor("", "", "", "", "one").index, ConversationPlaceFor("", "", "", "", "two").index);
 
   EXPECT_EQ(ThreadRootId("<a@x> <b@x>", "<b@x>", "<c@x>"), "<a@x>");
   EXPECT_EQ(ThreadRootId("", "<b@x>", "<c@x>"), "<b@x>");

@@ -35,9 +35,13 @@ inline constexpr PropTag kHtml = 0x10130102;
 inline constexpr PropTag kInternetMessageId = 0x1035001F;
 inline constexpr PropTag kInternetReferences = 0x1039001F;
 inline constexpr PropTag kInReplyToId = 0x1042001F;
+// True when the conversation index's GUID names the thread, so that Outlook groups by it
+// rather than by the subject.
+inline constexpr PropTag kConversationIndexTracking = 0x3016000B;
 inline constexpr PropTag kInternetCodepage = 0x3FDE0003;
 inline constexpr PropTag kSenderSmtpAddress = 0x5D01001F;
 inline constexpr PropTag kSentRepresentingSmtpAddress = 0x5D02001F;
+inline constexpr PropTag kMessageEditorFormat = 0x59090003;
 
 // Recipient rows.
 inline constexpr PropTag kRowId = 0x30000003;
@@ -80,6 +84,8 @@ inline constexpr std::int32_t kIconRepliedMail = 0x105;
 inline constexpr std::int32_t kIconForwardedMail = 0x106;
 inline constexpr std::int32_t kVerbReplyToSender = 102;
 inline constexpr std::int32_t kVerbForward = 104;
+inline constexpr std::int32_t kEditorFormatPlainText = 1;
+inline constexpr std::int32_t kEditorFormatHtml = 2;
 
 // PidLidSmartNoAttach: PSETID_Common {00062008-0000-0000-C000-000000000046}, long id 0x8514,
 // Boolean. True when no attachment of the message is one the user should see.

@@ -196,7 +196,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   list.Add(tag::kSubject, PropValue::String(StoredSubject(content)));
   list.TextIfAny(tag::kSubjectPrefix, content.subject_prefix);
   list.Text(tag::kNormalizedSubject, content.normalized_subject);
-  list.Text(tag::kConversationTopic, content.normalized_subject);
+  list.Text(tag::kConversationTopic, ConversationTopic(content.normalized_subject, content.headers));
 
   // Sender is whoever put the message on its way (the Sender header); sent-representing is the
   // author it was sent for (From). Without a Sender header the author sent it himself.
@@ -224,11 +224,10 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   }
 
   AddTimes(list, content, options);
-  const std::uint64_t threadTime = content.date_state == mime::DateState::kValid ? ToFileTime(content.date)
-                                                                                 : ToFileTime(options.fileModified);
-  list.Bytes(tag::kConversationIndex,
-             ConversationIndex(threadTime, ThreadRootId(content.references, content.in_reply_to, content.message_id),
-                               content.subject + content.headers));
+  ConversationPlace place = ConversationPlaceFor(content.references, content.in_reply_to, content.message_id,
+                                                 content.headers, content.subject + content.headers);
+  list.Bytes(tag::kConversationIndex, std::move(place.index));
+  list.Bool(tag::kConversationIndexTracking, place.tracked);
 
   list.TextIfAny(tag::kInternetMessageId, content.message_id);
   list.TextIfAny(tag::kInReplyToId, content.in_reply_to);
@@ -244,6 +243,9 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     list.Bytes(tag::kHtml, std::vector<std::uint8_t>(content.html_body.begin(), content.html_body.end()));
     list.Int(tag::kInternetCodepage, HtmlCodePage(content));
   }
+  // Which editor Outlook opens a reply or forward in, as it records for mail it received.
+  list.Int(tag::kMessageEditorFormat,
+           content.html_body.empty() ? tag::kEditorFormatPlainText : tag::kEditorFormatHtml);
 
   // What the user did with it where it was kept. An enclosed message is as it was sent, read.
   const RecordedState state = options.enclosed ? RecordedState{} : RecordedStateOf(content);

@@ -83,9 +83,12 @@ TEST(MessageBuilderTest, SubjectSplitAndConversation) {
 
   const auto replyIndex = *Bytes(p, tag::kConversationIndex);
   const auto originalIndex = *Bytes(original.message.props, tag::kConversationIndex);
-  ASSERT_EQ(replyIndex.size(), 22u);
-  EXPECT_TRUE(std::equal(replyIndex.begin() + 6, replyIndex.end(), originalIndex.begin() + 6))
-      << "a reply must land in its original's conversation";
+  ASSERT_EQ(originalIndex.size(), 22u);
+  ASSERT_EQ(replyIndex.size(), 27u);
+  EXPECT_TRUE(std::equal(originalIndex.begin(), originalIndex.end(), replyIndex.begin()))
+      << "a reply must land in its original's conversation, one level below it";
+  EXPECT_EQ(Number(p, tag::kConversationIndexTracking), 1);
+  EXPECT_EQ(Number(p, tag::kMessageEditorFormat), tag::kEditorFormatPlainText);
 
   EXPECT_EQ(Text(p, tag::kInternetMessageId), "<2@x>");
   EXPECT_EQ(Text(p, tag::kInReplyToId), "<1@x>");
@@ -239,6 +242,7 @@ TEST(MessageBuilderTest, BodiesAndCodePage) {
   ASSERT_TRUE(html.has_value());
   const std::string htmlText(html->begin(), html->end());
   EXPECT_EQ(htmlText.substr(0, 12), "<p>Gr\xFC\xDF" "e</p>") << "PR_HTML keeps the bytes as sent";
+  EXPECT_EQ(Number(p, tag::kMessageEditorFormat), tag::kEditorFormatHtml) << "replies open in the HTML editor";
   EXPECT_EQ(Number(p, tag::kInternetCodepage), 28591);
 
   const ImportedMessage plain = Build("From: a@x\r\nSubject: t\r\n\r\nonly text\r\n");
