@@ -9,6 +9,7 @@
 #include "pst/import/conversation_index.h"
 #include "pst/import/entry_ids.h"
 #include "pst/import/import_tags.h"
+#include "pst/import/message_class.h"
 #include "pst/import/message_state.h"
 
 namespace pst::import {
@@ -192,7 +193,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   messaging::MessageContent& message = imported.message;
   PropertyList list(&message.props);
 
-  list.Text(tag::kMessageClass, "IPM.Note");
+  list.Text(tag::kMessageClass, MessageClassFor(content));
   list.Add(tag::kSubject, PropValue::String(StoredSubject(content)));
   list.TextIfAny(tag::kSubjectPrefix, content.subject_prefix);
   list.Text(tag::kNormalizedSubject, content.normalized_subject);
