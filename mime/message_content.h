@@ -117,6 +117,9 @@ struct MessageContent {
   // When not kNone, `attachments` holds exactly the one attachment that carries the protected
   // entity. Only the file's own message is given this form; an enclosed one keeps its parts.
   SmimeForm smime = SmimeForm::kNone;
+  // kOpaque only: the value of the message's Content-Type field as sent, its parameters with it
+  // (they say whether the data is signed or encrypted), kept beside the attachment.
+  std::string smime_content_type;
 
   // Present only for an .emlx file whose property list could be read.
   std::optional<EmlxFlags> emlx_flags;

@@ -1,5 +1,6 @@
 #include "mime/smime_form.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -91,7 +92,7 @@ SmimeEntity FindClearSigned(const MimeEntity& body, std::string_view bytes, size
   return entity;
 }
 
-SmimeEntity FindOpaque(const MimeEntity& body) {
+SmimeEntity FindOpaque(const MimeEntity& body, std::string_view header) {
   SmimeEntity none;
   if (body.Kind() != EntityKind::kLeaf) return none;
   const std::string type = LowerTypeOf(body);
@@ -111,6 +112,11 @@ SmimeEntity FindOpaque(const MimeEntity& body) {
   }
   SmimeEntity entity;
   entity.form = SmimeForm::kOpaque;
+  const std::string_view field = LastContentTypeField(header);
+  for (char c : field.substr(field.find(':') + 1)) {
+    if (c != '\r' && c != '\n') entity.content_type += c;
+  }
+  entity.content_type = TrimBlanks(entity.content_type);
   return entity;
 }
 
@@ -121,7 +127,7 @@ SmimeEntity FindSmimeEntity(const MimeMessage& message, std::string_view bytes, 
   if (body == nullptr) return {};
   const std::string type = LowerTypeOf(*body);
   if (type == "multipart/signed") return FindClearSigned(*body, bytes, header_length);
-  return FindOpaque(*body);
+  return FindOpaque(*body, bytes.substr(0, std::min(header_length, bytes.size())));
 }
 
 void ApplySmimeForm(SmimeEntity entity, MessageContent& out) {
@@ -150,6 +156,7 @@ void ApplySmimeForm(SmimeEntity entity, MessageContent& out) {
     out.html_body.clear();
     out.html_charset.clear();
     out.smime = SmimeForm::kOpaque;
+    out.smime_content_type = std::move(entity.content_type);
   }
 }
 

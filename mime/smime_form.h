@@ -23,6 +23,8 @@ struct SmimeEntity {
   // Content-Type field, the empty line and the whole body. Every other header field is left out;
   // none of them is signed.
   std::string signed_entity;
+  // kOpaque only: the value of the message's Content-Type field, unfolded.
+  std::string content_type;
 };
 
 // `message` was parsed from `bytes` (the message, its header section first), whose header section

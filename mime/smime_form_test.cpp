@@ -106,6 +106,9 @@ TEST_P(SmimeForm, OpaqueSignedAndEncryptedKeepTheCmsDataAndNoBody) {
     EXPECT_EQ(m.text_body, "");
     EXPECT_EQ(m.html_body, "");
   }
+  const MessageContent enveloped = Parse(ReadBytes("enveloped.eml"));
+  EXPECT_EQ(enveloped.smime_content_type,
+            "application/x-pkcs7-mime; smime-type=enveloped-data; name=\"smime.p7m\"");
 }
 
 TEST_P(SmimeForm, PgpMimeStaysAnOrdinaryMessageWithItsParts) {
