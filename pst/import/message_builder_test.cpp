@@ -353,11 +353,14 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
 // beforehand as the store's read-ahead does.
 TEST(MessageBuilderTest, SmimeMessagesGetTheirClassAndContentType) {
   const std::string head = "From: a@example.org\r\nSubject: s\r\nMIME-Version: 1.0\r\n";
-  const std::string clear = head +
+  const std::string clear =
+      head +
       "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=b\r\n\r\n"
       "--b\r\nContent-Type: text/plain\r\n\r\nsigned text\r\n"
-      "--b\r\nContent-Type: application/pkcs7-signature\r\nContent-Transfer-Encoding: base64\r\n\r\nMIIB\r\n--b--\r\n";
-  const std::string opaque = head +
+      "--b\r\nContent-Type: application/pkcs7-signature\r\nContent-Transfer-Encoding: "
+      "base64\r\n\r\nMIIB\r\n--b--\r\n";
+  const std::string opaque =
+      head +
       "Content-Type: application/pkcs7-mime;\r\n smime-type=enveloped-data; name=smime.p7m\r\n"
       "Content-Transfer-Encoding: base64\r\n\r\nMIIBAgMEBQ==\r\n";
   messaging::NameMap names;
@@ -368,7 +371,8 @@ TEST(MessageBuilderTest, SmimeMessagesGetTheirClassAndContentType) {
   EXPECT_EQ(Text(signedMessage.message.attachments[0].props, tag::kAttachMimeTag), "multipart/signed");
   EXPECT_EQ(Text(signedMessage.message.attachments[0].props, tag::kAttachLongFilename), "smime.p7m");
   EXPECT_EQ(Number(signedMessage.message.attachments[0].props, tag::kAttachMethod), tag::kAttachByValue);
-  EXPECT_EQ(names.size(), 1u) << "only the has-attachments name; a clear-signed message keeps no Content-Type";
+  EXPECT_EQ(names.size(), 1u)
+      << "only the has-attachments name; a clear-signed message keeps no Content-Type";
 
   const ImportedMessage opaqueMessage = Build(opaque, &names);
   EXPECT_EQ(Text(opaqueMessage.message.props, tag::kMessageClass), "IPM.Note.SMIME");
