@@ -96,13 +96,11 @@ SmimeEntity FindOpaque(const MimeEntity& body, std::string_view header) {
   SmimeEntity none;
   if (body.Kind() != EntityKind::kLeaf) return none;
   const std::string type = LowerTypeOf(body);
+  const bool pkcs7 = type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
+  if (!pkcs7 && type != "application/octet-stream") return none;
   const std::optional<std::string> name = body.PartFileName();
   const std::string lower_name = name ? AsciiLower(TrimBlanks(*name)) : std::string();
-  if (type == "application/octet-stream") {
-    if (!lower_name.ends_with(".p7m")) return none;
-  } else if (type != "application/pkcs7-mime" && type != "application/x-pkcs7-mime") {
-    return none;
-  }
+  if (!pkcs7 && !lower_name.ends_with(".p7m")) return none;
   // Certificates alone (.p7c, certs-only) and compressed data are no signed or encrypted message.
   if (lower_name.ends_with(".p7c") || lower_name.ends_with(".p7z")) return none;
   const std::string smime_type = LowerParameter(body, "smime-type");
