@@ -6,7 +6,10 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -197,6 +200,36 @@ TEST_P(SmimeForm, AnEnclosedSignedMessageKeepsItsParts) {
   ASSERT_NE(m.attachments[0].embedded, nullptr);
   EXPECT_EQ(m.attachments[0].embedded->smime, mime::SmimeForm::kNone);
   EXPECT_EQ(m.attachments[0].embedded->attachments.size(), 2u);  // figures.csv and smime.p7s.
+}
+
+TEST_P(SmimeForm, AHugeSignedMessageKeepsItsBytesWhileItsPartsAreDecoded) {
+  // Reading a file gives the pages of a large part back to the system as it is decoded (they read
+  // as zeros afterwards): the entity must be taken before that.
+  std::string payload(18u << 20, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>((i * 2654435761u) >> 13);
+  gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(payload.data()), payload.size());
+  std::string lines;
+  for (size_t at = 0, n = strlen(encoded); at < n; at += 76)
+    lines.append(encoded + at, std::min<size_t>(76, n - at)) += '\n';
+  g_free(encoded);
+  const std::string file =
+      "From: a@example.org\nSubject: big\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=sig\n\n"
+      "--sig\nContent-Type: multipart/mixed; boundary=in\n\n--in\nContent-Type: text/plain\n\nsee the file\n"
+      "--in\nContent-Type: application/octet-stream; name=big.bin\nContent-Transfer-Encoding: base64\n\n" +
+      lines +
+      "--in--\n--sig\nContent-Type: application/pkcs7-signature\nContent-Transfer-Encoding: "
+      "base64\n\nMIIB\n--sig--\n";
+  const fs::path path = fs::temp_directory_path() / ("quill-smime-" + std::to_string(::getpid()) + ".eml");
+  std::ofstream(path, std::ios::binary) << file;
+  quill::Result<MessageContent> m = ReadMessageFile(path.string());
+  fs::remove(path);
+  ASSERT_TRUE(m.ok()) << m.status().ToString();
+  EXPECT_EQ(m->smime, mime::SmimeForm::kClearSigned);
+  EXPECT_EQ(m->text_body, "see the file");
+  ASSERT_EQ(m->attachments.size(), 1u);
+  const std::string expected = file.substr(file.find("Content-Type: multipart/signed"));
+  EXPECT_TRUE(m->attachments[0].data == expected) << "the entity lost bytes to the decoding";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothParsers, SmimeForm, ::testing::Values(false, true),
