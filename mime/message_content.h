@@ -40,6 +40,19 @@ struct EmlxFlags {
 
 struct MessageContent;
 
+// An S/MIME message in the form Outlook keeps it: the protected entity is the message's one
+// attachment, which Outlook verifies or decrypts when the message is opened.
+enum class SmimeForm {
+  kNone,
+  // multipart/signed with a PKCS #7 signature: the attachment holds the whole signed entity as it
+  // stood in the file (its Content-Type field and its body), and the body is read from the signed
+  // part as usual.
+  kClearSigned,
+  // application/pkcs7-mime, signed or encrypted: the attachment holds the decoded CMS data, and
+  // there is no body.
+  kOpaque,
+};
+
 struct Attachment {
   std::string file_name;         // Decoded (RFC 2231 / RFC 2047), UTF-8; empty when the part had none.
   std::string mime_type;         // Lower case, "type/subtype".
@@ -101,6 +114,12 @@ struct MessageContent {
   std::string html_charset;
 
   std::vector<Attachment> attachments;
+  // When not kNone, `attachments` holds exactly the one attachment that carries the protected
+  // entity. Only the file's own message is given this form; an enclosed one keeps its parts.
+  SmimeForm smime = SmimeForm::kNone;
+  // kOpaque only: the value of the message's Content-Type field as sent, its parameters with it
+  // (they say whether the data is signed or encrypted), kept beside the attachment.
+  std::string smime_content_type;
 
   // Present only for an .emlx file whose property list could be read.
   std::optional<EmlxFlags> emlx_flags;

@@ -20,6 +20,7 @@
 #include "mime/native_parse.h"
 #include "mime/part_data.h"
 #include "mime/repair.h"
+#include "mime/smime_form.h"
 
 namespace mime {
 namespace {
@@ -228,10 +229,13 @@ MessageFile MessageFile::FromBytes(std::string_view bytes) {
 MessageContent MessageFile::Content(int max_embedded_depth) const {
   MessageContent content;
   const std::string_view raw_headers = rep_->body_range().substr(0, rep_->header_length);
-  if (rep_->native) {
-    BuildContent(*rep_->native, raw_headers, 0, content, max_embedded_depth);
-  } else if (rep_->message) {
-    BuildContent(*ViewOfGMimeMessage(rep_->message.get()), raw_headers, 0, content, max_embedded_depth);
+  std::unique_ptr<MimeMessage> gmime_view;
+  if (!rep_->native && rep_->message) gmime_view = ViewOfGMimeMessage(rep_->message.get());
+  if (const MimeMessage* parsed = rep_->native ? rep_->native.get() : gmime_view.get()) {
+    // Taken before the build, which may give the buffer's pages back as it decodes them.
+    SmimeEntity smime = FindSmimeEntity(*parsed, rep_->body_range(), rep_->header_length);
+    BuildContent(*parsed, raw_headers, 0, content, max_embedded_depth);
+    ApplySmimeForm(std::move(smime), content);
   } else {
     BuildContentFromUnparsed(rep_->body_range(), content);
   }

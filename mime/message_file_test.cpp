@@ -357,10 +357,13 @@ TEST(MimeFile, SignedMessage) {
   const MessageContent m = Read("signed.eml");
   EXPECT_EQ(m.text_body, "Signed text.");
   EXPECT_EQ(m.html_body, "<p>Signed <b>HTML</b>.</p>");
+  // S/MIME: the one attachment is the signed entity as the file holds it, the signature inside.
+  EXPECT_EQ(m.smime, SmimeForm::kClearSigned);
   ASSERT_EQ(m.attachments.size(), 1u);
-  EXPECT_EQ(m.attachments[0].file_name, "smime.p7s");
-  EXPECT_EQ(m.attachments[0].mime_type, "application/pkcs7-signature");
-  EXPECT_EQ(m.attachments[0].data, std::string("0\x82\x01\x00" "fake-signature", 18));
+  EXPECT_EQ(m.attachments[0].file_name, "smime.p7m");
+  EXPECT_EQ(m.attachments[0].mime_type, "multipart/signed");
+  EXPECT_TRUE(m.attachments[0].data.starts_with("Content-Type: multipart/signed; protocol="));
+  EXPECT_TRUE(m.attachments[0].data.ends_with("filename=smime.p7s\n\nMIIBAGZha2Utc2lnbmF0dXJl\n--sig--\n"));
 }
 
 TEST(MimeFile, HtmlOnlyGetsDerivedText) {

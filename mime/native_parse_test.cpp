@@ -81,6 +81,7 @@ std::string Difference(const MessageContent& a, const MessageContent& b) {
     return "emlx_flags";
   }
   if (a.notes != b.notes) return "notes";
+  if (a.smime != b.smime) return "smime";
   if (a.attachments.size() != b.attachments.size()) {
     return "attachments: " + std::to_string(a.attachments.size()) + " vs " + std::to_string(b.attachments.size());
   }

@@ -8,6 +8,8 @@ packages=(cmake make g++ pkg-config ccache libgtest-dev libgmime-3.0-dev libjema
           pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core librsvg2-bin
           # The wizard under a real window manager.
           openbox xvfb xauth xdotool x11-utils
+          # Verifying and decrypting the S/MIME entities the tests read back.
+          openssl
           # The Debian package: building it, and the test that installs it and uses what it installed.
           dpkg-dev debhelper lintian desktop-file-utils appstream man-db)
 missing=()

@@ -9,6 +9,7 @@
 #include "pst/import/conversation_index.h"
 #include "pst/import/entry_ids.h"
 #include "pst/import/import_tags.h"
+#include "pst/import/message_class.h"
 #include "pst/import/message_state.h"
 
 namespace pst::import {
@@ -192,7 +193,15 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   messaging::MessageContent& message = imported.message;
   PropertyList list(&message.props);
 
-  list.Text(tag::kMessageClass, "IPM.Note");
+  list.Text(tag::kMessageClass, MessageClassFor(content));
+  if (!content.smime_content_type.empty()) {
+    std::optional<std::uint16_t> id = options.contentTypeId;
+    if (options.nameMap != nullptr) {
+      quill::Result<std::uint16_t> assigned = options.nameMap->IdFor(kPsInternetHeaders, kContentTypeName);
+      if (assigned.ok()) id = *assigned;
+    }
+    if (id) list.Text(ltp::MakeTag(*id, ltp::PropType::kString), content.smime_content_type);
+  }
   list.Add(tag::kSubject, PropValue::String(StoredSubject(content)));
   list.TextIfAny(tag::kSubjectPrefix, content.subject_prefix);
   list.Text(tag::kNormalizedSubject, content.normalized_subject);
@@ -315,6 +324,9 @@ quill::Status DetachNameMap(ImportOptions& options) {
   quill::Result<std::uint16_t> flagRequest = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
   if (!flagRequest.ok()) return flagRequest.status();
   options.flagRequestId = *flagRequest;
+  quill::Result<std::uint16_t> contentType = options.nameMap->IdFor(kPsInternetHeaders, kContentTypeName);
+  if (!contentType.ok()) return contentType.status();
+  options.contentTypeId = *contentType;
   options.nameMap = nullptr;
   return quill::Status::Ok();
 }

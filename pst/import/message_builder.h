@@ -38,6 +38,7 @@ struct ImportOptions {
   // nameMap is null.
   std::optional<std::uint16_t> smartNoAttachId;
   std::optional<std::uint16_t> flagRequestId;  // the same for the follow-up flag's text
+  std::optional<std::uint16_t> contentTypeId;  // and for an opaque S/MIME message's Content-Type
   // Set when the caller writes the bytes of the message's own attachments itself (a store that
   // streams them in pieces, say): those attachments are then built without data, and the caller
   // fills in writtenData from content.attachments[i].data, index for index. Attachments of

@@ -10,6 +10,7 @@
 #include "mime/message_file.h"
 #include "pst/import/entry_ids.h"
 #include "pst/import/import_tags.h"
+#include "pst/import/message_class.h"
 
 namespace pst::import {
 namespace {
@@ -349,6 +350,52 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
   EXPECT_EQ(Number(inner.message.props, tag::kClientSubmitTime), FileTimeOf(1735714800));
   ASSERT_EQ(inner.message.recipients.size(), 1u);
   EXPECT_EQ(Text(inner.message.props, tag::kBody)->substr(0, 10), "Inner body");
+}
+
+// S/MIME: the class by which Outlook finds the protected entity in the one attachment, and for an
+// opaque message its Content-Type kept under PS_INTERNET_HEADERS, looked up by name or resolved
+// beforehand as the store's read-ahead does.
+TEST(MessageBuilderTest, SmimeMessagesGetTheirClassAndContentType) {
+  const std::string head = "From: a@example.org\r\nSubject: s\r\nMIME-Version: 1.0\r\n";
+  const std::string clear =
+      head +
+      "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nsigned text\r\n"
+      "--b\r\nContent-Type: application/pkcs7-signature\r\nContent-Transfer-Encoding: "
+      "base64\r\n\r\nMIIB\r\n--b--\r\n";
+  const std::string opaque =
+      head +
+      "Content-Type: application/pkcs7-mime;\r\n smime-type=enveloped-data; name=smime.p7m\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nMIIBAgMEBQ==\r\n";
+  messaging::NameMap names;
+  const ImportedMessage signedMessage = Build(clear, &names);
+  EXPECT_EQ(Text(signedMessage.message.props, tag::kMessageClass), "IPM.Note.SMIME.MultipartSigned");
+  EXPECT_EQ(Text(signedMessage.message.props, tag::kBody), "signed text");
+  ASSERT_EQ(signedMessage.message.attachments.size(), 1u);
+  EXPECT_EQ(Text(signedMessage.message.attachments[0].props, tag::kAttachMimeTag), "multipart/signed");
+  EXPECT_EQ(Text(signedMessage.message.attachments[0].props, tag::kAttachLongFilename), "smime.p7m");
+  EXPECT_EQ(Number(signedMessage.message.attachments[0].props, tag::kAttachMethod), tag::kAttachByValue);
+  EXPECT_EQ(names.size(), 1u)
+      << "only the has-attachments name; a clear-signed message keeps no Content-Type";
+
+  const ImportedMessage opaqueMessage = Build(opaque, &names);
+  EXPECT_EQ(Text(opaqueMessage.message.props, tag::kMessageClass), "IPM.Note.SMIME");
+  EXPECT_EQ(Find(opaqueMessage.message.props, tag::kBody), nullptr);
+  quill::Result<std::uint16_t> id = names.IdFor(kPsInternetHeaders, u"Content-Type");
+  ASSERT_TRUE(id.ok());
+  EXPECT_EQ(names.size(), 2u) << "the lookup above must have found the builder's entry";
+  EXPECT_EQ(Text(opaqueMessage.message.props, ltp::MakeTag(*id, ltp::PropType::kString)),
+            "application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m");
+
+  messaging::NameMap detached;
+  ImportOptions ahead;
+  ahead.nameMap = &detached;
+  ASSERT_TRUE(DetachNameMap(ahead).ok());
+  ASSERT_TRUE(ahead.contentTypeId.has_value());
+  const ImportedMessage later = BuildMessage(mime::ParseMessage(opaque), ahead);
+  EXPECT_EQ(Text(later.message.props, ltp::MakeTag(*ahead.contentTypeId, ltp::PropType::kString)),
+            "application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m");
+  EXPECT_EQ(Text(Build(head + "\r\nplain\r\n").message.props, tag::kMessageClass), "IPM.Note");
 }
 
 }  // namespace

@@ -183,6 +183,38 @@ def uu_files(text):
     return ''.join(kept), files
 
 
+SIGNATURE_TYPES = ('application/pkcs7-signature', 'application/x-pkcs7-signature')
+
+
+def smime_form(msg, data):
+    """The S/MIME form Outlook keeps a message in: ('IPM.Note.SMIME.MultipartSigned', the signed
+    entity as the file holds it) for a clear-signed one, ('IPM.Note.SMIME', None) for an opaque-signed
+    or encrypted one, ('IPM.Note', None) for any other (PGP/MIME among them)."""
+    ctype = msg.get_content_type()
+    if ctype == 'multipart/signed':
+        parts = msg.get_payload()
+        cte = str(msg.get('content-transfer-encoding', '')).strip().lower()
+        if (str(msg.get_param('protocol', '')).lower() in SIGNATURE_TYPES and isinstance(parts, list)
+                and len(parts) == 2 and parts[1].get_content_type() in SIGNATURE_TYPES
+                and cte in ('', '7bit', '8bit', 'binary')):
+            # The last Content-Type field, its folded lines with it, and the body after the empty line.
+            end = re.search(rb'\r?\n\r?\n', data)
+            head_end = data.index(b'\n', end.start()) + 1  # the last field's line break included
+            fields = re.findall(rb'^[^ \t\r\n][^\n]*\n(?:[ \t][^\n]*\n)*', data[:head_end], re.M)
+            field = [f for f in fields if f.split(b':', 1)[0].strip().lower() == b'content-type'][-1]
+            return 'IPM.Note.SMIME.MultipartSigned', field + data[head_end:]
+    elif not msg.is_multipart():
+        name = (msg.get_filename() or '').lower()
+        smime_type = str(msg.get_param('smime-type', '')).lower()
+        if ((ctype in ('application/pkcs7-mime', 'application/x-pkcs7-mime')
+             or (ctype == 'application/octet-stream' and name.endswith('.p7m')))
+                and not name.endswith(('.p7c', '.p7z'))
+                and smime_type in ('', 'signed-data', 'enveloped-data', 'authenveloped-data')
+                and msg.get_payload(decode=True)):
+            return 'IPM.Note.SMIME', None
+    return 'IPM.Note', None
+
+
 def expected(path):
     data = file_bytes(path)
     msg = email.message_from_bytes(data, policy=email.policy.default)
@@ -246,6 +278,14 @@ def expected(path):
     attachments += [{'embedded': False, 'sha1': hashlib.sha1(data).hexdigest(), 'empty': data == b'', 'name': name}
                     for name, data in uu]
     e['attachments'] = attachments
+    e['class'], entity = smime_form(msg, data)
+    if e['class'] == 'IPM.Note.SMIME.MultipartSigned':
+        # The signed part's attachments and the signature are inside the one entity.
+        e['attachments'] = [{'embedded': False, 'sha1': hashlib.sha1(entity).hexdigest(), 'empty': False,
+                             'name': 'smime.p7m'}]
+    elif e['class'] == 'IPM.Note.SMIME':
+        e['plain'] = e['html'] = None
+        e['plain absent'] = True
     return e
 
 
@@ -288,11 +328,13 @@ def read_pypff(pst_path):
             flags = props.get(0x0E07)
             sender_address = props.get(0x0C1F)
             message_id = props.get(0x1035)
+            message_class = props.get(0x001A)
             got[m.identifier] = {
                 'index': index,
                 'read': bool(flags.data_as_integer & 1) if flags is not None else None,
                 'sender address': sender_address.data_as_string if sender_address is not None else None,
                 'message_id': message_id.data_as_string if message_id is not None else None,
+                'class': message_class.data_as_string if message_class is not None else None,
                 'subject': m.subject,
                 'sender': m.sender_name,
                 'submit': pypff_time(m.client_submit_time),
@@ -410,7 +452,10 @@ def compare(e, g, x):
     check('submit time', e['submit'], g['submit'], same_time)
     check('delivery time', e['delivery'], g['delivery'], same_time)
     check('transport headers', e['headers'], g['headers'], lambda a, b: norm_text(a) == norm_text(b))
+    check('message class', e['class'], g['class'])
     check('plain body', e['plain'], g['plain'], lambda a, b: a == norm_text(b))
+    if e.get('plain absent'):
+        check('no body', True, not g['plain'] and not g['html'])
     check('html body', e['html'], g['html'],
           lambda a, b: b is not None and a.replace(b'\r\n', b'\n').strip() == b.replace(b'\r\n', b'\n').strip())
     want_atts = e['attachments']
