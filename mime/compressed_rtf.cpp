@@ -60,7 +60,8 @@ quill::Result<std::string> DecompressRtf(std::string_view packed) {
   const std::string_view contents = packed.substr(kHeaderSize, comp_size - 12);
 
   if (type == kUncompressed) {
-    if (raw_size > contents.size()) return quill::Status::Corruption("stored RTF shorter than its declared size");
+    if (raw_size > contents.size())
+      return quill::Status::Corruption("stored RTF shorter than its declared size");
     return std::string(contents.substr(0, raw_size));
   }
   if (type != kCompressed) return quill::Status::NotSupported("unknown RTF compression");
@@ -82,23 +83,28 @@ quill::Result<std::string> DecompressRtf(std::string_view packed) {
   while (at < contents.size()) {
     const auto control = static_cast<unsigned char>(contents[at++]);
     for (int bit = 0; bit < 8; ++bit) {
-      if (at >= contents.size()) return quill::Status::Corruption("compressed RTF ends without its end marker");
+      if (at >= contents.size())
+        return quill::Status::Corruption("compressed RTF ends without its end marker");
       if ((control & (1u << bit)) == 0) {
-        if (out.size() >= limit) return quill::Status::Corruption("compressed RTF longer than its declared size");
+        if (out.size() >= limit)
+          return quill::Status::Corruption("compressed RTF longer than its declared size");
         put(contents[at++]);
         continue;
       }
       if (at + 2 > contents.size()) return quill::Status::Corruption("compressed RTF cut inside a reference");
-      const unsigned word = static_cast<unsigned char>(contents[at]) << 8 | static_cast<unsigned char>(contents[at + 1]);
+      const unsigned word =
+          static_cast<unsigned char>(contents[at]) << 8 | static_cast<unsigned char>(contents[at + 1]);
       at += 2;
       size_t offset = word >> 4;
       const size_t length = (word & 0xF) + 2;
       if (offset == write) {
         // The end marker: a reference to the position about to be written.
-        if (out.size() != raw_size) return quill::Status::Corruption("compressed RTF shorter than its declared size");
+        if (out.size() != raw_size)
+          return quill::Status::Corruption("compressed RTF shorter than its declared size");
         return out;
       }
-      if (out.size() + length > limit) return quill::Status::Corruption("compressed RTF longer than its declared size");
+      if (out.size() + length > limit)
+        return quill::Status::Corruption("compressed RTF longer than its declared size");
       for (size_t i = 0; i < length; ++i) {
         put(dictionary[offset]);
         offset = (offset + 1) % kDictionarySize;

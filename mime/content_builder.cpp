@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -392,19 +393,23 @@ void TakeTnefContents(MessageContent& out) {
   size_t i = 0;
   while (i < out.attachments.size()) {
     const Attachment& part = out.attachments[i];
-    const bool tnef_type = part.mime_type == "application/ms-tnef" || part.mime_type == "application/vnd.ms-tnef";
+    const bool tnef_type =
+        part.mime_type == "application/ms-tnef" || part.mime_type == "application/vnd.ms-tnef";
     if (part.embedded || (!tnef_type && !AsciiIEquals(part.file_name, "winmail.dat"))) {
       ++i;
       continue;
     }
     if (!LooksLikeTnef(part.data)) {
-      if (tnef_type) out.notes.push_back("application/ms-tnef part is not a TNEF stream; kept as an attachment");
+      if (tnef_type) {
+        out.notes.push_back("application/ms-tnef part is not a TNEF stream; kept as an attachment");
+      }
       ++i;
       continue;
     }
     quill::Result<TnefContent> tnef = ReadTnef(part.data);
     if (!tnef.ok()) {
-      out.notes.push_back("winmail.dat could not be decoded (" + tnef.status().message() + "); kept as an attachment");
+      out.notes.push_back("winmail.dat could not be decoded (" + tnef.status().message() +
+                          "); kept as an attachment");
       ++i;
       continue;
     }
@@ -416,9 +421,8 @@ void TakeTnefContents(MessageContent& out) {
     }
     std::vector<Attachment>& inner = tnef->attachments;
     const size_t count = inner.size();
-    out.attachments.erase(out.attachments.begin() + static_cast<std::ptrdiff_t>(i));
-    out.attachments.insert(out.attachments.begin() + static_cast<std::ptrdiff_t>(i), std::make_move_iterator(inner.begin()),
-                           std::make_move_iterator(inner.end()));
+    const auto at = out.attachments.erase(out.attachments.begin() + static_cast<std::ptrdiff_t>(i));
+    out.attachments.insert(at, std::make_move_iterator(inner.begin()), std::make_move_iterator(inner.end()));
     out.notes.push_back("winmail.dat decoded into " + std::to_string(count) + " attachment(s)");
     i += count;
   }

@@ -1,5 +1,6 @@
 #include "mime/rtf_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -15,11 +16,18 @@ constexpr size_t kMaxGroups = 512;
 
 // Groups whose text is not part of the body even without the "\*" mark.
 bool IsSkippedDestination(std::string_view word) {
-  static constexpr std::string_view kWords[] = {"fonttbl", "colortbl", "stylesheet", "info",    "pict",
-                                                "object",  "header",   "footer",     "headerl", "headerr",
-                                                "footerl", "footerr",  "listtable",  "listoverridetable",
-                                                "rsidtbl", "xmlnstbl", "themedata",  "colorschememapping",
-                                                "latentstyles", "datastore", "fldinst", "bkmkstart", "bkmkend"};
+  static constexpr std::string_view kWords[] = {"fonttbl",      "colortbl",
+                                                "stylesheet",   "info",
+                                                "pict",         "object",
+                                                "header",       "footer",
+                                                "headerl",      "headerr",
+                                                "footerl",      "footerr",
+                                                "listtable",    "listoverridetable",
+                                                "rsidtbl",      "xmlnstbl",
+                                                "themedata",    "colorschememapping",
+                                                "latentstyles", "datastore",
+                                                "fldinst",      "bkmkstart",
+                                                "bkmkend"};
   for (std::string_view w : kWords) {
     if (word == w) return true;
   }
@@ -59,7 +67,7 @@ class RtfReader {
   std::string Read() {
     GroupState state;
     std::vector<GroupState> stack;
-    bool starred = false;  // The last thing read was "\*".
+    bool starred = false;   // The last thing read was "\*".
     size_t skip_chars = 0;  // Fallback characters still to drop after a "\u".
     size_t i = 0;
     while (i < rtf_.size()) {
@@ -146,6 +154,12 @@ class RtfReader {
       if (negative) param = -param;
       if (e < rtf_.size() && rtf_[e] == ' ') ++e;  // The delimiter belongs to the word.
       i = e;
+      if (word == "bin") {
+        // Raw bytes (a picture's data, say) that may hold anything, braces included.
+        if (has_param && param > 0) i += std::min(static_cast<size_t>(param), rtf_.size() - i);
+        starred = false;
+        continue;
+      }
       ControlWord(word, has_param, param, starred, state, skip_chars);
       starred = false;
     }

@@ -63,7 +63,9 @@ constexpr unsigned char kIidMessage[16] = {0x07, 0x03, 0x02, 0x00, 0x00, 0x00, 0
 // Messages attached inside attached messages, deeper than this, stay raw TNEF bytes.
 constexpr int kMaxEmbeddedDepth = 8;
 
-quill::Status Truncated(const char* what) { return quill::Status::Corruption(std::string("winmail.dat cut short in ") + what); }
+quill::Status Truncated(const char* what) {
+  return quill::Status::Corruption(std::string("winmail.dat cut short in ") + what);
+}
 
 // Reads little-endian values from a range whose end is always checked first.
 class Cursor {
@@ -119,7 +121,8 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     std::uint32_t cp = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
     if (cp == 0) break;
     if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < bytes.size()) {
-      const std::uint32_t low = static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
+      const std::uint32_t low =
+          static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
       if (low >= 0xDC00 && low < 0xE000) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         i += 2;
@@ -234,7 +237,8 @@ quill::Result<std::vector<Property>> ReadProperties(std::string_view data) {
     const std::uint16_t base = type & ~kMultiValued;
     const size_t fixed = FixedSize(base);
     if (fixed == 0 && !IsVariableSize(base)) {
-      return quill::Status::NotSupported("winmail.dat holds a property of unknown type " + std::to_string(base));
+      return quill::Status::NotSupported("winmail.dat holds a property of unknown type " +
+                                         std::to_string(base));
     }
     std::uint32_t values = 1;
     if (multi || fixed == 0) {
@@ -249,7 +253,8 @@ quill::Result<std::vector<Property>> ReadProperties(std::string_view data) {
         if (!in.Take(fixed, &value)) return Truncated("a property value");
       } else {
         std::uint32_t size = 0;
-        if (!in.U32(&size) || !in.Take(size, &value) || !in.Skip(Padding(size))) return Truncated("a property value");
+        if (!in.U32(&size) || !in.Take(size, &value) || !in.Skip(Padding(size)))
+          return Truncated("a property value");
       }
       if (v == 0) first.value = value;
     }
@@ -266,7 +271,8 @@ class TnefParser {
     Cursor in(data_);
     std::uint32_t signature = 0;
     std::uint16_t key = 0;
-    if (!in.U32(&signature) || signature != kSignature) return quill::Status::Corruption("not a winmail.dat stream");
+    if (!in.U32(&signature) || signature != kSignature)
+      return quill::Status::Corruption("not a winmail.dat stream");
     if (!in.U16(&key)) return Truncated("its header");
     while (in.Left() > 0) {
       std::uint8_t level = 0;
@@ -278,7 +284,8 @@ class TnefParser {
       if (!in.Take(length, &value) || !in.U16(&checksum)) return Truncated("an attribute");
       std::uint32_t sum = 0;
       for (char c : value) sum += static_cast<unsigned char>(c);
-      if ((sum & 0xFFFF) != checksum) return quill::Status::Corruption("winmail.dat attribute fails its checksum");
+      if ((sum & 0xFFFF) != checksum)
+        return quill::Status::Corruption("winmail.dat attribute fails its checksum");
       if (level == kLevelMessage) {
         QUILL_RETURN_IF_ERROR(MessageAttribute(static_cast<std::uint16_t>(tag & 0xFFFF), value));
       } else if (level == kLevelAttachment) {

@@ -48,7 +48,8 @@ std::string Base64(std::string_view data) {
   return out + "\r\n";
 }
 
-std::string Mail(const std::string& body, const std::string& tnef, const std::string& type = "application/ms-tnef") {
+std::string Mail(const std::string& body, const std::string& tnef,
+                 const std::string& type = "application/ms-tnef") {
   return "From: a@example.org\r\nSubject: rich text\r\nMIME-Version: 1.0\r\n"
          "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
          "--b\r\nContent-Type: text/plain\r\n\r\n" +
@@ -89,7 +90,8 @@ TEST(CompressedRtf, CompressedFormChecksItsCrcAndSize) {
     return c;
   };
   auto le = [](std::uint32_t v) {
-    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
   };
   const std::string packed = le(contents.size() + 12) + le(8) + "LZFu" + le(crc(contents)) + contents;
   quill::Result<std::string> r = DecompressRtf(packed);
@@ -106,17 +108,21 @@ TEST(CompressedRtf, CompressedFormChecksItsCrcAndSize) {
 }
 
 TEST(RtfText, TextHtmlAndCodePages) {
-  EXPECT_EQ(RtfToText("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}one\\par two\\tab\\u8364?\\'e9}"),
-            "one\ntwo\t\u20ac\u00e9");
+  EXPECT_EQ(
+      RtfToText("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}one\\par two\\tab\\u8364?\\'e9}"),
+      "one\ntwo\t\u20ac\u00e9");
   // Fallback characters after \u are dropped, as many as \uc says.
   EXPECT_EQ(RtfToText("{\\rtf1\\uc2 a\\u1046\\'c6\\'c6b}"), "a\u0416b");
   // The document's code page decides what \'hh means.
   EXPECT_EQ(RtfToText("{\\rtf1\\ansi\\ansicpg1251 \\'c6\\'e5}"), "\u0416\u0435");
   EXPECT_FALSE(RtfHoldsHtml("{\\rtf1\\ansi plain}"));
   const std::string html =
-      "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <p>}\\htmlrtf x\\htmlrtf0 Hi {\\*\\htmltag </p>}\\htmlrtf\\par\\htmlrtf0}";
+      "{\\rtf1\\ansi\\fromhtml1 {\\*\\htmltag <p>}\\htmlrtf x\\htmlrtf0 Hi {\\*\\htmltag "
+      "</p>}\\htmlrtf\\par\\htmlrtf0}";
   EXPECT_TRUE(RtfHoldsHtml(html));
   EXPECT_EQ(RtfToHtml(html), "<p>Hi </p>");
+  // Binary data is passed over by its length, whatever bytes it holds.
+  EXPECT_EQ(RtfToText("{\\rtf1 a{\\*\\blip\\bin4 }}{x}b}c"), "abc");
   // Unbalanced and deeply nested groups do not break the reader.
   EXPECT_EQ(RtfToText(std::string(10000, '{') + "deep" + std::string(3, '}')), "deep");
   EXPECT_EQ(RtfToText("}}}text\\"), "text");
@@ -146,7 +152,8 @@ TEST(TnefReader, WrappedHtmlInlineImageAndAttachedMessage) {
   quill::Result<TnefContent> r = ReadTnef(Stream("winmail-html.dat"));
   ASSERT_TRUE(r.ok()) << r.status().message();
   EXPECT_EQ(r->html_body,
-            "<html><head></head><body><p>Wrapped \u00ab HTML\u00bb body<img src=\"cid:logo@tnef\"></p></body></html>");
+            "<html><head></head><body><p>Wrapped \u00ab HTML\u00bb body<img "
+            "src=\"cid:logo@tnef\"></p></body></html>");
   EXPECT_EQ(r->html_charset, "utf-8");
   ASSERT_EQ(r->attachments.size(), 2u);
   EXPECT_EQ(r->attachments[0].file_name, "logo.png");  // Only the title names it.
@@ -225,7 +232,8 @@ TEST_P(TnefMessage, HtmlBodyHidesTheImageItShows) {
 }
 
 TEST_P(TnefMessage, TypedTextStaysTheBody) {
-  const MessageContent m = ParseMessage(Mail("What I typed.", Stream("winmail-rtf.dat"), "application/octet-stream"));
+  const MessageContent m =
+      ParseMessage(Mail("What I typed.", Stream("winmail-rtf.dat"), "application/octet-stream"));
   EXPECT_EQ(m.text_body, "What I typed.");
   ASSERT_EQ(m.attachments.size(), 2u);  // Known by its name alone.
 }
