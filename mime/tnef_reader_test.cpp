@@ -249,6 +249,16 @@ TEST_P(TnefMessage, DamagedStreamIsKeptWithANote) {
   EXPECT_TRUE(noted);
 }
 
+TEST_P(TnefMessage, TnefTypeWithoutTheSignatureStaysAsItCame) {
+  const MessageContent m = ParseMessage(Mail("Text.", "plain bytes, no stream"));
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(m.attachments[0].data, "plain bytes, no stream");
+  EXPECT_EQ(m.text_body, "Text.");
+  bool noted = false;
+  for (const std::string& note : m.notes) noted |= note.find("not a TNEF stream") != std::string::npos;
+  EXPECT_TRUE(noted);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothParsers, TnefMessage, ::testing::Bool());
 
 }  // namespace
