@@ -122,6 +122,15 @@ class TnefImportTest(unittest.TestCase):
         self.assertEqual(m['attachments'][0]['data'], make_tnef.corrupt_stream())
         self.assertIn('note: winmail.dat could not be decoded', self.report['tnef-corrupt.eml'][2])
 
+    def test_committed_streams_are_what_the_generator_writes(self):
+        # The unit tests read tests/data/tnef; they must not drift from this generator.
+        fresh = os.path.join(self.dir, 'fresh')
+        make_tnef.write_all(fresh)
+        for name in ('winmail-rtf.dat', 'winmail-html.dat', 'winmail-corrupt.dat'):
+            with open(os.path.join(fresh, name), 'rb') as a, \
+                    open(os.path.join(SOURCE, 'tests', 'data', 'tnef', name), 'rb') as b:
+                self.assertEqual(a.read(), b.read(), name)
+
     def test_store_passes_the_checkers(self):
         check = subprocess.run([os.path.join(BUILD, 'pst', 'read', 'pstcheck'), '--strict', self.pst],
                                capture_output=True, text=True)
