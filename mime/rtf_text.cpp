@@ -35,7 +35,7 @@ bool IsSkippedDestination(std::string_view word) {
 }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp >= 0xD800 && cp < 0xE000) cp = 0xFFFD;
+  if ((cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {

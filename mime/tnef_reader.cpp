@@ -60,6 +60,9 @@ constexpr std::uint32_t kAttachEmbeddedMessage = 5;
 // The interface an embedded message's object value names before its own TNEF stream.
 constexpr unsigned char kIidMessage[16] = {0x07, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+// More attachments than this in one stream is damage or an attack, not mail: each costs a record in
+// the store however few bytes the stream spends on it.
+constexpr size_t kMaxAttachments = 4096;
 // Messages attached inside attached messages, deeper than this, stay raw TNEF bytes.
 constexpr int kMaxEmbeddedDepth = 8;
 
@@ -384,7 +387,13 @@ class TnefParser {
   quill::Status AttachmentAttribute(std::uint16_t id, std::string_view value) {
     // Each attachment opens with its rendering attribute; a stream that starts elsewhere still
     // gets one attachment for what follows.
-    if (id == kAttAttachRendData || attachments_.empty()) attachments_.emplace_back();
+    if (id == kAttAttachRendData || attachments_.empty()) {
+      if (attachments_.size() == kMaxAttachments) {
+        return quill::Status::Corruption("winmail.dat holds more than " + std::to_string(kMaxAttachments) +
+                                         " attachments");
+      }
+      attachments_.emplace_back();
+    }
     PendingAttachment& current = attachments_.back();
     switch (id) {
       case kAttAttachTitle:

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "mime/charset.h"
 #include "mime/compressed_rtf.h"
 #include "mime/message_file.h"
 #include "mime/rtf_text.h"
@@ -113,6 +114,8 @@ TEST(RtfText, TextHtmlAndCodePages) {
       "one\ntwo\t\u20ac\u00e9");
   // Fallback characters after \u are dropped, as many as \uc says.
   EXPECT_EQ(RtfToText("{\\rtf1\\uc2 a\\u1046\\'c6\\'c6b}"), "a\u0416b");
+  // Code points outside Unicode become U+FFFD: the text stays valid UTF-8.
+  EXPECT_EQ(RtfToText("{\\rtf1 \\u-99999?\\u2000000?}"), "\uFFFD\uFFFD");
   // The document's code page decides what \'hh means.
   EXPECT_EQ(RtfToText("{\\rtf1\\ansi\\ansicpg1251 \\'c6\\'e5}"), "\u0416\u0435");
   EXPECT_FALSE(RtfHoldsHtml("{\\rtf1\\ansi plain}"));
@@ -180,6 +183,20 @@ TEST(TnefReader, RefusesWhatDoesNotAddUp) {
   EXPECT_FALSE(ReadTnef(data).ok());
 }
 
+TEST(TnefReader, BoundsTheNumberOfAttachments) {
+  // Empty attachments cost the stream eleven bytes each and the store far more.
+  auto stream = [](int attachments) {
+    std::string s("\x78\x9f\x3e\x22\x01\x00", 6);
+    for (int i = 0; i < attachments; ++i)
+      s += std::string("\x02\x02\x90\x06\x00\x00\x00\x00\x00\x00\x00", 11);
+    return s;
+  };
+  quill::Result<TnefContent> few = ReadTnef(stream(4096));
+  ASSERT_TRUE(few.ok()) << few.status().message();
+  EXPECT_EQ(few->attachments.size(), 4096u);
+  EXPECT_FALSE(ReadTnef(stream(4097)).ok());
+}
+
 // Every cut and every single-byte change of a valid stream either reads or fails cleanly, and
 // what it reads stays within a small multiple of the input.
 TEST(TnefReader, SurvivesTruncationAndMutation) {
@@ -189,7 +206,12 @@ TEST(TnefReader, SurvivesTruncationAndMutation) {
       quill::Result<TnefContent> r = ReadTnef(input);
       if (!r.ok()) return;
       size_t total = r->text_body.size() + r->html_body.size() + r->rtf_body.size();
-      for (const Attachment& a : r->attachments) total += a.data.size();
+      for (const Attachment& a : r->attachments) {
+        total += a.data.size();
+        EXPECT_TRUE(IsValidUtf8(a.file_name));
+      }
+      EXPECT_TRUE(IsValidUtf8(r->text_body));
+      EXPECT_TRUE(IsValidUtf8(r->subject));
       EXPECT_LE(total, input.size() * 20 + 64);
     };
     for (size_t n = 0; n < data.size(); ++n) check(data.substr(0, n));
