@@ -1,7 +1,6 @@
 // libFuzzer target for the winmail.dat reader alone: any crash, hang, leak or sanitizer report is a
 // finding, and so is a decoded stream whose output outgrows what its input can hold or whose text
-// is not valid UTF-8. Seed it with
-// the streams in tests/data/tnef.
+// is not valid UTF-8. Seed it with the streams in tests/data/tnef.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
