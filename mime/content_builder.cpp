@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -15,6 +16,7 @@
 #include "mime/html_text.h"
 #include "mime/part_data.h"
 #include "mime/strings.h"
+#include "mime/tnef_reader.h"
 #include "mime/uuencoded_text.h"
 
 namespace mime {
@@ -385,6 +387,47 @@ void TakeUuencodedFiles(MessageContent& out) {
   if (taken > 0) out.notes.push_back(std::to_string(taken) + " uuencoded file(s) taken from the body as attachments");
 }
 
+// Outlook's winmail.dat: the attachments it packs take its place, and its body becomes the
+// message's when the MIME body is empty. A stream that cannot be read stays as it came, with a note.
+void TakeTnefContents(MessageContent& out) {
+  size_t i = 0;
+  while (i < out.attachments.size()) {
+    const Attachment& part = out.attachments[i];
+    const bool tnef_type =
+        part.mime_type == "application/ms-tnef" || part.mime_type == "application/vnd.ms-tnef";
+    if (part.embedded || (!tnef_type && !AsciiIEquals(part.file_name, "winmail.dat"))) {
+      ++i;
+      continue;
+    }
+    if (!LooksLikeTnef(part.data)) {
+      if (tnef_type) {
+        out.notes.push_back("application/ms-tnef part is not a TNEF stream; kept as an attachment");
+      }
+      ++i;
+      continue;
+    }
+    quill::Result<TnefContent> tnef = ReadTnef(part.data);
+    if (!tnef.ok()) {
+      out.notes.push_back("winmail.dat could not be decoded (" + tnef.status().message() +
+                          "); kept as an attachment");
+      ++i;
+      continue;
+    }
+    if (TrimBlanks(out.text_body).empty() && out.html_body.empty() &&
+        (!tnef->text_body.empty() || !tnef->html_body.empty())) {
+      out.text_body = std::move(tnef->text_body);
+      out.html_body = std::move(tnef->html_body);
+      out.html_charset = std::move(tnef->html_charset);
+    }
+    std::vector<Attachment>& inner = tnef->attachments;
+    const size_t count = inner.size();
+    const auto at = out.attachments.erase(out.attachments.begin() + static_cast<std::ptrdiff_t>(i));
+    out.attachments.insert(at, std::make_move_iterator(inner.begin()), std::make_move_iterator(inner.end()));
+    out.notes.push_back("winmail.dat decoded into " + std::to_string(count) + " attachment(s)");
+    i += count;
+  }
+}
+
 }  // namespace
 
 void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out,
@@ -395,6 +438,7 @@ void BuildContent(const MimeMessage& message, std::string_view raw_headers, int 
   PartWalker walker(out, depth, std::min(max_embedded_depth, kMaxEmbeddedDepth));
   walker.Walk(message.Body(), true, 0);  // Borrowed.
   TakeUuencodedFiles(out);
+  TakeTnefContents(out);
 
   if (!out.html_body.empty()) {
     const std::unordered_set<std::string> referenced = ReferencedContentIds(out.html_body);
