@@ -6,6 +6,7 @@
 #include <future>
 
 #include "common/cancel.h"
+#include "common/case_fold.h"
 #include "common/text.h"
 #include "pst/folder_depth.h"
 #include "pst/store/pst_folder.h"
@@ -145,7 +146,9 @@ quill::Result<std::unique_ptr<engine::StoreFolder>> PstSession::GetFolderFromPat
   if (path.compare(0, 2, "\\\\") != 0) return quill::Status::InvalidArgument("not a folder path: " + path);
   const std::size_t storeEnd = std::min(path.find('\\', 2), path.size());
   const std::string storeName = path.substr(2, storeEnd - 2);
-  if (strcasecmp(storeName.c_str(), displayName_.c_str()) != 0) return MissingFolder(storeName);
+  if (!quill::EqualIgnoringCase(quill::Utf8ToUtf16(storeName), quill::Utf8ToUtf16(displayName_))) {
+    return MissingFolder(storeName);
+  }
   ndb::Nid folder = writer_->ipmSubtree();
   std::size_t pos = storeEnd;
   while (pos < path.size()) {
