@@ -7,11 +7,11 @@ namespace {
 
 TEST(CaseFoldTest, NamesDifferingOnlyInCaseAreEqualInEveryScript) {
   EXPECT_TRUE(EqualIgnoringCase(u"Inbox", u"INBOX"));
-  EXPECT_TRUE(EqualIgnoringCase(u"\u00C4rger", u"\u00E4rger"));            // Ärger, ärger
-  EXPECT_TRUE(EqualIgnoringCase(u"\u0394\u03A3", u"\u03B4\u03C3"));        // ΔΣ, δσ
-  EXPECT_TRUE(EqualIgnoringCase(u"\u03C3", u"\u03C2"));                    // σ and final ς
+  EXPECT_TRUE(EqualIgnoringCase(u"\u00C4rger", u"\u00E4rger"));                  // Ärger, ärger
+  EXPECT_TRUE(EqualIgnoringCase(u"\u0394\u03A3", u"\u03B4\u03C3"));              // ΔΣ, δσ
+  EXPECT_TRUE(EqualIgnoringCase(u"\u03C3", u"\u03C2"));                          // σ and final ς
   EXPECT_TRUE(EqualIgnoringCase(u"\u041F\u0420\u0418", u"\u043F\u0440\u0438"));  // ПРИ, при
-  EXPECT_TRUE(EqualIgnoringCase(u"\uFF21", u"\uFF41"));                    // full-width A, a
+  EXPECT_TRUE(EqualIgnoringCase(u"\uFF21", u"\uFF41"));                          // full-width A, a
   // Deseret, outside the BMP: the surrogate pairs are compared as the letters they encode.
   EXPECT_TRUE(EqualIgnoringCase(u"\U00010400", u"\U00010428"));
   EXPECT_TRUE(EqualIgnoringCase(u"", u""));
@@ -20,7 +20,7 @@ TEST(CaseFoldTest, NamesDifferingOnlyInCaseAreEqualInEveryScript) {
 TEST(CaseFoldTest, DifferentNamesStayDifferent) {
   EXPECT_FALSE(EqualIgnoringCase(u"Inbox", u"Inbo"));
   EXPECT_FALSE(EqualIgnoringCase(u"Inbo", u"Inbox"));
-  EXPECT_FALSE(EqualIgnoringCase(u"\u00C4", u"A"));         // Ä is no A
+  EXPECT_FALSE(EqualIgnoringCase(u"\u00C4", u"A"));             // Ä is no A
   EXPECT_FALSE(EqualIgnoringCase(u"Stra\u00DFe", u"STRASSE"));  // ß has no one-letter upper case
   EXPECT_FALSE(EqualIgnoringCase(u"\U00010400", u"\U00010401"));
   // A lone surrogate is itself: equal to itself only, never to the pair it starts.

@@ -153,7 +153,8 @@ void AddTimes(PropertyList& list, const mime::MessageContent& content, const Imp
 }
 
 // An enclosed message as its attachment's data, built as a message of its own would be.
-messaging::AttachmentData EnclosedMessage(const mime::MessageContent& enclosed, const ImportOptions& options) {
+messaging::AttachmentData EnclosedMessage(const mime::MessageContent& enclosed,
+                                          const ImportOptions& options) {
   ImportOptions inner = options;
   inner.attachmentsBuilt = SIZE_MAX;
   inner.enclosed = true;

@@ -43,7 +43,9 @@ class AttachmentData {
   AttachmentData() = default;
   static AttachmentData Bytes(std::vector<std::uint8_t> bytes) { return AttachmentData(std::move(bytes)); }
   static AttachmentData BorrowedBytes(std::span<const std::uint8_t> bytes) { return AttachmentData(bytes); }
-  static AttachmentData WrittenStream(ndb::Bid top, std::uint32_t size) { return AttachmentData(Written{top, size}); }
+  static AttachmentData WrittenStream(ndb::Bid top, std::uint32_t size) {
+    return AttachmentData(Written{top, size});
+  }
   static AttachmentData Embedded(std::shared_ptr<const MessageContent> message) {
     return AttachmentData(std::move(message));
   }

@@ -154,10 +154,11 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::v
 
 // The attachment's bytes as the property context takes them: a value in the heap when they fit
 // an allocation, else a stream of their own written a piece at a time.
-quill::Status SetBytes(ndb::NodeSink& sink, std::span<const std::uint8_t> bytes, const BetweenPieces& betweenPieces,
-                       ltp::PropertyContextBuilder& pc) {
+quill::Status SetBytes(ndb::NodeSink& sink, std::span<const std::uint8_t> bytes,
+                       const BetweenPieces& betweenPieces, ltp::PropertyContextBuilder& pc) {
   if (bytes.size() <= ltp::kMaxHeapItem) return pc.Set(tag::kAttachDataBinary, PropValue::Binary(bytes));
-  if (bytes.size() > ltp::kMaxStreamSize) return quill::Status::InvalidArgument("attachment of 4 GiB or more");
+  if (bytes.size() > ltp::kMaxStreamSize)
+    return quill::Status::InvalidArgument("attachment of 4 GiB or more");
   ltp::StreamWriter stream(sink);
   for (std::size_t at = 0; at < bytes.size(); at += kAttachmentPiece) {
     if (at > 0 && betweenPieces) QUILL_RETURN_IF_ERROR(betweenPieces());
@@ -170,9 +171,10 @@ quill::Status SetBytes(ndb::NodeSink& sink, std::span<const std::uint8_t> bytes,
 
 // Writes one attachment's property context as subnode `nid`; returns its subnode entry and adds
 // its attachment-table row to `row`.
-quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid, const AttachmentContent& att,
-                                               std::uint64_t now, int depth, const BetweenPieces& betweenPieces,
-                                               std::vector<Property>* row, std::uint64_t* sizeOut) {
+quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid,
+                                               const AttachmentContent& att, std::uint64_t now, int depth,
+                                               const BetweenPieces& betweenPieces, std::vector<Property>* row,
+                                               std::uint64_t* sizeOut) {
   QUILL_RETURN_IF_ERROR(CheckTypes(att.props));
   const AttachmentData& data = att.data;
   // An embedded message lives in a subnode of the attachment node; its nid comes from the file's
@@ -182,15 +184,22 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
   if (const MessageContent* message = data.embedded()) {
     if (depth >= kMaxEmbeddingDepth) return quill::Status::InvalidArgument("messages embedded too deeply");
     embeddedNid = sink.AllocateNid(ndb::NidType::kNormalMessage);
-    quill::Result<BuiltMessage> built = BuildMessage(sink, embeddedNid, *message, now, depth + 1, betweenPieces);
+    quill::Result<BuiltMessage> built =
+        BuildMessage(sink, embeddedNid, *message, now, depth + 1, betweenPieces);
     if (!built.ok()) return built.status();
     embedded = std::move(built).value();
   }
   std::uint64_t dataSize = 0;
   switch (data.kind()) {
-    case AttachmentData::Kind::kBytes: dataSize = data.bytes().size(); break;
-    case AttachmentData::Kind::kWritten: dataSize = data.written().size; break;
-    case AttachmentData::Kind::kEmbedded: dataSize = static_cast<std::uint64_t>(embedded->size); break;
+    case AttachmentData::Kind::kBytes:
+      dataSize = data.bytes().size();
+      break;
+    case AttachmentData::Kind::kWritten:
+      dataSize = data.written().size;
+      break;
+    case AttachmentData::Kind::kEmbedded:
+      dataSize = static_cast<std::uint64_t>(embedded->size);
+      break;
   }
   PropertySet set;
   set.PutAll(att.props);
@@ -210,8 +219,9 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
       QUILL_RETURN_IF_ERROR(pc.SetWritten(tag::kAttachDataBinary, data.written().top, data.written().size));
       break;
     case AttachmentData::Kind::kEmbedded:
-      QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataObject,
-                                   PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
+      QUILL_RETURN_IF_ERROR(
+          pc.Set(tag::kAttachDataObject,
+                 PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
       break;
   }
   quill::Result<ltp::NodeContent> content = pc.Build();
@@ -251,8 +261,8 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
         made = std::move(next).value();
       }
       std::vector<Property> row;
-      quill::Result<ndb::SubnodeRef> ref =
-          WriteAttachment(sink, attNid, made ? *made : message.attachments[i], now, depth, betweenPieces, &row, &size);
+      quill::Result<ndb::SubnodeRef> ref = WriteAttachment(
+          sink, attNid, made ? *made : message.attachments[i], now, depth, betweenPieces, &row, &size);
       if (!ref.ok()) return ref.status();
       subnodes.push_back(*ref);
       QUILL_RETURN_IF_ERROR(table->AddRow(attNid, row));

@@ -202,7 +202,8 @@ quill::Result<Nid> StoreWriter::AddMessage(Nid folderNid, const MessageContent& 
     folder.contents = std::make_unique<ltp::TableContextBuilder>(std::move(*table));
   }
   const Nid nid = sink_->AllocateNid(NidType::kNormalMessage);
-  quill::Result<WrittenMessage> written = WriteMessage(*sink_, nid, folderNid, message, now_, options_.betweenPieces);
+  quill::Result<WrittenMessage> written =
+      WriteMessage(*sink_, nid, folderNid, message, now_, options_.betweenPieces);
   if (!written.ok()) return Fail(written.status());
   if (quill::Status s = folder.contents->AddRow(nid, written->contentsRow); !s.ok()) return Fail(s);
   ++folder.count;

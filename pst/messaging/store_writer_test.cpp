@@ -168,8 +168,8 @@ TEST(MessagingStore, SiblingNamesDifferingOnlyInCaseAreOneName) {
   ASSERT_TRUE(store);
   const Nid top = store->ipmSubtree();
   const Nid work = Must(store->CreateFolder(top, u"Work"));
-  const Nid annoyance = Must(store->CreateFolder(top, u"\u00C4rger"));        // Ärger
-  const Nid greek = Must(store->CreateFolder(top, u"\u039F\u03A3"));          // ΟΣ
+  const Nid annoyance = Must(store->CreateFolder(top, u"\u00C4rger"));  // Ärger
+  const Nid greek = Must(store->CreateFolder(top, u"\u039F\u03A3"));    // ΟΣ
   for (const char16_t* same : {u"work", u"WORK"}) {
     EXPECT_EQ(store->FindFolder(top, same), work);
     EXPECT_EQ(store->CreateFolder(top, same).status().code(), quill::Status::Code::kAlreadyExists);
@@ -391,7 +391,8 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
   const Bytes streamed(50000, 0x5A);
   ASSERT_TRUE(stream.Append(streamed).ok());
   AttachmentContent big;
-  big.data = AttachmentData::WrittenStream(Must(stream.Finish()), static_cast<std::uint32_t>(streamed.size()));
+  big.data =
+      AttachmentData::WrittenStream(Must(stream.Finish()), static_cast<std::uint32_t>(streamed.size()));
   outer.attachments.push_back(big);
   const Nid nid = Must(store->AddMessage(store->ipmSubtree(), outer));
 
@@ -468,7 +469,8 @@ TEST(MessagingStore, AttachmentDataOfEveryKind) {
   m.makeAttachment = [&](std::size_t i) -> quill::Result<AttachmentContent> {
     made.push_back(i);
     if (i == 4) return attachment(AttachmentData::Bytes(Bytes(5000, 0x55)));
-    return attachment(AttachmentData::Embedded(std::make_shared<MessageContent>(SampleMessage(u"inner", 0, 1))));
+    return attachment(
+        AttachmentData::Embedded(std::make_shared<MessageContent>(SampleMessage(u"inner", 0, 1))));
   };
   const Nid nid = Must(store->AddMessage(store->ipmSubtree(), m));
   EXPECT_EQ(turns, 2);
@@ -477,7 +479,8 @@ TEST(MessagingStore, AttachmentDataOfEveryKind) {
 
   const ltp::NodeContent node = NodeOf(sink, nid);
   auto stored = [&](std::uint32_t index) {
-    return ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, index)));
+    return ltp::testing::ReadPropertyContext(
+        sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, index)));
   };
   constexpr std::uint32_t kInSubnode = 0x1F;  // an HNID naming a subnode (type LTP), not a heap item
   auto a1 = stored(1), a2 = stored(2), a3 = stored(3), a4 = stored(4), a5 = stored(5), a6 = stored(6);

@@ -45,7 +45,7 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
  private:
   PstSession& session_;
   ndb::Nid folder_;
-  mime::MessageContent source_;       // As parsed; content_'s attachments borrow their bytes from it.
+  mime::MessageContent source_;        // As parsed; content_'s attachments borrow their bytes from it.
   messaging::MessageContent content_;  // As built.
   import::ImportOptions options_;      // As built with, for the attachments made while writing.
   std::vector<std::string> notes_;     // From the parse, for ImportNotes.

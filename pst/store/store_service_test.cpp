@@ -322,8 +322,9 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 31 + i / 1000);
   constexpr int kParts = 70;  // past the 64 built ahead
   auto mail = [&](bool withEnclosed) {
-    std::string eml = "From: a@example.org\r\nSubject: every kind\r\nMIME-Version: 1.0\r\n"
-                      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n";
+    std::string eml =
+        "From: a@example.org\r\nSubject: every kind\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n";
     auto binary = [&eml](const std::string& name, const std::string& bytes) {
       eml += "--b\r\nContent-Type: application/octet-stream; name=" + name +
              "\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64(bytes);
@@ -331,7 +332,8 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
     auto enclosed = [&eml](const std::string& subject) {
       eml += "--b\r\nContent-Type: message/rfc822\r\n\r\nFrom: b@example.org\r\nSubject: " + subject +
              "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=c\r\n\r\n--c\r\n"
-             "Content-Type: text/plain\r\n\r\ninner\r\n--c\r\nContent-Type: application/octet-stream; name=in.bin\r\n\r\n"
+             "Content-Type: text/plain\r\n\r\ninner\r\n--c\r\nContent-Type: application/octet-stream; "
+             "name=in.bin\r\n\r\n"
              "inner bytes\r\n--c--\r\n";
     };
     binary("small.bin", small);
@@ -366,7 +368,8 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
     EXPECT_TRUE(session.Logoff().ok());
     return during;
   };
-  EXPECT_EQ(convert(*session_, target_, true), 1) << "one turn between the two pieces of the large attachment";
+  EXPECT_EQ(convert(*session_, target_, true), 1)
+      << "one turn between the two pieces of the large attachment";
 
   quill::Result<pst::read::CheckReport> report = pst::read::CheckFile(target_);
   ASSERT_TRUE(report.ok()) << report.status().ToString();
@@ -375,7 +378,8 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
   EXPECT_EQ(report->attachments, 2u + 1u + kParts + 2u);
 
   std::string pypff = Dump("pypff", target_);
-  pypff.erase(std::remove_if(pypff.begin(), pypff.end(), [](char c) { return c == ' ' || c == '\n'; }), pypff.end());
+  pypff.erase(std::remove_if(pypff.begin(), pypff.end(), [](char c) { return c == ' ' || c == '\n'; }),
+              pypff.end());
   auto sha1 = [](const std::string& file) {
     FILE* p = popen(("sha1sum '" + file + "'").c_str(), "r");
     char digest[41] = {};
@@ -385,7 +389,8 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
     }
     return std::string(digest);
   };
-  EXPECT_TRUE(Contains(pypff, DumpedAttachment(small.size(), sha1(tree_.File("small.bin", small))))) << pypff.substr(0, 2000);
+  EXPECT_TRUE(Contains(pypff, DumpedAttachment(small.size(), sha1(tree_.File("small.bin", small)))))
+      << pypff.substr(0, 2000);
   EXPECT_TRUE(Contains(pypff, DumpedAttachment(large.size(), sha1(tree_.File("large.bin", large)))));
   for (int i : {0, 40, kParts - 1}) {  // one built ahead, two made while written
     const std::string text = "part " + std::to_string(i);
@@ -398,7 +403,8 @@ TEST_F(StoreServiceTest, AttachmentsOfEveryKindReadBack) {
   EXPECT_EQ(convert(*plain.value(), plainTarget, false), 1);
   const char* shared = std::getenv("QUILL_SHARED_DIR");
   const std::string tool =
-      (shared != nullptr ? std::string(shared) : std::string(QUILL_SOURCE_DIR) + "/../shared") + "/tools/pst-check/pst-check";
+      (shared != nullptr ? std::string(shared) : std::string(QUILL_SOURCE_DIR) + "/../shared") +
+      "/tools/pst-check/pst-check";
   if (!stdfs::exists(tool)) {
     ADD_FAILURE() << "no pst-check at " << tool;
   } else {
@@ -413,7 +419,7 @@ TEST_F(StoreServiceTest, FolderNamesDifferingOnlyInCaseAreOneFolder) {
   ASSERT_NE(store, nullptr);
   auto root = store->IPMRootFolder();
   ASSERT_TRUE(root.ok());
-  ASSERT_TRUE(root.value()->AddFolder("\xC3\x84rger", engine::kFolderKindMail).ok());  // Ärger
+  ASSERT_TRUE(root.value()->AddFolder("\xC3\x84rger", engine::kFolderKindMail).ok());          // Ärger
   EXPECT_EQ(root.value()->AddFolder("\xC3\xA4rger", engine::kFolderKindMail).status().code(),  // ärger
             quill::Status::Code::kAlreadyExists);
   EXPECT_EQ(root.value()->AddFolder("INBOX", engine::kFolderKindMail).status().code(),
@@ -421,7 +427,8 @@ TEST_F(StoreServiceTest, FolderNamesDifferingOnlyInCaseAreOneFolder) {
   auto found = session_->GetFolderFromPath("\\\\\xC3\xA4RCHIV\\\xC3\xA4RGER");
   ASSERT_TRUE(found.ok());
   EXPECT_EQ(found.value()->Name(), "\xC3\x84rger");
-  EXPECT_TRUE(root.value()->AddFolder("Arger", engine::kFolderKindMail).ok()) << "another letter, another folder";
+  EXPECT_TRUE(root.value()->AddFolder("Arger", engine::kFolderKindMail).ok())
+      << "another letter, another folder";
   auto names = root.value()->FolderNames();
   ASSERT_TRUE(names.ok());
   EXPECT_EQ(std::count(names->begin(), names->end(), "\xC3\x84rger"), 1);
