@@ -140,8 +140,7 @@ int Attachment(const char* out, long mib) {
     if (!bid.ok()) return Fail(bid.status());
     pst::messaging::AttachmentContent a;
     a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("data.bin")}};
-    a.writtenData = *bid;
-    a.writtenSize = static_cast<std::uint32_t>(stream.size());
+    a.data = pst::messaging::AttachmentData::WrittenStream(*bid, static_cast<std::uint32_t>(stream.size()));
     m.attachments.push_back(std::move(a));
     left -= part;
   }

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!store.ok()) Finding("cannot start a store: " + store.status().message());
   pst::import::ImportOptions options;
   options.nameMap = &(*store)->nameMap();
-  pst::messaging::MessageContent content = pst::import::WithEmbeddedMessages(pst::import::BuildMessage(parsed, options));
+  pst::messaging::MessageContent content = pst::import::BuildMessage(parsed, options).message;
   // A message the writer refuses is fine (it says why); what matters is that nothing breaks and
   // that what was accepted reads back.
   const bool added = (*store)->AddMessage((*store)->ipmSubtree(), content).ok();

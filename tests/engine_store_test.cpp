@@ -65,6 +65,28 @@ TEST(EngineStoreTest, FolderTreeAndSpecialNamesInARealStore) {
   EXPECT_FALSE(Has(tree, "Work!Old")) << tree;
 }
 
+// Source folders whose names differ only in letter case, in any script, become one folder of
+// the store, named as the first of them; their messages are all there.
+TEST(EngineStoreTest, SourceFoldersDifferingOnlyInCaseShareOneStoreFolder) {
+  Rig rig;
+  rig.Message("Work/a.eml", "upper work");
+  rig.Message("work/b.eml", "lower work");
+  rig.Message("\u00C4rger/c.eml", "upper umlaut");  // Ärger
+  rig.Message("\u00E4rger/d.eml", "lower umlaut");  // ärger
+  rig.Message("Arger/e.eml", "no umlaut");
+  rig.host.source = rig.tree.Path("src");
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  ASSERT_EQ(rig.conversion.Report().messagesConverted, 5);
+  const std::string pst = rig.shared.TargetPstPath;
+  EXPECT_EQ(Check(pst), 0);
+  const std::string tree = Tree(pst);
+  EXPECT_TRUE(Has(tree, "    Work/  (2 messages)")) << tree;
+  EXPECT_TRUE(Has(tree, "    \u00C4rger/  (2 messages)")) << tree;
+  EXPECT_TRUE(Has(tree, "    Arger/  (1 messages)")) << tree;
+  EXPECT_FALSE(Has(tree, "work/")) << tree;
+  EXPECT_FALSE(Has(tree, "\u00E4rger/")) << tree;
+}
+
 TEST(EngineStoreTest, AStoppedRunLeavesACompleteFileWithWhatWasConverted) {
   Rig rig;
   for (int i = 0; i < 20; ++i) rig.Message("m" + std::to_string(100 + i) + ".eml", "message " + std::to_string(i));

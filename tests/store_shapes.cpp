@@ -105,10 +105,11 @@ int main(int argc, char** argv) {
     a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("big.bin")},
                {tag::kAttachFilename, PropValue::StringUtf8("big.bin")}};
     // A pattern the test can compute again: byte i is bits 13..20 of i * 2654435761 (mod 2^32).
-    a.data.resize(20u << 20);
-    for (std::size_t i = 0; i < a.data.size(); ++i) {
-      a.data[i] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(i) * 2654435761u) >> 13);
+    std::vector<std::uint8_t> bytes(20u << 20);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<std::uint8_t>((static_cast<std::uint32_t>(i) * 2654435761u) >> 13);
     }
+    a.data = pst::messaging::AttachmentData::Bytes(std::move(bytes));
     m.attachments.push_back(std::move(a));
     auto added = s.AddMessage(*inbox, m);
     if (!added.ok()) return Fail(added.status());
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
     MessageContent m = Message("bytes like map pages");
     pst::messaging::AttachmentContent a;
     a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("pages.bin")}};
-    a.data.assign(40u << 20, 0x82);  // 0x82 is the page type of a free map
+    // 0x82 is the page type of a free map
+    a.data = pst::messaging::AttachmentData::Bytes(std::vector<std::uint8_t>(40u << 20, 0x82));
     m.attachments.push_back(std::move(a));
     auto added = s.AddMessage(*inbox, m);
     if (!added.ok()) return Fail(added.status());
@@ -126,7 +128,7 @@ int main(int argc, char** argv) {
       MessageContent outer = Message(level == 0 ? "level 0" : "level " + std::to_string(level));
       pst::messaging::AttachmentContent a;
       a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("level " + std::to_string(level + 1) + ".eml")}};
-      a.embedded = inner;
+      a.data = pst::messaging::AttachmentData::Embedded(inner);
       outer.attachments.push_back(std::move(a));
       inner = std::make_shared<MessageContent>(std::move(outer));
     }

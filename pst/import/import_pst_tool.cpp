@@ -85,8 +85,7 @@ int main(int argc, char** argv) {
       continue;
     }
     options.fileModified = ModificationTime(path);
-    const pst::messaging::MessageContent message =
-        pst::import::WithEmbeddedMessages(pst::import::BuildMessage(*content, options));
+    const pst::messaging::MessageContent message = pst::import::BuildMessage(*content, options).message;
     quill::Result<pst::ndb::Nid> nid = (*store)->AddMessage(*inbox, message);
     if (!nid.ok()) return Fail(nid.status());
     manifest << *nid << '\t' << path << '\n';

@@ -153,6 +153,22 @@ void AddTimes(PropertyList& list, const mime::MessageContent& content, const Imp
   list.Time(tag::kLastModificationTime, ToFileTime(options.now));
 }
 
+// An enclosed message as its attachment's data, built as a message of its own would be.
+messaging::AttachmentData EnclosedMessage(const mime::MessageContent& enclosed,
+                                          const ImportOptions& options) {
+  ImportOptions inner = options;
+  inner.attachmentsBuilt = SIZE_MAX;
+  inner.enclosed = true;
+  return messaging::AttachmentData::Embedded(
+      std::make_shared<const messaging::MessageContent>(BuildMessage(enclosed, inner).message));
+}
+
+messaging::AttachmentData AttachmentBytes(const std::string& data, const ImportOptions& options) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+  if (options.borrowAttachmentData) return messaging::AttachmentData::BorrowedBytes({bytes, data.size()});
+  return messaging::AttachmentData::Bytes({bytes, bytes + data.size()});
+}
+
 messaging::AttachmentContent Attachment(const mime::Attachment& att, int number, const ImportOptions& options) {
   messaging::AttachmentContent out;
   PropertyList list(&out.props);
@@ -176,7 +192,7 @@ messaging::AttachmentContent Attachment(const mime::Attachment& att, int number,
   if (att.hidden) list.Int(tag::kAttachFlags, tag::kAttachFlagMhtmlRef);
   list.Time(tag::kCreationTime, ToFileTime(options.now));
   list.Time(tag::kLastModificationTime, ToFileTime(options.now));
-  if (!options.attachmentDataByCaller) out.data.assign(att.data.begin(), att.data.end());
+  out.data = att.embedded ? EnclosedMessage(*att.embedded, options) : AttachmentBytes(att.data, options);
   return out;
 }
 
@@ -276,16 +292,6 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
     allHidden = allHidden && att.hidden;
     if (i >= options.attachmentsBuilt) continue;
     message.attachments.push_back(Attachment(att, static_cast<int>(i + 1), options));
-    if (att.embedded) {
-      EmbeddedMessage embedded;
-      embedded.attachmentIndex = i;
-      ImportOptions inner = options;
-      inner.attachmentDataByCaller = false;
-      inner.attachmentsBuilt = SIZE_MAX;
-      inner.enclosed = true;
-      embedded.message = std::make_unique<ImportedMessage>(BuildMessage(*att.embedded, inner));
-      imported.embedded.push_back(std::move(embedded));
-    }
   }
   message.laterAttachments = content.attachments.size() - message.attachments.size();
   // The has-attachments flag follows the attachment table (the store sets it whenever there is
@@ -304,16 +310,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
 
 messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
                                              const ImportOptions& options) {
-  const mime::Attachment& att = content.attachments[index];
-  messaging::AttachmentContent out = Attachment(att, static_cast<int>(index + 1), options);
-  if (att.embedded) {
-    ImportOptions inner = options;
-    inner.attachmentDataByCaller = false;
-    inner.attachmentsBuilt = SIZE_MAX;
-    out.embedded = std::make_shared<const messaging::MessageContent>(
-        WithEmbeddedMessages(BuildMessage(*att.embedded, inner)));
-  }
-  return out;
+  return Attachment(content.attachments[index], static_cast<int>(index + 1), options);
 }
 
 quill::Status DetachNameMap(ImportOptions& options) {
@@ -329,17 +326,6 @@ quill::Status DetachNameMap(ImportOptions& options) {
   options.contentTypeId = *contentType;
   options.nameMap = nullptr;
   return quill::Status::Ok();
-}
-
-messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported) {
-  messaging::MessageContent content = std::move(imported.message);
-  for (EmbeddedMessage& e : imported.embedded) {
-    if (e.message && e.attachmentIndex < content.attachments.size()) {
-      content.attachments[e.attachmentIndex].embedded =
-          std::make_shared<const messaging::MessageContent>(WithEmbeddedMessages(std::move(*e.message)));
-    }
-  }
-  return content;
 }
 
 }  // namespace pst::import

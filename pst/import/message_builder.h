@@ -39,11 +39,10 @@ struct ImportOptions {
   std::optional<std::uint16_t> smartNoAttachId;
   std::optional<std::uint16_t> flagRequestId;  // the same for the follow-up flag's text
   std::optional<std::uint16_t> contentTypeId;  // and for an opaque S/MIME message's Content-Type
-  // Set when the caller writes the bytes of the message's own attachments itself (a store that
-  // streams them in pieces, say): those attachments are then built without data, and the caller
-  // fills in writtenData from content.attachments[i].data, index for index. Attachments of
-  // enclosed messages always carry their data.
-  bool attachmentDataByCaller = false;
+  // Set when the parsed message outlives the write of the built one (a store writing straight
+  // from the parse): the attachments' bytes, those of enclosed messages too, are then borrowed
+  // from it (messaging::AttachmentData::BorrowedBytes) instead of copied.
+  bool borrowAttachmentData = false;
   // How many of the message's own attachments BuildMessage builds; the caller makes those past it
   // with BuildAttachment when it writes them (see messaging::MessageContent::laterAttachments).
   // Everything that depends on all attachments (the hidden-attachment flag) still counts them all.
@@ -53,26 +52,15 @@ struct ImportOptions {
   bool enclosed = false;
 };
 
-struct ImportedMessage;
-
-// A message/rfc822 attachment: its index in message.attachments, and the enclosed message built
-// the same way. The attachment at that index carries the attachment-side properties (method 5,
-// names, MIME tag) and no data; writing the enclosed message as the attachment's object is the
-// store's part.
-struct EmbeddedMessage {
-  std::size_t attachmentIndex = 0;
-  std::unique_ptr<ImportedMessage> message;
-};
-
+// A message/rfc822 attachment carries the enclosed message, built the same way, as its data
+// (messaging::AttachmentData::Embedded); writing it as the attachment's object is the store's part.
 struct ImportedMessage {
   messaging::MessageContent message;
-  std::vector<EmbeddedMessage> embedded;
 };
 
 ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
 
-// Attachment `index` (from 0) of `content` as BuildMessage builds it, an enclosed message built
-// into it (with its attachments' data whatever the options say).
+// Attachment `index` (from 0) of `content` as BuildMessage builds it.
 messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
                                              const ImportOptions& options);
 
@@ -80,9 +68,6 @@ messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content
 // nameMap: the options can then build messages on other threads while the map is in use on this
 // one. Errors: those of NameMap::IdFor.
 quill::Status DetachNameMap(ImportOptions& options);
-
-// The message as the store writes it: each enclosed message moved into its attachment.
-messaging::MessageContent WithEmbeddedMessages(ImportedMessage&& imported);
 
 // 100-ns ticks since 1601-01-01 UTC; times before 1601 become 0.
 std::uint64_t ToFileTime(std::chrono::sys_seconds time);

@@ -264,10 +264,11 @@ TEST(MessageBuilderTest, AttachmentsByValue) {
   messaging::NameMap names;
   const ImportedMessage m = Build(kRelatedMail, &names);
   ASSERT_EQ(m.message.attachments.size(), 2u);
-  EXPECT_TRUE(m.embedded.empty());
 
   const messaging::AttachmentContent& picture = m.message.attachments[0];
-  EXPECT_EQ(picture.data, (std::vector<std::uint8_t>{0x00, 0x01, 0x02}));
+  ASSERT_EQ(picture.data.kind(), messaging::AttachmentData::Kind::kBytes);
+  EXPECT_EQ(std::vector<std::uint8_t>(picture.data.bytes().begin(), picture.data.bytes().end()),
+            (std::vector<std::uint8_t>{0x00, 0x01, 0x02}));
   EXPECT_EQ(Number(picture.props, tag::kAttachMethod), tag::kAttachByValue);
   EXPECT_EQ(Text(picture.props, tag::kAttachLongFilename), "ATT00001.png");
   EXPECT_EQ(Text(picture.props, tag::kAttachFilename), "ATT00001.png");
@@ -279,7 +280,7 @@ TEST(MessageBuilderTest, AttachmentsByValue) {
   EXPECT_EQ(Number(picture.props, tag::kRenderingPosition), -1);
 
   const messaging::AttachmentContent& pdf = m.message.attachments[1];
-  EXPECT_EQ(std::string(pdf.data.begin(), pdf.data.end()), "%PDF");
+  EXPECT_EQ(std::string(pdf.data.bytes().begin(), pdf.data.bytes().end()), "%PDF");
   EXPECT_EQ(Text(pdf.props, tag::kAttachLongFilename), "Board report 2020.pdf");  // no path escapes
   EXPECT_EQ(Text(pdf.props, tag::kDisplayName), "Board report 2020.pdf");
   EXPECT_EQ(Text(pdf.props, tag::kAttachFilename), "BOARDR~1.PDF");
@@ -325,14 +326,14 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
       "From: Origin <o@x>\r\nTo: f@x\r\nSubject: Inner\r\nDate: Wed, 01 Jan 2025 07:00:00 +0000\r\n\r\nInner body\r\n"
       "--b--\r\n");
   ASSERT_EQ(m.message.attachments.size(), 2u);
-  ASSERT_EQ(m.embedded.size(), 1u);
-  EXPECT_EQ(m.embedded[0].attachmentIndex, 1u);
+  EXPECT_EQ(m.message.attachments[0].data.kind(), messaging::AttachmentData::Kind::kBytes);
   const messaging::AttachmentContent& holder = m.message.attachments[1];
+  ASSERT_EQ(holder.data.kind(), messaging::AttachmentData::Kind::kEmbedded);
   EXPECT_EQ(Number(holder.props, tag::kAttachMethod), tag::kAttachEmbeddedMessage);
   EXPECT_EQ(Text(holder.props, tag::kAttachLongFilename), "Inner.eml");
   EXPECT_EQ(Text(holder.props, tag::kDisplayName), "Inner");
   EXPECT_EQ(Text(holder.props, tag::kAttachMimeTag), "message/rfc822");
-  EXPECT_TRUE(holder.data.empty());
+  EXPECT_TRUE(holder.data.bytes().empty());
 
   // A subject with characters file names cannot hold keeps all its text in the file name.
   const ImportedMessage cut = Build(
@@ -344,12 +345,12 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
   EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kAttachLongFilename), "Q3 figures 2024_25_ final_.eml");
   EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kDisplayName), "Q3 figures 2024/25: final?");
 
-  const ImportedMessage& inner = *m.embedded[0].message;
-  EXPECT_EQ(Text(inner.message.props, tag::kSubject), std::string("\x01\x01" "Inner"));
-  EXPECT_EQ(Text(inner.message.props, tag::kSenderName), "Origin");
-  EXPECT_EQ(Number(inner.message.props, tag::kClientSubmitTime), FileTimeOf(1735714800));
-  ASSERT_EQ(inner.message.recipients.size(), 1u);
-  EXPECT_EQ(Text(inner.message.props, tag::kBody)->substr(0, 10), "Inner body");
+  const messaging::MessageContent& inner = *holder.data.embedded();
+  EXPECT_EQ(Text(inner.props, tag::kSubject), std::string("\x01\x01" "Inner"));
+  EXPECT_EQ(Text(inner.props, tag::kSenderName), "Origin");
+  EXPECT_EQ(Number(inner.props, tag::kClientSubmitTime), FileTimeOf(1735714800));
+  ASSERT_EQ(inner.recipients.size(), 1u);
+  EXPECT_EQ(Text(inner.props, tag::kBody)->substr(0, 10), "Inner body");
 }
 
 // S/MIME: the class by which Outlook finds the protected entity in the one attachment, and for an

@@ -136,15 +136,22 @@ TEST(MessageStateTest, BuilderTakesTheTopMessagesStateOnly) {
       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n"
       "From: c@x.org\r\nSubject: inner\r\nStatus: RO\r\nX-Status: F\r\n\r\ninner body\r\n--b--\r\n";
   ImportOptions options;
-  ImportedMessage built = BuildMessage(mime::ParseMessage(mail), options);
+  const mime::MessageContent parsed = mime::ParseMessage(mail);
+  ImportedMessage built = BuildMessage(parsed, options);
   const auto& outer = built.message.props;
   EXPECT_EQ(Int(outer, tag::kMessageFlags), tag::kMsgFlagHasAttach);  // unread, one attachment
   EXPECT_EQ(Int(outer, tag::kFlagStatus), 2);
   EXPECT_EQ(Int(outer, tag::kIconIndex), 0x105);
-  ASSERT_EQ(built.embedded.size(), 1u);
-  const auto& inner = built.embedded[0].message->message.props;
+  ASSERT_EQ(built.message.attachments.size(), 1u);
+  ASSERT_NE(built.message.attachments[0].data.embedded(), nullptr);
+  const auto& inner = built.message.attachments[0].data.embedded()->props;
   EXPECT_EQ(Int(inner, tag::kMessageFlags), tag::kMsgFlagRead);
   EXPECT_FALSE(Int(inner, tag::kFlagStatus).has_value());
+  // The same for an attachment made later, as the store makes those of a message of many parts.
+  const messaging::AttachmentContent later = BuildAttachment(parsed, 0, options);
+  ASSERT_NE(later.data.embedded(), nullptr);
+  EXPECT_EQ(Int(later.data.embedded()->props, tag::kMessageFlags), tag::kMsgFlagRead);
+  EXPECT_FALSE(Int(later.data.embedded()->props, tag::kFlagStatus).has_value());
 }
 
 TEST(MessageStateTest, AFlaggedMessageCarriesOutlooksFollowUpText) {

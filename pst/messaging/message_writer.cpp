@@ -1,11 +1,14 @@
 #include "pst/messaging/message_writer.h"
 
 #include <algorithm>
-#include <limits>
 #include <deque>
+#include <limits>
 #include <optional>
+#include <span>
 
+#include "pst/ltp/heap_builder.h"
 #include "pst/ltp/property_context.h"
+#include "pst/ltp/stream_writer.h"
 #include "pst/ltp/table_context.h"
 #include "pst/messaging/prop_tags.h"
 #include "pst/messaging/table_templates.h"
@@ -107,7 +110,7 @@ struct BuiltMessage {
 };
 
 quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, const MessageContent& message,
-                                         std::uint64_t now, int depth);
+                                         std::uint64_t now, int depth, const BetweenPieces& betweenPieces);
 
 quill::Status CheckTypes(const std::vector<Property>& props) {
   for (const Property& p : props) {
@@ -149,25 +152,55 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::v
   return ltp::WriteSubnode(sink, kNidRecipientTable, *content);
 }
 
+// The attachment's bytes as the property context takes them: a value in the heap when they fit
+// an allocation, else a stream of their own written a piece at a time.
+quill::Status SetBytes(ndb::NodeSink& sink, std::span<const std::uint8_t> bytes,
+                       const BetweenPieces& betweenPieces, ltp::PropertyContextBuilder& pc) {
+  if (bytes.size() <= ltp::kMaxHeapItem) return pc.Set(tag::kAttachDataBinary, PropValue::Binary(bytes));
+  if (bytes.size() > ltp::kMaxStreamSize)
+    return quill::Status::InvalidArgument("attachment of 4 GiB or more");
+  ltp::StreamWriter stream(sink);
+  for (std::size_t at = 0; at < bytes.size(); at += kAttachmentPiece) {
+    if (at > 0 && betweenPieces) QUILL_RETURN_IF_ERROR(betweenPieces());
+    QUILL_RETURN_IF_ERROR(stream.Append(bytes.subspan(at, std::min(kAttachmentPiece, bytes.size() - at))));
+  }
+  quill::Result<ndb::Bid> top = stream.Finish();
+  if (!top.ok()) return top.status();
+  return pc.SetWritten(tag::kAttachDataBinary, *top, static_cast<std::uint32_t>(bytes.size()));
+}
+
 // Writes one attachment's property context as subnode `nid`; returns its subnode entry and adds
 // its attachment-table row to `row`.
-quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid, const AttachmentContent& att,
-                                               std::uint64_t now, int depth, std::vector<Property>* row,
+quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid,
+                                               const AttachmentContent& att, std::uint64_t now, int depth,
+                                               const BetweenPieces& betweenPieces, std::vector<Property>* row,
                                                std::uint64_t* sizeOut) {
   QUILL_RETURN_IF_ERROR(CheckTypes(att.props));
+  const AttachmentData& data = att.data;
   // An embedded message lives in a subnode of the attachment node; its nid comes from the file's
   // message counter as Outlook's do, which also keeps it apart from the attachment's LTP subnodes.
   std::optional<BuiltMessage> embedded;
   ndb::Nid embeddedNid = 0;
-  if (att.embedded) {
+  if (const MessageContent* message = data.embedded()) {
     if (depth >= kMaxEmbeddingDepth) return quill::Status::InvalidArgument("messages embedded too deeply");
     embeddedNid = sink.AllocateNid(ndb::NidType::kNormalMessage);
-    quill::Result<BuiltMessage> built = BuildMessage(sink, embeddedNid, *att.embedded, now, depth + 1);
+    quill::Result<BuiltMessage> built =
+        BuildMessage(sink, embeddedNid, *message, now, depth + 1, betweenPieces);
     if (!built.ok()) return built.status();
     embedded = std::move(built).value();
   }
-  const std::uint64_t dataSize = embedded ? static_cast<std::uint64_t>(embedded->size)
-                                          : att.writtenData != 0 ? att.writtenSize : att.data.size();
+  std::uint64_t dataSize = 0;
+  switch (data.kind()) {
+    case AttachmentData::Kind::kBytes:
+      dataSize = data.bytes().size();
+      break;
+    case AttachmentData::Kind::kWritten:
+      dataSize = data.written().size;
+      break;
+    case AttachmentData::Kind::kEmbedded:
+      dataSize = static_cast<std::uint64_t>(embedded->size);
+      break;
+  }
   PropertySet set;
   set.PutAll(att.props);
   if (embedded) set.Put(tag::kAttachMethod, PropValue::Int32(kAttachMethodEmbedded));
@@ -178,13 +211,18 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
 
   ltp::PropertyContextBuilder pc(sink);
   QUILL_RETURN_IF_ERROR(set.CopyInto(pc));
-  if (embedded) {
-    QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataObject,
-                                 PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
-  } else if (att.writtenData != 0) {
-    QUILL_RETURN_IF_ERROR(pc.SetWritten(tag::kAttachDataBinary, att.writtenData, att.writtenSize));
-  } else {
-    QUILL_RETURN_IF_ERROR(pc.Set(tag::kAttachDataBinary, PropValue::Binary(att.data)));
+  switch (data.kind()) {
+    case AttachmentData::Kind::kBytes:
+      QUILL_RETURN_IF_ERROR(SetBytes(sink, data.bytes(), betweenPieces, pc));
+      break;
+    case AttachmentData::Kind::kWritten:
+      QUILL_RETURN_IF_ERROR(pc.SetWritten(tag::kAttachDataBinary, data.written().top, data.written().size));
+      break;
+    case AttachmentData::Kind::kEmbedded:
+      QUILL_RETURN_IF_ERROR(
+          pc.Set(tag::kAttachDataObject,
+                 PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
+      break;
   }
   quill::Result<ltp::NodeContent> content = pc.Build();
   if (!content.ok()) return content.status();
@@ -200,7 +238,7 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
 // Writes everything of a message but its own entry: attachments, tables, and the property context,
 // whose content (with the subnodes) is returned for the caller to enter as a node or a subnode.
 quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, const MessageContent& message,
-                                         std::uint64_t now, int depth) {
+                                         std::uint64_t now, int depth, const BetweenPieces& betweenPieces) {
   QUILL_RETURN_IF_ERROR(CheckTypes(message.props));
   std::vector<ndb::SubnodeRef> subnodes;
   std::uint64_t size = 0;
@@ -223,8 +261,8 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
         made = std::move(next).value();
       }
       std::vector<Property> row;
-      quill::Result<ndb::SubnodeRef> ref =
-          WriteAttachment(sink, attNid, made ? *made : message.attachments[i], now, depth, &row, &size);
+      quill::Result<ndb::SubnodeRef> ref = WriteAttachment(
+          sink, attNid, made ? *made : message.attachments[i], now, depth, betweenPieces, &row, &size);
       if (!ref.ok()) return ref.status();
       subnodes.push_back(*ref);
       QUILL_RETURN_IF_ERROR(table->AddRow(attNid, row));
@@ -271,8 +309,9 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
 }  // namespace
 
 quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid folder,
-                                           const MessageContent& message, std::uint64_t now) {
-  quill::Result<BuiltMessage> built = BuildMessage(sink, nid, message, now, 0);
+                                           const MessageContent& message, std::uint64_t now,
+                                           const BetweenPieces& betweenPieces) {
+  quill::Result<BuiltMessage> built = BuildMessage(sink, nid, message, now, 0, betweenPieces);
   if (!built.ok()) return built.status();
   QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, built->content));
   WrittenMessage written;

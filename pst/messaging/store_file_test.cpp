@@ -62,8 +62,9 @@ MessageContent Mail(const std::string& subject, bool read, std::size_t attachmen
   if (attachmentBytes != 0) {
     AttachmentContent a;
     a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("data.bin")}};
-    a.data.resize(attachmentBytes);
-    for (std::size_t i = 0; i < a.data.size(); ++i) a.data[i] = static_cast<std::uint8_t>(i * 13);
+    std::vector<std::uint8_t> bytes(attachmentBytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13);
+    a.data = AttachmentData::Bytes(std::move(bytes));
     m.attachments.push_back(std::move(a));
   }
   return m;
@@ -98,7 +99,7 @@ TEST(MessagingStoreFile, IndependentReadersAgree) {
   MessageContent forward = Mail("Forward", true, 0);
   AttachmentContent embedded;
   embedded.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("original.eml")}};
-  embedded.embedded = std::make_shared<MessageContent>(Mail("Original", true, 500));
+  embedded.data = AttachmentData::Embedded(std::make_shared<MessageContent>(Mail("Original", true, 500)));
   forward.attachments.push_back(embedded);
   ASSERT_TRUE(store.AddMessage(store.deletedItems(), forward).ok());
   ASSERT_TRUE(store.Close().ok());

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <random>
 
+#include "common/cancel.h"
+#include "common/case_fold.h"
 #include "common/text.h"
 #include "pst/folder_depth.h"
 #include "pst/ltp/property_context.h"
@@ -127,6 +129,9 @@ quill::Result<std::unique_ptr<StoreWriter>> StoreWriter::Create(ndb::NodeSink& s
 }
 
 quill::Status StoreWriter::Fail(quill::Status status) {
+  // A stop comes from the caller between two writes, never from the sink: the message cut short
+  // was not yet entered anywhere, and what it wrote is merely unreferenced.
+  if (quill::IsStopped(status)) return status;
   if (status.code() != quill::Status::Code::kInvalidArgument && status.code() != quill::Status::Code::kNotFound) {
     failed_ = status;
   }
@@ -164,9 +169,14 @@ std::optional<Nid> StoreWriter::FindFolder(Nid parent, std::u16string_view name)
   if (it == folders_.end()) return std::nullopt;
   for (Nid child : it->second.children) {
     auto c = folders_.find(child);
-    if (c != folders_.end() && c->second.name == name) return child;
+    if (c != folders_.end() && quill::EqualIgnoringCase(c->second.name, name)) return child;
   }
   return std::nullopt;
+}
+
+std::u16string StoreWriter::FolderName(Nid folder) const {
+  auto it = folders_.find(folder);
+  return it == folders_.end() ? std::u16string() : it->second.name;
 }
 
 std::vector<Nid> StoreWriter::Subfolders(Nid parent) const {
@@ -192,7 +202,8 @@ quill::Result<Nid> StoreWriter::AddMessage(Nid folderNid, const MessageContent& 
     folder.contents = std::make_unique<ltp::TableContextBuilder>(std::move(*table));
   }
   const Nid nid = sink_->AllocateNid(NidType::kNormalMessage);
-  quill::Result<WrittenMessage> written = WriteMessage(*sink_, nid, folderNid, message, now_);
+  quill::Result<WrittenMessage> written =
+      WriteMessage(*sink_, nid, folderNid, message, now_, options_.betweenPieces);
   if (!written.ok()) return Fail(written.status());
   if (quill::Status s = folder.contents->AddRow(nid, written->contentsRow); !s.ok()) return Fail(s);
   ++folder.count;

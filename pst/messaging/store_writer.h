@@ -10,17 +10,20 @@
 //   0x60D..0x610, 0x671, 0x692  empty table templates; 0x62B receive-folder table
 //   0x1E1, 0x201, 0x321         search bookkeeping nodes
 //
-// Folders may be created under any normal folder, to any depth, with any Unicode name. Messages
+// Folders may be created under any normal folder, to any depth, with any Unicode name; two
+// children of one folder never share a name, letter case ignored (common/case_fold.h). Messages
 // are written to the sink as they are added; what stays in memory per message is its row of the
 // folder's contents table (rows go to the sink as the table's blocks fill). Folder property
 // contexts and hierarchy tables are written at Close, when their counts are final, so every count
 // (PR_CONTENT_COUNT, PR_CONTENT_UNREAD, PR_SUBFOLDERS) agrees with the tables it describes.
 //
-// Not thread-safe. After any failed call other than an argument check the store is unusable: the
-// sink may hold half an object, and every later call returns the same failure.
+// Not thread-safe. After any failed call other than an argument check or a stop (see AddMessage)
+// the store is unusable: the sink may hold half an object, and every later call returns the same
+// failure.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +49,9 @@ struct StoreOptions {
   std::optional<ltp::Guid> recordKey;
   // FILETIME used for creation times the caller does not give; the current time when 0.
   std::uint64_t now = 0;
+  // Called between two pieces of a large attachment's bytes (see message_writer.h): gives the
+  // caller's event loop a turn; an error it returns (quill::StoppedStatus) ends that message.
+  std::function<quill::Status()> betweenPieces;
 };
 
 // The folders Outlook finds by their entry ids in the store, the root folder or the Inbox.
@@ -71,14 +77,16 @@ class StoreWriter {
 
   // Creates a normal folder under `parent` and returns its nid.
   // Errors: NotFound for an unknown parent (or a search folder); InvalidArgument for an empty name;
-  // AlreadyExists when the parent has a child of that name already; NotSupported when the folder
-  // would sit deeper than kMaxFolderDepth (pst/folder_depth.h).
+  // AlreadyExists when the parent has a child of that name already, letter case ignored;
+  // NotSupported when the folder would sit deeper than kMaxFolderDepth (pst/folder_depth.h).
   quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, std::u16string_view name,
                                        std::u16string_view containerClass = u"IPF.Note");
 
-  // The child of `parent` named `name` (exact match), if any.
+  // The child of `parent` named `name`, letter case ignored, if any.
   std::optional<ndb::Nid> FindFolder(ndb::Nid parent, std::u16string_view name) const;
   std::vector<ndb::Nid> Subfolders(ndb::Nid parent) const;
+  // The name `folder` was created with; empty for an unknown folder.
+  std::u16string FolderName(ndb::Nid folder) const;
 
   // Makes `folder` one of the store's default folders: Inbox, Outbox and Sent Items through the
   // store object (entry ids, valid-folder mask bits) and, for the Inbox, the receive-folder rows;
@@ -87,7 +95,8 @@ class StoreWriter {
   quill::Status SetSpecialFolder(SpecialFolder which, ndb::Nid folder);
 
   // Writes `message` into `folder`; returns the message's nid.
-  // Errors: NotFound for an unknown folder; those of WriteMessage.
+  // Errors: NotFound for an unknown folder; those of WriteMessage. A stop (quill::IsStopped)
+  // returned by makeAttachment or betweenPieces leaves the message out and the store usable.
   quill::Result<ndb::Nid> AddMessage(ndb::Nid folder, const MessageContent& message);
 
   // Writes the folders, their tables and every remaining node of the store. The caller then closes

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "common/cancel.h"
 #include "common/text.h"
 #include "pst/folder_depth.h"
 #include "pst/ltp/ltp_test_support.h"
@@ -137,7 +138,8 @@ TEST(MessagingStore, FolderTreeOfAnyDepthAndName) {
   EXPECT_EQ(store->CreateFolder(0x7777, u"x").status().code(), quill::Status::Code::kNotFound);
   EXPECT_EQ(store->CreateFolder(chain[1], u"").status().code(), quill::Status::Code::kInvalidArgument);
   EXPECT_EQ(store->FindFolder(chain[1], u"Sibling"), *sibling);
-  EXPECT_EQ(store->FindFolder(chain[1], u"sibling"), std::nullopt);
+  EXPECT_EQ(store->FindFolder(chain[1], u"sibling"), *sibling);  // letter case ignored
+  EXPECT_EQ(store->FindFolder(chain[1], u"Siblings"), std::nullopt);
   ASSERT_TRUE(store->Close().ok());
 
   for (std::size_t i = 1; i < chain.size(); ++i) {
@@ -158,6 +160,32 @@ TEST(MessagingStore, FolderTreeOfAnyDepthAndName) {
       EXPECT_EQ(hierarchy.Cell(sink, hierarchyNode, 0, tag::kDisplayName), Utf16Le(names[i % names.size()]));
     }
   }
+}
+
+TEST(MessagingStore, SiblingNamesDifferingOnlyInCaseAreOneName) {
+  FakeSink sink;
+  auto store = NewStore(sink);
+  ASSERT_TRUE(store);
+  const Nid top = store->ipmSubtree();
+  const Nid work = Must(store->CreateFolder(top, u"Work"));
+  const Nid annoyance = Must(store->CreateFolder(top, u"\u00C4rger"));  // Ärger
+  const Nid greek = Must(store->CreateFolder(top, u"\u039F\u03A3"));    // ΟΣ
+  for (const char16_t* same : {u"work", u"WORK"}) {
+    EXPECT_EQ(store->FindFolder(top, same), work);
+    EXPECT_EQ(store->CreateFolder(top, same).status().code(), quill::Status::Code::kAlreadyExists);
+  }
+  EXPECT_EQ(store->FindFolder(top, u"\u00E4rger"), annoyance);
+  EXPECT_EQ(store->CreateFolder(top, u"\u00E4RGER").status().code(), quill::Status::Code::kAlreadyExists);
+  EXPECT_EQ(store->FindFolder(top, u"\u03BF\u03C2"), greek);  // ος, with the final sigma
+  // Other names are other folders, also where only a letter's accent differs; a name is kept
+  // as it was given, and the same name is free under another parent.
+  const Nid plain = Must(store->CreateFolder(top, u"Arger"));
+  EXPECT_NE(plain, annoyance);
+  EXPECT_EQ(store->FolderName(annoyance), u"\u00C4rger");
+  EXPECT_EQ(store->FolderName(0x7777), u"");
+  EXPECT_TRUE(store->CreateFolder(work, u"work").ok());
+  EXPECT_EQ(store->Subfolders(top).size(), 5u);  // Deleted Items and the four made here
+  ASSERT_TRUE(store->Close().ok());
 }
 
 TEST(MessagingStore, FolderTreeStopsAtTheDepthLimit) {
@@ -195,7 +223,7 @@ MessageContent SampleMessage(const std::u16string& subject, std::int32_t flags, 
     AttachmentContent a;
     a.props = {{tag::kAttachLongFilename, PropValue::String(u"file" + std::u16string(1, u'0' + i) + u".bin")},
                {tag::kAttachFilename, PropValue::String(u"FILE.BIN")}};
-    a.data.assign(i == 0 ? 20000 : 10, static_cast<std::uint8_t>(0x41 + i));
+    a.data = AttachmentData::Bytes(Bytes(i == 0 ? 20000 : 10, static_cast<std::uint8_t>(0x41 + i)));
     m.attachments.push_back(std::move(a));
   }
   return m;
@@ -357,14 +385,14 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
   MessageContent outer = SampleMessage(u"outer", 0, 0);
   AttachmentContent forwarded;
   forwarded.props = {{tag::kAttachLongFilename, PropValue::String(u"inner.eml")}};
-  forwarded.embedded = inner;
+  forwarded.data = AttachmentData::Embedded(inner);
   outer.attachments.push_back(forwarded);
   ltp::StreamWriter stream(sink);
   const Bytes streamed(50000, 0x5A);
   ASSERT_TRUE(stream.Append(streamed).ok());
   AttachmentContent big;
-  big.writtenData = Must(stream.Finish());
-  big.writtenSize = static_cast<std::uint32_t>(streamed.size());
+  big.data =
+      AttachmentData::WrittenStream(Must(stream.Finish()), static_cast<std::uint32_t>(streamed.size()));
   outer.attachments.push_back(big);
   const Nid nid = Must(store->AddMessage(store->ipmSubtree(), outer));
 
@@ -373,7 +401,7 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
   for (int i = 0; i < kMaxEmbeddingDepth + 1; ++i) {
     auto next = std::make_shared<MessageContent>(SampleMessage(u"level", 0, 0));
     AttachmentContent a;
-    a.embedded = chain;
+    a.data = AttachmentData::Embedded(chain);
     next->attachments.push_back(a);
     chain = next;
   }
@@ -401,6 +429,96 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
   auto streamedAtt = ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, 2)));
   EXPECT_EQ(streamedAtt[0x3701].value, streamed);
   EXPECT_EQ(streamedAtt[0x3705].hnid, 1u);
+}
+
+// Every kind of attachment data, in the list and made later: small bytes go into the
+// attachment's heap, large ones into a stream of their own written in pieces, with the caller's
+// turn between two pieces.
+TEST(MessagingStore, AttachmentDataOfEveryKind) {
+  FakeSink sink;
+  StoreOptions options;
+  options.recordKey = kKey;
+  options.now = kNow;
+  int turns = 0;
+  options.betweenPieces = [&turns] {
+    ++turns;
+    return quill::Status::Ok();
+  };
+  auto store = Must(StoreWriter::Create(sink, options));
+  const Bytes small(100, 0x11);
+  Bytes large(2 * kAttachmentPiece + 5);  // three pieces
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7 + i / 4096);
+  ltp::StreamWriter stream(sink);
+  const Bytes streamed(9000, 0x33);
+  ASSERT_TRUE(stream.Append(streamed).ok());
+  const ndb::Bid streamTop = Must(stream.Finish());
+
+  MessageContent m = SampleMessage(u"kinds", 0, 0);
+  auto attachment = [](AttachmentData data) {
+    AttachmentContent a;
+    a.props = {{tag::kAttachLongFilename, PropValue::String(u"f")}};
+    a.data = std::move(data);
+    return a;
+  };
+  m.attachments.push_back(attachment(AttachmentData::Bytes(small)));
+  m.attachments.push_back(attachment(AttachmentData::BorrowedBytes(large)));
+  m.attachments.push_back(attachment(AttachmentData::WrittenStream(streamTop, 9000)));
+  m.attachments.push_back(attachment(AttachmentData()));
+  m.laterAttachments = 2;
+  std::vector<std::size_t> made;
+  m.makeAttachment = [&](std::size_t i) -> quill::Result<AttachmentContent> {
+    made.push_back(i);
+    if (i == 4) return attachment(AttachmentData::Bytes(Bytes(5000, 0x55)));
+    return attachment(
+        AttachmentData::Embedded(std::make_shared<MessageContent>(SampleMessage(u"inner", 0, 1))));
+  };
+  const Nid nid = Must(store->AddMessage(store->ipmSubtree(), m));
+  EXPECT_EQ(turns, 2);
+  EXPECT_EQ(made, (std::vector<std::size_t>{4, 5}));
+  ASSERT_TRUE(store->Close().ok());
+
+  const ltp::NodeContent node = NodeOf(sink, nid);
+  auto stored = [&](std::uint32_t index) {
+    return ltp::testing::ReadPropertyContext(
+        sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, index)));
+  };
+  constexpr std::uint32_t kInSubnode = 0x1F;  // an HNID naming a subnode (type LTP), not a heap item
+  auto a1 = stored(1), a2 = stored(2), a3 = stored(3), a4 = stored(4), a5 = stored(5), a6 = stored(6);
+  EXPECT_EQ(a1[0x3701].value, small);
+  EXPECT_NE(a1[0x3701].hnid & 0x1F, kInSubnode) << "in the heap";
+  EXPECT_EQ(a2[0x3701].value, large);
+  EXPECT_EQ(a2[0x3701].hnid & 0x1F, kInSubnode);
+  EXPECT_EQ(a3[0x3701].value, streamed);
+  EXPECT_EQ(a4[0x3701].hnid, 0u) << "no bytes";
+  EXPECT_EQ(a5[0x3701].value, Bytes(5000, 0x55));
+  EXPECT_EQ(a5[0x3701].hnid & 0x1F, kInSubnode);
+  for (auto* a : {&a1, &a2, &a3, &a4, &a5}) EXPECT_EQ((*a)[0x3705].hnid, 1u) << "by value";
+  EXPECT_EQ(a6[0x3705].hnid, 5u) << "embedded message";
+  // Same properties, other data: the attachment sizes differ by the data's.
+  EXPECT_EQ(a2[0x0E20].hnid - a1[0x0E20].hnid, large.size() - small.size());
+  EXPECT_EQ(a3[0x0E20].hnid - a1[0x0E20].hnid, streamed.size() - small.size());
+  EXPECT_EQ(a6[0x3701].type, 0x000D);
+}
+
+// A stop asked for between two pieces leaves that message out; the store goes on and completes.
+TEST(MessagingStore, AStopBetweenPiecesLeavesTheStoreUsable) {
+  FakeSink sink;
+  StoreOptions options;
+  options.recordKey = kKey;
+  options.now = kNow;
+  bool stop = true;
+  options.betweenPieces = [&stop] { return stop ? quill::StoppedStatus() : quill::Status::Ok(); };
+  auto store = Must(StoreWriter::Create(sink, options));
+  MessageContent big = SampleMessage(u"big", 0, 0);
+  AttachmentContent a;
+  a.data = AttachmentData::Bytes(Bytes(kAttachmentPiece + 1, 0x44));
+  big.attachments.push_back(a);
+  EXPECT_TRUE(quill::IsStopped(store->AddMessage(store->ipmSubtree(), big).status()));
+  ASSERT_TRUE(store->AddMessage(store->ipmSubtree(), SampleMessage(u"after", 0, 1)).ok());
+  stop = false;
+  ASSERT_TRUE(store->AddMessage(store->ipmSubtree(), big).ok());
+  ASSERT_TRUE(store->Close().ok());
+  EXPECT_EQ(Props(sink, 0x8022)[0x3602].hnid, 2u);
 }
 
 TEST(MessagingStore, SinkFailureStopsTheStore) {

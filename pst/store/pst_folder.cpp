@@ -1,13 +1,10 @@
 #include "pst/store/pst_folder.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 
 #include "common/cancel.h"
 #include "pst/import/message_builder.h"
 #include "pst/import/message_state.h"
-#include "pst/ltp/stream_writer.h"
 #include "pst/messaging/prop_tags.h"
 #include "pst/store/pst_session.h"
 #include "pst/store/store_service.h"
@@ -99,14 +96,11 @@ quill::Status PstMessage::Save() {
     }
     if (!replaced) content_.props.push_back({messaging::tag::kMessageFlags, ltp::PropValue::Int32(flags)});
   }
-  QUILL_RETURN_IF_ERROR(StreamAttachmentData());
   if (content_.laterAttachments > 0) {
     content_.makeAttachment = [this](std::size_t i) -> quill::Result<messaging::AttachmentContent> {
       if (quill::CancelRequested()) return quill::StoppedStatus();
       if (i >= source_.attachments.size()) return quill::Status::InvalidArgument("no such attachment");
-      messaging::AttachmentContent att = import::BuildAttachment(source_, i, options_);
-      if (!att.embedded) QUILL_RETURN_IF_ERROR(StreamData(source_.attachments[i].data, att));
-      return att;
+      return import::BuildAttachment(source_, i, options_);
     };
   }
   auto nid = session_.writer().AddMessage(folder_, content_);
@@ -114,36 +108,6 @@ quill::Status PstMessage::Save() {
   saved_ = true;
   content_ = messaging::MessageContent();
   source_ = mime::MessageContent();
-  return quill::Status::Ok();
-}
-
-// Large attachments go to the file a piece at a time, with the caller's event loop given a turn
-// between pieces, and straight from the parsed message: no copy of the bytes is made on the way.
-quill::Status PstMessage::StreamAttachmentData() {
-  for (std::size_t i = 0; i < content_.attachments.size() && i < source_.attachments.size(); ++i) {
-    messaging::AttachmentContent& att = content_.attachments[i];
-    if (att.embedded || att.writtenData != 0) continue;
-    QUILL_RETURN_IF_ERROR(StreamData(source_.attachments[i].data, att));
-  }
-  return quill::Status::Ok();
-}
-
-quill::Status PstMessage::StreamData(const std::string& data, messaging::AttachmentContent& att) {
-  constexpr std::size_t kPiece = std::size_t{4} << 20;
-  if (data.empty()) return quill::Status::Ok();
-  if (data.size() > UINT32_MAX) return quill::Status::InvalidArgument("attachment of 4 GiB or more");
-  ltp::StreamWriter stream(session_.sink());
-  for (std::size_t at = 0; at < data.size(); at += kPiece) {
-    // A stop leaves this message unsaved; the blocks written so far stay unreferenced.
-    if (quill::CancelRequested()) return quill::StoppedStatus();
-    const std::size_t n = std::min(kPiece, data.size() - at);
-    QUILL_RETURN_IF_ERROR(stream.Append({reinterpret_cast<const std::uint8_t*>(data.data()) + at, n}));
-    if (at + n < data.size()) session_.Yield();
-  }
-  quill::Result<ndb::Bid> top = stream.Finish();
-  if (!top.ok()) return top.status();
-  att.writtenData = top.value();
-  att.writtenSize = static_cast<std::uint32_t>(data.size());
   return quill::Status::Ok();
 }
 

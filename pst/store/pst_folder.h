@@ -43,13 +43,10 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
   void SetFlags(int flags) { flags_ = flags; }
 
  private:
-  quill::Status StreamAttachmentData();
-  quill::Status StreamData(const std::string& data, messaging::AttachmentContent& att);
-
   PstSession& session_;
   ndb::Nid folder_;
-  mime::MessageContent source_;       // As parsed; the attachments' bytes are written from here.
-  messaging::MessageContent content_;  // As built, without the bytes of its own attachments.
+  mime::MessageContent source_;        // As parsed; content_'s attachments borrow their bytes from it.
+  messaging::MessageContent content_;  // As built.
   import::ImportOptions options_;      // As built with, for the attachments made while writing.
   std::vector<std::string> notes_;     // From the parse, for ImportNotes.
   int flags_ = -1;  // not set

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <future>
 
+#include "common/cancel.h"
+#include "common/case_fold.h"
 #include "common/text.h"
 #include "pst/folder_depth.h"
 #include "pst/store/pst_folder.h"
@@ -111,6 +113,13 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   file_ = std::move(file.value());
   messaging::StoreOptions options;
   options.displayName = quill::Utf8ToUtf16(displayName);
+  // A large attachment is written a piece at a time, with the caller's event loop given a turn
+  // between pieces; a stop leaves that message unsaved and the store open.
+  options.betweenPieces = [this]() -> quill::Status {
+    if (quill::CancelRequested()) return quill::StoppedStatus();
+    Yield();
+    return quill::Status::Ok();
+  };
   auto writer = messaging::StoreWriter::Create(*file_, options);
   if (!writer.ok()) {
     file_->Abandon();
@@ -120,8 +129,6 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   writer_ = std::move(writer.value());
   displayName_ = displayName;
   entryId_ = Hex(writer_->EntryIdOf(messaging::kNidMessageStore));
-  names_[writer_->ipmSubtree()] = "Top of Personal Folders";
-  names_[writer_->deletedItems()] = "Deleted Items";
   store_ = std::make_unique<PstStore>(*this);
   return static_cast<engine::Store*>(store_.get());
 }
@@ -139,7 +146,9 @@ quill::Result<std::unique_ptr<engine::StoreFolder>> PstSession::GetFolderFromPat
   if (path.compare(0, 2, "\\\\") != 0) return quill::Status::InvalidArgument("not a folder path: " + path);
   const std::size_t storeEnd = std::min(path.find('\\', 2), path.size());
   const std::string storeName = path.substr(2, storeEnd - 2);
-  if (strcasecmp(storeName.c_str(), displayName_.c_str()) != 0) return MissingFolder(storeName);
+  if (!quill::EqualIgnoringCase(quill::Utf8ToUtf16(storeName), quill::Utf8ToUtf16(displayName_))) {
+    return MissingFolder(storeName);
+  }
   ndb::Nid folder = writer_->ipmSubtree();
   std::size_t pos = storeEnd;
   while (pos < path.size()) {
@@ -202,22 +211,10 @@ PreparedMessage PstSession::TakePrepared(const std::string& path) {
   return readAhead_->Take(path, yield_);
 }
 
-std::optional<ndb::Nid> PstSession::FindChild(ndb::Nid parent, const std::string& name) const {
-  // Outlook compares folder names without regard to letter case. We ignore the case of ASCII
-  // letters only; other letters compare exactly, so "Ä" and "ä" can stand side by side here.
-  for (ndb::Nid child : writer_->Subfolders(parent)) {
-    const auto it = names_.find(child);
-    if (it != names_.end() && strcasecmp(it->second.c_str(), name.c_str()) == 0) return child;
-  }
-  return std::nullopt;
-}
-
 quill::Result<ndb::Nid> PstSession::CreateFolder(ndb::Nid parent, const std::string& name,
                                                  const char16_t* containerClass) {
   if (FindChild(parent, name)) return quill::Status::AlreadyExists("a folder named \"" + name + "\" exists already");
-  auto nid = writer_->CreateFolder(parent, quill::Utf8ToUtf16(name), containerClass);
-  if (nid.ok()) names_[nid.value()] = name;
-  return nid;
+  return writer_->CreateFolder(parent, quill::Utf8ToUtf16(name), containerClass);
 }
 
 std::unique_ptr<engine::StoreFolder> PstSession::FolderObject(ndb::Nid nid) {

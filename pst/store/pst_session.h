@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "engine/store_service.h"
 #include "pst/messaging/store_writer.h"
 #include "pst/ndb/file_writer.h"
@@ -53,9 +54,12 @@ class PstSession final : public engine::StoreSession {
   void Yield() {
     if (yield_) yield_();
   }
-  const std::string& FolderName(ndb::Nid nid) const { return names_.at(nid); }
-  // The child of `parent` whose name equals `name` without regard to letter case.
-  std::optional<ndb::Nid> FindChild(ndb::Nid parent, const std::string& name) const;
+  // The folder tree is the writer's: names as it keeps them, compared as it compares them.
+  std::string FolderName(ndb::Nid nid) const { return quill::Utf16ToUtf8(writer_->FolderName(nid)); }
+  // The child of `parent` whose name equals `name`, letter case ignored (common/case_fold.h).
+  std::optional<ndb::Nid> FindChild(ndb::Nid parent, const std::string& name) const {
+    return writer_->FindFolder(parent, quill::Utf8ToUtf16(name));
+  }
   quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, const std::string& name, const char16_t* containerClass);
   std::unique_ptr<engine::StoreFolder> FolderObject(ndb::Nid nid);
   bool open() const { return writer_ != nullptr && !loggedOff_; }
@@ -72,7 +76,6 @@ class PstSession final : public engine::StoreSession {
   std::unique_ptr<PstStore> store_;
   std::string displayName_;
   std::string entryId_;
-  std::map<ndb::Nid, std::string> names_;  // UTF-8 names of the folders made so far
   std::map<int, ndb::Nid> defaults_;       // GetDefaultFolder's answers, once they exist
   bool loggedOff_ = false;
   std::function<void()> yield_;

@@ -62,9 +62,9 @@ PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, 
     out.source = std::move(*file).ConsumeContent(messaging::kMaxEmbeddingDepth);
     out.notes = NotesOf(out.source);
     options.nameMap = nullptr;
-    options.attachmentDataByCaller = true;
+    options.borrowAttachmentData = true;
     options.attachmentsBuilt = kAttachmentsBuiltAhead;
-    out.message = import::WithEmbeddedMessages(import::BuildMessage(out.source, options));
+    out.message = import::BuildMessage(out.source, options).message;
     out.options = options;
     if (quill::CancelRequested()) {
       out = PreparedMessage();

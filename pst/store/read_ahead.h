@@ -50,8 +50,11 @@ struct PreparedMessage {
   // What the parse repaired or kept in another form, for the user ("messages enclosed deeper
   // than 8 levels kept as an .eml attachment"), from the message and those it encloses.
   std::vector<std::string> notes;
-  mime::MessageContent source;        // As parsed: the bytes of the message's own attachments.
-  messaging::MessageContent message;  // As built, without those bytes (the writer streams them).
+  // As parsed, and as built from it. `message` borrows its attachments' bytes from `source`
+  // (import::ImportOptions::borrowAttachmentData): the two move together, and moving `source`
+  // leaves the bytes where they are.
+  mime::MessageContent source;
+  messaging::MessageContent message;
   // As `message` was built with; its attachments past kAttachmentsBuiltAhead are built with them
   // too, one at a time as they are written (import::BuildAttachment).
   import::ImportOptions options;
