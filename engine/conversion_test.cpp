@@ -265,8 +265,9 @@ TEST(ConversionTest, FilesThatCannotBeImportedAreCountedNotSavedEmpty) {
 TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   Rig rig;
   rig.Message("a.eml");
+  rig.tree.File("other/Work/b.eml", "Subject: y\n\nbody\n");
   rig.host.single = false;
-  rig.host.rows = {{true, "src", rig.tree.Path("src")}};
+  rig.host.rows = {{true, "src", rig.tree.Path("src")}, {true, "other", rig.tree.Path("other")}};
   rig.service.failLogonFor = {rig.tree.Path("out/src.pst")};
   ASSERT_TRUE(rig.conversion.StartConversion_Click());
   ASSERT_EQ(rig.host.boxes.size(), 2u);
@@ -278,7 +279,11 @@ TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   EXPECT_EQ(text.find("Outlook"), std::string::npos);
   EXPECT_EQ(rig.host.rowStates[1], RowState::kFailed);
   EXPECT_EQ(rig.service.sessionsReleasedWithoutLogoff, 0);  // the logon itself failed: nothing open
-  EXPECT_TRUE(rig.conversion.SourceRoot.empty());
+  // The failed folder leaves nothing behind for the next: its files go under their own root.
+  EXPECT_EQ(rig.host.rowStates[2], RowState::kConverted);
+  ASSERT_EQ(rig.service.stores.size(), 1u);
+  EXPECT_EQ(rig.Store(0).path, rig.tree.Path("out/other.pst"));
+  EXPECT_EQ(rig.MessagesIn("Work"), Names{"b.eml"});
   EXPECT_NE(rig.LastBox().text.find("could not be written"), std::string::npos);
 }
 
