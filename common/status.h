@@ -43,7 +43,9 @@ template <typename T>
 class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design, like std::expected.
-  Result(Status status) : v_(std::move(status)) {}  // REQUIRES: !status.ok()
+  // A result without a value must say why: an OK status, which would claim success with nothing
+  // to show for it, is refused and taken as an InvalidArgument failure.
+  Result(Status status) : v_(status.ok() ? OkWithoutValue() : std::move(status)) {}
 
   bool ok() const { return std::holds_alternative<T>(v_); }
   const Status& status() const {
@@ -60,14 +62,37 @@ class [[nodiscard]] Result {
   T&& operator*() && { return std::move(*this).value(); }
 
  private:
+  static Status OkWithoutValue() {
+    return Status::InvalidArgument("a result was given an OK status and no value");
+  }
+
   std::variant<T, Status> v_;
 };
 
 }  // namespace quill
 
 // Returns early from the enclosing function when `expr` (a Status) is not ok.
-#define QUILL_RETURN_IF_ERROR(expr)          \
-  do {                                       \
-    ::quill::Status quill_status_ = (expr);  \
+#define QUILL_RETURN_IF_ERROR(expr)                \
+  do {                                             \
+    ::quill::Status quill_status_ = (expr);        \
     if (!quill_status_.ok()) return quill_status_; \
   } while (0)
+
+// Evaluates `expr` (a Result<T>); when it failed, returns its status from the enclosing function
+// (which returns a Status or any Result), else moves its value into `lhs`, a declaration
+// ("auto bid", "const Hid hid") or an existing variable:
+//
+//   QUILL_ASSIGN_OR_RETURN(ndb::Bid bid, sink.WriteDataBlock(bytes));
+//
+// One statement in the enclosing scope, not a block: it cannot stand alone as the body of an if.
+// A type with a comma in it needs an alias.
+#define QUILL_ASSIGN_OR_RETURN(lhs, expr) \
+  QUILL_ASSIGN_OR_RETURN_IMPL_(QUILL_STATUS_CONCAT_(quill_result_, __COUNTER__), lhs, expr)
+
+#define QUILL_ASSIGN_OR_RETURN_IMPL_(result, lhs, expr) \
+  auto result = (expr);                                 \
+  if (!result.ok()) return result.status();             \
+  lhs = std::move(result).value()
+
+#define QUILL_STATUS_CONCAT_(a, b) QUILL_STATUS_CONCAT_INNER_(a, b)
+#define QUILL_STATUS_CONCAT_INNER_(a, b) a##b

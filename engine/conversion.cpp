@@ -62,12 +62,14 @@ bool Conversion::StartConversion_Click() {
   return true;
 }
 
-void Conversion::CollectFolder(const std::string& source) {
-  SourceFolder = source;
-  FilePattern = "*.*";
+std::string Conversion::CollectFolder(const std::string& source) {
+  // Every file is collected: the import loop tells the message files from the others, so that the
+  // rest can be reported as skipped.
+  static const std::string kFilePattern = "*.*";
+  std::string collected = source;
   shared_.FileList.Clear();
   shared_.FolderList.Clear();
-  fileCounter = 1;
+  std::int32_t fileCounter = 1;  // the number the next file found gets
   folderUnreadable_.clear();
   Yield();
   fs::CollectorHooks hooks;
@@ -76,17 +78,25 @@ void Conversion::CollectFolder(const std::string& source) {
   };
   hooks.setCountCaption = [this](const std::string& caption) { host_.Progress().lblCount1 = caption; };
   hooks.yield = [this] { Yield(); };
-  const quill::Status status = fs::CollectFiles(SourceFolder, FilePattern, fileCounter, folderCounter,
+  const quill::Status status = fs::CollectFiles(collected, kFilePattern, fileCounter, folderCounter_,
                                                 shared_.FileList, shared_.FolderList, hooks);
   if (!status.ok()) {
     // The lists are emptied before every walk, so only a counter can overflow; the folder's files
     // cannot all be numbered, so none of them is converted.
-    report_.failedStores.push_back({LastPathPart(SourceFolder), "", status.message()});
+    report_.failedStores.push_back({LastPathPart(collected), "", status.message()});
     shared_.FileList.Clear();
     fileCounter = 1;
   }
-  ItemCount = fileCounter - 1;
+  itemCount_ = fileCounter - 1;
   Yield();
+  return collected;
+}
+
+bool Conversion::StopStands() {
+  if (!shared_.StopRequested) return false;
+  if (ConfirmStop()) return true;
+  shared_.StopRequested = false;
+  return false;
 }
 
 void Conversion::RunSingle() {
@@ -97,22 +107,19 @@ void Conversion::RunSingle() {
   // One written form of the source, so that its name and the paths found below it agree however
   // the user wrote it ("Mail/", ".", a relative path).
   const std::string source = SourceOf(host_.txtSourceMailbox());
-  CollectFolder(source);
-  progress.lblCount1 = "Migrating " + std::to_string(ItemCount) + " items from " + SourceFolder;
+  const std::string collected = CollectFolder(source);
+  progress.lblCount1 = "Migrating " + std::to_string(itemCount_) + " items from " + collected;
   // A stop pressed while the files were collected still stands once the user confirms it.
-  if (shared_.StopRequested) {
-    if (ConfirmStop()) {
-      report_.stopped = true;
-      ReportUnreadableFolders();
-      return;
-    }
-    shared_.StopRequested = false;
+  if (StopStands()) {
+    report_.stopped = true;
+    ReportUnreadableFolders();
+    return;
   }
-  const bool collected = report_.failedStores.empty();  // a failed collection has said so already
-  if (collected && !HoldsMessageFiles(shared_.FileList)) {
+  const bool collectedAll = report_.failedStores.empty();  // a failed collection has said so already
+  if (collectedAll && !HoldsMessageFiles(shared_.FileList)) {
     // A folder that could not be read may hide mail: "none found" would not be true then.
     if (folderUnreadable_.empty()) report_.foldersWithoutMail.push_back(source);
-  } else if (collected) {
+  } else if (collectedAll) {
     shared_.SkipRequested = false;
     shared_.StopRequested = false;
     progress.Caption = "Conversion Status";
@@ -123,45 +130,43 @@ void Conversion::RunSingle() {
 
 void Conversion::RunMultiple() {
   const std::int32_t rows = host_.lvRowCount();
-  for (std::int32_t i = 1; i <= rows; ++i) {
+  for (std::int32_t rowNumber = 1; rowNumber <= rows; ++rowNumber) {
     Yield();
-    const FolderRow row = host_.lvRow(i);
+    const FolderRow row = host_.lvRow(rowNumber);
     if (!row.Checked) continue;
     Yield();
     if (shared_.StopRequested) {
-      NoteFoldersNotBegun(i);
+      NoteFoldersNotBegun(rowNumber);
       break;
     }
     ProgressControls& progress = host_.Progress();
     progress.CmdSkip.Enabled = false;
-    host_.lvMarkRow(i, RowState::kConverting);
+    host_.lvMarkRow(rowNumber, RowState::kConverting);
     const std::size_t failedBefore = report_.failedStores.size();
     const int skippedBefore = report_.foldersSkipped;
     const std::string source = SourceOf(row.SubItem);
     CollectFolder(source);
-    progress.lblCount1 = "Converting " + std::to_string(ItemCount) + " items from " + row.SubItem;
+    progress.lblCount1 = "Converting " + std::to_string(itemCount_) + " items from " + row.SubItem;
     // A closed progress window is a stop the user has already confirmed; a stop pressed while the
     // files were collected stands once the user confirms it.
-    if (shared_.StopRequested) {
-      if (ConfirmStop()) {
-        host_.lvMarkRow(i, RowState::kStopped);
-        ReportUnreadableFolders();
-        NoteFoldersNotBegun(i);
-        break;
-      }
-      shared_.StopRequested = false;
+    if (StopStands()) {
+      host_.lvMarkRow(rowNumber, RowState::kStopped);
+      ReportUnreadableFolders();
+      NoteFoldersNotBegun(rowNumber);
+      break;
     }
     const bool partlyUnread = !folderUnreadable_.empty();
     if (report_.failedStores.size() > failedBefore) {
-      host_.lvMarkRow(i, RowState::kFailed);
+      host_.lvMarkRow(rowNumber, RowState::kFailed);
     } else if (!HoldsMessageFiles(shared_.FileList)) {
       // A folder that could not be read may hide mail: "none found" would not be true then.
       if (!partlyUnread) report_.foldersWithoutMail.push_back(row.SubItem);
-      host_.lvMarkRow(i, partlyUnread ? RowState::kFailed : RowState::kNoMail);
+      host_.lvMarkRow(rowNumber, partlyUnread ? RowState::kFailed : RowState::kNoMail);
     } else {
       shared_.SkipRequested = false;
       shared_.StopRequested = false;
-      progress.Caption = "Converting " + std::to_string(i) + " of " + std::to_string(host_.lvRowCount()) + " Folders";
+      progress.Caption = "Converting " + std::to_string(rowNumber) + " of " +
+                         std::to_string(host_.lvRowCount()) + " Folders";
       StartMigration(row.Text, source);
       RowState state = RowState::kConverted;
       if (report_.failedStores.size() > failedBefore || partlyUnread) {
@@ -169,7 +174,7 @@ void Conversion::RunMultiple() {
       } else if (shared_.StopRequested || report_.foldersSkipped > skippedBefore) {
         state = RowState::kStopped;
       }
-      host_.lvMarkRow(i, state);
+      host_.lvMarkRow(rowNumber, state);
     }
     ReportUnreadableFolders();
   }
@@ -181,8 +186,8 @@ std::string Conversion::SourceOf(const std::string& written) {
 }
 
 void Conversion::NoteFoldersNotBegun(std::int32_t from) {
-  for (std::int32_t i = from; i <= host_.lvRowCount(); ++i) {
-    const FolderRow row = host_.lvRow(i);
+  for (std::int32_t rowNumber = from; rowNumber <= host_.lvRowCount(); ++rowNumber) {
+    const FolderRow row = host_.lvRow(rowNumber);
     if (!row.Checked) continue;
     report_.stopped = true;
     report_.leftOut.push_back({row.Text, row.SubItem, -1});
@@ -212,7 +217,7 @@ void Conversion::Finish() {
 }
 
 void Conversion::StartMigration(const std::string& sFolderName, const std::string& sFolderPath) {
-  FolderStamp = FormatFolderStamp(host_.Now());
+  folderStamp_ = FormatFolderStamp(host_.Now());
   BeginFolderRecords();
   folderName_ = sFolderName;
   if (!ChooseTarget(sFolderName)) {
@@ -237,20 +242,20 @@ void Conversion::StartMigration(const std::string& sFolderName, const std::strin
   if (ImportMessages()) {
     // Stopped: what was converted so far still makes a complete file.
     CloseSession();
-    SourceRoot.clear();
+    sourceRoot_.clear();
     return;
   }
   Yield();
   CloseSession();
   shared_.FileList.Clear();
   shared_.FolderList.Clear();
-  SourceRoot.clear();
+  sourceRoot_.clear();
 }
 
 bool Conversion::ChooseTarget(const std::string& sFolderName) {
   bool renamed = false;
   if (host_.OptSingle()) {
-    const SaveChoice choice = host_.cdlgFileShowSave(kSaveFilter, sFolderName + FolderStamp + ".pst");
+    const SaveChoice choice = host_.cdlgFileShowSave(kSaveFilter, sFolderName + folderStamp_ + ".pst");
     if (!choice.Chosen) host_.UnloadSinglePage();
     shared_.TargetPstPath = choice.Chosen ? choice.FileName : std::string();
   } else {
@@ -272,17 +277,18 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
   session_ = std::move(session.value());
   session_->SetYield([this] { Yield(); });
   host_.Progress().LblCurrentDBX = "Outlook Session Created...";
-  StoreDisplayName = sFolderName + " : Created - " + FolderStamp;
+  storeDisplayName_ = sFolderName + " : Created - " + folderStamp_;
 
-  auto store = session_->LogonPstStore(TrimBlanks(shared_.TargetPstPath), kStoreFormatUnicode, StoreDisplayName);
+  auto store =
+      session_->LogonPstStore(TrimBlanks(shared_.TargetPstPath), kStoreFormatUnicode, storeDisplayName_);
   if (!store.ok()) {
     SessionFailure(store.status().message());
     return false;
   }
   store_ = store.value();
   shared_.StoreEntryID = store_->EntryID();
-  if (quill::Status s = store_->ValidateIPMTree(); !s.ok()) {
-    SessionFailure(s.message());
+  if (quill::Status valid = store_->ValidateIPMTree(); !valid.ok()) {
+    SessionFailure(valid.message());
     return false;
   }
   for (int which : {kDefaultFolderInbox, kDefaultFolderSent}) {
@@ -293,7 +299,7 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
       SessionFailure(folder.status().message());
       return false;
     }
-    (which == kDefaultFolderInbox ? InboxName : SentName) = folder.value()->Name();
+    (which == kDefaultFolderInbox ? inboxName_ : sentName_) = folder.value()->Name();
   }
   return true;
 }
@@ -304,7 +310,7 @@ void Conversion::SessionFailure(const std::string& cause) {
   store_ = nullptr;
   session_.reset();
   StoreFailed(cause);
-  SourceRoot.clear();
+  sourceRoot_.clear();
 }
 
 void Conversion::StoreFailed(const std::string& cause) {

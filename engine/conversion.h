@@ -31,7 +31,7 @@ class Conversion {
   bool StartConversion_Click();
 
   // Converts one source folder into one data file. REQUIRES: FileList and FolderList hold the
-  // folder's files and subfolders, ItemCount is at least 1.
+  // folder's files and subfolders, collected by this conversion, at least one of them a file.
   void StartMigration(const std::string& sFolderName, const std::string& sFolderPath);
 
   const RunReport& Report() const { return report_; }
@@ -43,23 +43,6 @@ class Conversion {
   // files next to its data file (the wizard's way of answering "which mails are missing?").
   void SetReportsBesideStores(bool on) { reportsBesideStores_ = on; }
 
-  // Working state, under the names the rest of the program knows them by.
-  std::string SourceFolder;
-  std::string FilePattern;
-  std::int32_t fileCounter = 1;
-  std::int32_t folderCounter = 0;
-  std::int32_t ItemCount = 0;
-  std::string FolderStamp;
-  std::string StoreDisplayName;
-  std::string InboxName;
-  std::string SentName;
-  std::string SourceRoot;
-  std::vector<std::string> FolderPaths;
-  std::string LeafName;
-  std::string ParentPath;
-  std::string MissingName;
-  std::int32_t FileNumber = 0;
-
  private:
   void RunSingle();
   void RunMultiple();
@@ -70,8 +53,9 @@ class Conversion {
   void NoteFoldersNotBegun(std::int32_t from);
   // Moves the folders the last collection could not read into the report.
   void ReportUnreadableFolders();
-  // Collects the files and subfolders of `source` afresh; sets ItemCount.
-  void CollectFolder(const std::string& source);
+  // Collects the files and subfolders of `source` afresh and counts the files; returns `source` in
+  // the form the collector walked it (with a trailing separator).
+  std::string CollectFolder(const std::string& source);
   // What became of each collected file of the folder under conversion, by its FileList index.
   enum class FileState : unsigned char { kPending, kConverted, kFailed, kEmpty };
   void BeginFolderRecords();
@@ -90,8 +74,10 @@ class Conversion {
   // The folder's data file could not be written: none of its messages is in a file.
   void StoreFailed(const std::string& cause);
   void MapFolders(const std::string& sFolderPath);
-  void CreateTopLevelFolder(std::string& p);
-  void CreateNestedFolder(const std::string& p);
+  // Creates the top-level folder `relative` unless it exists; "Inbox" and "Sent" are the store's
+  // own default folders.
+  void CreateTopLevelFolder(const std::string& relative);
+  void CreateNestedFolder(const std::string& relative);
   // Returns true when the user confirmed Stop.
   bool ImportMessages();
   void ImportOne(std::size_t index, const std::string& path);
@@ -108,6 +94,9 @@ class Conversion {
   std::string DefaultFolderName(int which);
 
   bool ConfirmStop();
+  // A stop requested while the files were collected: true when the user confirms it; a declined
+  // one is withdrawn.
+  bool StopStands();
   void Yield() { host_.Yield(); }
 
   SharedState& shared_;
@@ -118,6 +107,20 @@ class Conversion {
   RunReport report_;
   FileReport* fileReport_ = nullptr;
   bool reportsBesideStores_ = false;
+
+  // Numbers the subfolders of every collection; never reset, so it counts across folders and runs.
+  std::int32_t folderCounter_ = 0;
+  // The number of files the last collection found, for the import's progress.
+  std::int32_t itemCount_ = 0;
+  // The folder under conversion's store: the stamp its names carry, the display name that begins
+  // every folder path in it, and the names its store gave the default Inbox and Sent folders.
+  std::string folderStamp_;
+  std::string storeDisplayName_;
+  std::string inboxName_;
+  std::string sentName_;
+  // The source root with its separator, cut from the front of every path found below it; empty
+  // between folders.
+  std::string sourceRoot_;
 
   // The folder under conversion: each file's state, the causes of those that failed, what a file
   // never reached is said to have met, the folders that could not be read, and the display name

@@ -265,8 +265,9 @@ TEST(ConversionTest, FilesThatCannotBeImportedAreCountedNotSavedEmpty) {
 TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   Rig rig;
   rig.Message("a.eml");
+  rig.tree.File("other/Work/b.eml", "Subject: y\n\nbody\n");
   rig.host.single = false;
-  rig.host.rows = {{true, "src", rig.tree.Path("src")}};
+  rig.host.rows = {{true, "src", rig.tree.Path("src")}, {true, "other", rig.tree.Path("other")}};
   rig.service.failLogonFor = {rig.tree.Path("out/src.pst")};
   ASSERT_TRUE(rig.conversion.StartConversion_Click());
   ASSERT_EQ(rig.host.boxes.size(), 2u);
@@ -278,7 +279,11 @@ TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   EXPECT_EQ(text.find("Outlook"), std::string::npos);
   EXPECT_EQ(rig.host.rowStates[1], RowState::kFailed);
   EXPECT_EQ(rig.service.sessionsReleasedWithoutLogoff, 0);  // the logon itself failed: nothing open
-  EXPECT_TRUE(rig.conversion.SourceRoot.empty());
+  // The failed folder leaves nothing behind for the next: its files go under their own root.
+  EXPECT_EQ(rig.host.rowStates[2], RowState::kConverted);
+  ASSERT_EQ(rig.service.stores.size(), 1u);
+  EXPECT_EQ(rig.Store(0).path, rig.tree.Path("out/other.pst"));
+  EXPECT_EQ(rig.MessagesIn("Work"), Names{"b.eml"});
   EXPECT_NE(rig.LastBox().text.find("could not be written"), std::string::npos);
 }
 
@@ -563,6 +568,49 @@ TEST(ConversionTest, MessagesOfADataFileThatCannotBeWrittenAreNotCountedConverte
   EXPECT_EQ(records.Of("c.eml"), "converted||");
   ASSERT_EQ(report.written.size(), 1u);
   EXPECT_EQ(report.written[0].target, rig.tree.Path("out/bob.pst"));
+}
+
+TEST(ConversionTest, AMessageThatCannotBeSavedIsReportedAndTheOthersGoOn) {
+  Rig rig;
+  for (const char* name : {"a.eml", "b.eml", "c.eml"}) rig.Message(std::string("Work/") + name);
+  rig.service.failSaveOf = {"b.eml"};
+  Records records;
+  rig.conversion.SetFileReport(&records);
+  rig.RunSingle("src");
+  const RunReport& report = rig.conversion.Report();
+  EXPECT_EQ(rig.service.savesRefused, 1);
+  EXPECT_EQ(report.messagesConverted, 2);
+  EXPECT_EQ(report.foldersConverted, 1);
+  ASSERT_EQ(report.failedFiles.size(), 1u);
+  EXPECT_EQ(report.failedFiles[0].path, rig.Source("Work/b.eml"));
+  EXPECT_EQ(records.Of("b.eml"), "failed|Work|injected: cannot save " + rig.Source("Work/b.eml"));
+  EXPECT_EQ(records.Of("c.eml"), "converted|Work|");
+  EXPECT_EQ(rig.MessagesIn("Work"), (Names{"a.eml", "c.eml"}));
+  EXPECT_TRUE(rig.Store().loggedOff);
+}
+
+TEST(ConversionTest, AFolderTheStoreRefusesCostsOnlyItsOwnMessages) {
+  Rig rig;
+  rig.Message("Work/w.eml");
+  rig.Message("Work/Old/o.eml");
+  rig.Message("Other/x.eml");
+  rig.service.failAddFolder = {"Work"};
+  Records records;
+  rig.conversion.SetFileReport(&records);
+  rig.RunSingle("src");
+  const RunReport& report = rig.conversion.Report();
+  EXPECT_GE(rig.service.foldersRefused, 1);
+  // Neither the mapping nor the import's second attempt could make the folder: its messages are
+  // reported, the rest are converted and the data file is written.
+  EXPECT_EQ(report.messagesConverted, 1);
+  EXPECT_EQ(report.foldersConverted, 1);
+  ASSERT_EQ(report.failedFiles.size(), 2u);
+  EXPECT_EQ(records.Of("w.eml"), "failed|Work|Folder \"Work\" does not exist");
+  EXPECT_EQ(records.Of("o.eml"), "failed|Work\\Old|Folder \"Work\" does not exist");
+  EXPECT_EQ(records.Of("x.eml"), "converted|Other|");
+  EXPECT_EQ(rig.MessagesIn("Other"), Names{"x.eml"});
+  EXPECT_EQ(FakeStoreService::Find(rig.Store(), "Work"), nullptr);
+  EXPECT_TRUE(rig.Store().loggedOff);
 }
 
 TEST(ConversionTest, ASkipOrStopNamesWhatItLeftOut) {

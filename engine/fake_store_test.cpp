@@ -30,6 +30,10 @@ class FakeMessage : public StoreMessage {
   }
   MapiObject* MAPIOBJECT() override { return &object_; }
   quill::Status Save() override {
+    if (service_.failSaveOf.count(LastPathPart(path_))) {
+      ++service_.savesRefused;
+      return quill::Status::IOError("injected: cannot save " + path_);
+    }
     folder_.messages.push_back(path_);
     folder_.flags[path_] = object_.flags;
     return quill::Status::Ok();
@@ -54,6 +58,10 @@ class FakeFolderHandle : public StoreFolder {
   quill::Result<std::unique_ptr<StoreFolder>> AddFolder(const std::string& name, int kind) override {
     if (kind != kFolderKindMail) return quill::Status::InvalidArgument("kind");
     if (name.empty() || folder_.Child(name) != nullptr) return quill::Status::AlreadyExists("folder exists: " + name);
+    if (service_.failAddFolder.count(name)) {
+      ++service_.foldersRefused;
+      return quill::Status::IOError("injected: cannot create folder " + name);
+    }
     folder_.children.push_back(std::make_unique<FakeFolder>());
     folder_.children.back()->name = name;
     return std::unique_ptr<StoreFolder>(new FakeFolderHandle(service_, *folder_.children.back()));

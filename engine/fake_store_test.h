@@ -38,6 +38,10 @@ class FakeStoreService : public StoreService {
   std::set<std::string> failLogonFor;   // target paths whose store cannot be opened
   std::set<std::string> failImportOf;   // file names (last part) whose import fails
   std::set<std::string> failLogoffFor;  // target paths whose data file cannot be completed
+  std::set<std::string> failSaveOf;     // file names (last part) whose message cannot be saved
+  std::set<std::string> failAddFolder;  // folder names that cannot be created (letter case kept)
+  int savesRefused = 0;
+  int foldersRefused = 0;
 
   // Read-ahead: how many files a session takes ahead of the one being imported (0: none), and the
   // order in which files were named to it ("offer NAME") and imported ("import NAME").

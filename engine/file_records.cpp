@@ -13,7 +13,8 @@ namespace {
 
 bool EndsWithPst(const std::string& path) {
   std::string tail = path.substr(path.size() - 4);
-  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(tail.begin(), tail.end(), tail.begin(),
+                 [](unsigned char letter) { return std::tolower(letter); });
   return tail == ".pst";
 }
 
@@ -35,7 +36,7 @@ FileRecord Conversion::RecordOf(std::size_t index, bool saved, const std::string
     record.cause = "not a message file (.eml or .emlx)";
     return record;
   }
-  if (!SourceRoot.empty()) {
+  if (!sourceRoot_.empty()) {
     record.storeFolder = MessageFolderOf(record.path);
     if (!record.storeFolder.empty() && record.storeFolder.back() == '\\') record.storeFolder.pop_back();
   }
@@ -86,7 +87,7 @@ void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
   if (saved) report_.messagesConverted += folderImported_;
   // A skip or a stop after the folder's last message left nothing out: nothing to tell.
   if (notReached > 0 && leftBy_ != LeftBy::kNothing) {
-    std::string path = SourceRoot;
+    std::string path = sourceRoot_;
     if (path.size() > 1 && path.back() == fs::kPathSeparator) path.pop_back();
     report_.leftOut.push_back({folderName_, path, notReached});
     if (leftBy_ == LeftBy::kSkip) ++report_.foldersSkipped;

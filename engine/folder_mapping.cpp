@@ -19,21 +19,23 @@ std::string ToStoreSeparators(std::string path) {
   return path;
 }
 
-bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // The text after the first `marker`, up to a second one if there is one.
-std::string AfterFirst(const std::string& s, const std::string& marker) {
-  const std::size_t start = s.find(marker) + marker.size();
-  const std::size_t end = s.find(marker, start);
-  return s.substr(start, end == std::string::npos ? std::string::npos : end - start);
+std::string AfterFirst(const std::string& text, const std::string& marker) {
+  const std::size_t start = text.find(marker) + marker.size();
+  const std::size_t end = text.find(marker, start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 // A folder path whose last element is one of these is never created below the top.
-bool IsSpecialNested(const std::string& p) {
-  if (p == "\\Inbox") return true;
+bool IsSpecialNested(const std::string& relative) {
+  if (relative == "\\Inbox") return true;
   for (const char* name : {"\\Calendar", "\\Contacts", "\\Emailed Contacts", "\\Tasks", "\\Sent", "\\Notebook",
                            "\\Conversations"}) {
-    if (EndsWith(p, name)) return true;
+    if (EndsWith(relative, name)) return true;
   }
   return false;
 }
@@ -58,7 +60,7 @@ std::vector<std::string> Elements(const std::string& relative) {
 }  // namespace
 
 std::string Conversion::StorePath(const std::string& relative) const {
-  const std::string top = "\\\\" + StoreDisplayName;
+  const std::string top = "\\\\" + storeDisplayName_;
   return StartsWith(relative, "\\") ? top + relative : top + "\\" + relative;
 }
 
@@ -100,107 +102,111 @@ void Conversion::MapFolders(const std::string& sFolderPath) {
   progress.LblCurrentDBX = "Reading Folder(s)...";
   // The root with its separator: what is cut from the front of every path found below it, so that
   // a top-level "Sent" is "Sent" however the root was written.
-  if (SourceRoot.empty()) {
-    SourceRoot = sFolderPath;
-    if (SourceRoot.empty() || SourceRoot.back() != fs::kPathSeparator) SourceRoot += fs::kPathSeparator;
+  if (sourceRoot_.empty()) {
+    sourceRoot_ = sFolderPath;
+    if (sourceRoot_.empty() || sourceRoot_.back() != fs::kPathSeparator) sourceRoot_ += fs::kPathSeparator;
   }
 
-  const std::size_t n = shared_.FolderList.Count();
-  FolderPaths.assign(n + 1, std::string());
-  std::size_t k = 0;
-  std::string r;
-  for (std::size_t i = 0; i < n; ++i) {
+  // The folders' paths relative to the root, in the store's form; one more entry than there are
+  // folders, as the sort below takes its upper bound inclusive.
+  const std::size_t folderCount = shared_.FolderList.Count();
+  std::vector<std::string> folderPaths(folderCount + 1, std::string());
+  std::size_t filled = 0;
+  std::string relative;
+  for (std::size_t i = 0; i < folderCount; ++i) {
     const std::string folder(shared_.FolderList.Item(i));
     Yield();
     if (fs::FolderExists(folder)) {
-      r = ToStoreSeparators(StartsWith(folder, SourceRoot) ? folder.substr(SourceRoot.size()) : folder);
-      if (!r.empty()) {
-        if (r.back() == kStoreSeparator) r.pop_back();
-        FolderPaths[k++] = FoldDeepPath(r);
+      relative =
+          ToStoreSeparators(StartsWith(folder, sourceRoot_) ? folder.substr(sourceRoot_.size()) : folder);
+      if (!relative.empty()) {
+        if (relative.back() == kStoreSeparator) relative.pop_back();
+        folderPaths[filled++] = FoldDeepPath(relative);
       }
     }
-    progress.LblCurrentDBX = "Reading Folder(s)... " + r;
+    progress.LblCurrentDBX = "Reading Folder(s)... " + relative;
   }
   const YieldFn yield = [this] { Yield(); };
-  QuickSortPaths(FolderPaths, 0, static_cast<std::int32_t>(n), yield);
+  QuickSortPaths(folderPaths, 0, static_cast<std::int32_t>(folderCount), yield);
   Yield();
-  RemoveDuplicatePaths(FolderPaths, yield);
+  RemoveDuplicatePaths(folderPaths, yield);
   Yield();
 
   progress.LblCurrentDBX = "Creating Outlook Folders...";
-  const std::size_t count = FolderPaths.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    std::string p = FolderPaths[i];
-    if (p.empty() || Contains(p, "!")) continue;
+  for (std::string path : folderPaths) {
+    if (path.empty() || Contains(path, "!")) continue;
     Yield();
-    if (Contains(p, ":\\")) {
-      p = AfterFirst(p, ":\\");
-      FolderPaths[i] = p;
-    }
-    if (!Contains(p, "\\")) {
-      CreateTopLevelFolder(p);
-      FolderPaths[i] = p;
+    if (Contains(path, ":\\")) path = AfterFirst(path, ":\\");
+    if (!Contains(path, "\\")) {
+      CreateTopLevelFolder(path);
     } else {
-      CreateNestedFolder(p);
+      CreateNestedFolder(path);
     }
   }
 }
 
-void Conversion::CreateTopLevelFolder(std::string& p) {
+void Conversion::CreateTopLevelFolder(const std::string& relative) {
+  std::string name = relative;
   auto store = session_->GetStoreFromID(shared_.StoreEntryID);
   if (!store.ok()) return;
-  if (p == "Inbox") p = InboxName;
-  if (p == "Sent") p = SentName;
+  if (name == "Inbox") name = inboxName_;
+  if (name == "Sent") name = sentName_;
   auto root = store.value()->IPMRootFolder();
   if (!root.ok()) return;
-  std::string found;
+  bool exists = false;
   if (auto names = root.value()->FolderNames(); names.ok()) {
-    for (const std::string& name : names.value()) {
+    for (const std::string& existing : names.value()) {
       Yield();
-      if (name == p) found = name;
+      if (existing == name) exists = true;
     }
   }
-  if (found.empty() && p != "Emailed Contacts") {
-    if (p != "Sent" && p != "Inbox") (void)root.value()->AddFolder(p, kFolderKindMail);
-    host_.Progress().LblCurrentDBX = "Creating Outlook Folders... " + p;
+  if (!exists && name != "Emailed Contacts") {
+    // A folder that could not be made loses no message: the import loop looks each message's
+    // folder up again, creates what is missing along its path, and reports the message if that
+    // fails too. Only an empty source folder would be missing from the store.
+    if (name != "Sent" && name != "Inbox") (void)root.value()->AddFolder(name, kFolderKindMail);
+    host_.Progress().LblCurrentDBX = "Creating Outlook Folders... " + name;
   }
   Yield();
 }
 
-void Conversion::CreateNestedFolder(const std::string& p) {
-  if (IsSpecialNested(p)) return;
-  const std::size_t lastSep = p.find_last_of(kStoreSeparator);
-  LeafName = p.substr(lastSep + 1);
-  const std::string q = p.substr(0, p.size() - LeafName.size() - 1);
-  const std::size_t prevSep = q.find_last_of(kStoreSeparator);
-  const std::string c = prevSep == std::string::npos ? q : q.substr(prevSep + 1);
+void Conversion::CreateNestedFolder(const std::string& relative) {
+  if (IsSpecialNested(relative)) return;
+  const std::size_t lastSep = relative.find_last_of(kStoreSeparator);
+  const std::string leafName = relative.substr(lastSep + 1);
+  const std::string written =
+      relative.substr(0, relative.size() - leafName.size() - 1);  // the parent as found
+  const std::size_t prevSep = written.find_last_of(kStoreSeparator);
+  const std::string parentLeaf = prevSep == std::string::npos ? written : written.substr(prevSep + 1);
 
-  if (c != "Inbox") {
+  std::string parentPath;
+  if (parentLeaf != "Inbox") {
     Yield();
-    ParentPath = q;
+    parentPath = written;
   } else {
-    ParentPath = DefaultFolderName(kDefaultFolderInbox);
+    parentPath = DefaultFolderName(kDefaultFolderInbox);
   }
-  if (ParentPath == "Sent" || StartsWith(ParentPath, "Sent\\")) {
-    if (StartsWith(ParentPath, "Sent\\")) {
-      ParentPath = ReplaceAll(ParentPath, "Sent\\", SentName + "\\");
+  if (parentPath == "Sent" || StartsWith(parentPath, "Sent\\")) {
+    if (StartsWith(parentPath, "Sent\\")) {
+      parentPath = ReplaceAll(parentPath, "Sent\\", sentName_ + "\\");
     } else {
-      ParentPath = DefaultFolderName(kDefaultFolderSent);
+      parentPath = DefaultFolderName(kDefaultFolderSent);
     }
   } else {
     Yield();
-    ParentPath = q;
-    if (ParentPath == "Inbox") ParentPath = InboxName;
-    if (ParentPath == "Sent") ParentPath = SentName;
+    parentPath = written;
+    if (parentPath == "Inbox") parentPath = inboxName_;
+    if (parentPath == "Sent") parentPath = sentName_;
   }
-  if (Contains(ParentPath, "\\Inbox\\")) ParentPath = InboxName + "\\" + AfterFirst(ParentPath, "\\Inbox\\");
+  if (Contains(parentPath, "\\Inbox\\")) parentPath = inboxName_ + "\\" + AfterFirst(parentPath, "\\Inbox\\");
 
-  auto parent = FolderWithRecovery(ParentPath);
+  auto parent = FolderWithRecovery(parentPath);
   if (!parent.ok()) return;
   Yield();
-  (void)parent.value()->AddFolder(LeafName, kFolderKindMail);
+  // As for a top-level folder: a message whose folder is missing has it created on import.
+  (void)parent.value()->AddFolder(leafName, kFolderKindMail);
   Yield();
-  host_.Progress().LblCurrentDBX = "Creating Outlook Folders... " + LeafName;
+  host_.Progress().LblCurrentDBX = "Creating Outlook Folders... " + leafName;
 }
 
 quill::Result<std::unique_ptr<StoreFolder>> Conversion::FolderWithRecovery(const std::string& relative) {
@@ -211,17 +217,19 @@ quill::Result<std::unique_ptr<StoreFolder>> Conversion::FolderWithRecovery(const
   const std::vector<std::string> elements = Elements(relative);
   std::size_t from = 0;
   while (!folder.ok()) {
-    MissingName = MissingNameOf(folder.status().message());
+    const std::string missingName = MissingNameOf(folder.status().message());
     Yield();
-    std::size_t j = from;
-    while (j < elements.size() && elements[j] != MissingName) ++j;
-    if (j == elements.size()) return folder.status();  // not a missing element: give up
+    std::size_t missing = from;
+    while (missing < elements.size() && elements[missing] != missingName) ++missing;
+    if (missing == elements.size()) return folder.status();  // not a missing element: give up
     std::string parentPath;
-    for (std::size_t e = 0; e < j; ++e) parentPath += "\\" + elements[e];
-    auto base = session_->GetFolderFromPath(StorePath(parentPath));
-    if (!base.ok()) return base.status();
-    (void)base.value()->AddFolder(MissingName, kFolderKindMail);
-    from = j + 1;
+    for (std::size_t e = 0; e < missing; ++e) parentPath += "\\" + elements[e];
+    QUILL_ASSIGN_OR_RETURN(const std::unique_ptr<StoreFolder> base,
+                           session_->GetFolderFromPath(StorePath(parentPath)));
+    // Whether it was made is told by the look-up below: the store then names the next missing
+    // element, or this one again, which ends the passes.
+    (void)base->AddFolder(missingName, kFolderKindMail);
+    from = missing + 1;
     folder = session_->GetFolderFromPath(StorePath(relative));
   }
   return folder;

@@ -12,18 +12,19 @@ namespace engine {
 
 std::string Conversion::MessageFolderOf(const std::string& path) {
   // Only the leading root is the source's own: the same text further on is a folder's name.
-  std::string d = ParentWithSlash(path);
-  if (StartsWith(d, SourceRoot)) d.erase(0, SourceRoot.size());
-  if (fs::kPathSeparator != '\\') std::replace(d.begin(), d.end(), fs::kPathSeparator, '\\');
-  if (const std::size_t bang = d.find('!'); bang != std::string::npos) {
+  std::string folder = ParentWithSlash(path);
+  if (StartsWith(folder, sourceRoot_)) folder.erase(0, sourceRoot_.size());
+  if (fs::kPathSeparator != '\\') std::replace(folder.begin(), folder.end(), fs::kPathSeparator, '\\');
+  if (const std::size_t bang = folder.find('!'); bang != std::string::npos) {
     Yield();
-    d = TrimBlanks(d.substr(0, bang)) + "\\";
+    folder = TrimBlanks(folder.substr(0, bang)) + "\\";
   }
-  if (StartsWith(d, "Inbox\\")) d = ReplaceAll(d, "Inbox", InboxName);
-  if (StartsWith(d, "Sent\\") && d.size() > 5) d = SentName + d.substr(d.find('\\'));
-  if (d == "Sent\\") d = SentName + "\\";
-  if (StartsWith(d, "\\")) d.erase(0, 1);
-  return FoldDeepPath(d);
+  if (StartsWith(folder, "Inbox\\")) folder = ReplaceAll(folder, "Inbox", inboxName_);
+  if (StartsWith(folder, "Sent\\") && folder.size() > 5)
+    folder = sentName_ + folder.substr(folder.find('\\'));
+  if (folder == "Sent\\") folder = sentName_ + "\\";
+  if (StartsWith(folder, "\\")) folder.erase(0, 1);
+  return FoldDeepPath(folder);
 }
 
 bool Conversion::ConfirmStop() {
@@ -33,7 +34,7 @@ bool Conversion::ConfirmStop() {
 
 bool Conversion::ImportMessages() {
   ProgressControls& progress = host_.Progress();
-  FileNumber = 1;
+  std::int32_t fileNumber = 1;  // counts every file, message or not, as the progress shows them
   const fs::KeyedList& files = shared_.FileList;
   std::size_t offered = 0;  // files from here on not yet named to the session's read-ahead
   for (std::size_t i = 0; i < files.Count(); ++i) {
@@ -43,10 +44,10 @@ bool Conversion::ImportMessages() {
     }
     if (const std::string path(files.Item(i)); IsMessageFileName(path)) ImportOne(i, path);
 
-    progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(FileNumber) + " of " +
-                               std::to_string(ItemCount) + ") File(s)";
-    progress.ProgressBar1Value = static_cast<float>(static_cast<double>(FileNumber) / ItemCount * 100);
-    ++FileNumber;
+    progress.FrameConversion = "Reading Messages && Email Metadata - (" + std::to_string(fileNumber) +
+                               " of " + std::to_string(itemCount_) + ") File(s)";
+    progress.ProgressBar1Value = static_cast<float>(static_cast<double>(fileNumber) / itemCount_ * 100);
+    ++fileNumber;
     progress.lblProgress = std::to_string(RoundHalfEven(progress.ProgressBar1Value)) + "% Complete";
 
     if (shared_.SkipRequested) {
@@ -97,14 +98,14 @@ void Conversion::ImportOne(std::size_t index, const std::string& path) {
 
   Yield();
   // A file that cannot be imported gets no empty message in its place: it is reported instead.
-  if (quill::Status s = message.value()->Import(path, kImportRfc822); !s.ok()) {
+  if (quill::Status imported = message.value()->Import(path, kImportRfc822); !imported.ok()) {
     // Cut short by a stop: the file was not converted, and the stop's own record says why.
-    if (quill::IsStopped(s)) return;
-    if (s.message() != kEmptyFileDescription) return fail(s);
+    if (quill::IsStopped(imported)) return;
+    if (imported.message() != kEmptyFileDescription) return fail(imported);
     // Nothing to convert: no empty message stands in for it, and it is not counted as converted.
     ++report_.messagesEmpty;
     fileStates_[index] = FileState::kEmpty;
-    fileCauses_.emplace_back(index, s.message());
+    fileCauses_.emplace_back(index, imported.message());
     return;
   }
   std::string notes;  // kept with the file's record: the report tells what was kept in another form
@@ -113,11 +114,13 @@ void Conversion::ImportOne(std::size_t index, const std::string& path) {
     notes += (notes.empty() ? "" : "; ") + note;
   }
   if (auto utils = service_.CreateUtils(); utils.ok()) {
+    // Flags that could not be set leave the message as its store makes it, unread: all it holds
+    // is kept, so the message is saved all the same.
     (void)utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), kPropMessageFlags,
                                       kMessageFlagsRead | kMessageFlagsHasAttach, true);
   }
   Yield();
-  if (quill::Status s = message.value()->Save(); !s.ok()) return fail(s);
+  if (quill::Status saved = message.value()->Save(); !saved.ok()) return fail(saved);
   fileStates_[index] = FileState::kConverted;
   if (!notes.empty()) fileCauses_.emplace_back(index, "note: " + notes);
   ++folderImported_;

@@ -1,8 +1,11 @@
 // The engine with the real store service: conversions into real .pst files, read back by pypff.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <vector>
 
 #include "engine/conversion.h"
 #include "engine/recording_host_test.h"
@@ -40,6 +43,15 @@ struct Rig {
 };
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The names in `folder`, sorted: what a run left there, temporary files included.
+std::vector<std::string> EntriesOf(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 TEST(EngineStoreTest, FolderTreeAndSpecialNamesInARealStore) {
   Rig rig;
@@ -108,11 +120,40 @@ TEST(EngineStoreTest, AStoppedRunLeavesACompleteFileWithWhatWasConverted) {
 
 TEST(EngineStoreTest, AFolderWhoseFileCannotBeWrittenDoesNotStopTheOthers) {
   Rig rig;
+  // A name longer than a file name may be: the system refuses ann's data file, whoever runs this.
+  const std::string annName = "ann" + std::string(260, 'n');
+  rig.Message("../users/ann/a.eml", "for ann");
+  rig.Message("../users/bob/b.eml", "for bob");
+  rig.Message("../users/cid/c.eml", "for cid");
+  rig.host.single = false;
+  rig.host.outputFolder = rig.tree.Folder("out");
+  rig.host.rows = {{true, "bob", rig.tree.Path("users/bob")},
+                   {true, annName, rig.tree.Path("users/ann")},
+                   {true, "cid", rig.tree.Path("users/cid")}};
+  ASSERT_TRUE(rig.conversion.StartConversion_Click());
+  const engine::RunReport& report = rig.conversion.Report();
+  ASSERT_EQ(report.failedStores.size(), 1u);
+  EXPECT_EQ(report.failedStores[0].folderName, annName);
+  EXPECT_TRUE(Has(report.failedStores[0].cause, "File name too long")) << report.failedStores[0].cause;
+  EXPECT_EQ(rig.host.rowStates[2], engine::RowState::kFailed);
+  // The folders before and after it were converted into complete files, and nothing else is there.
+  EXPECT_EQ(report.foldersConverted, 2);
+  EXPECT_EQ(report.messagesConverted, 2);
+  EXPECT_EQ(rig.host.rowStates[1], engine::RowState::kConverted);
+  EXPECT_EQ(rig.host.rowStates[3], engine::RowState::kConverted);
+  EXPECT_TRUE(Has(Tree(rig.tree.Path("out/bob.pst")), "for bob"));
+  EXPECT_TRUE(Has(Tree(rig.tree.Path("out/cid.pst")), "for cid"));
+  EXPECT_EQ(EntriesOf(rig.tree.Path("out")), (std::vector<std::string>{"bob.pst", "cid.pst"}));
+  EXPECT_TRUE(Has(rig.host.boxes.back().text, "could not be written")) << rig.host.boxes.back().text;
+}
+
+TEST(EngineStoreTest, AnExistingNameIsPassedOverForTheNextFreeOne) {
+  Rig rig;
   rig.Message("../users/ann/a.eml", "for ann");
   rig.Message("../users/bob/b.eml", "for bob");
   rig.host.single = false;
   rig.host.outputFolder = rig.tree.Folder("out") + " ";
-  rig.tree.Folder("out/ann.pst");  // a folder where ann's file should go: it cannot be written
+  rig.tree.Folder("out/ann.pst");  // a folder where ann's file should go: it is not replaced
   rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
   ASSERT_TRUE(rig.conversion.StartConversion_Click());
   // The existing name is passed over, so ann's store goes to "ann (2).pst".

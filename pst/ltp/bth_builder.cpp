@@ -53,13 +53,12 @@ quill::Status BuildBth(HeapBuilder& heap, Hid header, std::size_t keySize, std::
       Hid last = 0;
       for (std::size_t first = 0; first < n; first += perAlloc) {
         const std::size_t take = std::min(perAlloc, n - first);
-        quill::Result<Hid> hid =
-            heap.Allocate(std::span<const std::uint8_t>(level.data() + first * size, take * size));
-        if (!hid.ok()) return hid.status();
-        last = *hid;
+        QUILL_ASSIGN_OR_RETURN(const Hid hid, heap.Allocate(std::span<const std::uint8_t>(
+                                                  level.data() + first * size, take * size)));
+        last = hid;
         parent.insert(parent.end(), level.begin() + static_cast<std::ptrdiff_t>(first * size),
                       level.begin() + static_cast<std::ptrdiff_t>(first * size + keySize));
-        AppendLe(parent, *hid, 4);
+        AppendLe(parent, hid, 4);
       }
       if (n <= perAlloc) {
         root = last;

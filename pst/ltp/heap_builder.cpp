@@ -66,11 +66,10 @@ quill::Status HeapBuilder::SpillBlock(std::size_t index) {
     return quill::Status::Ok();
   }
   const std::vector<std::uint8_t> bytes = Serialize(index, true);
-  quill::Result<ndb::Bid> bid = spill_->WriteDataBlock(bytes);
-  if (!bid.ok()) return bid.status();
+  QUILL_ASSIGN_OR_RETURN(const ndb::Bid bid, spill_->WriteDataBlock(bytes));
   Block& block = blocks_[index];
   block.used = UsedBytes(index, block.items.size(), block.ends.size());
-  block.written = *bid;
+  block.written = bid;
   std::vector<std::uint8_t>().swap(block.items);
   std::vector<std::uint16_t>().swap(block.ends);
   return quill::Status::Ok();
@@ -163,9 +162,8 @@ quill::Result<ndb::Bid> HeapBuilder::Write(ndb::NodeSink& sink) const {
     }
     const bool last = i + 1 == blocks_.size();
     const std::vector<std::uint8_t> bytes = Serialize(i, !last);
-    quill::Result<ndb::Bid> bid = sink.WriteDataBlock(bytes);
-    if (!bid.ok()) return bid.status();
-    leaves.push_back(*bid);
+    QUILL_ASSIGN_OR_RETURN(const ndb::Bid bid, sink.WriteDataBlock(bytes));
+    leaves.push_back(bid);
     total += bytes.size();
   }
   return sink.WriteDataTree(leaves, total);

@@ -23,84 +23,13 @@ Bytes Utf16Le(std::u16string_view s) {
 
 // ---- FakeSink ----
 
-quill::Result<ndb::Bid> FakeSink::WriteDataBlock(std::span<const std::uint8_t> data) {
-  if (failAfter_) {
-    if (*failAfter_ == 0) return quill::Status::IOError("injected failure");
-    --*failAfter_;
-  }
-  EXPECT_GE(data.size(), 1u);
-  EXPECT_LE(data.size(), ndb::kMaxBlockData);
-  const ndb::Bid bid = nextBid_;
-  nextBid_ += 4;
-  blocks_[bid] = Bytes(data.begin(), data.end());
-  return bid;
-}
-
-quill::Result<ndb::Bid> FakeSink::WriteDataTree(std::span<const ndb::Bid> leaves, std::uint64_t totalSize) {
-  std::uint64_t sum = 0;
-  for (std::size_t i = 0; i < leaves.size(); ++i) {
-    auto it = blocks_.find(leaves[i]);
-    if (it == blocks_.end()) {
-      ADD_FAILURE() << "data tree over an unknown block";
-      return quill::Status::InvalidArgument("unknown leaf");
-    }
-    if (i + 1 < leaves.size()) {
-      EXPECT_EQ(it->second.size(), ndb::kMaxBlockData) << "leaf " << i << " not full";
-    }
-    sum += it->second.size();
-  }
-  EXPECT_EQ(sum, totalSize);
-  if (leaves.empty()) return ndb::Bid{0};
-  if (leaves.size() == 1) return leaves[0];
-  const ndb::Bid bid = nextBid_ | 2;
-  nextBid_ += 4;
-  trees_[bid] = std::vector<ndb::Bid>(leaves.begin(), leaves.end());
-  return bid;
-}
-
-quill::Result<ndb::Bid> FakeSink::WriteSubnodeTree(std::span<const ndb::SubnodeRef> entries) {
-  if (entries.empty()) return ndb::Bid{0};
-  std::vector<ndb::SubnodeRef> sorted(entries.begin(), entries.end());
-  std::sort(sorted.begin(), sorted.end(), [](auto& a, auto& b) { return a.nid < b.nid; });
-  for (std::size_t i = 1; i < sorted.size(); ++i) EXPECT_NE(sorted[i - 1].nid, sorted[i].nid) << "duplicate subnode";
-  const ndb::Bid bid = nextBid_ | 2;
-  nextBid_ += 4;
-  subtrees_[bid] = std::move(sorted);
-  return bid;
-}
-
-quill::Status FakeSink::AddNode(ndb::Nid nid, ndb::Bid data, ndb::Bid sub, ndb::Nid parent) {
-  if (nodes_.count(nid) != 0) return quill::Status::AlreadyExists("node added twice");
-  nodes_[nid] = Node{data, sub, parent};
-  return quill::Status::Ok();
-}
-
-ndb::Nid FakeSink::AllocateNid(ndb::NidType type) {
-  std::uint32_t& counter = nidCounters_[static_cast<std::uint8_t>(type)];
-  // The counters of a blank file: folders 0x400, search folders 0x4000, messages 0x10000,
-  // associated messages 0x8000, everything else 0x400.
-  if (counter == 0) {
-    switch (type) {
-      case ndb::NidType::kSearchFolder: counter = 0x4000; break;
-      case ndb::NidType::kNormalMessage: counter = 0x10000; break;
-      case ndb::NidType::kAssocMessage: counter = 0x8000; break;
-      default: counter = 0x400; break;
-    }
-  }
-  return ndb::MakeNid(type, ++counter);
-}
-
 std::vector<Bytes> FakeSink::Leaves(ndb::Bid bid) const {
-  if (bid == 0) return {};
-  if (auto it = blocks_.find(bid); it != blocks_.end()) return {it->second};
-  auto tree = trees_.find(bid);
-  if (tree == trees_.end()) {
-    ADD_FAILURE() << "unknown data bid " << bid;
+  quill::Result<std::vector<Bytes>> leaves = memory_.ReadLeaves(bid);
+  if (!leaves.ok()) {
+    ADD_FAILURE() << "data " << bid << ": " << leaves.status().ToString();
     return {};
   }
-  std::vector<Bytes> out;
-  for (ndb::Bid leaf : tree->second) out.push_back(blocks_.at(leaf));
-  return out;
+  return std::move(leaves).value();
 }
 
 Bytes FakeSink::Stream(ndb::Bid bid) const {
@@ -110,13 +39,21 @@ Bytes FakeSink::Stream(ndb::Bid bid) const {
 }
 
 std::vector<ndb::SubnodeRef> FakeSink::Subnodes(ndb::Bid bid) const {
-  if (bid == 0) return {};
-  auto it = subtrees_.find(bid);
-  if (it == subtrees_.end()) {
-    ADD_FAILURE() << "unknown subnode tree " << bid;
+  quill::Result<std::vector<ndb::SubnodeRef>> subnodes = memory_.ReadSubnodes(bid);
+  if (!subnodes.ok()) {
+    ADD_FAILURE() << "subnode tree " << bid << ": " << subnodes.status().ToString();
     return {};
   }
-  return it->second;
+  return std::move(subnodes).value();
+}
+
+const std::map<ndb::Nid, FakeSink::Node>& FakeSink::nodes() const {
+  const std::vector<ndb::NodeEntry> entries = memory_.Nodes();
+  if (entries.size() != nodes_.size()) {
+    nodes_.clear();
+    for (const ndb::NodeEntry& entry : entries) nodes_[entry.nid] = Node{entry.data, entry.sub, entry.parent};
+  }
+  return nodes_;
 }
 
 // ---- heap ----

@@ -1,6 +1,6 @@
-// Test support for the LTP builders: a node sink that keeps what it is given and checks the
-// contract's REQUIRES lines, and an independent reader of heaps, BTrees-on-heap, property contexts
-// and table contexts that checks the layout rules as it goes.
+// Test support for the LTP builders: the node database's in-memory sink with the views these tests
+// read through, and an independent reader of heaps, BTrees-on-heap, property contexts and table
+// contexts that checks the layout rules as it goes.
 #pragma once
 
 #include <cstdint>
@@ -13,44 +13,52 @@
 
 #include "common/status.h"
 #include "pst/ltp/node_content.h"
+#include "pst/ndb/memory_sink.h"
 #include "pst/ndb/node_sink.h"
 
 namespace pst::ltp::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A sink for the builders under test: ndb::MemorySink, which holds the callers to the sink
+// contract and shapes trees the way the file writer does, with views that read back what it holds.
+// A broken contract is a failed call there, and so a failed test here.
 class FakeSink final : public ndb::NodeSink {
  public:
-  quill::Result<ndb::Bid> WriteDataBlock(std::span<const std::uint8_t> data) override;
-  quill::Result<ndb::Bid> WriteDataTree(std::span<const ndb::Bid> leaves, std::uint64_t totalSize) override;
-  quill::Result<ndb::Bid> WriteSubnodeTree(std::span<const ndb::SubnodeRef> entries) override;
-  quill::Status AddNode(ndb::Nid nid, ndb::Bid data, ndb::Bid sub, ndb::Nid parent) override;
-  ndb::Nid AllocateNid(ndb::NidType type) override;
+  quill::Result<ndb::Bid> WriteDataBlock(std::span<const std::uint8_t> data) override {
+    return memory_.WriteDataBlock(data);
+  }
+  quill::Result<ndb::Bid> WriteDataTree(std::span<const ndb::Bid> leaves, std::uint64_t totalSize) override {
+    return memory_.WriteDataTree(leaves, totalSize);
+  }
+  quill::Result<ndb::Bid> WriteSubnodeTree(std::span<const ndb::SubnodeRef> entries) override {
+    return memory_.WriteSubnodeTree(entries);
+  }
+  quill::Status AddNode(ndb::Nid nid, ndb::Bid data, ndb::Bid sub, ndb::Nid parent) override {
+    return memory_.AddNode(nid, data, sub, parent);
+  }
+  ndb::Nid AllocateNid(ndb::NidType type) override { return memory_.AllocateNid(type); }
 
   // The data blocks of the stream whose top is `bid`, in order; empty for 0. Fails the test for
-  // an unknown id.
+  // an unknown id or a tree that does not add up.
   std::vector<Bytes> Leaves(ndb::Bid bid) const;
   Bytes Stream(ndb::Bid bid) const;
+  // The entries of the subnode tree whose top is `bid`, sorted by nid; empty for 0.
   std::vector<ndb::SubnodeRef> Subnodes(ndb::Bid bid) const;
 
   struct Node {
     ndb::Bid data = 0, sub = 0;
     ndb::Nid parent = 0;
   };
-  const std::map<ndb::Nid, Node>& nodes() const { return nodes_; }
-  std::size_t dataBlockCount() const { return blocks_.size(); }
+  // Every node added, by nid. Stays valid, with its iterators, until the next node is added.
+  const std::map<ndb::Nid, Node>& nodes() const;
 
-  // Every later WriteDataBlock fails once `count` more blocks have been written.
-  void FailAfterBlocks(std::size_t count) { failAfter_ = count; }
+  // After `count` more blocks are stored, every write fails with an IO error.
+  void FailAfterBlocks(std::size_t count) { memory_.FailAfterBlocks(count); }
 
  private:
-  ndb::Bid nextBid_ = 4;
-  std::map<ndb::Bid, Bytes> blocks_;
-  std::map<ndb::Bid, std::vector<ndb::Bid>> trees_;
-  std::map<ndb::Bid, std::vector<ndb::SubnodeRef>> subtrees_;
-  std::map<ndb::Nid, Node> nodes_;
-  std::map<std::uint8_t, std::uint32_t> nidCounters_;
-  std::optional<std::size_t> failAfter_;
+  ndb::MemorySink memory_;
+  mutable std::map<ndb::Nid, Node> nodes_;  // nodes() as last asked for
 };
 
 std::uint64_t Le(const Bytes& b, std::size_t at, std::size_t width);

@@ -51,9 +51,8 @@ quill::Status PropertyContextBuilder::SetWritten(PropTag tag, ndb::Bid data, std
 quill::Result<NodeContent> PropertyContextBuilder::Build() {
   NodeContent content;
   HeapBuilder heap(static_cast<std::uint8_t>(HeapClient::kProperties));
-  quill::Result<Hid> header = ReserveBthHeader(heap);
-  if (!header.ok()) return header.status();
-  heap.SetUserRoot(*header);
+  QUILL_ASSIGN_OR_RETURN(const Hid header, ReserveBthHeader(heap));
+  heap.SetUserRoot(header);
 
   std::uint32_t nextSubnode = 1;
   auto addSubnode = [&](ndb::Bid data) {
@@ -77,31 +76,27 @@ quill::Result<NodeContent> PropertyContextBuilder::Build() {
       } else if (bytes.empty()) {
         hnid = 0;
       } else if (bytes.size() <= kMaxHeapItem) {
-        quill::Result<Hid> hid = heap.Allocate(bytes);
-        if (!hid.ok()) return hid.status();
-        hnid = *hid;
+        QUILL_ASSIGN_OR_RETURN(const Hid hid, heap.Allocate(bytes));
+        hnid = hid;
       } else {
-        quill::Result<ndb::Bid> data = WriteStream(*sink_, bytes);
-        if (!data.ok()) return data.status();
-        hnid = addSubnode(*data);
+        QUILL_ASSIGN_OR_RETURN(const ndb::Bid data, WriteStream(*sink_, bytes));
+        hnid = addSubnode(data);
       }
     }
     AppendLe(records, id, 2);
     AppendLe(records, static_cast<std::uint16_t>(entry.type), 2);
     AppendLe(records, hnid, 4);
   }
-  QUILL_RETURN_IF_ERROR(BuildBth(heap, *header, 2, 6, records));
+  QUILL_RETURN_IF_ERROR(BuildBth(heap, header, 2, 6, records));
 
-  quill::Result<ndb::Bid> data = heap.Write(*sink_);
-  if (!data.ok()) return data.status();
-  content.data = *data;
+  QUILL_ASSIGN_OR_RETURN(const ndb::Bid data, heap.Write(*sink_));
+  content.data = data;
   return content;
 }
 
 quill::Status PropertyContextBuilder::WriteTopLevel(ndb::Nid nid, ndb::Nid parent) {
-  quill::Result<NodeContent> content = Build();
-  if (!content.ok()) return content.status();
-  return WriteTopLevelNode(*sink_, nid, parent, *content);
+  QUILL_ASSIGN_OR_RETURN(const NodeContent content, Build());
+  return WriteTopLevelNode(*sink_, nid, parent, content);
 }
 
 }  // namespace pst::ltp

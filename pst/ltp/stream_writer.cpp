@@ -5,9 +5,8 @@
 namespace pst::ltp {
 
 quill::Status StreamWriter::Flush() {
-  quill::Result<ndb::Bid> bid = sink_->WriteDataBlock(pending_);
-  if (!bid.ok()) return bid.status();
-  leaves_.push_back(*bid);
+  QUILL_ASSIGN_OR_RETURN(const ndb::Bid bid, sink_->WriteDataBlock(pending_));
+  leaves_.push_back(bid);
   pending_.clear();
   return quill::Status::Ok();
 }

@@ -78,19 +78,16 @@ TableContextBuilder::TableContextBuilder(ndb::NodeSink& sink, TableLayout layout
     : sink_(&sink), layout_(std::move(layout)), heap_(std::move(heap)), rowIndexHeader_(rowIndexHeader), info_(info) {}
 
 quill::Result<TableContextBuilder> TableContextBuilder::Create(ndb::NodeSink& sink, std::span<const PropTag> columns) {
-  quill::Result<TableLayout> layout = TableLayout::Make(columns);
-  if (!layout.ok()) return layout.status();
+  QUILL_ASSIGN_OR_RETURN(const TableLayout layout, TableLayout::Make(columns));
   // Outlook's order: row index header first, TCINFO second; both are filled in by Build.
   HeapBuilder heap(static_cast<std::uint8_t>(HeapClient::kTable));
-  quill::Result<Hid> rowIndex = ReserveBthHeader(heap);
-  if (!rowIndex.ok()) return rowIndex.status();
-  const std::vector<std::uint8_t> placeholder(TcInfoSize(layout->columns().size()), 0);
-  quill::Result<Hid> info = heap.Allocate(placeholder);
-  if (!info.ok()) return info.status();
-  heap.SetUserRoot(*info);
+  QUILL_ASSIGN_OR_RETURN(const Hid rowIndex, ReserveBthHeader(heap));
+  const std::vector<std::uint8_t> placeholder(TcInfoSize(layout.columns().size()), 0);
+  QUILL_ASSIGN_OR_RETURN(const Hid info, heap.Allocate(placeholder));
+  heap.SetUserRoot(info);
   // A table's heap grows with its rows; only the first block changes after it fills.
   heap.SpillTo(sink);
-  return TableContextBuilder(sink, std::move(*layout), std::move(heap), *rowIndex, *info);
+  return TableContextBuilder(sink, std::move(layout), std::move(heap), rowIndex, info);
 }
 
 ndb::Nid TableContextBuilder::NextSubnode(ndb::Bid data) {
@@ -101,9 +98,8 @@ ndb::Nid TableContextBuilder::NextSubnode(ndb::Bid data) {
 
 quill::Status TableContextBuilder::FlushMatrixBlock() {
   matrix_.resize(ndb::kMaxBlockData, 0);
-  quill::Result<ndb::Bid> bid = sink_->WriteDataBlock(matrix_);
-  if (!bid.ok()) return bid.status();
-  matrixLeaves_.push_back(*bid);
+  QUILL_ASSIGN_OR_RETURN(const ndb::Bid bid, sink_->WriteDataBlock(matrix_));
+  matrixLeaves_.push_back(bid);
   matrixBytes_ += matrix_.size();
   matrix_.clear();
   return quill::Status::Ok();
@@ -175,18 +171,15 @@ quill::Result<NodeContent> TableContextBuilder::Build() {
   std::uint32_t rows = 0;
   if (streaming_) {
     if (!matrix_.empty()) {
-      quill::Result<ndb::Bid> bid = sink_->WriteDataBlock(matrix_);
-      if (!bid.ok()) return bid.status();
-      matrixLeaves_.push_back(*bid);
+      QUILL_ASSIGN_OR_RETURN(const ndb::Bid bid, sink_->WriteDataBlock(matrix_));
+      matrixLeaves_.push_back(bid);
       matrixBytes_ += matrix_.size();
     }
-    quill::Result<ndb::Bid> top = sink_->WriteDataTree(matrixLeaves_, matrixBytes_);
-    if (!top.ok()) return top.status();
-    rows = NextSubnode(*top);
+    QUILL_ASSIGN_OR_RETURN(const ndb::Bid top, sink_->WriteDataTree(matrixLeaves_, matrixBytes_));
+    rows = NextSubnode(top);
   } else if (!matrix_.empty()) {
-    quill::Result<Hid> hid = heap_.Allocate(matrix_);
-    if (!hid.ok()) return hid.status();
-    rows = *hid;
+    QUILL_ASSIGN_OR_RETURN(const Hid hid, heap_.Allocate(matrix_));
+    rows = hid;
   }
 
   std::vector<std::uint8_t> info;
@@ -208,15 +201,13 @@ quill::Result<NodeContent> TableContextBuilder::Build() {
   }
   QUILL_RETURN_IF_ERROR(heap_.Replace(info_, info));
 
-  quill::Result<ndb::Bid> data = heap_.Write(*sink_);
-  if (!data.ok()) return data.status();
-  return NodeContent{*data, std::move(subnodes_)};
+  QUILL_ASSIGN_OR_RETURN(const ndb::Bid data, heap_.Write(*sink_));
+  return NodeContent{data, std::move(subnodes_)};
 }
 
 quill::Status TableContextBuilder::WriteTopLevel(ndb::Nid nid, ndb::Nid parent) {
-  quill::Result<NodeContent> content = Build();
-  if (!content.ok()) return content.status();
-  return WriteTopLevelNode(*sink_, nid, parent, *content);
+  QUILL_ASSIGN_OR_RETURN(const NodeContent content, Build());
+  return WriteTopLevelNode(*sink_, nid, parent, content);
 }
 
 }  // namespace pst::ltp

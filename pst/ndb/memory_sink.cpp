@@ -37,20 +37,22 @@ std::optional<MemorySink::BlockInfo> MemorySink::DescribeBlock(Bid bid) const {
   return BlockInfo{r->kind, r->size, r->refs};
 }
 
-quill::Status MemorySink::AppendData(Bid bid, int depth, std::vector<std::uint8_t>& out) const {
+quill::Status MemorySink::AppendLeaves(Bid bid, int depth, std::vector<std::vector<std::uint8_t>>& out) const {
   const BlockRecord* r = SinkBase::FindBlock(bid);
   if (r == nullptr) return quill::Status::NotFound("no block with this id");
   const std::vector<std::uint8_t>& bytes = bytes_[r->location];
   if (r->kind == BlockKind::kData) {
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    out.push_back(bytes);
     return quill::Status::Ok();
   }
   if (!IsDataTreeKind(r->kind) || depth > 2) return quill::Status::Corruption("not a data tree");
   quill::Result<XBlockContent> x = DecodeXBlock(bytes);
   if (!x.ok()) return x.status();
   const std::size_t before = out.size();
-  for (Bid child : x->children) QUILL_RETURN_IF_ERROR(AppendData(child, depth + 1, out));
-  if (out.size() - before != x->totalSize) return quill::Status::Corruption("data tree size mismatch");
+  for (Bid child : x->children) QUILL_RETURN_IF_ERROR(AppendLeaves(child, depth + 1, out));
+  std::uint64_t total = 0;
+  for (std::size_t i = before; i < out.size(); ++i) total += out[i].size();
+  if (total != x->totalSize) return quill::Status::Corruption("data tree size mismatch");
   return quill::Status::Ok();
 }
 
@@ -66,9 +68,17 @@ quill::Status MemorySink::AppendSubnodes(Bid bid, int depth, std::vector<Subnode
 }
 
 quill::Result<std::vector<std::uint8_t>> MemorySink::ReadData(Bid bid) const {
+  std::vector<std::vector<std::uint8_t>> leaves;
+  if (bid != 0) QUILL_RETURN_IF_ERROR(AppendLeaves(bid, 0, leaves));
   std::vector<std::uint8_t> out;
-  if (bid != 0) QUILL_RETURN_IF_ERROR(AppendData(bid, 0, out));
+  for (const std::vector<std::uint8_t>& leaf : leaves) out.insert(out.end(), leaf.begin(), leaf.end());
   return out;
+}
+
+quill::Result<std::vector<std::vector<std::uint8_t>>> MemorySink::ReadLeaves(Bid bid) const {
+  std::vector<std::vector<std::uint8_t>> leaves;
+  if (bid != 0) QUILL_RETURN_IF_ERROR(AppendLeaves(bid, 0, leaves));
+  return leaves;
 }
 
 quill::Result<std::vector<SubnodeRef>> MemorySink::ReadSubnodes(Bid bid) const {

@@ -29,6 +29,9 @@ class MemorySink final : public SinkBase {
   // The bytes of the stream whose top is `bid` (a data block, XBLOCK or XXBLOCK); empty for 0.
   // Errors: NotFound for an unknown id, Corruption for a tree that does not add up.
   quill::Result<std::vector<std::uint8_t>> ReadData(Bid bid) const;
+  // The data blocks of that stream, one entry each, in order: what a reader of a heap on the node
+  // sees block by block. Errors as for ReadData.
+  quill::Result<std::vector<std::vector<std::uint8_t>>> ReadLeaves(Bid bid) const;
   // The entries of the subnode tree whose top is `bid`, sorted by nid; empty for 0.
   quill::Result<std::vector<SubnodeRef>> ReadSubnodes(Bid bid) const;
 
@@ -53,7 +56,7 @@ class MemorySink final : public SinkBase {
   quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
 
  private:
-  quill::Status AppendData(Bid bid, int depth, std::vector<std::uint8_t>& out) const;
+  quill::Status AppendLeaves(Bid bid, int depth, std::vector<std::vector<std::uint8_t>>& out) const;
   quill::Status AppendSubnodes(Bid bid, int depth, std::vector<SubnodeRef>& out) const;
 
   std::vector<std::vector<std::uint8_t>> bytes_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -53,6 +54,20 @@ TEST(NdbMemorySink, DataTreesOfOneTwoAndManyLeavesReadBack) {
     auto back = sink.ReadNodeData(MakeNid(NidType::kLtp, 1));
     ASSERT_TRUE(back.ok()) << back.status().ToString();
     EXPECT_TRUE(*back == data) << c.size;
+    // Block by block: the leaves as written, in order, full but for the last.
+    auto blocks = sink.ReadLeaves(top);
+    ASSERT_TRUE(blocks.ok()) << blocks.status().ToString();
+    ASSERT_EQ(blocks->size(), leaves.size()) << c.size;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < blocks->size(); ++i) {
+      const std::vector<std::uint8_t>& block = (*blocks)[i];
+      if (i + 1 < blocks->size()) {
+        EXPECT_EQ(block.size(), kMaxBlockData) << c.size << " leaf " << i;
+      }
+      EXPECT_TRUE(std::equal(block.begin(), block.end(), data.begin() + static_cast<std::ptrdiff_t>(at)));
+      at += block.size();
+    }
+    EXPECT_EQ(at, data.size());
     // Each block is referenced exactly once by what points at it.
     for (Bid leaf : leaves) EXPECT_EQ(sink.DescribeBlock(leaf)->refs, 1u);
     EXPECT_EQ(sink.DescribeBlock(top)->refs, 1u);

@@ -20,9 +20,8 @@ CheckReport CheckStore(const PstFile& file) {
 }
 
 Result<CheckReport> CheckFile(const std::string& path) {
-  Result<std::unique_ptr<PstFile>> file = PstFile::Open(path);
-  if (!file.ok()) return file.status();
-  return CheckStore(*file.value());
+  QUILL_ASSIGN_OR_RETURN(const std::unique_ptr<PstFile> file, PstFile::Open(path));
+  return CheckStore(*file);
 }
 
 }  // namespace pst::read

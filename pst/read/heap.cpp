@@ -73,10 +73,8 @@ namespace {
 
 Status ReadBthLevel(const Heap& heap, Hid hid, int level, std::size_t key_size, std::size_t data_size,
                     std::vector<BthRecord>* out, std::uint64_t* first_key) {
-  Result<std::span<const std::uint8_t>> arr = heap.Get(hid);
-  if (!arr.ok()) return arr.status();
+  QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> a, heap.Get(hid));
   const std::size_t rec = key_size + (level > 0 ? 4 : data_size);
-  std::span<const std::uint8_t> a = arr.value();
   if (a.empty() || a.size() % rec != 0) return Status::Corruption("BTH record array " + Hex(hid) + " has a partial record");
   const std::size_t n = a.size() / rec;
   for (std::size_t i = 0; i < n; ++i) {
@@ -104,9 +102,7 @@ Status ReadBthLevel(const Heap& heap, Hid hid, int level, std::size_t key_size, 
 }  // namespace
 
 Result<BthInfo> ReadBth(const Heap& heap, Hid header) {
-  Result<std::span<const std::uint8_t>> h = heap.Get(header);
-  if (!h.ok()) return h.status();
-  std::span<const std::uint8_t> s = h.value();
+  QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> s, heap.Get(header));
   if (s.size() < 8 || s[0] != kClientBth) return Status::Corruption("BTH header " + Hex(header) + " malformed");
   BthInfo info;
   info.key_size = s[1];

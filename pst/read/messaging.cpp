@@ -26,14 +26,12 @@ std::optional<TableContext> ReadTableNode(const PstFile& file, Result<Node> node
 }  // namespace
 
 Result<Folder> ReadFolder(const PstFile& file, Nid nid) {
-  Result<Node> node = file.LoadNode(nid);
-  if (!node.ok()) return node.status();
-  Result<PropertyContext> pc = ReadPropertyContext(file, node.value());
-  if (!pc.ok()) return pc.status();
+  QUILL_ASSIGN_OR_RETURN(const Node node, file.LoadNode(nid));
+  QUILL_ASSIGN_OR_RETURN(PropertyContext pc, ReadPropertyContext(file, node));
   Folder f;
   f.nid = nid;
-  f.props = std::move(pc->props);
-  f.issues = std::move(pc->issues);
+  f.props = std::move(pc.props);
+  f.issues = std::move(pc.issues);
   f.name = GetString(f.props, prop_id::kDisplayName).value_or("");
   const Nid base = nid & ~Nid{0x1F};
   if (NidTypeOf(nid) == 0x02) {
@@ -45,19 +43,17 @@ Result<Folder> ReadFolder(const PstFile& file, Nid nid) {
 }
 
 Result<Message> ReadMessage(const PstFile& file, Nid nid) {
-  Result<Node> node = file.LoadNode(nid);
-  if (!node.ok()) return node.status();
-  return ReadMessageNode(file, node.value(), 0);
+  QUILL_ASSIGN_OR_RETURN(const Node node, file.LoadNode(nid));
+  return ReadMessageNode(file, node, 0);
 }
 
 Result<Message> ReadMessageNode(const PstFile& file, const Node& node, int depth) {
   if (depth > kMaxEmbedding) return Status::Corruption("messages embedded too deeply");
-  Result<PropertyContext> pc = ReadPropertyContext(file, node);
-  if (!pc.ok()) return pc.status();
+  QUILL_ASSIGN_OR_RETURN(PropertyContext pc, ReadPropertyContext(file, node));
   Message m;
   m.nid = node.nid;
-  m.props = std::move(pc->props);
-  m.issues = std::move(pc->issues);
+  m.props = std::move(pc.props);
+  m.issues = std::move(pc.issues);
   if (node.subnodes.count(kNidRecipientTable)) {
     m.recipients = ReadTableNode(file, file.LoadSubnode(node, kNidRecipientTable), "recipient table", &m.issues);
   }

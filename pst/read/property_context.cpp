@@ -6,9 +6,8 @@ Result<std::vector<std::uint8_t>> ReadHnid(const PstFile& file, const Node& node
                                            std::uint32_t hnid) {
   if (hnid == 0) return std::vector<std::uint8_t>{};
   if ((hnid & 0x1F) == 0) {
-    Result<std::span<const std::uint8_t>> a = heap.Get(hnid);
-    if (!a.ok()) return a.status();
-    return std::vector<std::uint8_t>(a->begin(), a->end());
+    QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> a, heap.Get(hnid));
+    return std::vector<std::uint8_t>(a.begin(), a.end());
   }
   auto it = node.subnodes.find(hnid);
   if (it == node.subnodes.end()) return Status::NotFound("value subnode " + Hex(hnid) + " missing");
@@ -16,19 +15,17 @@ Result<std::vector<std::uint8_t>> ReadHnid(const PstFile& file, const Node& node
 }
 
 Result<PropertyContext> ReadPropertyContext(const PstFile& file, const Node& node) {
-  Result<Heap> heap = Heap::Parse(node.blocks);
-  if (!heap.ok()) return heap.status();
-  if (heap->client_signature() != kClientProperties) {
+  QUILL_ASSIGN_OR_RETURN(const Heap heap, Heap::Parse(node.blocks));
+  if (heap.client_signature() != kClientProperties) {
     return Status::Corruption("node " + Hex(node.nid) + " is not a property context");
   }
-  Result<BthInfo> bth = ReadBth(heap.value(), heap->user_root());
-  if (!bth.ok()) return bth.status();
-  if (bth->key_size != 2 || bth->data_size != 6) {
-    return Status::Corruption("property context BTH has key/data sizes " + std::to_string(bth->key_size) + "/" +
-                              std::to_string(bth->data_size));
+  QUILL_ASSIGN_OR_RETURN(const BthInfo bth, ReadBth(heap, heap.user_root()));
+  if (bth.key_size != 2 || bth.data_size != 6) {
+    return Status::Corruption("property context BTH has key/data sizes " + std::to_string(bth.key_size) +
+                              "/" + std::to_string(bth.data_size));
   }
   PropertyContext pc;
-  for (const BthRecord& r : bth->records) {
+  for (const BthRecord& r : bth.records) {
     const std::uint16_t id = static_cast<std::uint16_t>(r.key);
     PropValue v;
     v.type = Le16(r.data, 0);
@@ -46,7 +43,7 @@ Result<PropertyContext> ReadPropertyContext(const PstFile& file, const Node& nod
         pc.issues.push_back(name + ": fixed-size value not in the heap");
         continue;
       }
-      Result<std::vector<std::uint8_t>> bytes = ReadHnid(file, node, heap.value(), raw);
+      Result<std::vector<std::uint8_t>> bytes = ReadHnid(file, node, heap, raw);
       if (!bytes.ok()) {
         pc.issues.push_back(name + ": " + bytes.status().message());
         continue;

@@ -24,15 +24,11 @@ int CellSize(std::uint16_t type) {
 }  // namespace
 
 Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
-  Result<Heap> heap_r = Heap::Parse(node.blocks);
-  if (!heap_r.ok()) return heap_r.status();
-  const Heap& heap = heap_r.value();
+  QUILL_ASSIGN_OR_RETURN(const Heap heap, Heap::Parse(node.blocks));
   if (heap.client_signature() != kClientTable) {
     return Status::Corruption("node " + Hex(node.nid) + " is not a table context");
   }
-  Result<std::span<const std::uint8_t>> info_r = heap.Get(heap.user_root());
-  if (!info_r.ok()) return info_r.status();
-  std::span<const std::uint8_t> info = info_r.value();
+  QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> info, heap.Get(heap.user_root()));
   if (info.size() < 22 || info[0] != kClientTable) return Status::Corruption("table header malformed");
   const std::size_t cols = info[1];
   if (info.size() < 22 + 8 * cols) return Status::Corruption("table header shorter than its columns");
@@ -71,27 +67,25 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
     }
   }
 
-  Result<BthInfo> index = ReadBth(heap, row_index);
-  if (!index.ok()) return index.status();
-  if (!index->records.empty() && (index->key_size != 4 || index->data_size != 4)) {
-    return Status::Corruption("row index key/data sizes " + std::to_string(index->key_size) + "/" +
-                              std::to_string(index->data_size));
+  QUILL_ASSIGN_OR_RETURN(const BthInfo index, ReadBth(heap, row_index));
+  if (!index.records.empty() && (index.key_size != 4 || index.data_size != 4)) {
+    return Status::Corruption("row index key/data sizes " + std::to_string(index.key_size) + "/" +
+                              std::to_string(index.data_size));
   }
-  tc.row_index_entries = index->records.size();
+  tc.row_index_entries = index.records.size();
 
   // Gather the row matrix: rows never straddle blocks, so each block holds whole rows.
   std::vector<std::vector<std::uint8_t>> matrix_blocks;
   if (rows_hnid != 0) {
     if ((rows_hnid & 0x1F) == 0) {
-      Result<std::span<const std::uint8_t>> m = heap.Get(rows_hnid);
-      if (!m.ok()) return m.status();
-      matrix_blocks.emplace_back(m->begin(), m->end());
+      QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> m, heap.Get(rows_hnid));
+      matrix_blocks.emplace_back(m.begin(), m.end());
     } else {
       auto it = node.subnodes.find(rows_hnid);
       if (it == node.subnodes.end()) return Status::NotFound("row matrix subnode " + Hex(rows_hnid) + " missing");
-      Result<std::vector<std::vector<std::uint8_t>>> blocks = file.ReadDataTree(it->second.data);
-      if (!blocks.ok()) return blocks.status();
-      matrix_blocks = std::move(blocks).value();
+      QUILL_ASSIGN_OR_RETURN(std::vector<std::vector<std::uint8_t>> blocks,
+                             file.ReadDataTree(it->second.data));
+      matrix_blocks = std::move(blocks);
       for (std::size_t i = 0; i + 1 < matrix_blocks.size(); ++i) {
         if (matrix_blocks[i].size() != kMaxBlockData) tc.issues.push_back("row matrix block before the last not full");
       }
@@ -108,7 +102,7 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
   tc.matrix_rows = matrix_rows.size();
 
   std::map<std::size_t, std::uint32_t> index_of_row;
-  for (const BthRecord& r : index->records) {
+  for (const BthRecord& r : index.records) {
     const std::uint32_t row = Le32(r.data, 0);
     if (row >= matrix_rows.size()) {
       tc.issues.push_back("row index entry " + Hex(r.key) + " points past the row matrix");
