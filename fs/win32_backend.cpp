@@ -9,9 +9,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <string.h>
+#include <windows.h>
 
 #include <cctype>
 #include <cerrno>
@@ -53,7 +52,8 @@ bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
 // "C:\..." or "\\server\share\...": the paths the long form can carry.
 bool IsFullyQualified(const std::string& path) {
-  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && IsSlash(path[2])) {
+  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+      IsSlash(path[2])) {
     return true;
   }
   return path.size() >= 2 && IsSlash(path[0]) && IsSlash(path[1]);
@@ -161,8 +161,8 @@ bool GetFileId(const std::string& path, FileId& id) {
   if (path.empty() || !SystemPath(path, wide)) return false;
   // Opened for no access at all, only to ask what it is; backup semantics let a folder be opened,
   // and a junction or link is followed, so two ways into one folder give one id.
-  const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const bool ok = GetFileInformationByHandle(file, &info) != 0;
@@ -193,8 +193,8 @@ SearchHandle FindFirst(const std::string& spec, FindEntry& entry) {
   auto* search = new Search;
   search->pattern = pattern;
   // The basic information level skips the short names, which nothing here uses.
-  search->handle = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &search->data, FindExSearchNameMatch, nullptr,
-                                    FIND_FIRST_EX_LARGE_FETCH);
+  search->handle = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &search->data, FindExSearchNameMatch,
+                                    nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search->handle == INVALID_HANDLE_VALUE) {
     const DWORD last = GetLastError();
     // An empty root folder lists nothing, not even "." and "..": that is no failure.

@@ -2,9 +2,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -48,7 +47,9 @@ class Scratch {
   Scratch& operator=(const Scratch&) = delete;
 
   const std::string& root() const { return root_; }
-  std::string Path(const std::string& relative) const { return relative.empty() ? root_ : root_ + "\\" + relative; }
+  std::string Path(const std::string& relative) const {
+    return relative.empty() ? root_ : root_ + "\\" + relative;
+  }
 
   // Creates the folder and its parents; returns its full path.
   std::string Folder(const std::string& relative) const {
@@ -62,9 +63,10 @@ class Scratch {
 
   std::string File(const std::string& relative, const std::string& content = "x") const {
     const std::string full = Path(relative);
-    Folder(relative.substr(0, relative.find_last_of('\\') == std::string::npos ? 0 : relative.find_last_of('\\')));
-    const HANDLE file = CreateFileW(Wide(LongPathForm(full)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    Folder(relative.substr(
+        0, relative.find_last_of('\\') == std::string::npos ? 0 : relative.find_last_of('\\')));
+    const HANDLE file = CreateFileW(Wide(LongPathForm(full)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE) << full;
     DWORD written = 0;
     WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
@@ -115,7 +117,7 @@ TEST(Win32BackendTest, AttributesOfFoldersFilesHiddenAndMissingPaths) {
 
 TEST(Win32BackendTest, NamesTravelAsUtf8BothWays) {
   Scratch t;
-  const std::string cafe = "caf\xC3\xA9.eml";                          // café.eml
+  const std::string cafe = "caf\xC3\xA9.eml";                                       // café.eml
   const std::string cyrillic = "\xD0\x9F\xD0\xB8\xD1\x81\xD1\x8C\xD0\xBC\xD0\xBE";  // Письмо
   t.File(cafe);
   t.Folder(cyrillic);
@@ -135,7 +137,8 @@ TEST(Win32BackendTest, SearchMatchesPatternsItselfWithWindowsRules) {
   t.File("a.eml");
   t.File("B.EMLX");
   t.Folder("Sub");
-  EXPECT_EQ(AllNames(t.root() + "\\*.*"), (std::set<std::string>{".", "..", "README", "a.eml", "B.EMLX", "Sub"}));
+  EXPECT_EQ(AllNames(t.root() + "\\*.*"),
+            (std::set<std::string>{".", "..", "README", "a.eml", "B.EMLX", "Sub"}));
   EXPECT_EQ(AllNames(t.root() + "\\*"), AllNames(t.root() + "\\*.*"));
   // No match through a short 8.3 name: "B.EMLX" is not an ".eml" file.
   EXPECT_EQ(AllNames(t.root() + "\\*.eml"), (std::set<std::string>{"a.eml"}));
