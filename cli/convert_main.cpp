@@ -1,7 +1,7 @@
 // quillsort-convert: the conversion engine without windows.
 //
-//   quillsort-convert [--overwrite] [--report FILE.tsv] SOURCE TARGET.pst
-//   quillsort-convert --multiple [--report FILE.tsv] ROOT OUTPUT [NAME...]
+//   quillsort-convert [--overwrite] [--report FILE.tsv] [--verbose] SOURCE TARGET.pst
+//   quillsort-convert --multiple [--report FILE.tsv] [--verbose] ROOT OUTPUT [NAME...]
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "cli/cli_host.h"
 #include "common/cancel.h"
@@ -20,8 +23,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: quillsort-convert [--overwrite] [--report FILE.tsv] [--stats] SOURCE TARGET.pst\n"
-    "       quillsort-convert --multiple [--report FILE.tsv] [--stats] ROOT OUTPUT [NAME...]\n"
+    "usage: quillsort-convert [--overwrite] [--report FILE.tsv] [--stats] [--verbose] SOURCE TARGET.pst\n"
+    "       quillsort-convert --multiple [--report FILE.tsv] [--stats] [--verbose] ROOT OUTPUT [NAME...]\n"
     "\n"
     "Converts the message files (.eml, .emlx) of a folder tree into an Outlook data file.\n"
     "\n"
@@ -36,6 +39,9 @@ constexpr const char* kUsage =
     "(converted, failed, empty, skipped, not saved), the folder of the data file it went to, and\n"
     "why it was not converted.\n"
     "--stats prints the run's time, messages per second and the longest stretch without a yield.\n"
+    "--verbose lists every note, file by file with its full path: what was repaired in a message's\n"
+    "bytes before it was read, or kept in another form than usual. Without it the summary shows\n"
+    "the first ten.\n"
     "\n"
     "Ctrl-C stops after the current message (the data file keeps what was converted so far); a\n"
     "second Ctrl-C ends at once and leaves the target as it was. SIGUSR1 skips the rest of the\n"
@@ -49,6 +55,34 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The records of a run, passed on to the report file when there is one; with --verbose, the notes
+// of the files that were converted are kept for the summary.
+class RecordTee : public engine::FileReport {
+ public:
+  RecordTee(engine::FileReport* next, bool keepNotes) : next_(next), keepNotes_(keepNotes) {}
+
+  void Add(const engine::FileRecord& record) override {
+    if (next_ != nullptr) next_->Add(record);
+    static constexpr std::string_view kNote = "note: ";
+    if (keepNotes_ && record.outcome == engine::FileOutcome::kConverted && record.cause.starts_with(kNote)) {
+      fileNotes_.emplace_back(record.path, record.cause.substr(kNote.size()));
+    }
+  }
+
+  // (full path, its notes joined by "; "), in the order the files were recorded.
+  const std::vector<std::pair<std::string, std::string>>& fileNotes() const { return fileNotes_; }
+
+ private:
+  engine::FileReport* next_;
+  bool keepNotes_;
+  std::vector<std::pair<std::string, std::string>> fileNotes_;
+};
+
+std::string LeafOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 int Usage(const char* problem) {
   if (problem != nullptr) std::fprintf(stderr, "quillsort-convert: %s\n\n", problem);
   std::fputs(kUsage, problem != nullptr ? stderr : stdout);
@@ -59,7 +93,7 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-void PrintSummary(const engine::RunReport& report, const std::string& saveProblem) {
+void PrintSummary(const engine::RunReport& report, const std::string& saveProblem, const RecordTee* verbose) {
   // The first lines keep the form scripts already read.
   std::fprintf(stderr, "\nSummary: %d message(s) converted into %d data file(s).\n", report.messagesConverted,
                report.foldersConverted);
@@ -97,6 +131,21 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
     std::fprintf(stderr, "  %s skipped.\n", Plural(report.foldersSkipped, "folder was", "folders were").c_str());
   }
   if (report.stopped) std::fprintf(stderr, "  stopped before the end.\n");
+  if (verbose != nullptr) {
+    // Every note, each file's with its full path; the run's own notes (a folded tree, a report
+    // that could not be written) after them.
+    std::vector<std::string> fileLeaves;
+    for (const auto& [path, notes] : verbose->fileNotes()) {
+      std::fprintf(stderr, "  note: %s: %s\n", path.c_str(), notes.c_str());
+      fileLeaves.push_back(LeafOf(path) + ": ");
+    }
+    for (const std::string& note : report.notes) {
+      const bool ofAFile = std::any_of(fileLeaves.begin(), fileLeaves.end(),
+                                       [&note](const std::string& leaf) { return note.starts_with(leaf); });
+      if (!ofAFile) std::fprintf(stderr, "  note: %s\n", note.c_str());
+    }
+    return;
+  }
   // A tree folded at a thousand levels would give a thousand notes: the first few tell the story.
   constexpr std::size_t kNotesShown = 10;
   for (std::size_t i = 0; i < report.notes.size() && i < kNotesShown; ++i) {
@@ -134,6 +183,7 @@ int main(int argc, char** argv) {
   if (quill::PrintVersionIfAsked(argc, argv)) return 0;
   cli::Options options;
   bool stats = false;
+  bool verbose = false;
   std::string reportPath;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
@@ -145,6 +195,8 @@ int main(int argc, char** argv) {
       options.overwrite = true;
     } else if (a == "--stats") {
       stats = true;
+    } else if (a == "--verbose" || a == "-v") {
+      verbose = true;
     } else if (a == "--report") {
       if (i + 1 >= argc) return Usage("--report takes a file name");
       reportPath = argv[++i];
@@ -198,15 +250,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "quillsort-convert: the report cannot be written: %s\n", status.message().c_str());
       return 1;
     }
-    conversion.SetFileReport(&reportFile);
   }
+  RecordTee records(reportPath.empty() ? nullptr : &reportFile, verbose);
+  if (!reportPath.empty() || verbose) conversion.SetFileReport(&records);
   const auto start = std::chrono::steady_clock::now();
   conversion.StartConversion_Click();
   host.EndStretch();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   const engine::RunReport& report = conversion.Report();
-  PrintSummary(report, host.saveProblem());
+  PrintSummary(report, host.saveProblem(), verbose ? &records : nullptr);
   bool reportWritten = true;
   if (!reportPath.empty()) {
     if (quill::Status status = reportFile.Close(); !status.ok()) {

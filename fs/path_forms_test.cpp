@@ -20,8 +20,10 @@ TEST(PathFormsTest, WithBackslashTrimsSpacesOnlyAndEndsWithOneSeparator) {
   EXPECT_EQ(WithBackslash("C:\\Mail\\", '\\'), "C:\\Mail\\");
   EXPECT_EQ(WithBackslash("  C:\\Mail  ", '\\'), "C:\\Mail\\");
   EXPECT_EQ(WithBackslash("\tC:\\Mail\t", '\\'), "\tC:\\Mail\t\\");
-  EXPECT_EQ(WithBackslash(" /home/u/Mail "), "/home/u/Mail/");
-  EXPECT_EQ(WithBackslash("/"), "/");
+  EXPECT_EQ(WithBackslash(" /home/u/Mail ", '/'), "/home/u/Mail/");
+  EXPECT_EQ(WithBackslash("/", '/'), "/");
+  // Without a separator given, the platform's own ends the path.
+  EXPECT_EQ(WithBackslash(" Mail "), std::string("Mail") + kPathSeparator);
 }
 
 TEST(PathFormsTest, CutAtNulChangesTheArgumentInPlace) {

@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "mime/gmime_support.h"
 #include "mime/part_data.h"
+#include "mime/strings.h"
 
 namespace mime {
 namespace {
@@ -447,11 +448,7 @@ std::string NormalizeCharsetName(std::string_view charset) {
   auto junk = [](char c) { return c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\r' || c == '\n'; };
   while (b < e && junk(charset[b])) ++b;
   while (e > b && junk(charset[e - 1])) --e;
-  std::string out(charset.substr(b, e - b));
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+  return AsciiLower(charset.substr(b, e - b));
 }
 
 std::string TakeAsUtf8(std::string&& bytes, std::string_view charset) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mime/charset.h"
+#include "mime/strings.h"
 
 namespace mime {
 namespace {
@@ -195,14 +196,6 @@ std::vector<std::string_view> SplitOutside(std::string_view raw, char separator)
   return pieces;
 }
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<std::string> PlainParameter(std::string_view raw, std::string_view name, bool* extended) {
@@ -210,14 +203,14 @@ std::optional<std::string> PlainParameter(std::string_view raw, std::string_view
   for (char c : raw) {
     if (c != '\r' && c != '\n') unfolded.push_back(c);
   }
-  const std::string wanted = LowerAscii(name);
+  const std::string wanted = AsciiLower(name);
   std::optional<std::string> plain;
   if (extended != nullptr) *extended = false;
   const std::vector<std::string_view> pieces = SplitOutside(unfolded, ';');
   for (size_t i = 1; i < pieces.size(); ++i) {  // The first piece is the type or disposition.
     const size_t eq = pieces[i].find('=');
     if (eq == std::string_view::npos) continue;
-    std::string key = LowerAscii(pieces[i].substr(0, eq));
+    std::string key = AsciiLower(pieces[i].substr(0, eq));
     key.erase(0, key.find_first_not_of(" \t"));
     key.erase(key.find_last_not_of(" \t") + 1);
     if (key == wanted && !plain) {

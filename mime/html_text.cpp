@@ -6,13 +6,12 @@
 #include <utility>
 
 #include "common/text.h"
+#include "mime/strings.h"
 
 namespace mime {
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A character reference that names no character becomes U+FFFD, as browsers show it.
 void AppendChar(std::string& out, char32_t c) {
@@ -149,7 +148,7 @@ size_t SkipElementContent(std::string_view html, size_t from, std::string_view n
     const size_t lt = html.find("</", i);
     if (lt == std::string_view::npos) break;
     bool match = lt + closing.size() <= html.size();
-    for (size_t k = 0; match && k < closing.size(); ++k) match = Lower(html[lt + k]) == closing[k];
+    for (size_t k = 0; match && k < closing.size(); ++k) match = AsciiLower(html[lt + k]) == closing[k];
     if (match) {
       const size_t gt = html.find('>', lt);
       return gt == std::string_view::npos ? html.size() : gt + 1;
@@ -200,7 +199,7 @@ std::string HtmlToText(std::string_view html) {
     while (j < html.size() && name.size() < 16 &&
            ((html[j] >= 'a' && html[j] <= 'z') || (html[j] >= 'A' && html[j] <= 'Z') ||
             (html[j] >= '0' && html[j] <= '9'))) {
-      name.push_back(Lower(html[j]));
+      name.push_back(AsciiLower(html[j]));
       ++j;
     }
     if (name.empty() && !(j < html.size() && (html[j] == '!' || html[j] == '?'))) {

@@ -6,12 +6,13 @@
 
 namespace mime {
 
-// Lower-cases ASCII letters only; other bytes (UTF-8 included) are kept.
+// Lower-cases ASCII letters only; other bytes (UTF-8 included) are kept. Header names, parameter
+// names, charset names and HTML tags are ASCII case-insensitive; the locale must not decide.
+inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 inline std::string AsciiLower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : out) c = AsciiLower(c);
   return out;
 }
 
@@ -19,10 +20,7 @@ inline std::string AsciiLower(std::string_view s) {
 inline bool AsciiIEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }

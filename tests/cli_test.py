@@ -151,6 +151,39 @@ class ConvertTest(unittest.TestCase):
         self.assertIn("1 file could not be converted: broken.eml.", run.stderr)
         self.assertEqual(subjects(folder(pypff_tree(target))), ["good"])  # and no empty message beside it
 
+    def test_verbose_lists_every_repair_note_with_the_files_full_path(self):
+        # Twelve damaged files: more notes than the plain summary shows, in two folders whose
+        # files share their names, so that only the full path tells them apart.
+        for sub in ("one", "two"):
+            for i in range(6):
+                path = self.path("src", sub, f"m{i}.eml")
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as fh:
+                    fh.write(f"From: a@example.org\nSubject: s{i}\x00x\n\nbody\n".encode())
+        write(self.path("src", "plain.eml"), mail("plain"))
+        nul = "NUL bytes in header fields replaced by U+FFFD"
+        plain = convert(self.path("src"), self.path("plain.pst"))
+        self.assertEqual(plain.returncode, 0, plain.stderr)
+        self.assertEqual(plain.stderr.count("  note: "), 10)
+        self.assertIn("and 2 more notes", plain.stderr)
+
+        report = self.path("report.tsv")
+        run = convert("--verbose", "--report", report, self.path("src"), self.path("verbose.pst"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        summary = run.stderr[run.stderr.index("Summary:"):]
+        for sub in ("one", "two"):
+            for i in range(6):
+                self.assertIn(f"  note: {self.path('src', sub, f'm{i}.eml')}: {nul}\n", summary)
+        self.assertEqual(summary.count("  note: "), 12)
+        self.assertNotIn("more notes", summary)
+        self.assertNotIn("plain.eml", summary)
+        # The report file is still written in full beside the verbose output.
+        with open(report) as fh:
+            lines = fh.read().splitlines()
+        self.assertEqual(len(lines), 1 + 13)
+        self.assertEqual(sum(nul in line for line in lines), 12)
+        self.assertEqual(len(subjects(folder(pypff_tree(self.path("verbose.pst")), "one"))), 6)
+
     def test_real_world_corpus_arrives_whole(self):
         corpus = os.path.join(SOURCE, "..", "shared", "corpus")
         if not os.path.isdir(corpus):

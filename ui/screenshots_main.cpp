@@ -15,11 +15,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/fake_store_test.h"
 #include "engine/texts.h"
-#ifdef QUILL_SCREENS_REAL_STORE
 #include "pst/store/store_service.h"
-#endif
 #include "ui/look.h"
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
@@ -108,11 +105,7 @@ int main(int argc, char** argv) {
   const QString out = temp.path() + "/Converted";
   QDir().mkpath(out);
 
-#ifdef QUILL_SCREENS_REAL_STORE
   std::unique_ptr<engine::StoreService> owned = pst::store::MakeStoreService();
-#else
-  std::unique_ptr<engine::StoreService> owned = std::make_unique<engine::testing::FakeStoreService>();
-#endif
   engine::StoreService& service = *owned;
   ui::testing::ScriptedDialogs dialogs;
   dialogs.saveFolder = out;

@@ -23,11 +23,11 @@
 #include <QtTest/QtTest>
 #include <sys/stat.h>
 
-#include <functional>
 #include <memory>
 
-#include "engine/fake_store_test.h"
 #include "engine/texts.h"
+#include "pst/read/checker.h"
+#include "pst/store/store_service.h"
 #include "ui/look.h"
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
@@ -36,11 +36,6 @@
 #include "ui/single_page.h"
 #include "ui/start_page.h"
 #include "ui/wizard.h"
-
-#ifdef QUILL_UI_TEST_REAL_STORE
-#include "pst/read/checker.h"
-#include "pst/store/store_service.h"
-#endif
 
 using engine::MsgBoxResult;
 using engine::MsgBoxStyle;
@@ -90,45 +85,22 @@ class WizardTest : public QObject {
 
  private:
   std::unique_ptr<engine::StoreService> service_;
-  engine::testing::FakeStoreService* fake_ = nullptr;
   std::unique_ptr<ScriptedDialogs> dialogs_;
   std::unique_ptr<ui::Wizard> wizard_;
   std::unique_ptr<QTemporaryDir> temp_;
 
   QString Temp(const QString& relative) { return temp_->path() + "/" + relative; }
 
-  // Messages in a data file written by the run, as an independent read of the file finds them
-  // (the in-memory store counts what it saved); -1 when the file is not there.
+  // Messages in a data file written by the run, as an independent read of the file finds them; -1
+  // when the file cannot be read, -2 when the check finds faults in it.
   int MessagesIn(const QString& path) {
-#ifdef QUILL_UI_TEST_REAL_STORE
     auto report = pst::read::CheckFile(path.toStdString());
     if (!report.ok()) return -1;
     if (!report.value().findings.empty()) return -2;
     return static_cast<int>(report.value().messages);
-#else
-    // The last store written to the path: two runs in one second propose the same name.
-    for (auto it = fake_->stores.rbegin(); it != fake_->stores.rend(); ++it) {
-      const auto& store = *it;
-      if (store->path != path.toStdString() || !store->loggedOff) continue;
-      int count = 0;
-      std::function<void(const engine::testing::FakeFolder&)> walk = [&](const engine::testing::FakeFolder& f) {
-        count += static_cast<int>(f.messages.size());
-        for (const auto& child : f.children) walk(*child);
-      };
-      walk(store->top);
-      return count;
-    }
-    return -1;
-#endif
   }
 
-  bool DataFileExists(const QString& path) {
-#ifdef QUILL_UI_TEST_REAL_STORE
-    return QFileInfo(path).isFile();
-#else
-    return MessagesIn(path) >= 0;
-#endif
-  }
+  bool DataFileExists(const QString& path) { return QFileInfo(path).isFile(); }
 
   // Picks `root` on the multiple-folders page, which is shown first.
   ui::frmMultiple* MultipleWithRoot(const QString& root) {
@@ -153,13 +125,7 @@ class WizardTest : public QObject {
   void init() {
     temp_ = std::make_unique<QTemporaryDir>();
     QVERIFY(temp_->isValid());
-#ifdef QUILL_UI_TEST_REAL_STORE
     service_ = pst::store::MakeStoreService();
-#else
-    auto fake = std::make_unique<engine::testing::FakeStoreService>();
-    fake_ = fake.get();
-    service_ = std::move(fake);
-#endif
     dialogs_ = std::make_unique<ScriptedDialogs>();
     dialogs_->saveFolder = Temp("saved");
     QDir().mkpath(dialogs_->saveFolder);
@@ -171,7 +137,6 @@ class WizardTest : public QObject {
     wizard_.reset();
     dialogs_.reset();
     service_.reset();
-    fake_ = nullptr;
     temp_.reset();
     // No window of a test lives on into the next one.
     QCOMPARE(QApplication::topLevelWidgets().size(), 0);
@@ -1113,14 +1078,10 @@ class WizardTest : public QObject {
   }
 
   void aRunMissingAFileWritesItsReportAndOffersIt() {
-#ifndef QUILL_UI_TEST_REAL_STORE
     const QString source = Temp("Mail");
     WriteMessages(source, 3);
-    QFile broken(source + "/broken.eml");
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("Subject: x\n\nbody\n");
-    broken.close();
-    fake_->failImportOf = {"broken.eml"};
+    // A link to nothing: listed like any message file, and no store can read it.
+    QVERIFY(QFile::link(Temp("gone.eml"), source + "/broken.eml"));
     ui::frmSingle* page = SingleWithSource(source);
     page->CmdNext->click();
     QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
@@ -1133,7 +1094,6 @@ class WizardTest : public QObject {
     const QString text = QString::fromUtf8(file.readAll());
     QVERIFY2(text.contains(source + "/broken.eml\tfailed\t"), qPrintable(text));
     QCOMPARE(text.count("\tconverted\t"), 3);
-#endif
   }
 
   void keyboardReachesEveryControl() {

@@ -1,6 +1,7 @@
 #include "pst/import/entry_ids.h"
 
 #include "common/text.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::import {
 namespace {
@@ -8,10 +9,6 @@ namespace {
 constexpr std::uint8_t kOneOffUid[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
                                          0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
 constexpr std::uint16_t kOneOffUnicodeNoRichInfo = 0x8001;
-
-void PutU32(std::vector<std::uint8_t>* out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 // UTF-16LE with a terminating NUL. An embedded NUL would end the field early for every reader and
 // shift the fields after it, so it is left out.
@@ -56,13 +53,13 @@ std::vector<std::uint8_t> SmtpSearchKey(std::string_view address) {
 std::vector<std::uint8_t> FlatEntryList(const std::vector<std::vector<std::uint8_t>>& entryIds) {
   std::vector<std::uint8_t> body;
   for (const std::vector<std::uint8_t>& id : entryIds) {
-    PutU32(&body, static_cast<std::uint32_t>(id.size()));
+    ndb::AppendLe(body, static_cast<std::uint32_t>(id.size()), 4);
     body.insert(body.end(), id.begin(), id.end());
     while (body.size() % 4 != 0) body.push_back(0);
   }
   std::vector<std::uint8_t> list;
-  PutU32(&list, static_cast<std::uint32_t>(entryIds.size()));
-  PutU32(&list, static_cast<std::uint32_t>(body.size()));
+  ndb::AppendLe(list, static_cast<std::uint32_t>(entryIds.size()), 4);
+  ndb::AppendLe(list, static_cast<std::uint32_t>(body.size()), 4);
   list.insert(list.end(), body.begin(), body.end());
   return list;
 }

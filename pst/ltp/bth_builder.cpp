@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "pst/ltp/le_bytes.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::ltp {
+
+using ndb::AppendLe;
+using ndb::StoreLe;
+
 namespace {
 
 constexpr std::uint8_t kBthType = 0xB5;

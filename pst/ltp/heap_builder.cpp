@@ -4,9 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "pst/ltp/le_bytes.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::ltp {
+
+using ndb::StoreLe;
+
 namespace {
 
 constexpr std::size_t kFirstHeaderSize = 12;

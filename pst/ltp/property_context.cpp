@@ -5,10 +5,13 @@
 
 #include "pst/ltp/bth_builder.h"
 #include "pst/ltp/heap_builder.h"
-#include "pst/ltp/le_bytes.h"
 #include "pst/ltp/stream_writer.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::ltp {
+
+using ndb::AppendLe;
+
 namespace {
 
 std::string TagText(PropTag tag) {

@@ -4,9 +4,14 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "pst/ltp/le_bytes.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::ltp {
+
+using ndb::AppendLe;
+using ndb::LoadLe;
+using ndb::StoreLe;
+
 namespace {
 
 std::vector<std::uint8_t> Le(std::uint64_t v, std::size_t width) {

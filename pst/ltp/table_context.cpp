@@ -5,10 +5,14 @@
 #include <string>
 
 #include "pst/ltp/bth_builder.h"
-#include "pst/ltp/le_bytes.h"
 #include "pst/ltp/stream_writer.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::ltp {
+
+using ndb::AppendLe;
+using ndb::StoreLe;
+
 namespace {
 
 constexpr std::uint8_t kTcInfoType = 0x7C;

@@ -5,16 +5,13 @@
 #include "pst/ltp/property_context.h"
 #include "pst/messaging/prop_tags.h"
 #include "pst/ndb/crc.h"
+#include "pst/ndb/le_bytes.h"
 
 namespace pst::messaging {
 namespace {
 
 constexpr std::uint16_t kFirstNamedId = 0x8000;
 constexpr std::size_t kMaxNamed = 0x7FFF;
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
 
 }  // namespace
 
@@ -60,7 +57,7 @@ quill::Result<std::uint16_t> NameMap::IdFor(const ltp::Guid& guid, std::u16strin
   const std::uint32_t offset = static_cast<std::uint32_t>(strings_.size());
   quill::Result<std::uint16_t> id = Add(Entry{g, true, offset, ndb::ComputeCrc(utf16)});
   if (!id.ok()) return id;
-  Put32(strings_, static_cast<std::uint32_t>(utf16.size()));
+  ndb::AppendLe(strings_, static_cast<std::uint32_t>(utf16.size()), 4);
   strings_.insert(strings_.end(), utf16.begin(), utf16.end());
   while (strings_.size() % 4 != 0) strings_.push_back(0);
   byName_[key] = *id;
@@ -75,11 +72,11 @@ quill::Status NameMap::Write(ndb::NodeSink& sink) const {
     const Entry& e = entries_[i];
     const std::uint32_t second = (static_cast<std::uint32_t>(i) << 16) |
                                  (static_cast<std::uint32_t>(e.guidIndex) << 1) | (e.isString ? 1u : 0u);
-    Put32(entryStream, e.number);
-    Put32(entryStream, second);
+    ndb::AppendLe(entryStream, e.number, 4);
+    ndb::AppendLe(entryStream, second, 4);
     std::vector<std::uint8_t>& bucket = buckets[(e.hashKey ^ (second & 0xFFFF)) % kNameMapBuckets];
-    Put32(bucket, e.hashKey);
-    Put32(bucket, second);
+    ndb::AppendLe(bucket, e.hashKey, 4);
+    ndb::AppendLe(bucket, second, 4);
   }
 
   ltp::PropertyContextBuilder pc(sink);

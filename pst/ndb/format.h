@@ -1,4 +1,5 @@
-// On-disk constants of the node database (Unicode layout) and little-endian field access.
+// On-disk constants of the node database (Unicode layout); the little-endian field access comes
+// with it from le_bytes.h.
 //
 // A file is a 564-byte header, a reserved gap, an optional density list page at 0x4200, and then
 // a run of allocation regions of 253,952 bytes each:
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pst/ndb/le_bytes.h"
 #include "pst/ndb/node_sink.h"
 
 namespace pst::ndb {
@@ -151,30 +153,5 @@ inline constexpr std::uint8_t kAMapValidValue = 0x02;
 }  // namespace header
 
 enum class CryptMethod : std::uint8_t { kNone = 0, kPermute = 1 };
-
-// ---- Little-endian access (the file's byte order, whatever the host's) ---------------------------
-inline void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void Put64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-inline std::uint64_t Get64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 }  // namespace pst::ndb
