@@ -1,11 +1,6 @@
 #include "pst/ndb/file_writer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <limits.h>
 
 #include <algorithm>
 #include <array>
@@ -88,49 +83,33 @@ bool IsTemporaryName(const char* name) {
   return true;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 // Takes the lock of an open temporary file and makes sure it is still the one under `name`: it may
 // have been placed or removed by its owner between our open and our lock.
 // kUnlockable: the file system keeps no locks (ENOLCK from a network file system whose lock
 // service is down, say). Such a file is ours to write but never taken for stale.
 enum class Lock { kTaken, kHeld, kGone, kUnlockable };
-Lock LockTemporary(int dirFd, const char* name, int fd, struct stat* st) {
-  bool unlockable = false;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) return Lock::kHeld;
-    unlockable = true;
-    break;
-  }
-  struct stat named {};
-  if (::fstat(fd, st) != 0 || ::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(*st, named)) {
-    return Lock::kGone;
-  }
-  return unlockable ? Lock::kUnlockable : Lock::kTaken;
+Lock LockTemporary(fs::Directory& dir, const std::string& name, fs::WritableFile& file, fs::FileInfo* info) {
+  const int err = file.TryLock();
+  if (err == EWOULDBLOCK) return Lock::kHeld;
+  fs::FileInfo named;
+  if (file.Stat(info) != 0 || dir.Stat(name, false, &named) != 0 || !info->SameFile(named)) return Lock::kGone;
+  return err != 0 ? Lock::kUnlockable : Lock::kTaken;
 }
 
 // Removes the temporary files that runs killed while writing left in the folder: ours by their
 // name, and stale because no writer holds their lock. Best effort: what cannot be removed stays.
-void RemoveStaleTemporaryFiles(int dirFd) {
-  const int listFd = ::dup(dirFd);
-  if (listFd < 0) return;
-  DIR* dir = ::fdopendir(listFd);
-  if (dir == nullptr) {
-    ::close(listFd);
-    return;
-  }
-  while (const dirent* e = ::readdir(dir)) {
-    if (!IsTemporaryName(e->d_name)) continue;
-    const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (LockTemporary(dirFd, e->d_name, fd, &st) == Lock::kTaken && S_ISREG(st.st_mode)) {
-      ::unlinkat(dirFd, e->d_name, 0);
+void RemoveStaleTemporaryFiles(fs::Directory& dir) {
+  std::vector<std::string> names;
+  if (dir.List(&names) != 0) return;
+  for (const std::string& name : names) {
+    if (!IsTemporaryName(name.c_str())) continue;
+    std::unique_ptr<fs::WritableFile> file;
+    if (dir.OpenFile(name, fs::OpenMode::kExistingForLocking, 0, &file) != 0) continue;
+    fs::FileInfo info;
+    if (LockTemporary(dir, name, *file, &info) == Lock::kTaken && info.kind == fs::FileInfo::Kind::kRegular) {
+      dir.Remove(name);
     }
-    ::close(fd);
   }
-  ::closedir(dir);
 }
 
 // "name (n).ext", within the file system's limit on a name's length: the stem gives way, never
@@ -153,17 +132,17 @@ std::string NumberedName(const std::string& name, int n) {
 }  // namespace
 
 struct FileWriter::Placement {
-  int fd = -1;
-  int dirFd = -1;
+  std::unique_ptr<fs::Directory> dir;
+  std::unique_ptr<fs::WritableFile> file;
   std::string targetPath, targetName, tempName;
   bool replaceable = false;
-  struct stat target {};
+  fs::FileInfo target;
 };
 
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
   if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
-  FileOps& ops = options.ops != nullptr ? *options.ops : PosixFileOps();
+  fs::Env& env = options.env != nullptr ? *options.env : fs::PosixEnv();
   Placement p;
   p.targetPath = targetPath;
   const std::size_t slash = targetPath.find_last_of('/');
@@ -171,105 +150,88 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
   if (p.targetName.empty() || p.targetName == "." || p.targetName == "..") {
     return quill::Status::IOError("Not a regular file: " + targetPath);
   }
-  const std::string folder = ParentFolder(targetPath);
-  p.dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // A folder we may write in but not list (mode 0300) still takes the file: the *at calls need
-  // only a path descriptor. Listing it for stale files and flushing its entries are then left out.
-  if (p.dirFd < 0 && errno == EACCES) p.dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (p.dirFd < 0) {
-    const int err = errno;
-    return quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath);
-  }
-  auto fail = [&](quill::Status s) {
-    if (p.fd >= 0) ::close(p.fd);
-    ::close(p.dirFd);
-    return s;
-  };
-  mode_t mode;
-  if (::fstatat(p.dirFd, p.targetName.c_str(), &p.target, 0) == 0) {
-    if (!S_ISREG(p.target.st_mode)) return fail(quill::Status::IOError("Not a regular file: " + targetPath));
-    mode = p.target.st_mode & 07777;  // replacing a file keeps its permissions
+  auto failure = [&](int err) { return quill::Status::IOError(fs::ErrorText(err) + ": " + targetPath); };
+  // A folder we may write in but not list still takes the file; listing it for stale files and
+  // flushing its entries are then left out.
+  if (const int err = env.OpenDirectory(ParentFolder(targetPath), &p.dir); err != 0) return failure(err);
+  std::uint32_t mode;
+  if (const int err = p.dir->Stat(p.targetName, true, &p.target); err == 0) {
+    if (p.target.kind != fs::FileInfo::Kind::kRegular) {
+      return quill::Status::IOError("Not a regular file: " + targetPath);
+    }
+    mode = p.target.permissions;  // replacing a file keeps its permissions
     p.replaceable = true;
-  } else if (errno == ENOENT) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+  } else if (err == ENOENT) {
+    mode = env.NewFilePermissions();
   } else {
-    const int err = errno;
-    return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
+    return failure(err);
   }
 
-  RemoveStaleTemporaryFiles(p.dirFd);
+  RemoveStaleTemporaryFiles(*p.dir);
   p.tempName = TemporaryName(p.targetName);
   // The temporary file is created or, left by a killed run, found; it is ours once we hold its
   // lock and it is still the file under its name. A few rounds settle any race with another run.
-  for (int round = 0; p.fd < 0; ++round) {
-    if (round == 8) return fail(quill::Status::IOError("cannot create a temporary file beside " + targetPath));
-    const int fd = ops.OpenAt(p.dirFd, p.tempName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      const int err = errno;
-      return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
+  for (int round = 0; p.file == nullptr; ++round) {
+    if (round == 8) return quill::Status::IOError("cannot create a temporary file beside " + targetPath);
+    std::unique_ptr<fs::WritableFile> file;
+    if (const int err = p.dir->OpenFile(p.tempName, fs::OpenMode::kCreateOrOpen, 0600, &file); err != 0) {
+      return failure(err);
     }
-    struct stat st {};
-    switch (LockTemporary(p.dirFd, p.tempName.c_str(), fd, &st)) {
+    fs::FileInfo info;
+    switch (LockTemporary(*p.dir, p.tempName, *file, &info)) {
       case Lock::kHeld:
-        ::close(fd);
-        return fail(quill::Status::AlreadyExists("another conversion is writing " + targetPath));
+        return quill::Status::AlreadyExists("another conversion is writing " + targetPath);
       case Lock::kGone:
-        ::close(fd);
         continue;
       case Lock::kTaken:
       case Lock::kUnlockable:  // written all the same, only without the guard against a second run
         break;
     }
     // Never reuse what a killed run left: it may share its data with a placed file (a link).
-    if (st.st_size != 0 || st.st_nlink != 1 || !S_ISREG(st.st_mode)) {
-      ::unlinkat(p.dirFd, p.tempName.c_str(), 0);
-      ::close(fd);
+    if (info.size != 0 || info.links != 1 || info.kind != fs::FileInfo::Kind::kRegular) {
+      p.dir->Remove(p.tempName);
       continue;
     }
-    p.fd = fd;
+    p.file = std::move(file);
   }
-  if (::fchmod(p.fd, mode) != 0) {
-    const int err = errno;
-    ::unlinkat(p.dirFd, p.tempName.c_str(), 0);
-    return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
+  if (const int err = p.file->SetPermissions(mode); err != 0) {
+    p.dir->Remove(p.tempName);
+    return failure(err);
   }
-  const std::string tempName = p.tempName;
-  const int fd = p.fd, dirFd = p.dirFd;
+  std::unique_ptr<FileWriter> writer(new FileWriter(std::move(p), options));
   try {
-    return std::unique_ptr<FileWriter>(new FileWriter(std::move(p), options));
+    writer->Start();
   } catch (const std::exception& e) {  // no thread or no memory for the buffers
-    ::unlinkat(dirFd, tempName.c_str(), 0);
-    ::close(fd);
-    ::close(dirFd);
+    writer->Abandon();
     return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath);
   }
+  return writer;
 }
 
 FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
     : options_(options) {
-  ops_ = options_.ops != nullptr ? options_.ops : &PosixFileOps();
-  fd_ = placement.fd;
-  dirFd_ = placement.dirFd;
+  dir_ = std::move(placement.dir);
+  file_ = std::move(placement.file);
   targetPath_ = std::move(placement.targetPath);
   targetName_ = std::move(placement.targetName);
   tempName_ = std::move(placement.tempName);
   tempPath_ = ParentFolder(targetPath_) + "/" + tempName_;
   replaceable_ = placement.replaceable;
-  replaceDev_ = placement.target.st_dev;
-  replaceIno_ = placement.target.st_ino;
+  replaced_ = placement.target;
   // Named for a hasty exit before anything slow (buffers, the write-behind thread) can delay it.
-  liveSlot_ = internal::RegisterLiveTemporaryFile(dirFd_, tempName_.c_str());
+  if (dir_->NativeHandle() >= 0) liveSlot_ = internal::RegisterLiveTemporaryFile(dir_->NativeHandle(), tempName_.c_str());
+}
+
+void FileWriter::Start() {
   for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
-  writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync, ops_);
+  writeBehind_ = std::make_unique<WriteBehind>(*file_, options_.sync);
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);
 }
 
 FileWriter::~FileWriter() {
-  if (fd_ >= 0 || !tempPath_.empty() || dirFd_ >= 0) Abandon();
+  if (file_ != nullptr || !tempPath_.empty() || dir_ != nullptr) Abandon();
 }
 
 void FileWriter::Abandon() {
@@ -277,19 +239,16 @@ void FileWriter::Abandon() {
   // The name goes before the lock: a run waiting for it then finds the name free, never our data.
   // And only if it is still ours: removed by RemoveLiveTemporaryFiles, the name may since have
   // been taken by another run's file.
-  if (!tempPath_.empty() && fd_ >= 0) {
-    struct stat mine {}, named {};
-    if (::fstat(fd_, &mine) == 0 && ::fstatat(dirFd_, tempName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        SameFile(mine, named)) {
-      ::unlinkat(dirFd_, tempName_.c_str(), 0);
+  if (!tempPath_.empty() && file_ != nullptr) {
+    fs::FileInfo mine, named;
+    if (file_->Stat(&mine) == 0 && dir_->Stat(tempName_, false, &named) == 0 && mine.SameFile(named)) {
+      dir_->Remove(tempName_);
     }
   }
   internal::UnregisterLiveTemporaryFile(liveSlot_);
   liveSlot_ = -1;
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (dirFd_ >= 0) ::close(dirFd_);
-  dirFd_ = -1;
+  file_.reset();
+  dir_.reset();
   tempPath_.clear();
   const bool placed = closed_ && !writtenPath_.empty();
   closed_ = true;
@@ -297,7 +256,7 @@ void FileWriter::Abandon() {
 }
 
 quill::Status FileWriter::IoError(const std::string& what, int err) const {
-  return quill::Status::IOError(what + " failed (" + std::strerror(err) + "): " + targetPath_);
+  return quill::Status::IOError(what + " failed (" + fs::ErrorText(err) + "): " + targetPath_);
 }
 
 quill::Status FileWriter::Flush() {
@@ -319,14 +278,12 @@ quill::Status FileWriter::Drain() {
 
 quill::Status FileWriter::PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ops_->PWrite(fd_, data, size, static_cast<off_t>(ib));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoError("write", errno);
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    ib += static_cast<std::uint64_t>(n);
+    std::size_t written = 0;
+    const int err = file_->WriteAt(ib, data, size, &written);
+    if (err != 0 || written == 0) return IoError("write", err != 0 ? err : EIO);
+    data += written;
+    size -= written;
+    ib += written;
   }
   return quill::Status::Ok();
 }
@@ -419,10 +376,10 @@ quill::Result<std::vector<std::uint8_t>> FileWriter::LoadInternalBlock(Bid, cons
   }
   std::size_t got = 0;
   while (got < out.size()) {
-    const ssize_t n = ops_->PRead(fd_, out.data() + got, out.size() - got, static_cast<off_t>(record.location + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return IoError("read", n < 0 ? errno : EIO);
-    got += static_cast<std::size_t>(n);
+    std::size_t n = 0;
+    const int err = file_->ReadAt(record.location + got, out.data() + got, out.size() - got, &n);
+    if (err != 0 || n == 0) return IoError("read", err != 0 ? err : EIO);
+    got += n;
   }
   return out;
 }
@@ -586,18 +543,18 @@ quill::Status FileWriter::Finish() {
   QUILL_RETURN_IF_ERROR(Drain());
   writeBehind_.reset();
   summary_.fileSize = RegionStart(regions);
-  if (ops_->FTruncate(fd_, static_cast<off_t>(summary_.fileSize)) != 0) return IoError("resize", errno);
+  if (const int err = file_->Truncate(summary_.fileSize); err != 0) return IoError("resize", err);
   std::uint64_t freeBytes = 0;
   QUILL_RETURN_IF_ERROR(WriteAllocationMaps(regions, &freeBytes));
   QUILL_RETURN_IF_ERROR(WriteDensityList());
   // The header goes last: until it is written the file does not even look like a store.
   QUILL_RETURN_IF_ERROR(WriteHeader(nbtRoot, bbtRoot, regions, freeBytes));
-  if (options_.sync && ops_->FSync(fd_) != 0) return IoError("sync", errno);
-  // Closing a second descriptor of the file reports what closing the file would (a network file
-  // system's failed write-back), while the first keeps the lock until the file is in place.
-  const int probe = ::dup(fd_);
-  if (probe < 0) return IoError("close", errno);
-  if (ops_->Close(probe) != 0) return IoError("close", errno);
+  if (options_.sync) {
+    if (const int err = file_->Sync(); err != 0) return IoError("sync", err);
+  }
+  // What closing will report (a network file system's failed write-back) is known before the file
+  // takes the target's place; the file itself stays open, and locked, until it is there.
+  if (const int err = file_->CheckClose(); err != 0) return IoError("close", err);
   QUILL_RETURN_IF_ERROR(Place());
   tempPath_.clear();
   internal::UnregisterLiveTemporaryFile(liveSlot_);
@@ -605,22 +562,25 @@ quill::Status FileWriter::Finish() {
   if (options_.sync) {
     // The rename itself must reach the disk, or a crash could bring back the old target. The file
     // is in place either way, so a failure here is no failure of the file.
-    ops_->FSync(dirFd_);
+    dir_->Sync();
   }
-  ::close(fd_);
-  fd_ = -1;
-  ::close(dirFd_);
-  dirFd_ = -1;
+  // Closing now only gives up the lock: what it could report was asked above.
+  file_->Close();
+  file_.reset();
+  dir_.reset();
   return quill::Status::Ok();
 }
 
 quill::Status FileWriter::Place() {
-  struct stat now {};
-  const bool present = ::fstatat(dirFd_, targetName_.c_str(), &now, 0) == 0;
-  if (present && replaceable_ && now.st_dev == replaceDev_ && now.st_ino == replaceIno_) {
+  fs::FileInfo now;
+  const int lookedUp = dir_->Stat(targetName_, true, &now);
+  // What cannot be looked at cannot be known to be the file we may replace, nor to be free.
+  if (lookedUp != 0 && lookedUp != ENOENT) return IoError("rename", lookedUp);
+  const bool present = lookedUp == 0;
+  if (present && replaceable_ && now.SameFile(replaced_)) {
     // Still the file the caller agreed to replace. (Another file can take its place only in the
     // moment between this look and the rename; the lock keeps our own runs out of it.)
-    if (ops_->RenameAt(dirFd_, tempName_.c_str(), targetName_.c_str(), 0) != 0) return IoError("rename", errno);
+    if (const int err = dir_->Rename(tempName_, targetName_, true); err != 0) return IoError("rename", err);
     writtenPath_ = targetPath_;
     return quill::Status::Ok();
   }
@@ -629,27 +589,12 @@ quill::Status FileWriter::Place() {
   const std::string folder = targetPath_.substr(0, targetPath_.size() - targetName_.size());
   for (int n = 1; n <= 10000; ++n) {
     const std::string name = n == 1 ? targetName_ : NumberedName(targetName_, n);
-    int rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the no-replace rename: a new link fails as well on a taken name.
-      rc = ops_->LinkAt(dirFd_, tempName_.c_str(), name.c_str());
-      if (rc != 0 && (errno == EPERM || errno == EOPNOTSUPP)) {
-        // Nor links (FAT): look, then rename, the best such a file system allows.
-        struct stat st {};
-        if (::fstatat(dirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          errno = EEXIST;
-        } else {
-          rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), 0);
-        }
-      } else if (rc == 0) {
-        ::unlinkat(dirFd_, tempName_.c_str(), 0);
-      }
-    }
-    if (rc == 0) {
+    const int err = fs::MoveWithoutReplacing(*dir_, tempName_, name);
+    if (err == 0) {
       writtenPath_ = folder + name;
       return quill::Status::Ok();
     }
-    if (errno != EEXIST) return IoError("rename", errno);
+    if (err != EEXIST) return IoError("rename", err);
   }
   return IoError("rename", EEXIST);
 }

@@ -23,8 +23,6 @@
 // system refuses; NotSupported when the data outgrows what the format can express.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <array>
@@ -33,8 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/env.h"
 #include "pst/ndb/btree_builder.h"
-#include "pst/ndb/file_ops.h"
 #include "pst/ndb/format.h"
 #include "pst/ndb/sink_base.h"
 #include "pst/ndb/write_behind.h"
@@ -50,8 +48,8 @@ struct FileWriterOptions {
   std::size_t bufferSize = std::size_t{1} << 20;
   // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
   bool sync = true;
-  // The calls that change the disk; the plain system calls when unset. Must outlive the writer.
-  FileOps* ops = nullptr;
+  // The file system written to; the system's own when unset. Must outlive the writer.
+  fs::Env* env = nullptr;
 };
 
 // What Close wrote, for logs and tests.
@@ -90,6 +88,8 @@ class FileWriter final : public SinkBase {
  private:
   struct Placement;
   FileWriter(Placement placement, const FileWriterOptions& options);
+  // Allocates the buffers and starts the write-behind thread; throws when it cannot.
+  void Start();
 
   // Reserves `size` bytes at the cursor and returns a pointer into the buffer where they go.
   quill::Result<std::uint8_t*> Reserve(std::uint64_t size, std::uint64_t align, std::uint64_t* ib);
@@ -109,9 +109,8 @@ class FileWriter final : public SinkBase {
   quill::Status Place();
   quill::Status IoError(const std::string& what, int err) const;
 
-  FileOps* ops_;
-  int fd_ = -1;     // the temporary file, locked (see file_writer.cpp) for as long as it is open
-  int dirFd_ = -1;  // the target's folder: every name below is relative to it
+  std::unique_ptr<fs::Directory> dir_;  // the target's folder: every name below is relative to it
+  std::unique_ptr<fs::WritableFile> file_;  // the temporary file, locked (see file_writer.cpp) while open
   std::string targetPath_;
   std::string targetName_;
   std::string tempPath_;
@@ -119,8 +118,7 @@ class FileWriter final : public SinkBase {
   std::string writtenPath_;
   // The file at the target when the writer was created, if any: the only one Close may replace.
   bool replaceable_ = false;
-  dev_t replaceDev_ = 0;
-  ino_t replaceIno_ = 0;
+  fs::FileInfo replaced_;
   int liveSlot_ = -1;
   FileWriterOptions options_;
   std::array<std::vector<std::uint8_t>, 2> buffers_;
