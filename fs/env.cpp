@@ -28,6 +28,11 @@ int MoveWithoutReplacing(Directory& dir, const std::string& from, const std::str
   return dir.Rename(from, to, true);
 }
 
+bool IsDirectory(Env& env, const std::string& path) {
+  FileInfo info;
+  return env.Stat(path, true, &info) == 0 && info.kind == FileInfo::Kind::kDirectory;
+}
+
 int ReadWholeFile(Env& env, const std::string& path, std::size_t limit, std::string* contents) {
   std::unique_ptr<ReadableFile> file;
   FileInfo info;

@@ -145,6 +145,9 @@ Env& PosixEnv();
 // removal, else (no links either) by looking first and renaming, the best such a system allows.
 int MoveWithoutReplacing(Directory& dir, const std::string& from, const std::string& to);
 
+// True when `path` leads to a folder (through links too).
+bool IsDirectory(Env& env, const std::string& path);
+
 // The whole regular file at `path`, up to `limit` bytes (EFBIG beyond).
 int ReadWholeFile(Env& env, const std::string& path, std::size_t limit, std::string* contents);
 
