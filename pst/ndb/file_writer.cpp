@@ -1,7 +1,5 @@
 #include "pst/ndb/file_writer.h"
 
-#include <limits.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -14,7 +12,6 @@
 #include "pst/ndb/btree_builder.h"
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
-#include "pst/ndb/live_temp_files.h"
 #include "pst/ndb/permute.h"
 
 namespace pst::ndb {
@@ -34,226 +31,67 @@ void SealPage(std::uint8_t* page, PageType type, std::uint64_t ib, std::uint64_t
   Put64(t + 8, bid);
 }
 
-std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::uint32_t RandomUnique() {
   std::random_device rd;
   return rd();
 }
 
-// The temporary file's name: hidden, the same for every writer of one target, and short.
-//
-// Being the same for one target makes the temporary file the lock that keeps two runs from writing
-// that target at once (flock, held for as long as the writer has the file open): it is there
-// whenever a writer works on the target, unlike the target itself, which may not exist yet and
-// which the final rename replaces (a lock on the old target would go with it); and a separate lock
-// file would be one more file to leave behind. The same lock tells a live run's file from one that
-// a killed run left: only the latter's lock can be taken. Being short keeps the name within the
-// file system's limit whatever the target's name. The hash only has to keep apart the targets of
-// one folder; were two to collide, the second would be refused as if already being written.
-constexpr char kTempPrefix[] = ".quillsort-";
-constexpr char kTempSuffix[] = ".tmp";
-constexpr std::size_t kTempHashDigits = 16;
-constexpr std::size_t kTempNameSize = sizeof kTempPrefix - 1 + kTempHashDigits + sizeof kTempSuffix - 1;
-
-std::string TemporaryName(const std::string& targetName) {
-  std::uint64_t h = 0xcbf29ce484222325u;  // FNV-1a
-  for (unsigned char c : targetName) {
-    h ^= c;
-    h *= 0x100000001b3u;
-  }
-  static const char kDigits[] = "0123456789abcdef";
-  std::string name = kTempPrefix;
-  for (int shift = 60; shift >= 0; shift -= 4) name.push_back(kDigits[(h >> shift) & 15]);
-  return name + kTempSuffix;
-}
-
-bool IsTemporaryName(const char* name) {
-  const std::size_t n = std::strlen(name);
-  if (n != kTempNameSize || std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0) return false;
-  if (std::strcmp(name + n - (sizeof kTempSuffix - 1), kTempSuffix) != 0) return false;
-  for (std::size_t i = sizeof kTempPrefix - 1; i < sizeof kTempPrefix - 1 + kTempHashDigits; ++i) {
-    if (std::strchr("0123456789abcdef", name[i]) == nullptr || name[i] == '\0') return false;
-  }
-  return true;
-}
-
-// Takes the lock of an open temporary file and makes sure it is still the one under `name`: it may
-// have been placed or removed by its owner between our open and our lock.
-// kUnlockable: the file system keeps no locks (ENOLCK from a network file system whose lock
-// service is down, say). Such a file is ours to write but never taken for stale.
-enum class Lock { kTaken, kHeld, kGone, kUnlockable };
-Lock LockTemporary(fs::Directory& dir, const std::string& name, fs::WritableFile& file, fs::FileInfo* info) {
-  const int err = file.TryLock();
-  if (err == EWOULDBLOCK) return Lock::kHeld;
-  fs::FileInfo named;
-  if (file.Stat(info) != 0 || dir.Stat(name, false, &named) != 0 || !info->SameFile(named)) return Lock::kGone;
-  return err != 0 ? Lock::kUnlockable : Lock::kTaken;
-}
-
-// Removes the temporary files that runs killed while writing left in the folder: ours by their
-// name, and stale because no writer holds their lock. Best effort: what cannot be removed stays.
-void RemoveStaleTemporaryFiles(fs::Directory& dir) {
-  std::vector<std::string> names;
-  if (dir.List(&names) != 0) return;
-  for (const std::string& name : names) {
-    if (!IsTemporaryName(name.c_str())) continue;
-    std::unique_ptr<fs::WritableFile> file;
-    if (dir.OpenFile(name, fs::OpenMode::kExistingForLocking, 0, &file) != 0) continue;
-    fs::FileInfo info;
-    if (LockTemporary(dir, name, *file, &info) == Lock::kTaken && info.kind == fs::FileInfo::Kind::kRegular) {
-      dir.Remove(name);
-    }
-  }
-}
-
-// "name (n).ext", within the file system's limit on a name's length: the stem gives way, never
-// the number or the extension.
-std::string NumberedName(const std::string& name, int n) {
-  const std::size_t dot = name.find_last_of('.');
-  const bool hasExt = dot != std::string::npos && dot > 0;
-  std::string stem = hasExt ? name.substr(0, dot) : name;
-  const std::string ext = hasExt ? name.substr(dot) : "";
-  const std::string number = " (" + std::to_string(n) + ")";
-  const std::size_t room = NAME_MAX - std::min<std::size_t>(NAME_MAX, number.size() + ext.size());
-  if (stem.size() > room) {
-    std::size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-    stem.resize(cut);
-  }
-  return stem + number + ext;
-}
-
 }  // namespace
-
-struct FileWriter::Placement {
-  std::unique_ptr<fs::Directory> dir;
-  std::unique_ptr<fs::WritableFile> file;
-  std::string targetPath, targetName, tempName;
-  bool replaceable = false;
-  fs::FileInfo target;
-};
 
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
-  if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
-  fs::Env& env = options.env != nullptr ? *options.env : fs::PosixEnv();
-  Placement p;
-  p.targetPath = targetPath;
-  const std::size_t slash = targetPath.find_last_of('/');
-  p.targetName = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
-  if (p.targetName.empty() || p.targetName == "." || p.targetName == "..") {
-    return quill::Status::IOError("Not a regular file: " + targetPath);
-  }
-  auto failure = [&](int err) { return quill::Status::IOError(fs::ErrorText(err) + ": " + targetPath); };
-  // A folder we may write in but not list still takes the file; listing it for stale files and
-  // flushing its entries are then left out.
-  if (const int err = env.OpenDirectory(ParentFolder(targetPath), &p.dir); err != 0) return failure(err);
-  std::uint32_t mode;
-  if (const int err = p.dir->Stat(p.targetName, true, &p.target); err == 0) {
-    if (p.target.kind != fs::FileInfo::Kind::kRegular) {
-      return quill::Status::IOError("Not a regular file: " + targetPath);
-    }
-    mode = p.target.permissions;  // replacing a file keeps its permissions
-    p.replaceable = true;
-  } else if (err == ENOENT) {
-    mode = env.NewFilePermissions();
-  } else {
-    return failure(err);
-  }
-
-  RemoveStaleTemporaryFiles(*p.dir);
-  p.tempName = TemporaryName(p.targetName);
-  // The temporary file is created or, left by a killed run, found; it is ours once we hold its
-  // lock and it is still the file under its name. A few rounds settle any race with another run.
-  for (int round = 0; p.file == nullptr; ++round) {
-    if (round == 8) return quill::Status::IOError("cannot create a temporary file beside " + targetPath);
-    std::unique_ptr<fs::WritableFile> file;
-    if (const int err = p.dir->OpenFile(p.tempName, fs::OpenMode::kCreateOrOpen, 0600, &file); err != 0) {
-      return failure(err);
-    }
-    fs::FileInfo info;
-    switch (LockTemporary(*p.dir, p.tempName, *file, &info)) {
-      case Lock::kHeld:
-        return quill::Status::AlreadyExists("another conversion is writing " + targetPath);
-      case Lock::kGone:
-        continue;
-      case Lock::kTaken:
-      case Lock::kUnlockable:  // written all the same, only without the guard against a second run
-        break;
-    }
-    // Never reuse what a killed run left: it may share its data with a placed file (a link).
-    if (info.size != 0 || info.links != 1 || info.kind != fs::FileInfo::Kind::kRegular) {
-      p.dir->Remove(p.tempName);
-      continue;
-    }
-    p.file = std::move(file);
-  }
-  if (const int err = p.file->SetPermissions(mode); err != 0) {
-    p.dir->Remove(p.tempName);
-    return failure(err);
-  }
-  std::unique_ptr<FileWriter> writer(new FileWriter(std::move(p), options));
-  try {
-    writer->Start();
-  } catch (const std::exception& e) {  // no thread or no memory for the buffers
-    writer->Abandon();
-    return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath);
-  }
+  quill::Result<std::unique_ptr<FilePlacement>> placement =
+      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv());
+  if (!placement.ok()) return placement.status();
+  fs::WritableFile* file = &placement.value()->file();
+  std::unique_ptr<FileWriter> writer(new FileWriter(file, targetPath, options));
+  writer->placement_ = std::move(placement).value();
+  QUILL_RETURN_IF_ERROR(writer->Start());
   return writer;
 }
 
-FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
-    : options_(options) {
-  dir_ = std::move(placement.dir);
-  file_ = std::move(placement.file);
-  targetPath_ = std::move(placement.targetPath);
-  targetName_ = std::move(placement.targetName);
-  tempName_ = std::move(placement.tempName);
-  tempPath_ = ParentFolder(targetPath_) + "/" + tempName_;
-  replaceable_ = placement.replaceable;
-  replaced_ = placement.target;
-  // Named for a hasty exit before anything slow (buffers, the write-behind thread) can delay it.
-  if (dir_->NativeHandle() >= 0) liveSlot_ = internal::RegisterLiveTemporaryFile(dir_->NativeHandle(), tempName_.c_str());
+quill::Result<std::unique_ptr<FileWriter>> FileWriter::Open(fs::WritableFile* file, const std::string& name,
+                                                            const FileWriterOptions& options) {
+  std::unique_ptr<FileWriter> writer(new FileWriter(file, name, options));
+  QUILL_RETURN_IF_ERROR(writer->Start());
+  return writer;
 }
 
-void FileWriter::Start() {
-  for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
-  writeBehind_ = std::make_unique<WriteBehind>(*file_, options_.sync);
+FileWriter::FileWriter(fs::WritableFile* file, const std::string& name, const FileWriterOptions& options)
+    : file_(file), targetPath_(name), options_(options) {}
+
+quill::Status FileWriter::Start() {
+  try {
+    for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
+    writeBehind_ = std::make_unique<WriteBehind>(*file_, options_.sync);
+  } catch (const std::exception& e) {  // no thread or no memory for the buffers
+    Abandon();
+    return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath_);
+  }
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);
+  return quill::Status::Ok();
 }
 
 FileWriter::~FileWriter() {
-  if (file_ != nullptr || !tempPath_.empty() || dir_ != nullptr) Abandon();
+  if (!closed_) Abandon();
 }
 
 void FileWriter::Abandon() {
   writeBehind_.reset();  // no write may still be running when the file goes
-  // The name goes before the lock: a run waiting for it then finds the name free, never our data.
-  // And only if it is still ours: removed by RemoveLiveTemporaryFiles, the name may since have
-  // been taken by another run's file.
-  if (!tempPath_.empty() && file_ != nullptr) {
-    fs::FileInfo mine, named;
-    if (file_->Stat(&mine) == 0 && dir_->Stat(tempName_, false, &named) == 0 && mine.SameFile(named)) {
-      dir_->Remove(tempName_);
-    }
-  }
-  internal::UnregisterLiveTemporaryFile(liveSlot_);
-  liveSlot_ = -1;
-  file_.reset();
-  dir_.reset();
-  tempPath_.clear();
+  if (placement_ != nullptr) placement_->Abandon();
+  file_ = nullptr;
   const bool placed = closed_ && !writtenPath_.empty();
   closed_ = true;
   if (!placed) Fail(quill::Status::IOError("writing was abandoned: " + targetPath_));
 }
+
+const std::string& FileWriter::temporaryPath() const {
+  static const std::string kNone;
+  return placement_ != nullptr ? placement_->temporaryPath() : kNone;
+}
+
 
 quill::Status FileWriter::IoError(const std::string& what, int err) const {
   return quill::Status::IOError(what + " failed (" + fs::ErrorText(err) + "): " + targetPath_);
@@ -552,51 +390,14 @@ quill::Status FileWriter::Finish() {
   if (options_.sync) {
     if (const int err = file_->Sync(); err != 0) return IoError("sync", err);
   }
-  // What closing will report (a network file system's failed write-back) is known before the file
-  // takes the target's place; the file itself stays open, and locked, until it is there.
-  if (const int err = file_->CheckClose(); err != 0) return IoError("close", err);
-  QUILL_RETURN_IF_ERROR(Place());
-  tempPath_.clear();
-  internal::UnregisterLiveTemporaryFile(liveSlot_);
-  liveSlot_ = -1;
-  if (options_.sync) {
-    // The rename itself must reach the disk, or a crash could bring back the old target. The file
-    // is in place either way, so a failure here is no failure of the file.
-    dir_->Sync();
-  }
-  // Closing now only gives up the lock: what it could report was asked above.
-  file_->Close();
-  file_.reset();
-  dir_.reset();
-  return quill::Status::Ok();
-}
-
-quill::Status FileWriter::Place() {
-  fs::FileInfo now;
-  const int lookedUp = dir_->Stat(targetName_, true, &now);
-  // What cannot be looked at cannot be known to be the file we may replace, nor to be free.
-  if (lookedUp != 0 && lookedUp != ENOENT) return IoError("rename", lookedUp);
-  const bool present = lookedUp == 0;
-  if (present && replaceable_ && now.SameFile(replaced_)) {
-    // Still the file the caller agreed to replace. (Another file can take its place only in the
-    // moment between this look and the rename; the lock keeps our own runs out of it.)
-    if (const int err = dir_->Rename(tempName_, targetName_, true); err != 0) return IoError("rename", err);
+  if (placement_ != nullptr) {
+    QUILL_RETURN_IF_ERROR(placement_->Place(options_.sync));
+    writtenPath_ = placement_->writtenPath();
+  } else {
     writtenPath_ = targetPath_;
-    return quill::Status::Ok();
   }
-  // The target was free when we started, or holds a file we were never allowed to replace: the
-  // result goes to the first free name, which the system checks and takes in one step.
-  const std::string folder = targetPath_.substr(0, targetPath_.size() - targetName_.size());
-  for (int n = 1; n <= 10000; ++n) {
-    const std::string name = n == 1 ? targetName_ : NumberedName(targetName_, n);
-    const int err = fs::MoveWithoutReplacing(*dir_, tempName_, name);
-    if (err == 0) {
-      writtenPath_ = folder + name;
-      return quill::Status::Ok();
-    }
-    if (err != EEXIST) return IoError("rename", err);
-  }
-  return IoError("rename", EEXIST);
+  file_ = nullptr;
+  return quill::Status::Ok();
 }
 
 quill::Status FileWriter::Close() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "fs/faulty_env.h"
+#include "fs/memory_env.h"
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
 #include "pst/ndb/ndb_test_reader.h"
@@ -422,6 +423,45 @@ TEST_F(NdbFileWriter, WriteFailureIsReportedAndLeavesTargetUntouched) {
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir_)) entries += e.path() != fs::path(target_);
   EXPECT_EQ(entries, 0u);
+}
+
+// A file handed in is written and completed in place, and stays the caller's: here one in memory
+// that held a longer file before, whose tail must not survive.
+TEST_F(NdbFileWriter, AHandedInFileIsCompletedInPlace) {
+  ::fs::MemoryEnv memory;
+  std::unique_ptr<::fs::Directory> dir;
+  ASSERT_EQ(memory.OpenDirectory("/", &dir), 0);
+  std::unique_ptr<::fs::WritableFile> file;
+  ASSERT_EQ(dir->OpenFile("store.pst", ::fs::OpenMode::kCreateOrOpen, 0644, &file), 0);
+  const std::vector<std::uint8_t> old(3 << 20, 0xEE);
+  std::size_t n = 0;
+  ASSERT_EQ(file->WriteAt(0, old.data(), old.size(), &n), 0);
+
+  FileWriterOptions o;
+  o.unique = 0x1234;
+  auto w = FileWriter::Open(file.get(), "store.pst", o);
+  ASSERT_TRUE(w.ok()) << w.status().ToString();
+  const auto data = Random(100000, 5);
+  const Bid tree = WriteStream(*w.value(), data);
+  ASSERT_TRUE(w.value()->AddNode(0x21, tree, 0, 0).ok());
+  ASSERT_TRUE(w.value()->Close().ok());
+  EXPECT_EQ(w.value()->writtenPath(), "store.pst");
+  EXPECT_EQ(w.value()->temporaryPath(), "");
+  w.value().reset();
+
+  // Still open, and holding exactly the store.
+  ::fs::FileInfo info;
+  ASSERT_EQ(file->Stat(&info), 0);
+  EXPECT_LT(info.size, old.size());
+  std::string bytes;
+  ASSERT_EQ(::fs::ReadWholeFile(memory, "/store.pst", 1 << 30, &bytes), 0);
+  EXPECT_EQ(bytes.size(), info.size);
+  std::ofstream(target_, std::ios::binary) << bytes;
+  ParsedFile f = Parse();
+  EXPECT_EQ(f.fileEof, bytes.size());
+  auto back = test_reader::ReadStream(f, f.nbt[0x21].data);
+  ASSERT_TRUE(back.ok()) << back.status().ToString();
+  EXPECT_TRUE(back.value() == data);
 }
 
 TEST_F(NdbFileWriter, CreateReportsUnusableTargets) {
