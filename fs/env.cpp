@@ -47,7 +47,8 @@ int ReadWholeFile(Env& env, const std::string& path, std::size_t limit, std::str
     // Full: the end, or a file that grew since it was opened (or reports size 0, as /proc does).
     if (used == contents->size()) contents->resize(std::min(room, std::max<std::size_t>(used * 2, 4096)));
     std::size_t got = 0;
-    if (const int err = file->Read(contents->data() + used, contents->size() - used, &got); err != 0) return err;
+    const int err = file->Read(contents->data() + used, contents->size() - used, &got);
+    if (err != 0) return err;
     if (got == 0) break;
     used += got;
     if (used > limit) return EFBIG;

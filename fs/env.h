@@ -129,7 +129,8 @@ class Env {
   // Opens a regular file for reading, following links. The open never waits: a FIFO or a device
   // named like a file gives kNotRegularFile, never a reader stuck in open. EISDIR for a folder.
   // `info` describes the file opened.
-  virtual int OpenForReading(const std::string& path, std::unique_ptr<ReadableFile>* file, FileInfo* info) = 0;
+  virtual int OpenForReading(const std::string& path, std::unique_ptr<ReadableFile>* file,
+                             FileInfo* info) = 0;
   // A folder that may be written in but not listed still opens; its List fails.
   virtual int OpenDirectory(const std::string& path, std::unique_ptr<Directory>* dir) = 0;
   virtual int CreateDirectory(const std::string& path) = 0;

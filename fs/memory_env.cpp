@@ -204,9 +204,12 @@ class MemoryWritableFile final : public WritableFile {
 
 class MemoryDirectory final : public Directory {
  public:
-  MemoryDirectory(std::shared_ptr<State> state, std::string path) : state_(std::move(state)), path_(std::move(path)) {}
+  MemoryDirectory(std::shared_ptr<State> state, std::string path)
+      : state_(std::move(state)), path_(std::move(path)) {}
 
-  int Stat(const std::string& name, bool, FileInfo* info) override { return state_->Stat(Join(path_, name), info); }
+  int Stat(const std::string& name, bool, FileInfo* info) override {
+    return state_->Stat(Join(path_, name), info);
+  }
 
   int OpenFile(const std::string& name, OpenMode mode, std::uint32_t permissions,
                std::unique_ptr<WritableFile>* file) override {
@@ -307,7 +310,9 @@ class MemoryDirectory final : public Directory {
 MemoryEnv::MemoryEnv() : state_(std::make_shared<State>()) {}
 MemoryEnv::~MemoryEnv() = default;
 
-int MemoryEnv::Stat(const std::string& path, bool, FileInfo* info) { return state_->Stat(Normalize(path), info); }
+int MemoryEnv::Stat(const std::string& path, bool, FileInfo* info) {
+  return state_->Stat(Normalize(path), info);
+}
 
 int MemoryEnv::OpenForReading(const std::string& path, std::unique_ptr<ReadableFile>* file, FileInfo* info) {
   std::lock_guard<std::mutex> lock(state_->mu);

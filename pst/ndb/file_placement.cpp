@@ -65,7 +65,9 @@ Lock LockTemporary(fs::Directory& dir, const std::string& name, fs::WritableFile
   const int err = file.TryLock();
   if (err == EWOULDBLOCK) return Lock::kHeld;
   fs::FileInfo named;
-  if (file.Stat(info) != 0 || dir.Stat(name, false, &named) != 0 || !info->SameFile(named)) return Lock::kGone;
+  if (file.Stat(info) != 0 || dir.Stat(name, false, &named) != 0 || !info->SameFile(named)) {
+    return Lock::kGone;
+  }
   return err != 0 ? Lock::kUnlockable : Lock::kTaken;
 }
 
@@ -104,7 +106,8 @@ std::string NumberedName(const std::string& name, int n) {
 
 }  // namespace
 
-quill::Result<std::unique_ptr<FilePlacement>> FilePlacement::Create(const std::string& targetPath, fs::Env& env) {
+quill::Result<std::unique_ptr<FilePlacement>> FilePlacement::Create(const std::string& targetPath,
+                                                                    fs::Env& env) {
   if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
   std::unique_ptr<FilePlacement> p(new FilePlacement);
   p->targetPath_ = targetPath;
@@ -162,7 +165,9 @@ quill::Result<std::unique_ptr<FilePlacement>> FilePlacement::Create(const std::s
   // From here on the destructor removes the file.
   if (const int err = p->file_->SetPermissions(mode); err != 0) return failure(err);
   // Named for a hasty exit before anything slow (the writer's buffers and thread) can delay it.
-  if (dir.NativeHandle() >= 0) p->liveSlot_ = internal::RegisterLiveTemporaryFile(dir.NativeHandle(), p->tempName_.c_str());
+  if (const int handle = dir.NativeHandle(); handle >= 0) {
+    p->liveSlot_ = internal::RegisterLiveTemporaryFile(handle, p->tempName_.c_str());
+  }
   return p;
 }
 
