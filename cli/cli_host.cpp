@@ -1,16 +1,17 @@
 #include "cli/cli_host.h"
 
-#include <dirent.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <memory>
+#include <vector>
 
 #include "common/cancel.h"
+#include "fs/env.h"
 #include "fs/file_search.h"
 #include "pst/ndb/live_temp_files.h"
 
@@ -36,11 +37,6 @@ void OnStop(int) {
   _exit(130);
 }
 void OnSkip(int) { g_skip = 1; }
-
-bool IsFolder(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -108,9 +104,10 @@ void CliHost::lvMarkRow(std::int32_t index, engine::RowState state) {
 
 engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::string& fileName) {
   std::string path = options_.target;
-  if (IsFolder(path)) path += (path.back() == '/' ? "" : "/") + fileName;
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0 && !options_.overwrite) {
+  fs::Env& env = fs::PosixEnv();
+  if (fs::IsDirectory(env, path)) path += (path.back() == '/' ? "" : "/") + fileName;
+  fs::FileInfo taken;
+  if (env.Stat(path, false, &taken) == 0 && !options_.overwrite) {
     // The Save dialog asks before it replaces a file; without a terminal to ask on, the answer is no.
     bool yes = false;
     if (isatty(STDIN_FILENO)) {
@@ -152,21 +149,20 @@ bool CliHost::LoadRows(std::string& error) {
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   std::vector<std::string> names = options_.names;
   if (names.empty()) {
-    DIR* dir = opendir(root.c_str());
-    if (dir == nullptr) {
+    std::unique_ptr<fs::Directory> dir;
+    std::vector<std::string> entries;
+    if (fs::PosixEnv().OpenDirectory(root, &dir) != 0 || dir->List(&entries) != 0) {
       error = "cannot list the folder \"" + options_.root + "\"";
       return false;
     }
-    while (dirent* d = readdir(dir)) {
-      const std::string name = d->d_name;
-      if (name != "." && name != ".." && IsFolder(root + "/" + name)) names.push_back(name);
+    for (const std::string& name : entries) {
+      if (fs::IsDirectory(fs::PosixEnv(), root + "/" + name)) names.push_back(name);
     }
-    closedir(dir);
     std::sort(names.begin(), names.end());
   }
   for (const std::string& name : names) {
     const std::string path = root + "/" + name;
-    if (!IsFolder(path)) {
+    if (!fs::IsDirectory(fs::PosixEnv(), path)) {
       error = "the folder \"" + path + "\" does not exist";
       return false;
     }

@@ -2,7 +2,6 @@
 //
 //   quillsort-convert [--overwrite] [--report FILE.tsv] [--verbose] SOURCE TARGET.pst
 //   quillsort-convert --multiple [--report FILE.tsv] [--verbose] ROOT OUTPUT [NAME...]
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +17,7 @@
 #include "common/version.h"
 #include "engine/conversion.h"
 #include "engine/report_file.h"
+#include "fs/env.h"
 #include "pst/store/store_service.h"
 
 namespace {
@@ -50,10 +50,6 @@ constexpr const char* kUsage =
     "\n"
     "--help prints this text, --version the program's version.\n";
 
-bool IsFolder(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // The records of a run, passed on to the report file when there is one; with --verbose, the notes
 // of the files that were converted are kept for the summary.
@@ -160,20 +156,22 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
 // that is not there.
 std::string TargetProblem(const std::string& target) {
   if (target.empty()) return "the target is empty: name a .pst file or a folder to write it in";
-  if (IsFolder(target)) return std::string();
+  if (fs::IsDirectory(fs::PosixEnv(), target)) return std::string();
   const std::size_t slash = target.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  if (!IsFolder(folder)) return "the folder \"" + folder + "\" of the target does not exist";
+  if (!fs::IsDirectory(fs::PosixEnv(), folder)) return "the folder \"" + folder + "\" of the target does not exist";
   if (slash + 1 == target.size()) return "the target \"" + target + "\" names no file";
   return std::string();
 }
 
 // "does not exist" or "is not a folder", for a source or output that cannot be used.
 std::string FolderProblem(const char* what, const std::string& path) {
-  struct stat st;
+  fs::FileInfo info;
   if (path.empty()) return std::string("the ") + what + " is empty";
-  if (stat(path.c_str(), &st) != 0) return std::string("the ") + what + " \"" + path + "\" does not exist";
-  if (!S_ISDIR(st.st_mode)) return std::string("the ") + what + " \"" + path + "\" is not a folder";
+  if (fs::PosixEnv().Stat(path, true, &info) != 0) {
+    return std::string("the ") + what + " \"" + path + "\" does not exist";
+  }
+  if (info.kind != fs::FileInfo::Kind::kDirectory) return std::string("the ") + what + " \"" + path + "\" is not a folder";
   return std::string();
 }
 

@@ -2,8 +2,6 @@
 // log-off. The folder mapping and the import loop are in their own files.
 #include "engine/conversion.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "engine/message_names.h"
@@ -11,14 +9,16 @@
 #include "engine/strings.h"
 #include "engine/texts.h"
 #include "fs/collector.h"
+#include "fs/env.h"
 #include "fs/file_search.h"
 
 namespace engine {
 namespace {
 
+// A dangling link takes the name too: the writer would not replace it.
 bool PathTaken(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  fs::FileInfo info;
+  return fs::PosixEnv().Stat(path, false, &info) == 0;
 }
 
 // "<folder>/<name>.pst", or "<name> (2).pst", "<name> (3).pst", ... when that is taken.

@@ -1,18 +1,14 @@
 #include "mime/message_file.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/cancel.h"
+#include "fs/env.h"
 #include "mime/content_builder.h"
 #include "mime/framing.h"
 #include "mime/gmime_entity.h"
@@ -26,7 +22,7 @@ namespace mime {
 namespace {
 
 quill::Status ErrnoStatus(int err, const std::string& path) {
-  return quill::Status::IOError(std::string(strerror(err)) + ": " + path);
+  return quill::Status::IOError(fs::ErrorText(err) + ": " + path);
 }
 
 quill::Status TooLargeStatus(const std::string& path) {
@@ -128,87 +124,48 @@ MessageFile::MessageFile(MessageFile&&) noexcept = default;
 MessageFile& MessageFile::operator=(MessageFile&&) noexcept = default;
 MessageFile::~MessageFile() = default;
 
-quill::Result<MessageFile> MessageFile::Open(const std::string& path) {
+quill::Result<MessageFile> MessageFile::Open(const std::string& path) { return Open(path, fs::PosixEnv()); }
+
+quill::Result<MessageFile> MessageFile::Open(const std::string& path, fs::Env& env) {
   // Opened without blocking: a FIFO or a device named like a mail file would otherwise hold the
   // read-ahead worker in open() (a FIFO until someone writes to it) or feed it without end.
   // Symbolic links are followed; only what they lead to must be a regular file.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    struct stat st {};
-    if ((err == ENXIO || err == ENODEV) && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      return NotRegularStatus(path);  // A socket, or a device without its driver.
-    }
-    return ErrnoStatus(err, path);
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return ErrnoStatus(err, path);
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return ErrnoStatus(EISDIR, path);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return NotRegularStatus(path);
-  }
-  // A regular file never blocks, but reads from here on should wait for the disk as usual.
-  if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return ErrnoStatus(err, path);
+  std::unique_ptr<fs::ReadableFile> file;
+  fs::FileInfo info;
+  if (const int err = env.OpenForReading(path, &file, &info); err != 0) {
+    return err == fs::kNotRegularFile ? NotRegularStatus(path) : ErrnoStatus(err, path);
   }
   // Never more than the cap is read, whatever the size said: a file that reports size 0 (/proc)
   // is read up to it, and a file that grows while it is read is refused rather than followed.
-  const size_t stated = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-  if (stated > kMaxMessageFileBytes) {
-    ::close(fd);
-    return TooLargeStatus(path);
-  }
+  const size_t stated = static_cast<size_t>(std::min<std::uint64_t>(info.size, kMaxMessageFileBytes + 1));
+  if (stated > kMaxMessageFileBytes) return TooLargeStatus(path);
   ByteArrayPtr bytes(g_byte_array_sized_new(static_cast<guint>(stated > 0 ? stated : 65536)));
   g_byte_array_set_size(bytes.get(), static_cast<guint>(stated > 0 ? stated : 65536));
   size_t used = 0;
   while (true) {
     // Read a piece at a time, so that a stop request is seen within a moment on a huge file.
-    if (quill::CancelRequested()) {
-      ::close(fd);
-      return quill::StoppedStatus();
-    }
+    if (quill::CancelRequested()) return quill::StoppedStatus();
     char* dst = reinterpret_cast<char*>(bytes->data) + used;
     size_t room = std::min(bytes->len - used, kReadPiece);
     char probe;
     if (room == 0) {
-      // Full: either the end of the file, or a file that grew since fstat (or a /proc file that
-      // reports size 0). One byte more tells which.
+      // Full: either the end of the file, or a file that grew since it was opened (or a /proc
+      // file that reports size 0). One byte more tells which.
       dst = &probe;
       room = 1;
     }
-    const ssize_t n = ::read(fd, dst, room);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      ::close(fd);
-      return ErrnoStatus(err, path);
-    }
-    if (n == 0) break;
+    size_t got = 0;
+    if (const int err = file->Read(dst, room, &got); err != 0) return ErrnoStatus(err, path);
+    if (got == 0) break;
     if (dst == &probe) {
-      if (stated > 0) {
-        ::close(fd);
-        return quill::Status::IOError(std::string(kFileGrew) + ": " + path);
-      }
-      if (bytes->len >= kMaxMessageFileBytes) {
-        ::close(fd);
-        return TooLargeStatus(path);
-      }
+      if (stated > 0) return quill::Status::IOError(std::string(kFileGrew) + ": " + path);
+      if (bytes->len >= kMaxMessageFileBytes) return TooLargeStatus(path);
       g_byte_array_set_size(bytes.get(), static_cast<guint>(std::min(size_t{bytes->len} * 2, kMaxMessageFileBytes)));
       bytes->data[used] = static_cast<guint8>(probe);
     }
-    used += static_cast<size_t>(n);
+    used += got;
   }
-  ::close(fd);
+  file.reset();
   g_byte_array_set_size(bytes.get(), static_cast<guint>(used));
   if (quill::CancelRequested()) return quill::StoppedStatus();
 

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "common/status.h"
+#include "fs/env.h"
 #include "mime/message_content.h"
 
 namespace mime {
@@ -55,6 +56,8 @@ class MessageFile {
   // kMaxMessageFileBytes; "the file grew while it was read: <path>"; "stopped by the user" after
   // a stop request. Everything about the content itself is tolerated.
   static quill::Result<MessageFile> Open(const std::string& path);
+  // The same, reading through `env` (a file system in memory, or one that fails on purpose).
+  static quill::Result<MessageFile> Open(const std::string& path, fs::Env& env);
 
   // Parses a message held in memory (the bytes are copied).
   static MessageFile FromBytes(std::string_view bytes);

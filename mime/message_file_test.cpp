@@ -10,11 +10,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
 #include <thread>
+
+#include "fs/faulty_env.h"
+#include "fs/memory_env.h"
 
 namespace mime {
 namespace {
@@ -517,6 +521,41 @@ TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
     EXPECT_NE(std::find(m.notes.begin(), m.notes.end(), "NUL bytes in header fields replaced by U+FFFD"), m.notes.end());
   }
   internal::ForceGMimeParser(false);
+}
+
+// The file is read through the file layer: from a file system in memory, and with each of its
+// calls failing in turn (the open, then every read of a message larger than one read piece).
+TEST(MimeFile, ReadsThroughTheFileLayerAndReportsItsFailures) {
+  fs::MemoryEnv memory;
+  ASSERT_EQ(memory.CreateDirectory("/mail"), 0);
+  std::unique_ptr<fs::Directory> dir;
+  ASSERT_EQ(memory.OpenDirectory("/mail", &dir), 0);
+  std::unique_ptr<fs::WritableFile> file;
+  ASSERT_EQ(dir->OpenFile("a.eml", fs::OpenMode::kCreateOrOpen, 0644, &file), 0);
+  const std::string text = "Subject: in memory\n\n" + std::string((8 << 20) + 100, 'x') + "\n";
+  std::size_t written = 0;
+  ASSERT_EQ(file->WriteAt(0, text.data(), text.size(), &written), 0);
+  ASSERT_EQ(written, text.size());
+
+  quill::Result<MessageFile> read = MessageFile::Open("/mail/a.eml", memory);
+  ASSERT_TRUE(read.ok()) << read.status().ToString();
+  EXPECT_EQ(read->size(), text.size());
+  EXPECT_EQ(read->Content().subject, "in memory");
+  read = MessageFile::Open("/mail", memory);
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.status().message(), std::string(std::strerror(EISDIR)) + ": /mail");
+
+  fs::FaultyEnv faulty(memory);
+  faulty.FailCall(0, 0);
+  ASSERT_TRUE(MessageFile::Open("/mail/a.eml", faulty).ok());
+  const std::uint64_t calls = faulty.calls();
+  EXPECT_EQ(calls, 4u);  // the open, two pieces and the read that finds the end
+  for (std::uint64_t n = 1; n <= calls; ++n) {
+    faulty.FailCall(n, EIO);
+    read = MessageFile::Open("/mail/a.eml", faulty);
+    ASSERT_FALSE(read.ok()) << n;
+    EXPECT_EQ(read.status().message(), std::string(std::strerror(EIO)) + ": /mail/a.eml") << n;
+  }
 }
 
 // A scratch folder of its own, removed again at the end.

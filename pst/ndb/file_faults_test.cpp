@@ -1,8 +1,10 @@
 // The file writer under failing file calls, at the node database's level: small buffers, so that
 // a store of a few hundred KB takes dozens of writes, and a dropped tree that has to be read back.
+// Every call the writer makes to the file layer fails in turn, in an otherwise real folder.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "pst/ndb/file_ops.h"
+#include "fs/faulty_env.h"
 #include "pst/ndb/file_writer.h"
 #include "pst/ndb/ndb_test_reader.h"
 
@@ -19,7 +21,7 @@ namespace pst::ndb {
 namespace {
 
 namespace fs = std::filesystem;
-using Fault = FaultyFileOps::Fault;
+using Fault = ::fs::FaultyEnv::Fault;
 
 std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed) {
   std::mt19937 rng(seed);
@@ -55,11 +57,11 @@ class FileFaults : public ::testing::Test {
   }
 
   // Writes the store; the first failure, or Ok.
-  quill::Status Write(FileOps* ops, const std::string& target) {
+  quill::Status Write(::fs::Env* env, const std::string& target) {
     FileWriterOptions o;
     o.bufferSize = 64 << 10;
     o.unique = 7;
-    o.ops = ops;
+    o.env = env;
     auto w = FileWriter::Create(target, o);
     if (!w.ok()) return w.status();
     // A tree that no node takes: it is on disk by Close, which has to read it back to drop it.
@@ -73,27 +75,40 @@ class FileFaults : public ::testing::Test {
   const std::vector<std::uint8_t> data_ = Random(400000, 2);
 };
 
+// Calls whose failure the writer may pass over, each for its reason: the clean-up of stale files
+// is best effort, a file system without locks is written all the same, a file whose look-up
+// failed right after its lock is opened again, and starting the write-back is only a hint.
+bool MayBePassedOver(const std::string& call) {
+  return call == "list" || call == "lock" || call == "stat" || call == "start writeback";
+}
+
 TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
-  FaultyFileOps ops;
-  ops.FailCall(0, 0);
-  ASSERT_TRUE(Write(&ops, (dir_ / "clean.pst").string()).ok());
-  const std::uint64_t calls = ops.calls();
-  ASSERT_GE(calls, 10u);
+  ::fs::FaultyEnv env(::fs::PosixEnv());
+  env.FailCall(0, 0);
+  ASSERT_TRUE(Write(&env, (dir_ / "clean.pst").string()).ok());
+  const std::uint64_t calls = env.calls();
+  ASSERT_GE(calls, 30u);
+  std::printf("a small file takes %llu file calls\n", static_cast<unsigned long long>(calls));
   std::set<std::string> kinds;
   for (Fault fault : {Fault::kError, Fault::kShortThenError, Fault::kShort}) {
+    bool placed = false;  // the rename into place has been failed at an earlier count
     for (std::uint64_t n = 1; n <= calls; ++n) {
       SCOPED_TRACE("fault " + std::to_string(static_cast<int>(fault)) + " at call " + std::to_string(n));
       const fs::path folder = dir_ / ("run" + std::to_string(n));
       fs::create_directory(folder);
       const std::string target = (folder / "out.pst").string();
       std::ofstream(target) << "old";
-      ops.FailCall(n, EIO, fault);
-      const quill::Status s = Write(&ops, target);
-      const std::string faulted = ops.faulted();
+      env.FailCall(n, EIO, fault);
+      const quill::Status s = Write(&env, target);
+      const std::string faulted = env.faulted();
       kinds.insert(faulted);
-      // The last call flushes the folder entry after the rename: the file is in place by then.
-      const bool shouldFail = fault == Fault::kError ? n < calls : fault == Fault::kShortThenError && faulted == "write";
-      if (shouldFail) {
+      // After the rename the file is in place: flushing the folder entry and giving up the lock
+      // can no longer fail it.
+      const bool shouldFail = fault == Fault::kError ? !placed && !MayBePassedOver(faulted)
+                                                     : fault == Fault::kShortThenError && faulted == "write";
+      const bool mayFail = fault == Fault::kError && !placed && MayBePassedOver(faulted);
+      if (fault == Fault::kError && faulted == "rename") placed = true;
+      if (shouldFail || (mayFail && !s.ok())) {
         ASSERT_FALSE(s.ok()) << faulted;
         EXPECT_NE(s.message().find(std::strerror(EIO)), std::string::npos) << s.ToString();
         EXPECT_EQ(ReadAll(target), "old");
@@ -113,36 +128,42 @@ TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
     }
   }
   // Every kind of call the writer makes was among those failed.
-  EXPECT_EQ(kinds, (std::set<std::string>{"open", "write", "read", "resize", "sync", "close", "rename"}));
+  EXPECT_EQ(kinds, (std::set<std::string>{"open folder", "stat", "list", "open", "lock", "set permissions", "write",
+                                          "start writeback", "read", "resize", "sync", "close", "rename",
+                                          "sync folder"}));
 }
 
 // Where the system has no rename that refuses to replace (EINVAL), a new link, which cannot
 // replace either, places the file.
 TEST_F(FileFaults, WithoutANoReplaceRenameALinkPlacesTheFile) {
-  FaultyFileOps ops;
-  ops.FailCall(0, 0);
-  ASSERT_TRUE(Write(&ops, (dir_ / "clean.pst").string()).ok());
-  const std::uint64_t rename = ops.calls() - 1;  // before the flush of the folder entry
+  ::fs::FaultyEnv env(::fs::PosixEnv());
+  env.FailCall(0, 0);
+  ASSERT_TRUE(Write(&env, (dir_ / "clean.pst").string()).ok());
+  const std::uint64_t rename = env.calls() - 2;  // before the flush of the folder entry and the close
 
   const std::string target = (dir_ / "new.pst").string();
-  ops.FailCall(rename, EINVAL);
-  ASSERT_TRUE(Write(&ops, target).ok());
-  EXPECT_EQ(ops.faulted(), "rename");
+  env.FailCall(rename, EINVAL);
+  ASSERT_TRUE(Write(&env, target).ok());
+  EXPECT_EQ(env.faulted(), "rename");
   EXPECT_TRUE(test_reader::ParseFile(target).ok());
 
   // A file took the name meanwhile: the link fails on it, and the next free name is used.
   FileWriterOptions o;
-  o.ops = &ops;
+  o.env = &env;
   o.sync = false;
   auto w = FileWriter::Create((dir_ / "taken.pst").string(), o);
   ASSERT_TRUE(w.ok());
   std::ofstream(dir_ / "taken.pst") << "someone else's";
-  ops.FailCall(0, 0);
-  ASSERT_TRUE(FileWriter::Create((dir_ / "probe.pst").string(), o).value()->Close().ok());
-  const std::uint64_t probeRename = ops.calls();  // without sync, the rename is the last call
-  ops.FailCall(probeRename, EINVAL);
+  // A writer of a free target counts the calls of its Close: without sync, the no-replace rename
+  // is followed only by the close, and the taken target's Close makes the same calls up to it.
+  auto probe = FileWriter::Create((dir_ / "probe.pst").string(), o);
+  ASSERT_TRUE(probe.ok());
+  env.FailCall(0, 0);
+  ASSERT_TRUE(probe.value()->Close().ok());
+  const std::uint64_t probeRename = env.calls() - 1;
+  env.FailCall(probeRename, EINVAL);
   ASSERT_TRUE(w.value()->Close().ok());
-  EXPECT_EQ(ops.faulted(), "rename");
+  EXPECT_EQ(env.faulted(), "rename");
   EXPECT_EQ(w.value()->writtenPath(), (dir_ / "taken (2).pst").string());
   EXPECT_EQ(ReadAll(dir_ / "taken.pst"), "someone else's");
   EXPECT_EQ(ReadAll(dir_ / "taken (2).pst").substr(0, 4), "!BDN");

@@ -1,12 +1,5 @@
 #include "pst/ndb/file_writer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -19,7 +12,6 @@
 #include "pst/ndb/btree_builder.h"
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
-#include "pst/ndb/live_temp_files.h"
 #include "pst/ndb/permute.h"
 
 namespace pst::ndb {
@@ -39,265 +31,70 @@ void SealPage(std::uint8_t* page, PageType type, std::uint64_t ib, std::uint64_t
   Put64(t + 8, bid);
 }
 
-std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::uint32_t RandomUnique() {
   std::random_device rd;
   return rd();
 }
 
-// The temporary file's name: hidden, the same for every writer of one target, and short.
-//
-// Being the same for one target makes the temporary file the lock that keeps two runs from writing
-// that target at once (flock, held for as long as the writer has the file open): it is there
-// whenever a writer works on the target, unlike the target itself, which may not exist yet and
-// which the final rename replaces (a lock on the old target would go with it); and a separate lock
-// file would be one more file to leave behind. The same lock tells a live run's file from one that
-// a killed run left: only the latter's lock can be taken. Being short keeps the name within the
-// file system's limit whatever the target's name. The hash only has to keep apart the targets of
-// one folder; were two to collide, the second would be refused as if already being written.
-constexpr char kTempPrefix[] = ".quillsort-";
-constexpr char kTempSuffix[] = ".tmp";
-constexpr std::size_t kTempHashDigits = 16;
-constexpr std::size_t kTempNameSize = sizeof kTempPrefix - 1 + kTempHashDigits + sizeof kTempSuffix - 1;
-
-std::string TemporaryName(const std::string& targetName) {
-  std::uint64_t h = 0xcbf29ce484222325u;  // FNV-1a
-  for (unsigned char c : targetName) {
-    h ^= c;
-    h *= 0x100000001b3u;
-  }
-  static const char kDigits[] = "0123456789abcdef";
-  std::string name = kTempPrefix;
-  for (int shift = 60; shift >= 0; shift -= 4) name.push_back(kDigits[(h >> shift) & 15]);
-  return name + kTempSuffix;
-}
-
-bool IsTemporaryName(const char* name) {
-  const std::size_t n = std::strlen(name);
-  if (n != kTempNameSize || std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0) return false;
-  if (std::strcmp(name + n - (sizeof kTempSuffix - 1), kTempSuffix) != 0) return false;
-  for (std::size_t i = sizeof kTempPrefix - 1; i < sizeof kTempPrefix - 1 + kTempHashDigits; ++i) {
-    if (std::strchr("0123456789abcdef", name[i]) == nullptr || name[i] == '\0') return false;
-  }
-  return true;
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// Takes the lock of an open temporary file and makes sure it is still the one under `name`: it may
-// have been placed or removed by its owner between our open and our lock.
-// kUnlockable: the file system keeps no locks (ENOLCK from a network file system whose lock
-// service is down, say). Such a file is ours to write but never taken for stale.
-enum class Lock { kTaken, kHeld, kGone, kUnlockable };
-Lock LockTemporary(int dirFd, const char* name, int fd, struct stat* st) {
-  bool unlockable = false;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) return Lock::kHeld;
-    unlockable = true;
-    break;
-  }
-  struct stat named {};
-  if (::fstat(fd, st) != 0 || ::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(*st, named)) {
-    return Lock::kGone;
-  }
-  return unlockable ? Lock::kUnlockable : Lock::kTaken;
-}
-
-// Removes the temporary files that runs killed while writing left in the folder: ours by their
-// name, and stale because no writer holds their lock. Best effort: what cannot be removed stays.
-void RemoveStaleTemporaryFiles(int dirFd) {
-  const int listFd = ::dup(dirFd);
-  if (listFd < 0) return;
-  DIR* dir = ::fdopendir(listFd);
-  if (dir == nullptr) {
-    ::close(listFd);
-    return;
-  }
-  while (const dirent* e = ::readdir(dir)) {
-    if (!IsTemporaryName(e->d_name)) continue;
-    const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (LockTemporary(dirFd, e->d_name, fd, &st) == Lock::kTaken && S_ISREG(st.st_mode)) {
-      ::unlinkat(dirFd, e->d_name, 0);
-    }
-    ::close(fd);
-  }
-  ::closedir(dir);
-}
-
-// "name (n).ext", within the file system's limit on a name's length: the stem gives way, never
-// the number or the extension.
-std::string NumberedName(const std::string& name, int n) {
-  const std::size_t dot = name.find_last_of('.');
-  const bool hasExt = dot != std::string::npos && dot > 0;
-  std::string stem = hasExt ? name.substr(0, dot) : name;
-  const std::string ext = hasExt ? name.substr(dot) : "";
-  const std::string number = " (" + std::to_string(n) + ")";
-  const std::size_t room = NAME_MAX - std::min<std::size_t>(NAME_MAX, number.size() + ext.size());
-  if (stem.size() > room) {
-    std::size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;  // whole characters
-    stem.resize(cut);
-  }
-  return stem + number + ext;
-}
-
 }  // namespace
-
-struct FileWriter::Placement {
-  int fd = -1;
-  int dirFd = -1;
-  std::string targetPath, targetName, tempName;
-  bool replaceable = false;
-  struct stat target {};
-};
 
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
-  if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
-  FileOps& ops = options.ops != nullptr ? *options.ops : PosixFileOps();
-  Placement p;
-  p.targetPath = targetPath;
-  const std::size_t slash = targetPath.find_last_of('/');
-  p.targetName = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
-  if (p.targetName.empty() || p.targetName == "." || p.targetName == "..") {
-    return quill::Status::IOError("Not a regular file: " + targetPath);
-  }
-  const std::string folder = ParentFolder(targetPath);
-  p.dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  // A folder we may write in but not list (mode 0300) still takes the file: the *at calls need
-  // only a path descriptor. Listing it for stale files and flushing its entries are then left out.
-  if (p.dirFd < 0 && errno == EACCES) p.dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (p.dirFd < 0) {
-    const int err = errno;
-    return quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath);
-  }
-  auto fail = [&](quill::Status s) {
-    if (p.fd >= 0) ::close(p.fd);
-    ::close(p.dirFd);
-    return s;
-  };
-  mode_t mode;
-  if (::fstatat(p.dirFd, p.targetName.c_str(), &p.target, 0) == 0) {
-    if (!S_ISREG(p.target.st_mode)) return fail(quill::Status::IOError("Not a regular file: " + targetPath));
-    mode = p.target.st_mode & 07777;  // replacing a file keeps its permissions
-    p.replaceable = true;
-  } else if (errno == ENOENT) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  } else {
-    const int err = errno;
-    return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
-  }
-
-  RemoveStaleTemporaryFiles(p.dirFd);
-  p.tempName = TemporaryName(p.targetName);
-  // The temporary file is created or, left by a killed run, found; it is ours once we hold its
-  // lock and it is still the file under its name. A few rounds settle any race with another run.
-  for (int round = 0; p.fd < 0; ++round) {
-    if (round == 8) return fail(quill::Status::IOError("cannot create a temporary file beside " + targetPath));
-    const int fd = ops.OpenAt(p.dirFd, p.tempName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      const int err = errno;
-      return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
-    }
-    struct stat st {};
-    switch (LockTemporary(p.dirFd, p.tempName.c_str(), fd, &st)) {
-      case Lock::kHeld:
-        ::close(fd);
-        return fail(quill::Status::AlreadyExists("another conversion is writing " + targetPath));
-      case Lock::kGone:
-        ::close(fd);
-        continue;
-      case Lock::kTaken:
-      case Lock::kUnlockable:  // written all the same, only without the guard against a second run
-        break;
-    }
-    // Never reuse what a killed run left: it may share its data with a placed file (a link).
-    if (st.st_size != 0 || st.st_nlink != 1 || !S_ISREG(st.st_mode)) {
-      ::unlinkat(p.dirFd, p.tempName.c_str(), 0);
-      ::close(fd);
-      continue;
-    }
-    p.fd = fd;
-  }
-  if (::fchmod(p.fd, mode) != 0) {
-    const int err = errno;
-    ::unlinkat(p.dirFd, p.tempName.c_str(), 0);
-    return fail(quill::Status::IOError(std::string(std::strerror(err)) + ": " + targetPath));
-  }
-  const std::string tempName = p.tempName;
-  const int fd = p.fd, dirFd = p.dirFd;
-  try {
-    return std::unique_ptr<FileWriter>(new FileWriter(std::move(p), options));
-  } catch (const std::exception& e) {  // no thread or no memory for the buffers
-    ::unlinkat(dirFd, tempName.c_str(), 0);
-    ::close(fd);
-    ::close(dirFd);
-    return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath);
-  }
+  quill::Result<std::unique_ptr<FilePlacement>> placement =
+      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv());
+  if (!placement.ok()) return placement.status();
+  fs::WritableFile* file = &placement.value()->file();
+  std::unique_ptr<FileWriter> writer(new FileWriter(file, targetPath, options));
+  writer->placement_ = std::move(placement).value();
+  QUILL_RETURN_IF_ERROR(writer->Start());
+  return writer;
 }
 
-FileWriter::FileWriter(Placement placement, const FileWriterOptions& options)
-    : options_(options) {
-  ops_ = options_.ops != nullptr ? options_.ops : &PosixFileOps();
-  fd_ = placement.fd;
-  dirFd_ = placement.dirFd;
-  targetPath_ = std::move(placement.targetPath);
-  targetName_ = std::move(placement.targetName);
-  tempName_ = std::move(placement.tempName);
-  tempPath_ = ParentFolder(targetPath_) + "/" + tempName_;
-  replaceable_ = placement.replaceable;
-  replaceDev_ = placement.target.st_dev;
-  replaceIno_ = placement.target.st_ino;
-  // Named for a hasty exit before anything slow (buffers, the write-behind thread) can delay it.
-  liveSlot_ = internal::RegisterLiveTemporaryFile(dirFd_, tempName_.c_str());
-  for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
-  writeBehind_ = std::make_unique<WriteBehind>(fd_, options_.sync, ops_);
+quill::Result<std::unique_ptr<FileWriter>> FileWriter::Open(fs::WritableFile* file, const std::string& name,
+                                                            const FileWriterOptions& options) {
+  std::unique_ptr<FileWriter> writer(new FileWriter(file, name, options));
+  QUILL_RETURN_IF_ERROR(writer->Start());
+  return writer;
+}
+
+FileWriter::FileWriter(fs::WritableFile* file, const std::string& name, const FileWriterOptions& options)
+    : file_(file), targetPath_(name), options_(options) {}
+
+quill::Status FileWriter::Start() {
+  try {
+    for (auto& b : buffers_) b.resize(std::clamp(options_.bufferSize, kMinBufferSize, kMaxBufferSize));
+    writeBehind_ = std::make_unique<WriteBehind>(*file_, options_.sync);
+  } catch (const std::exception& e) {  // no thread or no memory for the buffers
+    Abandon();
+    return quill::Status::IOError(std::string("cannot start writing (") + e.what() + "): " + targetPath_);
+  }
   if (!options_.unique.has_value()) options_.unique = RandomUnique();
   cursor_ = FirstDataOffset(0);
   OpenRegion(0);
+  return quill::Status::Ok();
 }
 
 FileWriter::~FileWriter() {
-  if (fd_ >= 0 || !tempPath_.empty() || dirFd_ >= 0) Abandon();
+  if (!closed_) Abandon();
 }
 
 void FileWriter::Abandon() {
   writeBehind_.reset();  // no write may still be running when the file goes
-  // The name goes before the lock: a run waiting for it then finds the name free, never our data.
-  // And only if it is still ours: removed by RemoveLiveTemporaryFiles, the name may since have
-  // been taken by another run's file.
-  if (!tempPath_.empty() && fd_ >= 0) {
-    struct stat mine {}, named {};
-    if (::fstat(fd_, &mine) == 0 && ::fstatat(dirFd_, tempName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        SameFile(mine, named)) {
-      ::unlinkat(dirFd_, tempName_.c_str(), 0);
-    }
-  }
-  internal::UnregisterLiveTemporaryFile(liveSlot_);
-  liveSlot_ = -1;
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (dirFd_ >= 0) ::close(dirFd_);
-  dirFd_ = -1;
-  tempPath_.clear();
+  if (placement_ != nullptr) placement_->Abandon();
+  file_ = nullptr;
   const bool placed = closed_ && !writtenPath_.empty();
   closed_ = true;
   if (!placed) Fail(quill::Status::IOError("writing was abandoned: " + targetPath_));
 }
 
+const std::string& FileWriter::temporaryPath() const {
+  static const std::string kNone;
+  return placement_ != nullptr ? placement_->temporaryPath() : kNone;
+}
+
+
 quill::Status FileWriter::IoError(const std::string& what, int err) const {
-  return quill::Status::IOError(what + " failed (" + std::strerror(err) + "): " + targetPath_);
+  return quill::Status::IOError(what + " failed (" + fs::ErrorText(err) + "): " + targetPath_);
 }
 
 quill::Status FileWriter::Flush() {
@@ -319,14 +116,12 @@ quill::Status FileWriter::Drain() {
 
 quill::Status FileWriter::PutAt(std::uint64_t ib, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ops_->PWrite(fd_, data, size, static_cast<off_t>(ib));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoError("write", errno);
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    ib += static_cast<std::uint64_t>(n);
+    std::size_t written = 0;
+    const int err = file_->WriteAt(ib, data, size, &written);
+    if (err != 0 || written == 0) return IoError("write", err != 0 ? err : EIO);
+    data += written;
+    size -= written;
+    ib += written;
   }
   return quill::Status::Ok();
 }
@@ -419,10 +214,10 @@ quill::Result<std::vector<std::uint8_t>> FileWriter::LoadInternalBlock(Bid, cons
   }
   std::size_t got = 0;
   while (got < out.size()) {
-    const ssize_t n = ops_->PRead(fd_, out.data() + got, out.size() - got, static_cast<off_t>(record.location + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return IoError("read", n < 0 ? errno : EIO);
-    got += static_cast<std::size_t>(n);
+    std::size_t n = 0;
+    const int err = file_->ReadAt(record.location + got, out.data() + got, out.size() - got, &n);
+    if (err != 0 || n == 0) return IoError("read", err != 0 ? err : EIO);
+    got += n;
   }
   return out;
 }
@@ -586,72 +381,23 @@ quill::Status FileWriter::Finish() {
   QUILL_RETURN_IF_ERROR(Drain());
   writeBehind_.reset();
   summary_.fileSize = RegionStart(regions);
-  if (ops_->FTruncate(fd_, static_cast<off_t>(summary_.fileSize)) != 0) return IoError("resize", errno);
+  if (const int err = file_->Truncate(summary_.fileSize); err != 0) return IoError("resize", err);
   std::uint64_t freeBytes = 0;
   QUILL_RETURN_IF_ERROR(WriteAllocationMaps(regions, &freeBytes));
   QUILL_RETURN_IF_ERROR(WriteDensityList());
   // The header goes last: until it is written the file does not even look like a store.
   QUILL_RETURN_IF_ERROR(WriteHeader(nbtRoot, bbtRoot, regions, freeBytes));
-  if (options_.sync && ops_->FSync(fd_) != 0) return IoError("sync", errno);
-  // Closing a second descriptor of the file reports what closing the file would (a network file
-  // system's failed write-back), while the first keeps the lock until the file is in place.
-  const int probe = ::dup(fd_);
-  if (probe < 0) return IoError("close", errno);
-  if (ops_->Close(probe) != 0) return IoError("close", errno);
-  QUILL_RETURN_IF_ERROR(Place());
-  tempPath_.clear();
-  internal::UnregisterLiveTemporaryFile(liveSlot_);
-  liveSlot_ = -1;
   if (options_.sync) {
-    // The rename itself must reach the disk, or a crash could bring back the old target. The file
-    // is in place either way, so a failure here is no failure of the file.
-    ops_->FSync(dirFd_);
+    if (const int err = file_->Sync(); err != 0) return IoError("sync", err);
   }
-  ::close(fd_);
-  fd_ = -1;
-  ::close(dirFd_);
-  dirFd_ = -1;
-  return quill::Status::Ok();
-}
-
-quill::Status FileWriter::Place() {
-  struct stat now {};
-  const bool present = ::fstatat(dirFd_, targetName_.c_str(), &now, 0) == 0;
-  if (present && replaceable_ && now.st_dev == replaceDev_ && now.st_ino == replaceIno_) {
-    // Still the file the caller agreed to replace. (Another file can take its place only in the
-    // moment between this look and the rename; the lock keeps our own runs out of it.)
-    if (ops_->RenameAt(dirFd_, tempName_.c_str(), targetName_.c_str(), 0) != 0) return IoError("rename", errno);
+  if (placement_ != nullptr) {
+    QUILL_RETURN_IF_ERROR(placement_->Place(options_.sync));
+    writtenPath_ = placement_->writtenPath();
+  } else {
     writtenPath_ = targetPath_;
-    return quill::Status::Ok();
   }
-  // The target was free when we started, or holds a file we were never allowed to replace: the
-  // result goes to the first free name, which the system checks and takes in one step.
-  const std::string folder = targetPath_.substr(0, targetPath_.size() - targetName_.size());
-  for (int n = 1; n <= 10000; ++n) {
-    const std::string name = n == 1 ? targetName_ : NumberedName(targetName_, n);
-    int rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the no-replace rename: a new link fails as well on a taken name.
-      rc = ops_->LinkAt(dirFd_, tempName_.c_str(), name.c_str());
-      if (rc != 0 && (errno == EPERM || errno == EOPNOTSUPP)) {
-        // Nor links (FAT): look, then rename, the best such a file system allows.
-        struct stat st {};
-        if (::fstatat(dirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-          errno = EEXIST;
-        } else {
-          rc = ops_->RenameAt(dirFd_, tempName_.c_str(), name.c_str(), 0);
-        }
-      } else if (rc == 0) {
-        ::unlinkat(dirFd_, tempName_.c_str(), 0);
-      }
-    }
-    if (rc == 0) {
-      writtenPath_ = folder + name;
-      return quill::Status::Ok();
-    }
-    if (errno != EEXIST) return IoError("rename", errno);
-  }
-  return IoError("rename", EEXIST);
+  file_ = nullptr;
+  return quill::Status::Ok();
 }
 
 quill::Status FileWriter::Close() {

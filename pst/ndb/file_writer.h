@@ -5,15 +5,13 @@
 // nodes, writes both B-trees, the allocation maps, the density list and finally the header, and
 // only then replaces the target.
 //
-// Everything is written to a temporary file beside the target, which Close moves into place once it
-// is complete and on disk. Until then the target is untouched; a killed process leaves at worst the
-// temporary file, which the next writer in that folder removes. Abandon, or destroying the writer
-// without a successful Close, deletes the temporary file.
-//
-// Close replaces only the file that was at the target when the writer was created (the caller was
-// allowed to replace that one). Should the target have been taken meanwhile by another file, the
-// result goes to the next free name, "name (2).pst", "name (3).pst", ...; writtenPath() says where.
-// While a writer is open, a second writer for the same target cannot be created.
+// The writer writes into a file it is handed and does not own (Open), as the store's layers above
+// need nothing but the NodeSink. Create adds the usual way of writing a target path: a temporary
+// file beside the target (see file_placement.h), which Close moves into place once it is complete
+// and on disk, and which Abandon, or destroying the writer without a successful Close, deletes.
+// Until then the target is untouched; writtenPath() says where the file went ("name (2).pst" when
+// another file took the target meanwhile). While a writer is open, a second writer for the same
+// target cannot be created.
 //
 //   auto w = FileWriter::Create("/x/out.pst");     // Result<std::unique_ptr<FileWriter>>
 //   ... the layer above writes blocks and nodes through the NodeSink interface ...
@@ -23,8 +21,6 @@
 // system refuses; NotSupported when the data outgrows what the format can express.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <array>
@@ -33,8 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "fs/env.h"
 #include "pst/ndb/btree_builder.h"
-#include "pst/ndb/file_ops.h"
+#include "pst/ndb/file_placement.h"
 #include "pst/ndb/format.h"
 #include "pst/ndb/sink_base.h"
 #include "pst/ndb/write_behind.h"
@@ -50,8 +47,8 @@ struct FileWriterOptions {
   std::size_t bufferSize = std::size_t{1} << 20;
   // Flush the file (and the folder entry) to stable storage before the rename. Tests turn it off.
   bool sync = true;
-  // The calls that change the disk; the plain system calls when unset. Must outlive the writer.
-  FileOps* ops = nullptr;
+  // The file system Create writes to; the system's own when unset. Must outlive the writer.
+  fs::Env* env = nullptr;
 };
 
 // What Close wrote, for logs and tests.
@@ -68,16 +65,22 @@ class FileWriter final : public SinkBase {
  public:
   static quill::Result<std::unique_ptr<FileWriter>> Create(const std::string& targetPath,
                                                            const FileWriterOptions& options = {});
+  // Writes into `file` (from offset 0; what it held beyond the new content is cut off), which the
+  // writer does not own and which must outlive it; `name` stands for it in messages. Close
+  // completes the file and leaves it open; Abandon leaves what was written.
+  static quill::Result<std::unique_ptr<FileWriter>> Open(fs::WritableFile* file, const std::string& name,
+                                                         const FileWriterOptions& options = {});
   ~FileWriter() override;
 
-  // Completes the file and moves it over the target. On failure the temporary file is removed and
-  // the target left as it was. REQUIRES: called at most once; no NodeSink call afterwards.
+  // Completes the file and (Create) moves it over the target. On failure the temporary file is
+  // removed and the target left as it was. REQUIRES: called at most once; no NodeSink call after.
   quill::Status Close();
 
   // Drops everything written so far; the target is left as it was.
   void Abandon();
 
-  const std::string& temporaryPath() const { return tempPath_; }
+  // Create's temporary file; empty once placed or abandoned, and for a writer made by Open.
+  const std::string& temporaryPath() const;
   // Where Close put the file: the target, or the next free name beside it. Empty until then.
   const std::string& writtenPath() const { return writtenPath_; }
   // Valid after a successful Close.
@@ -88,8 +91,9 @@ class FileWriter final : public SinkBase {
   quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
 
  private:
-  struct Placement;
-  FileWriter(Placement placement, const FileWriterOptions& options);
+  FileWriter(fs::WritableFile* file, const std::string& name, const FileWriterOptions& options);
+  // Allocates the buffers and starts the write-behind thread.
+  quill::Status Start();
 
   // Reserves `size` bytes at the cursor and returns a pointer into the buffer where they go.
   quill::Result<std::uint8_t*> Reserve(std::uint64_t size, std::uint64_t align, std::uint64_t* ib);
@@ -105,23 +109,12 @@ class FileWriter final : public SinkBase {
   quill::Status WriteHeader(const BlockRef& nbtRoot, const BlockRef& bbtRoot, std::uint64_t regions,
                             std::uint64_t freeBytes);
   quill::Status Finish();
-  // Moves the complete temporary file to the target, or beside it when another file took it.
-  quill::Status Place();
   quill::Status IoError(const std::string& what, int err) const;
 
-  FileOps* ops_;
-  int fd_ = -1;     // the temporary file, locked (see file_writer.cpp) for as long as it is open
-  int dirFd_ = -1;  // the target's folder: every name below is relative to it
+  std::unique_ptr<FilePlacement> placement_;  // Create's temporary file and its move; null for Open
+  fs::WritableFile* file_;  // written to, not owned; null once closed or abandoned
   std::string targetPath_;
-  std::string targetName_;
-  std::string tempPath_;
-  std::string tempName_;
   std::string writtenPath_;
-  // The file at the target when the writer was created, if any: the only one Close may replace.
-  bool replaceable_ = false;
-  dev_t replaceDev_ = 0;
-  ino_t replaceIno_ = 0;
-  int liveSlot_ = -1;
   FileWriterOptions options_;
   std::array<std::vector<std::uint8_t>, 2> buffers_;
   int active_ = 0;                 // the buffer being filled; the other may be being written

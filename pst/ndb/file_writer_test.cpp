@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/faulty_env.h"
+#include "fs/memory_env.h"
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
 #include "pst/ndb/ndb_test_reader.h"
@@ -387,39 +389,79 @@ TEST_F(NdbFileWriter, KilledWriterLeavesTargetUntouched) {
   EXPECT_EQ(ReadAll(target_), "old contents");
 }
 
+// A file system that refuses the file beyond a size (as a full disk or a file-size limit does): the
+// third write of the file comes up short and the one after it fails.
 TEST_F(NdbFileWriter, WriteFailureIsReportedAndLeavesTargetUntouched) {
   { std::ofstream(target_) << "old contents"; }
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // The file system refuses the file beyond 1 MB (as a full disk would).
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{1 << 20, 1 << 20};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    FileWriterOptions o;
-    o.bufferSize = 64 << 10;
-    o.sync = false;
-    auto w = FileWriter::Create(target_, o);
-    if (!w.ok()) ::_exit(10);
-    const auto data = Random(3 << 20, 1);
-    // The failure may surface at a later write (writes run behind) or only at Close.
-    for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
-      if (!w.value()->WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off))).ok()) {
-        break;
-      }
+  ::fs::FaultyEnv env(::fs::PosixEnv());
+  FileWriterOptions o;
+  o.bufferSize = 64 << 10;
+  o.sync = false;
+  o.env = &env;
+  auto w = FileWriter::Create(target_, o);
+  ASSERT_TRUE(w.ok()) << w.status().ToString();
+  env.FailCall(3, EFBIG, ::fs::FaultyEnv::Fault::kShortThenError);
+  const auto data = Random(3 << 20, 1);
+  // The failure may surface at a later write (writes run behind) or only at Close; either way no
+  // write of the file is made after it.
+  std::uint64_t callsAtFailure = 0;
+  for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
+    if (!w.value()->WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off))).ok()) {
+      callsAtFailure = env.calls();
+      break;
     }
-    const quill::Status closed = w.value()->Close();
-    const bool tempGone = !fs::exists(w.value()->temporaryPath());
-    ::_exit(closed.code() == quill::Status::Code::kIOError && tempGone ? 0 : 2);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(callsAtFailure, 0u) << "the failure surfaced only at Close";
+  const quill::Status closed = w.value()->Close();
+  EXPECT_EQ(env.faulted(), "write");
+  EXPECT_EQ(closed.code(), quill::Status::Code::kIOError);
+  EXPECT_EQ(closed.message(), "write failed (" + std::string(std::strerror(EFBIG)) + "): " + target_);
+  // Close only looked at its file and removed it.
+  EXPECT_LE(env.calls(), callsAtFailure + 3);
+  EXPECT_FALSE(fs::exists(w.value()->temporaryPath()));
   EXPECT_EQ(ReadAll(target_), "old contents");
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir_)) entries += e.path() != fs::path(target_);
   EXPECT_EQ(entries, 0u);
+}
+
+// A file handed in is written and completed in place, and stays the caller's: here one in memory
+// that held a longer file before, whose tail must not survive.
+TEST_F(NdbFileWriter, AHandedInFileIsCompletedInPlace) {
+  ::fs::MemoryEnv memory;
+  std::unique_ptr<::fs::Directory> dir;
+  ASSERT_EQ(memory.OpenDirectory("/", &dir), 0);
+  std::unique_ptr<::fs::WritableFile> file;
+  ASSERT_EQ(dir->OpenFile("store.pst", ::fs::OpenMode::kCreateOrOpen, 0644, &file), 0);
+  const std::vector<std::uint8_t> old(3 << 20, 0xEE);
+  std::size_t n = 0;
+  ASSERT_EQ(file->WriteAt(0, old.data(), old.size(), &n), 0);
+
+  FileWriterOptions o;
+  o.unique = 0x1234;
+  auto w = FileWriter::Open(file.get(), "store.pst", o);
+  ASSERT_TRUE(w.ok()) << w.status().ToString();
+  const auto data = Random(100000, 5);
+  const Bid tree = WriteStream(*w.value(), data);
+  ASSERT_TRUE(w.value()->AddNode(0x21, tree, 0, 0).ok());
+  ASSERT_TRUE(w.value()->Close().ok());
+  EXPECT_EQ(w.value()->writtenPath(), "store.pst");
+  EXPECT_EQ(w.value()->temporaryPath(), "");
+  w.value().reset();
+
+  // Still open, and holding exactly the store.
+  ::fs::FileInfo info;
+  ASSERT_EQ(file->Stat(&info), 0);
+  EXPECT_LT(info.size, old.size());
+  std::string bytes;
+  ASSERT_EQ(::fs::ReadWholeFile(memory, "/store.pst", 1 << 30, &bytes), 0);
+  EXPECT_EQ(bytes.size(), info.size);
+  std::ofstream(target_, std::ios::binary) << bytes;
+  ParsedFile f = Parse();
+  EXPECT_EQ(f.fileEof, bytes.size());
+  auto back = test_reader::ReadStream(f, f.nbt[0x21].data);
+  ASSERT_TRUE(back.ok()) << back.status().ToString();
+  EXPECT_TRUE(back.value() == data);
 }
 
 TEST_F(NdbFileWriter, CreateReportsUnusableTargets) {

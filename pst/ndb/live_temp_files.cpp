@@ -28,6 +28,9 @@ static_assert(std::atomic<int>::is_always_lock_free, "slots are read from signal
 
 }  // namespace
 
+// The one place in the writer that calls the system directly rather than through fs::Env: a
+// signal handler may only make async-signal-safe calls, and unlinkat on a descriptor taken when the
+// writer started is one, while a virtual call into a file layer that may allocate or lock is not.
 void RemoveLiveTemporaryFiles() {
   for (Slot& s : slots) {
     if (s.state.load(std::memory_order_acquire) == kLive) ::unlinkat(s.dirFd, s.name, 0);

@@ -1,14 +1,11 @@
 #include "pst/ndb/write_behind.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 namespace pst::ndb {
 
-WriteBehind::WriteBehind(int fd, bool startWriteback, FileOps* ops)
-    : fd_(fd), ops_(ops != nullptr ? *ops : PosixFileOps()), startWriteback_(startWriteback), thread_([this] { Run(); }) {}
+WriteBehind::WriteBehind(fs::WritableFile& file, bool startWriteback)
+    : file_(file), startWriteback_(startWriteback), thread_([this] { Run(); }) {}
 
 WriteBehind::~WriteBehind() {
   {
@@ -52,20 +49,16 @@ void WriteBehind::Run() {
     int err = 0;
     // After one failure the file is useless; later buffers are not written at all.
     while (!failed && left > 0) {
-      const ssize_t n = ops_.PWrite(fd_, p, left, static_cast<off_t>(at));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        err = errno;
-        break;
-      }
+      std::size_t n = 0;
+      err = file_.WriteAt(at, p, left, &n);
+      if (err == 0 && n == 0) err = EIO;  // no progress and no reason: never loop on it
+      if (err != 0) break;
       p += n;
-      left -= static_cast<std::size_t>(n);
-      at += static_cast<std::uint64_t>(n);
+      left -= n;
+      at += n;
     }
     // Only a hint: where the file system cannot, the final flush does all the work as before.
-    if (!failed && err == 0 && startWriteback_) {
-      ::sync_file_range(fd_, static_cast<off_t>(start), static_cast<off_t>(total), SYNC_FILE_RANGE_WRITE);
-    }
+    if (!failed && err == 0 && startWriteback_) file_.StartWriteback(start, total);
     lock.lock();
     if (error_ == 0) error_ = err;
     pending_ = false;

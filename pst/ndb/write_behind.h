@@ -15,14 +15,14 @@
 #include <mutex>
 #include <thread>
 
-#include "pst/ndb/file_ops.h"
+#include "fs/env.h"
 
 namespace pst::ndb {
 
 class WriteBehind {
  public:
-  // `ops` (the plain system calls when null) must outlive the object.
-  explicit WriteBehind(int fd, bool startWriteback = false, FileOps* ops = nullptr);
+  // `file` must outlive the object, which does not own it.
+  explicit WriteBehind(fs::WritableFile& file, bool startWriteback = false);
   ~WriteBehind();  // waits for the pending write, then stops the thread
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
@@ -38,8 +38,7 @@ class WriteBehind {
  private:
   void Run();
 
-  const int fd_;
-  FileOps& ops_;
+  fs::WritableFile& file_;
   const bool startWriteback_;
   std::mutex mu_;
   std::condition_variable cv_;

@@ -1,13 +1,11 @@
 #include "pst/read/pst_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include "fs/env.h"
 
 namespace pst::read {
 
@@ -34,25 +32,23 @@ constexpr int kMaxBtreeDepth = 16;
 
 class FileSource final : public PstFile::Source {
  public:
-  FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  ~FileSource() override { ::close(fd_); }
+  FileSource(std::unique_ptr<fs::ReadableFile> file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
   std::uint64_t Size() const override { return size_; }
   Status Read(std::uint64_t offset, std::size_t size, std::uint8_t* out) const override {
     std::size_t done = 0;
     while (done < size) {
-      ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Status::IOError(std::string("read failed: ") + std::strerror(errno));
+      std::size_t n = 0;
+      if (const int err = file_->ReadAt(offset + done, out + done, size - done, &n); err != 0) {
+        return Status::IOError("read failed: " + fs::ErrorText(err));
       }
       if (n == 0) return Status::IOError("file shrank while reading");
-      done += static_cast<std::size_t>(n);
+      done += n;
     }
     return Status::Ok();
   }
 
  private:
-  int fd_;
+  std::unique_ptr<fs::ReadableFile> file_;
   std::uint64_t size_;
 };
 
@@ -77,18 +73,14 @@ PstFile::~PstFile() = default;
 std::uint64_t PstFile::file_size() const { return source_->Size(); }
 
 Result<std::unique_ptr<PstFile>> PstFile::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    std::string msg = std::strerror(errno) + (": " + path);
-    return errno == ENOENT ? Status::NotFound(msg) : Status::IOError(msg);
+  std::unique_ptr<fs::ReadableFile> source;
+  fs::FileInfo info;
+  if (const int err = fs::PosixEnv().OpenForReading(path, &source, &info); err != 0) {
+    if (err == EISDIR || err == fs::kNotRegularFile) return Status::IOError("not a regular file: " + path);
+    std::string msg = fs::ErrorText(err) + ": " + path;
+    return err == ENOENT ? Status::NotFound(msg) : Status::IOError(msg);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Status::IOError("not a regular file: " + path);
-  }
-  std::unique_ptr<PstFile> file(
-      new PstFile(std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size))));
+  std::unique_ptr<PstFile> file(new PstFile(std::make_unique<FileSource>(std::move(source), info.size)));
   QUILL_RETURN_IF_ERROR(file->Init());
   return file;
 }

@@ -28,22 +28,22 @@ class PstUtils final : public engine::MapiUtils {
 
 class PstStoreService final : public engine::StoreService {
  public:
-  explicit PstStoreService(ndb::FileOps* ops) : ops_(ops) {}
+  explicit PstStoreService(fs::Env* env) : env_(env) {}
   quill::Result<std::unique_ptr<engine::StoreSession>> CreateSession() override {
-    return std::unique_ptr<engine::StoreSession>(new PstSession(ops_));
+    return std::unique_ptr<engine::StoreSession>(new PstSession(env_));
   }
   quill::Result<std::unique_ptr<engine::MapiUtils>> CreateUtils() override {
     return std::unique_ptr<engine::MapiUtils>(new PstUtils());
   }
 
  private:
-  ndb::FileOps* ops_;
+  fs::Env* env_;
 };
 
 }  // namespace
 
-std::unique_ptr<engine::StoreService> MakeStoreService(ndb::FileOps* ops) {
-  return std::make_unique<PstStoreService>(ops);
+std::unique_ptr<engine::StoreService> MakeStoreService(fs::Env* env) {
+  return std::make_unique<PstStoreService>(env);
 }
 
 std::string PstFolder::Name() const { return session_.FolderName(nid_); }

@@ -107,7 +107,7 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   if (writer_ != nullptr) return quill::Status::InvalidArgument("this session has a store open already");
   if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
   ndb::FileWriterOptions fileOptions;
-  fileOptions.ops = ops_;
+  fileOptions.env = env_;
   auto file = ndb::FileWriter::Create(path, fileOptions);
   if (!file.ok()) return file.status();
   file_ = std::move(file.value());

@@ -31,8 +31,8 @@ class PstStore final : public engine::Store {
 
 class PstSession final : public engine::StoreSession {
  public:
-  // `ops`: the file calls the writer makes (the plain system calls when null); must outlive it.
-  explicit PstSession(ndb::FileOps* ops = nullptr) : ops_(ops) {}
+  // `env`: the file system the writer writes to (the system's own when null); must outlive it.
+  explicit PstSession(fs::Env* env = nullptr) : env_(env) {}
   ~PstSession() override;
 
   quill::Result<engine::Store*> LogonPstStore(const std::string& path, int format,
@@ -69,7 +69,7 @@ class PstSession final : public engine::StoreSession {
 
   import::ImportOptions ImportOptionsForWorkers();
 
-  ndb::FileOps* ops_ = nullptr;
+  fs::Env* env_ = nullptr;
   std::string writtenPath_;
   std::unique_ptr<ndb::FileWriter> file_;
   std::unique_ptr<messaging::StoreWriter> writer_;

@@ -1,12 +1,11 @@
 #include "pst/store/read_ahead.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 
 #include "common/cancel.h"
 #include "engine/store_service.h"
+#include "fs/env.h"
 #include "mime/message_file.h"
 #include "pst/messaging/message_writer.h"
 
@@ -31,10 +30,10 @@ std::vector<std::string> NotesOf(const mime::MessageContent& content) {
 
 FileFacts LookAtFile(const std::string& path) {
   FileFacts facts;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return facts;
-  if (st.st_size > 0) facts.bytes = static_cast<std::size_t>(st.st_size);
-  facts.modified = std::chrono::sys_seconds(std::chrono::seconds(st.st_mtime));
+  fs::FileInfo info;
+  if (fs::PosixEnv().Stat(path, true, &info) != 0) return facts;
+  if (info.size > 0) facts.bytes = static_cast<std::size_t>(info.size);
+  facts.modified = std::chrono::sys_seconds(std::chrono::seconds(info.modified));
   return facts;
 }
 

@@ -5,13 +5,13 @@
 #include <memory>
 
 #include "engine/store_service.h"
-#include "pst/ndb/file_ops.h"
+#include "fs/env.h"
 
 namespace pst::store {
 
 // A store service whose sessions write Unicode .pst files. Each session writes one file, to a
-// temporary file beside the target that replaces the target when the session logs off. `ops`
-// (tests) stands in for the file calls the sessions' writers make; it must outlive the service.
-std::unique_ptr<engine::StoreService> MakeStoreService(ndb::FileOps* ops = nullptr);
+// temporary file beside the target that replaces the target when the session logs off. `env`
+// (tests) stands in for the file system the sessions' writers write to; it must outlive the service.
+std::unique_ptr<engine::StoreService> MakeStoreService(fs::Env* env = nullptr);
 
 }  // namespace pst::store

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fs/temp_tree_test.h"
-#include "pst/ndb/file_ops.h"
+#include "fs/faulty_env.h"
 #include "pst/read/checker.h"
 #include "pst/store/store_service.h"
 
@@ -22,7 +22,7 @@ namespace pst::store {
 namespace {
 
 namespace stdfs = std::filesystem;
-using Fault = ndb::FaultyFileOps::Fault;
+using Fault = fs::FaultyEnv::Fault;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -82,10 +82,10 @@ class WriteFaults : public ::testing::Test {
                         "From: Ada <ada@example.org>\r\nTo: Bo <bo@example.org>\r\nSubject: small\r\n\r\nhello\r\n");
   }
 
-  // Writes the store through a session whose writer makes its calls through `ops`. Returns the
+  // Writes the store through a session whose writer makes its calls through `env`. Returns the
   // first failure (logon or logoff), or Ok.
-  quill::Status WriteStore(ndb::FileOps* ops, const std::string& target, std::string* written = nullptr) {
-    auto service = MakeStoreService(ops);
+  quill::Status WriteStore(fs::Env* env, const std::string& target, std::string* written = nullptr) {
+    auto service = MakeStoreService(env);
     auto session = service->CreateSession();
     if (!session.ok()) return session.status();
     auto store = session.value()->LogonPstStore(target, engine::kStoreFormatUnicode, "Mail");
@@ -153,16 +153,22 @@ struct Case {
 
 // Every call of a small store's session, failed in turn with each kind of fault.
 TEST_F(WriteFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteStore) {
-  ndb::FaultyFileOps ops;
+  fs::FaultyEnv env(fs::PosixEnv());
   const std::string clean = tree_.Folder("clean") + "/Mail.pst";
-  ops.FailCall(0, 0);
-  ASSERT_TRUE(WriteStore(&ops, clean).ok());
-  const std::uint64_t calls = ops.calls();
+  env.FailCall(0, 0);
+  ASSERT_TRUE(WriteStore(&env, clean).ok());
+  const std::uint64_t calls = env.calls();
   ASSERT_EQ(CheckProblems(clean), "");
   ExpectIndependentReadersAgree(clean);
-  // The last two calls are the rename into place and the flush of the folder entry; after the
-  // rename the file is in place, so only a failure before it can fail the store.
-  const std::uint64_t placed = calls - 1;
+  // The last three calls are the rename into place, the flush of the folder entry and the close
+  // that gives up the lock; after the rename the file is in place, so only a failure before it
+  // can fail the store. Before it, only calls with a reason to be passed over may fail quietly:
+  // the stale-file clean-up (list), a lock on a file system without locks, a look-up right after
+  // the lock (the file is opened again), and the write-back hint.
+  const std::uint64_t placed = calls - 2;
+  auto passedOver = [](const std::string& call) {
+    return call == "list" || call == "lock" || call == "stat" || call == "start writeback";
+  };
   ASSERT_GE(calls, 12u) << "the store should take several writes";
   std::printf("a small store takes %llu file calls\n", static_cast<unsigned long long>(calls));
 
@@ -181,14 +187,15 @@ TEST_F(WriteFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteStore) {
       // Half the runs replace an older file, half write a new one.
       const bool older = n % 2 == 0;
       if (older) std::ofstream(target) << "an older data file";
-      ops.FailCall(n, c.err, c.fault);
+      env.FailCall(n, c.err, c.fault);
       std::string written;
-      const quill::Status s = WriteStore(&ops, target, &written);
-      const std::string faulted = ops.faulted();
+      const quill::Status s = WriteStore(&env, target, &written);
+      const std::string faulted = env.faulted();
       hitWrite = hitWrite || faulted == "write";
-      const bool shouldFail = c.fault == Fault::kError ? n <= placed
+      const bool shouldFail = c.fault == Fault::kError ? n <= placed && !passedOver(faulted)
                                                        : c.fault == Fault::kShortThenError && faulted == "write";
-      if (shouldFail) {
+      const bool mayFail = c.fault == Fault::kError && n <= placed && passedOver(faulted);
+      if (shouldFail || (mayFail && !s.ok())) {
         ASSERT_FALSE(s.ok()) << "the " << faulted << " failed, yet the store was written";
         EXPECT_NE(s.message().find(std::strerror(c.err)), std::string::npos) << s.ToString();
         EXPECT_NE(s.message().find(target), std::string::npos) << s.ToString();
@@ -217,18 +224,18 @@ TEST_F(WriteFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteStore) {
 
 // Failures the system gives only for a rename: a folder that became read-only, a name limit.
 TEST_F(WriteFaults, AFailingRenameIsReportedWithItsCause) {
-  ndb::FaultyFileOps ops;
+  fs::FaultyEnv env(fs::PosixEnv());
   const std::string clean = tree_.Folder("clean") + "/Mail.pst";
-  ops.FailCall(0, 0);
-  ASSERT_TRUE(WriteStore(&ops, clean).ok());
-  const std::uint64_t rename = ops.calls() - 1;
+  env.FailCall(0, 0);
+  ASSERT_TRUE(WriteStore(&env, clean).ok());
+  const std::uint64_t rename = env.calls() - 2;
   for (int err : {EACCES, EROFS, EXDEV, EDQUOT}) {
     const std::string folder = tree_.Folder("rename-" + std::to_string(err));
     const std::string target = folder + "/Mail.pst";
     std::ofstream(target) << "an older data file";
-    ops.FailCall(rename, err);
-    const quill::Status s = WriteStore(&ops, target);
-    EXPECT_EQ(ops.faulted(), "rename");
+    env.FailCall(rename, err);
+    const quill::Status s = WriteStore(&env, target);
+    EXPECT_EQ(env.faulted(), "rename");
     ASSERT_FALSE(s.ok());
     EXPECT_EQ(s.message(), std::string("rename failed (") + std::strerror(err) + "): " + target);
     EXPECT_EQ(ReadAll(target), "an older data file");
