@@ -1,6 +1,6 @@
 // bench_parse [--gmime] FOLDER: parses every message file of a tree with the MIME layer alone (no
 // store), the floor under what a conversion can cost. Prints files, bytes and seconds. --gmime
-// parses every message with GMime, skipping the fast parser, to compare the two.
+// parses every message with GMime, skipping the structural parser, to compare the two.
 #include <sys/stat.h>
 
 #include <chrono>

@@ -259,7 +259,7 @@ bool Conversion::ChooseTarget(const std::string& sFolderName) {
     if (!choice.Chosen) host_.UnloadSinglePage();
     shared_.TargetPstPath = choice.Chosen ? choice.FileName : std::string();
   } else {
-    shared_.OutputFolder = TrimBlanks(host_.txtOutputFolder());
+    shared_.OutputFolder = TrimSpaces(host_.txtOutputFolder());
     // An existing data file is never replaced without the user's say: take the next free name.
     shared_.TargetPstPath = FreeTargetName(shared_.OutputFolder, sFolderName, renamed);
   }
@@ -280,7 +280,7 @@ bool Conversion::OpenSession(const std::string& sFolderName) {
   storeDisplayName_ = sFolderName + " : Created - " + folderStamp_;
 
   auto store =
-      session_->LogonPstStore(TrimBlanks(shared_.TargetPstPath), kStoreFormatUnicode, storeDisplayName_);
+      session_->LogonPstStore(TrimSpaces(shared_.TargetPstPath), kStoreFormatUnicode, storeDisplayName_);
   if (!store.ok()) {
     SessionFailure(store.status().message());
     return false;

@@ -17,7 +17,7 @@ std::string Conversion::MessageFolderOf(const std::string& path) {
   if (fs::kPathSeparator != '\\') std::replace(folder.begin(), folder.end(), fs::kPathSeparator, '\\');
   if (const std::size_t bang = folder.find('!'); bang != std::string::npos) {
     Yield();
-    folder = TrimBlanks(folder.substr(0, bang)) + "\\";
+    folder = TrimSpaces(folder.substr(0, bang)) + "\\";
   }
   if (StartsWith(folder, "Inbox\\")) folder = ReplaceAll(folder, "Inbox", inboxName_);
   if (StartsWith(folder, "Sent\\") && folder.size() > 5)

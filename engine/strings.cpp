@@ -12,7 +12,7 @@ std::string ReplaceAll(std::string s, const std::string& what, const std::string
   return s;
 }
 
-std::string TrimBlanks(const std::string& s) {
+std::string TrimSpaces(const std::string& s) {
   const std::size_t first = s.find_first_not_of(' ');
   if (first == std::string::npos) return std::string();
   return s.substr(first, s.find_last_not_of(' ') - first + 1);

@@ -99,7 +99,7 @@ TEST_F(MimeCancel, MessageCutShortIsReportedAsStopped) {
 
   // How long the whole message takes here and now ...
   auto start = Clock::now();
-  quill::Result<MessageContent> whole = ReadMessageFile(path);
+  quill::Result<ParsedMessage> whole = ReadMessageFile(path);
   const auto full = Clock::now() - start;
   ASSERT_TRUE(whole.ok());
   ASSERT_EQ(whole->attachments.size(), 1u);
@@ -116,7 +116,7 @@ TEST_F(MimeCancel, MessageCutShortIsReportedAsStopped) {
       quill::RequestCancel();
     });
     start = Clock::now();
-    quill::Result<MessageContent> cut = ReadMessageFile(path);
+    quill::Result<ParsedMessage> cut = ReadMessageFile(path);
     const auto returned = Clock::now();
     stopper.join();
     if (cut.ok()) continue;  // Finished before the request came.

@@ -53,9 +53,9 @@ std::string CharsetOf(const MimeEntity* object) {
 bool IsLineData(const MimeEntity* object) {
   const std::optional<std::string> raw = object->RawHeader("Content-Transfer-Encoding");
   if (!raw) return true;
-  const GMimeContentEncoding encoding = g_mime_content_encoding_from_string(TrimBlanks(*raw).c_str());
+  const GMimeContentEncoding encoding = g_mime_content_encoding_from_string(TrimWhitespace(*raw).c_str());
   return encoding == GMIME_CONTENT_ENCODING_7BIT || encoding == GMIME_CONTENT_ENCODING_8BIT ||
-         (encoding == GMIME_CONTENT_ENCODING_DEFAULT && TrimBlanks(*raw).empty());
+         (encoding == GMIME_CONTENT_ENCODING_DEFAULT && TrimWhitespace(*raw).empty());
 }
 
 const char* DispositionOf(const MimeEntity* object) {
@@ -65,12 +65,12 @@ const char* DispositionOf(const MimeEntity* object) {
 
 bool HasAttachmentDisposition(const MimeEntity* object) {
   const char* d = DispositionOf(object);
-  return d != nullptr && AsciiLower(TrimBlanks(d)) == "attachment";
+  return d != nullptr && AsciiLower(TrimWhitespace(d)) == "attachment";
 }
 
 bool HasInlineDisposition(const MimeEntity* object) {
   const char* d = DispositionOf(object);
-  return d != nullptr && AsciiLower(TrimBlanks(d)) == "inline";
+  return d != nullptr && AsciiLower(TrimWhitespace(d)) == "inline";
 }
 
 // The part's file name: Content-Disposition's filename, else Content-Type's name. GMime decodes
@@ -89,7 +89,7 @@ std::string FileNameOf(const MimeEntity* object, const std::optional<std::string
       // Also when GMime has nothing: it drops the parameters of a malformed type
       // ("application-x-gzip; name=...").
       const bool empty = !gmime_value || gmime_value->empty();
-      if (empty || plain->find("=?") != std::string::npos) return TrimBlanks(DecodeHeaderText(*plain));
+      if (empty || plain->find("=?") != std::string::npos) return TrimWhitespace(DecodeHeaderText(*plain));
       break;
     }
   }
@@ -141,7 +141,7 @@ std::unordered_set<std::string> ReferencedContentIds(std::string_view html) {
 
 class PartWalker {
  public:
-  PartWalker(MessageContent& out, int message_depth, int max_embedded_depth)
+  PartWalker(ParsedMessage& out, int message_depth, int max_embedded_depth)
       : out_(out), message_depth_(message_depth), max_embedded_depth_(max_embedded_depth) {}
 
   void Walk(const MimeEntity* object, bool want_body, int depth) {
@@ -195,7 +195,7 @@ class PartWalker {
       const MimeEntity* root = child(0);
       GMimeContentType* ct = object->ContentType();
       if (const char* start = ct ? g_mime_content_type_get_parameter(ct, "start") : nullptr) {
-        std::string id = TrimBlanks(start);
+        std::string id = TrimWhitespace(start);
         if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
         if (const MimeEntity* found = object->SubpartByContentId(id.c_str())) {
           root = found;
@@ -331,7 +331,7 @@ class PartWalker {
     a.inline_disposition = HasInlineDisposition(object);
     const MimeMessage* inner = object->EmbeddedMessage();  // Borrowed.
     if (inner != nullptr && message_depth_ < max_embedded_depth_) {
-      a.embedded = std::make_unique<MessageContent>();
+      a.embedded = std::make_unique<ParsedMessage>();
       BuildContent(*inner, {}, message_depth_ + 1, *a.embedded, max_embedded_depth_);
     } else if (inner != nullptr) {
       // Nothing is lost: the levels below stay readable as an .eml file.
@@ -372,7 +372,7 @@ class PartWalker {
     }
   }
 
-  MessageContent& out_;
+  ParsedMessage& out_;
   const int message_depth_;
   const int max_embedded_depth_;
   int bodies_taken_ = 0;
@@ -382,14 +382,14 @@ class PartWalker {
 
 // Files that older mailers pasted into the plain text as uuencoded blocks become attachments. Only
 // text that was sent as plain text is looked at: text derived from HTML holds none.
-void TakeUuencodedFiles(MessageContent& out) {
+void TakeUuencodedFiles(ParsedMessage& out) {
   const int taken = ExtractUuencodedBlocks(out.text_body, out.attachments);
   if (taken > 0) out.notes.push_back(std::to_string(taken) + " uuencoded file(s) taken from the body as attachments");
 }
 
 // Outlook's winmail.dat: the attachments it packs take its place, and its body becomes the
 // message's when the MIME body is empty. A stream that cannot be read stays as it came, with a note.
-void TakeTnefContents(MessageContent& out) {
+void TakeTnefContents(ParsedMessage& out) {
   size_t i = 0;
   while (i < out.attachments.size()) {
     const Attachment& part = out.attachments[i];
@@ -413,7 +413,7 @@ void TakeTnefContents(MessageContent& out) {
       ++i;
       continue;
     }
-    if (TrimBlanks(out.text_body).empty() && out.html_body.empty() &&
+    if (TrimWhitespace(out.text_body).empty() && out.html_body.empty() &&
         (!tnef->text_body.empty() || !tnef->html_body.empty())) {
       out.text_body = std::move(tnef->text_body);
       out.html_body = std::move(tnef->html_body);
@@ -430,7 +430,7 @@ void TakeTnefContents(MessageContent& out) {
 
 }  // namespace
 
-void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out,
+void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, ParsedMessage& out,
                   int max_embedded_depth) {
   ReadHeaderFields(message, out);
   out.headers = Utf8OrWindows1252ToUtf8(raw_headers.empty() ? message.WrittenHeaders() : std::string(raw_headers));
@@ -457,7 +457,7 @@ void BuildContent(const MimeMessage& message, std::string_view raw_headers, int 
   }
 }
 
-void BuildContentFromUnparsed(std::string_view bytes, MessageContent& out) {
+void BuildContentFromUnparsed(std::string_view bytes, ParsedMessage& out) {
   if (bytes.empty()) return;
   // Text has few control characters; binary data has many, and a NUL settles it.
   size_t controls = 0;

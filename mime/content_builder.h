@@ -1,10 +1,10 @@
-// Turns a parsed message (by GMime or by the fast structural parser) into a MessageContent.
+// Turns a parsed message (by GMime or by the structural parser) into a ParsedMessage.
 // Internal to mime/.
 #pragma once
 
 #include <string_view>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "mime/mime_entity.h"
 
 namespace mime {
@@ -13,11 +13,11 @@ namespace mime {
 // file; when empty, the headers are written out from what the parser kept. `depth` is the
 // number of messages that enclose this one. Messages enclosed more than `max_embedded_depth`
 // levels deep (32 at most) stay raw message/rfc822 bytes, with a note.
-void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, MessageContent& out,
+void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, ParsedMessage& out,
                   int max_embedded_depth = 32);
 
 // What is left of a "message" that has no header section GMime accepts: the bytes become the
 // plain-text body when they look like text, and an application/octet-stream attachment otherwise.
-void BuildContentFromUnparsed(std::string_view bytes, MessageContent& out);
+void BuildContentFromUnparsed(std::string_view bytes, ParsedMessage& out);
 
 }  // namespace mime

@@ -1,5 +1,5 @@
 // Parses the shared real-world corpus ($QUILL_SHARED_DIR/corpus): every file must give a
-// MessageContent with valid UTF-8 throughout, and a few messages must hold what Python's email
+// ParsedMessage with valid UTF-8 throughout, and a few messages must hold what Python's email
 // package (policy=default) reports for them.
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ fs::path CorpusDir() {
 }
 
 // Every text the model hands to a store must be valid UTF-8, however broken the input was.
-void ExpectValidUtf8(const MessageContent& m, const std::string& where) {
+void ExpectValidUtf8(const ParsedMessage& m, const std::string& where) {
   std::vector<const std::string*> texts = {&m.subject, &m.subject_prefix, &m.normalized_subject, &m.message_id,
                                            &m.in_reply_to, &m.references, &m.headers, &m.text_body};
   for (const auto* list : {&m.from, &m.sender, &m.reply_to, &m.to, &m.cc, &m.bcc}) {
@@ -52,7 +52,7 @@ TEST(MimeCorpus, EveryFileParses) {
   for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
     if (!e.is_regular_file()) continue;
     const auto start = std::chrono::steady_clock::now();
-    quill::Result<MessageContent> m = ReadMessageFile(e.path().string());
+    quill::Result<ParsedMessage> m = ReadMessageFile(e.path().string());
     parsing += std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(m.ok()) << m.status().ToString();
     ExpectValidUtf8(*m, e.path().string());
@@ -94,7 +94,7 @@ TEST(MimeCorpus, KnownMessages) {
   };
   for (const Fact& f : facts) {
     SCOPED_TRACE(f.path);
-    quill::Result<MessageContent> m = ReadMessageFile((dir / f.path).string());
+    quill::Result<ParsedMessage> m = ReadMessageFile((dir / f.path).string());
     ASSERT_TRUE(m.ok()) << m.status().ToString();
     EXPECT_EQ(m->subject, f.subject);
     ASSERT_EQ(m->from.size(), 1u);
@@ -104,7 +104,7 @@ TEST(MimeCorpus, KnownMessages) {
     EXPECT_EQ(sizes, f.attachment_sizes);
   }
 
-  quill::Result<MessageContent> m = ReadMessageFile((dir / "mailparser-node/Inbox/nodemailer.eml").string());
+  quill::Result<ParsedMessage> m = ReadMessageFile((dir / "mailparser-node/Inbox/nodemailer.eml").string());
   ASSERT_TRUE(m.ok());
   EXPECT_EQ(m->date, std::chrono::sys_seconds(std::chrono::seconds(1476358788)));  // 2016-10-13T11:39:48Z
   EXPECT_EQ(m->message_id, "<012d606e-3550-2d94-b566-6cd996de88e3@kreata.ee>");

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 
@@ -25,7 +25,7 @@ struct MessageFrame {
   size_t end = 0;    // One past the last message byte.
   bool emlx = false;
   std::optional<EmlxFlags> flags;  // From the property list, when one was found and held flags.
-  std::vector<std::string> notes;  // Repairs made, for MessageContent::notes.
+  std::vector<std::string> notes;  // Repairs made, for ParsedMessage::notes.
 };
 
 MessageFrame LocateMessage(std::string_view data);

@@ -7,7 +7,7 @@
 namespace mime {
 namespace {
 
-std::string LowerTrimmed(std::string_view v) { return AsciiLower(TrimBlanks(v)); }
+std::string LowerTrimmed(std::string_view v) { return AsciiLower(TrimWhitespace(v)); }
 
 // Byte length of the UTF-8 letter starting at s[i], or 0 when it is not a letter. Outside ASCII
 // every character counts as a letter, which is enough for prefixes such as the Greek "ΑΠ:".

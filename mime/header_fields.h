@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 

@@ -33,8 +33,8 @@ void AppendMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int g
     }
     if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
     Mailbox m;
-    m.name = TrimBlanks(SafeText(internet_address_get_name(address)));
-    m.address = TrimBlanks(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
+    m.name = TrimWhitespace(SafeText(internet_address_get_name(address)));
+    m.address = TrimWhitespace(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
     if (m.address.empty()) {
       // "To: undisclosed recipients" without the group syntax parses as a name with no address;
       // it names nobody, so it must not become a recipient.
@@ -58,7 +58,7 @@ void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
   while (begin <= value.size()) {
     size_t comma = value.find(',', begin);
     if (comma == std::string_view::npos) comma = value.size();
-    const std::string piece = TrimBlanks(value.substr(begin, comma - begin));
+    const std::string piece = TrimWhitespace(value.substr(begin, comma - begin));
     begin = comma + 1;
     const size_t at = piece.rfind('@');
     if (at == std::string::npos) continue;
@@ -114,16 +114,16 @@ std::string JoinMessageIds(const std::optional<std::string>& header) {
     }
     g_mime_references_free(refs);
   }
-  if (joined.empty()) joined = TrimBlanks(value);
+  if (joined.empty()) joined = TrimWhitespace(value);
   return Utf8OrWindows1252ToUtf8(joined);
 }
 
 }  // namespace
 
-void ReadHeaderFields(const MimeMessage& message, MessageContent& out) {
+void ReadHeaderFields(const MimeMessage& message, ParsedMessage& out) {
   // The first Subject header counts (GMime would take the last), decoded by our own decoder.
   if (const std::optional<std::string> raw = message.RawHeader("Subject")) {
-    out.subject = TrimBlanks(DecodeHeaderText(raw->c_str()));
+    out.subject = TrimWhitespace(DecodeHeaderText(raw->c_str()));
   }
   const size_t prefix = SubjectPrefixLength(out.subject);
   out.subject_prefix = out.subject.substr(0, prefix);
@@ -141,7 +141,7 @@ void ReadHeaderFields(const MimeMessage& message, MessageContent& out) {
     out.date_state = DateState::kValid;
   } else {
     const std::optional<std::string> raw = message.Header("Date");
-    out.date_state = raw && !TrimBlanks(raw->c_str()).empty() ? DateState::kInvalid : DateState::kMissing;
+    out.date_state = raw && !TrimWhitespace(raw->c_str()).empty() ? DateState::kInvalid : DateState::kMissing;
   }
 
   // The topmost Received header is the one the last server added: the time the message arrived.
@@ -159,7 +159,7 @@ void ReadHeaderFields(const MimeMessage& message, MessageContent& out) {
   if (const std::optional<std::string> id = message.MessageId()) {  // Already without brackets.
     if (!id->empty()) out.message_id = Utf8OrWindows1252ToUtf8("<" + *id + ">");
   } else if (const std::optional<std::string> raw_id = message.Header("Message-ID")) {
-    out.message_id = SafeText(TrimBlanks(raw_id->c_str()).c_str());
+    out.message_id = SafeText(TrimWhitespace(raw_id->c_str()).c_str());
   }
   out.in_reply_to = JoinMessageIds(message.Header("In-Reply-To"));
   out.references = JoinMessageIds(message.Header("References"));

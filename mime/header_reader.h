@@ -1,13 +1,13 @@
-// Reading the header fields of a parsed message into MessageContent. Internal to mime/.
+// Reading the header fields of a parsed message into ParsedMessage. Internal to mime/.
 #pragma once
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "mime/mime_entity.h"
 
 namespace mime {
 
 // Fills subject, addresses, dates, identifiers, importance, priority and sensitivity of `out`
 // from `message` (only read).
-void ReadHeaderFields(const MimeMessage& message, MessageContent& out);
+void ReadHeaderFields(const MimeMessage& message, ParsedMessage& out);
 
 }  // namespace mime

@@ -13,7 +13,7 @@
 #include "mime/framing.h"
 #include "mime/gmime_entity.h"
 #include "mime/gmime_support.h"
-#include "mime/native_parse.h"
+#include "mime/structural_parse.h"
 #include "mime/part_data.h"
 #include "mime/repair.h"
 #include "mime/smime_form.h"
@@ -57,8 +57,8 @@ struct MessageFile::Rep {
   size_t header_length = 0;                // Of the header section at frame.begin.
   std::vector<std::string> notes;          // From framing and repairs.
   GObjectPtr<GMimeMessage> message;        // Null when GMime found no message.
-  // Set instead of `message` when the fast parser accepted the message; views `bytes`.
-  std::unique_ptr<MimeMessage> native;
+  // Set instead of `message` when the structural parser accepted the message; views `bytes`.
+  std::unique_ptr<MimeMessage> structural;
 
   std::string_view data() const {
     return std::string_view(reinterpret_cast<const char*>(bytes->data), bytes->len);
@@ -102,8 +102,8 @@ struct MessageFile::Rep {
     }
 
     if (!gmime_forced.load(std::memory_order_relaxed)) {
-      native = ParseNatively(body_range());
-      if (native) return;
+      structural = ParseStructurally(body_range());
+      if (structural) return;
     }
 
     // GMime leaves each part as a window on this array. The stream must not free it (a mem
@@ -183,12 +183,12 @@ MessageFile MessageFile::FromBytes(std::string_view bytes) {
   return MessageFile(std::move(rep));
 }
 
-MessageContent MessageFile::Content(int max_embedded_depth) const {
-  MessageContent content;
+ParsedMessage MessageFile::Content(int max_embedded_depth) const {
+  ParsedMessage content;
   const std::string_view raw_headers = rep_->body_range().substr(0, rep_->header_length);
   std::unique_ptr<MimeMessage> gmime_view;
-  if (!rep_->native && rep_->message) gmime_view = ViewOfGMimeMessage(rep_->message.get());
-  if (const MimeMessage* parsed = rep_->native ? rep_->native.get() : gmime_view.get()) {
+  if (!rep_->structural && rep_->message) gmime_view = ViewOfGMimeMessage(rep_->message.get());
+  if (const MimeMessage* parsed = rep_->structural ? rep_->structural.get() : gmime_view.get()) {
     // Taken before the build, which may give the buffer's pages back as it decodes them.
     SmimeEntity smime = FindSmimeEntity(*parsed, rep_->body_range(), rep_->header_length);
     BuildContent(*parsed, raw_headers, 0, content, max_embedded_depth);
@@ -201,8 +201,8 @@ MessageContent MessageFile::Content(int max_embedded_depth) const {
   return content;
 }
 
-MessageContent MessageFile::ConsumeContent(int max_embedded_depth) && {
-  MessageContent content;
+ParsedMessage MessageFile::ConsumeContent(int max_embedded_depth) && {
+  ParsedMessage content;
   {
     const ReleasableInput releasable(rep_->data());
     content = Content(max_embedded_depth);
@@ -213,20 +213,20 @@ MessageContent MessageFile::ConsumeContent(int max_embedded_depth) && {
 
 size_t MessageFile::size() const { return rep_ && rep_->bytes ? rep_->bytes->len : 0; }
 
-quill::Result<MessageContent> ReadMessageFile(const std::string& path) {
+quill::Result<ParsedMessage> ReadMessageFile(const std::string& path) {
   quill::Result<MessageFile> file = MessageFile::Open(path);
   if (!file.ok()) return file.status();
   if (quill::CancelRequested()) return quill::StoppedStatus();
-  MessageContent content = std::move(*file).ConsumeContent();
+  ParsedMessage content = std::move(*file).ConsumeContent();
   // The decoders and the part walk give up early on a stop: what they built is incomplete.
   if (quill::CancelRequested()) return quill::StoppedStatus();
   return content;
 }
 
-MessageContent ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }
+ParsedMessage ParseMessage(std::string_view bytes) { return MessageFile::FromBytes(bytes).Content(); }
 
 namespace internal {
-bool ParsedByFastPath(const MessageFile& file) { return file.rep_->native != nullptr; }
+bool ParsedByStructuralParser(const MessageFile& file) { return file.rep_->structural != nullptr; }
 }  // namespace internal
 
 }  // namespace mime

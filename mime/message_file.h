@@ -1,12 +1,12 @@
-// Reading one saved mail file (.eml, .emlx, or a one-message mbox) into a MessageContent.
+// Reading one saved mail file (.eml, .emlx, or a one-message mbox) into a ParsedMessage.
 //
 // The file's content decides how it is read, never its name: an .emlx byte-count line and
 // property list, a leading mbox "From " line and a UTF-8 byte-order mark are recognised and
 // passed over. Parsing is best effort and bounded: damaged, truncated, enormous or non-mail input
-// still gives a MessageContent (see its `notes`), never a crash or an error.
+// still gives a ParsedMessage (see its `notes`), never a crash or an error.
 //
 // Example:
-//   quill::Result<mime::MessageContent> m = mime::ReadMessageFile(path);
+//   quill::Result<mime::ParsedMessage> m = mime::ReadMessageFile(path);
 //   if (!m.ok()) return m.status();   // IOError "No such file or directory: /x/a.eml"
 #pragma once
 
@@ -17,7 +17,7 @@
 
 #include "common/status.h"
 #include "fs/env.h"
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 
@@ -38,13 +38,13 @@ inline constexpr int kMaxEmbeddedDepth = 32;
 
 class MessageFile;
 namespace internal {
-// For tests and benchmarks only: whether `file` was parsed by the fast parser.
-bool ParsedByFastPath(const MessageFile& file);
+// For tests and benchmarks only: whether `file` was parsed by the structural parser.
+bool ParsedByStructuralParser(const MessageFile& file);
 }  // namespace internal
 
-// One file's bytes together with their parse: by a fast structural parser for the well-formed
+// One file's bytes together with their parse: by a structural parser for the well-formed
 // messages it accepts, by GMime for all others. It owns the buffer and the
-// parse; a MessageContent built from it owns copies and outlives it freely.
+// parse; a ParsedMessage built from it owns copies and outlives it freely.
 // Movable, not copyable. One MessageFile is used from one thread at a time; separate files are
 // read and parsed on separate threads at once (the store's read-ahead does).
 class MessageFile {
@@ -72,17 +72,17 @@ class MessageFile {
   // `max_embedded_depth` levels deep (at most kMaxEmbeddedDepth) are kept whole as .eml
   // attachments (raw message/rfc822 bytes), with a note: a store that nests fewer levels than
   // MIME allows loses nothing.
-  MessageContent Content(int max_embedded_depth = kMaxEmbeddedDepth) const;
+  ParsedMessage Content(int max_embedded_depth = kMaxEmbeddedDepth) const;
   // Builds the model once, giving the memory of each huge part's bytes back to the system as it
   // is decoded, so that a message costs about its size once, not its encoded and decoded size
   // together. The file is empty afterwards.
-  MessageContent ConsumeContent(int max_embedded_depth = kMaxEmbeddedDepth) &&;
+  ParsedMessage ConsumeContent(int max_embedded_depth = kMaxEmbeddedDepth) &&;
 
   // The message bytes held: the file's size as read (after any repair).
   size_t size() const;
 
  private:
-  friend bool internal::ParsedByFastPath(const MessageFile& file);
+  friend bool internal::ParsedByStructuralParser(const MessageFile& file);
   struct Rep;
   explicit MessageFile(std::unique_ptr<Rep> rep);
   std::unique_ptr<Rep> rep_;
@@ -91,14 +91,14 @@ class MessageFile {
 // MessageFile::Open(path) followed by Content().
 // A stop request (common/cancel.h) cuts reading and decoding short; the result is then
 // quill::StoppedStatus() ("stopped by the user"), never a half-built message.
-quill::Result<MessageContent> ReadMessageFile(const std::string& path);
+quill::Result<ParsedMessage> ReadMessageFile(const std::string& path);
 
 // MessageFile::FromBytes(bytes) followed by Content().
-MessageContent ParseMessage(std::string_view bytes);
+ParsedMessage ParseMessage(std::string_view bytes);
 
 namespace internal {
 // For tests and benchmarks only: from now on every parse in this process uses GMime alone (true)
-// or the fast parser where it accepts the message (false, the default).
+// or the structural parser where it accepts the message (false, the default).
 void ForceGMimeParser(bool force);
 }  // namespace internal
 

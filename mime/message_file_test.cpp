@@ -28,10 +28,10 @@ using namespace std::chrono_literals;
 
 std::string DataPath(const std::string& name) { return std::string(QUILL_MIME_TEST_DATA) + "/" + name; }
 
-MessageContent Read(const std::string& name) {
-  quill::Result<MessageContent> m = ReadMessageFile(DataPath(name));
+ParsedMessage Read(const std::string& name) {
+  quill::Result<ParsedMessage> m = ReadMessageFile(DataPath(name));
   EXPECT_TRUE(m.ok()) << name << ": " << m.status().ToString();
-  return m.ok() ? std::move(m).value() : MessageContent{};
+  return m.ok() ? std::move(m).value() : ParsedMessage{};
 }
 
 std::chrono::sys_seconds Utc(std::chrono::year_month_day day, std::chrono::seconds time_of_day) {
@@ -60,7 +60,7 @@ TEST(MimeFile, CharsetsOfSubjectAndBody) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const MessageContent m = Read(c.file);
+    const ParsedMessage m = Read(c.file);
     EXPECT_EQ(m.subject, c.text);
     EXPECT_EQ(m.text_body, std::string(c.text) + "\n");
     EXPECT_TRUE(m.html_body.empty());
@@ -72,7 +72,7 @@ TEST(MimeFile, CharsetsOfSubjectAndBody) {
 }
 
 TEST(MimeFile, HeaderFields) {
-  const MessageContent m = Read("headers.eml");
+  const ParsedMessage m = Read("headers.eml");
   EXPECT_EQ(m.subject, "Re: Sitzungsprotokoll für März");
   EXPECT_EQ(m.subject_prefix, "Re: ");
   EXPECT_EQ(m.normalized_subject, "Sitzungsprotokoll für März");
@@ -122,7 +122,7 @@ TEST(MimeFile, BrokenEncodedWords) {
 }
 
 TEST(MimeFile, EncodedDisplayAndFileNames) {
-  const MessageContent m = Read("encoded-names.eml");
+  const ParsedMessage m = Read("encoded-names.eml");
   ASSERT_EQ(m.from.size(), 1u);
   EXPECT_EQ(m.from[0].name, "MySurvey.com");
   ASSERT_EQ(m.to.size(), 3u);
@@ -138,7 +138,7 @@ TEST(MimeFile, EncodedDisplayAndFileNames) {
 }
 
 TEST(MimeFile, MissingAndBadHeaders) {
-  MessageContent m = Read("no-from.eml");
+  ParsedMessage m = Read("no-from.eml");
   EXPECT_TRUE(m.from.empty());
   EXPECT_EQ(m.subject, "Nobody sent this");
   EXPECT_EQ(m.date_state, DateState::kValid);
@@ -179,7 +179,7 @@ TEST(MimeFile, ObsoleteAndSloppyDates) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const MessageContent m = Read(c.file);
+    const ParsedMessage m = Read(c.file);
     EXPECT_EQ(m.date_state, DateState::kValid);
     EXPECT_EQ(m.date, c.utc);
   }
@@ -198,7 +198,7 @@ TEST(MimeFile, ObsoleteAndSloppyDates) {
     SCOPED_TRACE(raw);
     // Through the Received header too, which is read the same way.
     const std::string bytes = std::string("Received: by mx; ") + raw + "\nFrom: a@example.org\nDate: " + raw + "\n\nx\n";
-    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    const ParsedMessage m = MessageFile::FromBytes(bytes).Content();
     EXPECT_EQ(m.date_state, DateState::kValid);
     EXPECT_EQ(m.date, utc);
     ASSERT_TRUE(m.received_date.has_value());
@@ -208,7 +208,7 @@ TEST(MimeFile, ObsoleteAndSloppyDates) {
 
 // "Content-Type: text" alone is text/plain with its charset, not an attachment with an empty body.
 TEST(MimeFile, TextWithoutSubtypeIsPlainText) {
-  MessageContent m = Read("text-without-subtype.eml");
+  ParsedMessage m = Read("text-without-subtype.eml");
   EXPECT_EQ(m.text_body, "Café au lait\n");
   EXPECT_TRUE(m.attachments.empty());
 
@@ -235,12 +235,12 @@ TEST(MimeFile, NoStrayCrBeforeADelimiterEndingInLf) {
         "--b\r\nContent-Type: text/plain\r\n\r\nBody.\r\n"
         "--b\r\nContent-Type: text/plain; name=n.txt\r\nContent-Disposition: attachment; filename=n.txt\r\n") +
         cte + "\r\nline one\r\nline two\r\n--b--\n";
-    const MessageContent m = MessageFile::FromBytes(bytes).Content();
+    const ParsedMessage m = MessageFile::FromBytes(bytes).Content();
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(m.attachments[0].data, "line one\r\nline two");
   }
   // Binary data may end in CR; only its line break before the delimiter is taken off.
-  const MessageContent m = MessageFile::FromBytes(
+  const ParsedMessage m = MessageFile::FromBytes(
       "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
       "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: binary\n\nAB\r\n--b--\n").Content();
   ASSERT_EQ(m.attachments.size(), 1u);
@@ -250,14 +250,14 @@ TEST(MimeFile, NoStrayCrBeforeADelimiterEndingInLf) {
 TEST(MimeFile, UndeclaredEightBitText) {
   for (const char* file : {"undeclared-8bit-latin.eml", "undeclared-8bit-utf8.eml"}) {
     SCOPED_TRACE(file);
-    const MessageContent m = Read(file);
+    const ParsedMessage m = Read(file);
     EXPECT_EQ(m.subject, "Grüße");
     EXPECT_EQ(m.text_body, "Preis: 5 €, Grüße\n");
   }
 }
 
 TEST(MimeFile, Wrappers) {
-  MessageContent m = Read("mbox-from-line.eml");
+  ParsedMessage m = Read("mbox-from-line.eml");
   EXPECT_EQ(m.subject, "Saved from mbox");
   ASSERT_EQ(m.from.size(), 1u);
   EXPECT_TRUE(m.headers.starts_with("From: sender@example.org\n"));
@@ -284,7 +284,7 @@ TEST(MimeFile, Wrappers) {
 }
 
 TEST(MimeFile, MultipartAlternative) {
-  const MessageContent m = Read("multipart-alternative.eml");
+  const ParsedMessage m = Read("multipart-alternative.eml");
   EXPECT_EQ(m.text_body, "Plain version: café");
   EXPECT_FALSE(m.text_from_html);
   EXPECT_EQ(m.html_body, "<html><body><p>HTML version: café</p></body></html>");
@@ -294,7 +294,7 @@ TEST(MimeFile, MultipartAlternative) {
 }
 
 TEST(MimeFile, MultipartRelatedInlineImage) {
-  const MessageContent m = Read("multipart-related.eml");
+  const ParsedMessage m = Read("multipart-related.eml");
   EXPECT_EQ(m.text_body, "Logo below.");
   EXPECT_NE(m.html_body.find("cid:Logo.1@example.org"), std::string::npos);
   ASSERT_EQ(m.attachments.size(), 3u);
@@ -316,7 +316,7 @@ TEST(MimeFile, MultipartRelatedInlineImage) {
 }
 
 TEST(MimeFile, MultipartMixedAttachments) {
-  const MessageContent m = Read("multipart-mixed.eml");
+  const ParsedMessage m = Read("multipart-mixed.eml");
   EXPECT_EQ(m.text_body, "See attached.");
   ASSERT_EQ(m.attachments.size(), 4u);
 
@@ -337,7 +337,7 @@ TEST(MimeFile, MultipartMixedAttachments) {
 }
 
 TEST(MimeFile, ForwardedMessage) {
-  const MessageContent m = Read("forwarded.eml");
+  const ParsedMessage m = Read("forwarded.eml");
   EXPECT_EQ(m.subject_prefix, "Fwd: ");
   EXPECT_EQ(m.text_body, "Forwarding this.");
   ASSERT_EQ(m.attachments.size(), 1u);
@@ -345,7 +345,7 @@ TEST(MimeFile, ForwardedMessage) {
   EXPECT_EQ(a.mime_type, "message/rfc822");
   EXPECT_EQ(a.file_name, "original.eml");
   ASSERT_NE(a.embedded, nullptr);
-  const MessageContent& inner = *a.embedded;
+  const ParsedMessage& inner = *a.embedded;
   EXPECT_EQ(inner.subject, "Original");
   ASSERT_EQ(inner.from.size(), 1u);
   EXPECT_EQ(inner.from[0].name, "Original Sender");
@@ -358,7 +358,7 @@ TEST(MimeFile, ForwardedMessage) {
 }
 
 TEST(MimeFile, SignedMessage) {
-  const MessageContent m = Read("signed.eml");
+  const ParsedMessage m = Read("signed.eml");
   EXPECT_EQ(m.text_body, "Signed text.");
   EXPECT_EQ(m.html_body, "<p>Signed <b>HTML</b>.</p>");
   // S/MIME: the one attachment is the signed entity as the file holds it, the signature inside.
@@ -371,7 +371,7 @@ TEST(MimeFile, SignedMessage) {
 }
 
 TEST(MimeFile, HtmlOnlyGetsDerivedText) {
-  const MessageContent m = Read("html-only.eml");
+  const ParsedMessage m = Read("html-only.eml");
   EXPECT_EQ(m.html_charset, "windows-1252");  // From the <meta> element.
   EXPECT_NE(m.html_body.find("Caf\xe9"), std::string::npos);  // Bytes kept as sent.
   EXPECT_TRUE(m.text_from_html);
@@ -379,7 +379,7 @@ TEST(MimeFile, HtmlOnlyGetsDerivedText) {
 }
 
 TEST(MimeFile, DamagedStructure) {
-  MessageContent m = Read("broken-boundary.eml");
+  ParsedMessage m = Read("broken-boundary.eml");
   EXPECT_NE(m.text_body.find("Text that is still worth keeping."), std::string::npos);
   EXPECT_FALSE(m.notes.empty());
 
@@ -392,7 +392,7 @@ TEST(MimeFile, DamagedStructure) {
 }
 
 TEST(MimeFile, MissingEmptyLinesAfterHeaders) {
-  MessageContent m = Read("body-after-headers.eml");
+  ParsedMessage m = Read("body-after-headers.eml");
   EXPECT_EQ(m.subject, "Straight in");
   EXPECT_EQ(m.text_body, "Hello there,\nsecond line.\n");
 
@@ -410,7 +410,7 @@ TEST(MimeFile, DeepNestingIsBounded) {
   }
   multipart += "Content-Type: text/plain\n\ninnermost\n";
   for (int i = 999; i >= 0; --i) multipart += "--b" + std::to_string(i) + "--\n";
-  MessageContent m = ParseMessage(multipart);
+  ParsedMessage m = ParseMessage(multipart);
   EXPECT_EQ(m.subject, "deep");
   EXPECT_FALSE(m.notes.empty());
 
@@ -420,7 +420,7 @@ TEST(MimeFile, DeepNestingIsBounded) {
   }
   m = ParseMessage(nested);
   int depth = 0;
-  const MessageContent* level = &m;
+  const ParsedMessage* level = &m;
   while (!level->attachments.empty() && level->attachments[0].embedded) {
     level = level->attachments[0].embedded.get();
     ++depth;
@@ -444,7 +444,7 @@ TEST(MimeFile, VeryDeepMultipartsKeepTheirDeepestPart) {
     }
     m += "Content-Type: application/octet-stream; name=\"deepest.bin\"\n\ndeepest part\n";
     for (int i = levels - 1; i >= 0; --i) m += "--b" + std::to_string(i) + "--\n";
-    const MessageContent c = ParseMessage(m);
+    const ParsedMessage c = ParseMessage(m);
     bool kept = c.text_body.find("deepest part") != std::string::npos;
     for (const Attachment& a : c.attachments) kept = kept || a.data.find("deepest part") != std::string::npos;
     EXPECT_TRUE(kept) << levels << " levels";
@@ -456,7 +456,7 @@ TEST(MimeFile, HugeHeaderLineIsCut) {
   data.append(100u << 20, 'x');
   data += "\nTo: b@example.org\n\nbody\n";
   const auto start = std::chrono::steady_clock::now();
-  const MessageContent m = ParseMessage(data);
+  const ParsedMessage m = ParseMessage(data);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
   EXPECT_EQ(m.subject.size(), (1u << 20) - 9);  // The field is cut to 1 MiB, "Subject: " included.
   ASSERT_EQ(m.to.size(), 1u);
@@ -469,7 +469,7 @@ TEST(MimeFile, GarbageBecomesAnAttachment) {
   std::mt19937 rng(42);
   std::string garbage(4096, '\0');
   for (char& c : garbage) c = static_cast<char>(rng());
-  const MessageContent m = ParseMessage(garbage);
+  const ParsedMessage m = ParseMessage(garbage);
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(m.attachments[0].data, garbage);
   EXPECT_EQ(m.attachments[0].mime_type, "application/octet-stream");
@@ -477,14 +477,14 @@ TEST(MimeFile, GarbageBecomesAnAttachment) {
 
 TEST(MimeFile, FileThatReportsNoSize) {
   // /proc files report size 0 however much they hold; reading must go on to the real end.
-  quill::Result<MessageContent> m = ReadMessageFile("/proc/self/status");
+  quill::Result<ParsedMessage> m = ReadMessageFile("/proc/self/status");
   ASSERT_TRUE(m.ok()) << m.status().ToString();
   EXPECT_NE(m->headers.find("Name:"), std::string::npos);
   EXPECT_NE(m->headers.find("Pid:"), std::string::npos);
 }
 
 TEST(MimeFile, UnreadableFileIsAnError) {
-  quill::Result<MessageContent> m = ReadMessageFile(DataPath("does-not-exist.eml"));
+  quill::Result<ParsedMessage> m = ReadMessageFile(DataPath("does-not-exist.eml"));
   ASSERT_FALSE(m.ok());
   EXPECT_EQ(m.status().code(), quill::Status::Code::kIOError);
   EXPECT_NE(m.status().message().find("No such file or directory"), std::string::npos);
@@ -506,8 +506,8 @@ TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
       "--b--\n"s;
   for (bool gmime_only : {false, true}) {
     internal::ForceGMimeParser(gmime_only);
-    const MessageContent m = ParseMessage(message);
-    SCOPED_TRACE(gmime_only ? "GMime" : "fast parser");
+    const ParsedMessage m = ParseMessage(message);
+    SCOPED_TRACE(gmime_only ? "GMime" : "structural parser");
     ASSERT_EQ(m.from.size(), 1u);
     EXPECT_EQ(m.from[0].name, "Ev\uFFFDil");
     EXPECT_EQ(m.from[0].address, "evil@example.com");
@@ -580,7 +580,7 @@ TEST(MimeFile, OnlyRegularFilesAreRead) {
   ASSERT_EQ(::symlink("/dev/null", dir.Path("null.eml").c_str()), 0);
   for (const char* name : {"fifo.eml", "zero.eml", "null.eml"}) {
     const auto start = std::chrono::steady_clock::now();
-    quill::Result<MessageContent> m = ReadMessageFile(dir.Path(name));
+    quill::Result<ParsedMessage> m = ReadMessageFile(dir.Path(name));
     ASSERT_FALSE(m.ok()) << name;
     EXPECT_EQ(m.status().message(), std::string(kNotRegularFile) + ": " + dir.Path(name));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << name;
@@ -589,7 +589,7 @@ TEST(MimeFile, OnlyRegularFilesAreRead) {
   // A link to a regular file is read like the file itself.
   std::ofstream(dir.Path("real.eml")) << "Subject: linked\n\nbody\n";
   ASSERT_EQ(::symlink(dir.Path("real.eml").c_str(), dir.Path("link.eml").c_str()), 0);
-  quill::Result<MessageContent> m = ReadMessageFile(dir.Path("link.eml"));
+  quill::Result<ParsedMessage> m = ReadMessageFile(dir.Path("link.eml"));
   ASSERT_TRUE(m.ok()) << m.status().ToString();
   EXPECT_EQ(m->subject, "linked");
 }
@@ -601,7 +601,7 @@ TEST(MimeFile, FilesOverTheCapAreRefusedUnread) {
   // A hole makes it this large without using the disk; reading it would take seconds.
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxMessageFileBytes) + 1), 0);
   const auto start = std::chrono::steady_clock::now();
-  quill::Result<MessageContent> m = ReadMessageFile(path);
+  quill::Result<ParsedMessage> m = ReadMessageFile(path);
   ASSERT_FALSE(m.ok());
   EXPECT_EQ(m.status().message(), "message file larger than 512 MiB: " + path);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
@@ -626,7 +626,7 @@ TEST(MimeFile, FileThatGrowsWhileReadIsRefused) {
   });
   bool refused = false;
   for (int attempt = 0; attempt < 20 && !refused; ++attempt) {
-    quill::Result<MessageContent> m = ReadMessageFile(path);
+    quill::Result<ParsedMessage> m = ReadMessageFile(path);
     refused = !m.ok();
     if (refused) {
       EXPECT_EQ(m.status().message(), std::string(kFileGrew) + ": " + path);

@@ -1,5 +1,5 @@
 // What the content builder reads of a parsed message, whoever parsed it: GMime's object tree
-// (gmime_entity.h) or the light tree of the fast structural parser (native_parse.h). Internal to
+// (gmime_entity.h) or the light tree of the structural parser (structural_parse.h). Internal to
 // mime/.
 //
 // Header semantics are GMime's in both: values come back exactly as GMime's objects report them,

@@ -23,7 +23,7 @@ std::string LowerTypeOf(const MimeEntity& entity) {
 std::string LowerParameter(const MimeEntity& entity, const char* name) {
   GMimeContentType* ct = entity.ContentType();  // Borrowed.
   const char* value = ct ? g_mime_content_type_get_parameter(ct, name) : nullptr;
-  return value ? AsciiLower(TrimBlanks(value)) : std::string();
+  return value ? AsciiLower(TrimWhitespace(value)) : std::string();
 }
 
 bool IsSignatureType(std::string_view type) {
@@ -34,7 +34,7 @@ bool IsSignatureType(std::string_view type) {
 bool HasIdentityEncoding(const MimeEntity& entity) {
   const std::optional<std::string> raw = entity.RawHeader("Content-Transfer-Encoding");
   if (!raw) return true;
-  const std::string encoding = AsciiLower(TrimBlanks(*raw));
+  const std::string encoding = AsciiLower(TrimWhitespace(*raw));
   return encoding.empty() || encoding == "7bit" || encoding == "8bit" || encoding == "binary";
 }
 
@@ -99,7 +99,7 @@ SmimeEntity FindOpaque(const MimeEntity& body, std::string_view header) {
   const bool pkcs7 = type == "application/pkcs7-mime" || type == "application/x-pkcs7-mime";
   if (!pkcs7 && type != "application/octet-stream") return none;
   const std::optional<std::string> name = body.PartFileName();
-  const std::string lower_name = name ? AsciiLower(TrimBlanks(*name)) : std::string();
+  const std::string lower_name = name ? AsciiLower(TrimWhitespace(*name)) : std::string();
   if (!pkcs7 && !lower_name.ends_with(".p7m")) return none;
   // Certificates alone (.p7c, certs-only) and compressed data are no signed or encrypted message.
   if (lower_name.ends_with(".p7c") || lower_name.ends_with(".p7z")) return none;
@@ -114,7 +114,7 @@ SmimeEntity FindOpaque(const MimeEntity& body, std::string_view header) {
   for (char c : field.substr(field.find(':') + 1)) {
     if (c != '\r' && c != '\n') entity.content_type += c;
   }
-  entity.content_type = TrimBlanks(entity.content_type);
+  entity.content_type = TrimWhitespace(entity.content_type);
   return entity;
 }
 
@@ -128,7 +128,7 @@ SmimeEntity FindSmimeEntity(const MimeMessage& message, std::string_view bytes, 
   return FindOpaque(*body, bytes.substr(0, std::min(header_length, bytes.size())));
 }
 
-void ApplySmimeForm(SmimeEntity entity, MessageContent& out) {
+void ApplySmimeForm(SmimeEntity entity, ParsedMessage& out) {
   if (entity.form == SmimeForm::kClearSigned) {
     // The signed part's own attachments and the signature travel inside the entity, where Outlook
     // finds them when it shows the message; the body stays as read from the signed part.

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "mime/mime_entity.h"
 
 namespace mime {
@@ -35,6 +35,6 @@ SmimeEntity FindSmimeEntity(const MimeMessage& message, std::string_view bytes, 
 // Gives `out`, the model built from that same message, the form `entity` found: its one
 // attachment, and no body for an opaque message. A model that does not have the shape the form
 // needs (an opaque part that decoded to nothing) is left as it is.
-void ApplySmimeForm(SmimeEntity entity, MessageContent& out);
+void ApplySmimeForm(SmimeEntity entity, ParsedMessage& out);
 
 }  // namespace mime

@@ -55,15 +55,15 @@ std::string Base64BodyOf(const std::string& file) {
   return out;
 }
 
-// Every case is run with the fast parser (which accepts these messages) and with GMime alone.
+// Every case is run with the structural parser (which accepts these messages) and with GMime alone.
 class SmimeForm : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override { internal::ForceGMimeParser(GetParam()); }
   void TearDown() override { internal::ForceGMimeParser(false); }
 
-  MessageContent Parse(const std::string& bytes) {
+  ParsedMessage Parse(const std::string& bytes) {
     const MessageFile file = MessageFile::FromBytes(bytes);
-    EXPECT_EQ(internal::ParsedByFastPath(file), !GetParam())
+    EXPECT_EQ(internal::ParsedByStructuralParser(file), !GetParam())
         << "the case does not reach the parser it is meant for";
     return file.Content();
   }
@@ -73,7 +73,7 @@ TEST_P(SmimeForm, ClearSignedKeepsTheSignedEntityAndAReadableBody) {
   for (const char* name : {"clear-signed.eml", "clear-signed-lf.eml"}) {
     SCOPED_TRACE(name);
     const std::string file = ReadBytes(name);
-    const MessageContent m = Parse(file);
+    const ParsedMessage m = Parse(file);
     EXPECT_EQ(m.smime, mime::SmimeForm::kClearSigned);
     ASSERT_EQ(m.attachments.size(), 1u);  // The signature and figures.csv are inside the entity.
     const Attachment& a = m.attachments[0];
@@ -97,7 +97,7 @@ TEST_P(SmimeForm, OpaqueSignedAndEncryptedKeepTheCmsDataAndNoBody) {
   for (const auto& [name, type] : cases) {
     SCOPED_TRACE(name);
     const std::string file = ReadBytes(name);
-    const MessageContent m = Parse(file);
+    const ParsedMessage m = Parse(file);
     EXPECT_EQ(m.smime, mime::SmimeForm::kOpaque);
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(m.attachments[0].file_name, "smime.p7m");
@@ -109,20 +109,20 @@ TEST_P(SmimeForm, OpaqueSignedAndEncryptedKeepTheCmsDataAndNoBody) {
     EXPECT_EQ(m.text_body, "");
     EXPECT_EQ(m.html_body, "");
   }
-  const MessageContent enveloped = Parse(ReadBytes("enveloped.eml"));
+  const ParsedMessage enveloped = Parse(ReadBytes("enveloped.eml"));
   EXPECT_EQ(enveloped.smime_content_type,
             "application/x-pkcs7-mime; smime-type=enveloped-data; name=\"smime.p7m\"");
 }
 
 TEST_P(SmimeForm, PgpMimeStaysAnOrdinaryMessageWithItsParts) {
-  const MessageContent signed_m = Parse(ReadBytes("pgp-signed.eml"));
+  const ParsedMessage signed_m = Parse(ReadBytes("pgp-signed.eml"));
   EXPECT_EQ(signed_m.smime, mime::SmimeForm::kNone);
   EXPECT_NE(signed_m.text_body.find("The figures, signed with PGP this time."), std::string::npos);
   ASSERT_EQ(signed_m.attachments.size(), 1u);
   EXPECT_EQ(signed_m.attachments[0].file_name, "signature.asc");
   EXPECT_EQ(signed_m.attachments[0].mime_type, "application/pgp-signature");
 
-  const MessageContent encrypted = Parse(ReadBytes("pgp-encrypted.eml"));
+  const ParsedMessage encrypted = Parse(ReadBytes("pgp-encrypted.eml"));
   EXPECT_EQ(encrypted.smime, mime::SmimeForm::kNone);
   ASSERT_EQ(encrypted.attachments.size(), 2u);
   EXPECT_EQ(encrypted.attachments[0].mime_type, "application/pgp-encrypted");
@@ -131,7 +131,7 @@ TEST_P(SmimeForm, PgpMimeStaysAnOrdinaryMessageWithItsParts) {
 
 TEST_P(SmimeForm, SignedEntityInsideAnotherMultipartStaysAsItIs) {
   // A list footer after the signed entity: the message is no longer the signed one.
-  const MessageContent m = Parse(ReadBytes("list-footer.eml"));
+  const ParsedMessage m = Parse(ReadBytes("list-footer.eml"));
   EXPECT_EQ(m.smime, mime::SmimeForm::kNone);
   EXPECT_NE(m.text_body.find("The quarterly figures are attached."), std::string::npos);
   std::vector<std::string> names;
@@ -151,7 +151,7 @@ TEST_P(SmimeForm, WhatIsNotPlainlySmimeIsLeftAlone) {
   // The well-formed case first, so that the others fail for the reason they show.
   EXPECT_EQ(Parse(head + signed_type + "\n" + signed_body).smime, mime::SmimeForm::kClearSigned);
   // A multipart that claims an encoding cannot be taken whole.
-  const MessageContent encoded =
+  const ParsedMessage encoded =
       ParseMessage(head + signed_type + "Content-Transfer-Encoding: base64\n\n" + signed_body);
   EXPECT_EQ(encoded.smime, mime::SmimeForm::kNone);
   // A signature part that is not the one the protocol names.
@@ -170,15 +170,15 @@ TEST_P(SmimeForm, WhatIsNotPlainlySmimeIsLeftAlone) {
   EXPECT_EQ(ParseMessage(head + "Content-Type: application/octet-stream; name=data.bin\n" + p7).smime,
             mime::SmimeForm::kNone);
   // Data with nothing in it is no protected message; it stays what it was.
-  const MessageContent empty = ParseMessage(head + "Content-Type: application/pkcs7-mime\n\n");
+  const ParsedMessage empty = ParseMessage(head + "Content-Type: application/pkcs7-mime\n\n");
   EXPECT_EQ(empty.smime, mime::SmimeForm::kNone);
   // An octet-stream named .p7m counts, and a part without a name gets Outlook's.
-  const MessageContent octet =
+  const ParsedMessage octet =
       ParseMessage(head + "Content-Type: application/octet-stream; name=\"Mail.P7M\"\n" + p7);
   EXPECT_EQ(octet.smime, mime::SmimeForm::kOpaque);
   ASSERT_EQ(octet.attachments.size(), 1u);
   EXPECT_EQ(octet.attachments[0].file_name, "Mail.P7M");
-  const MessageContent unnamed =
+  const ParsedMessage unnamed =
       ParseMessage(head + "Content-Type: application/pkcs7-mime; smime-type=enveloped-data\n" + p7);
   EXPECT_EQ(unnamed.smime, mime::SmimeForm::kOpaque);
   ASSERT_EQ(unnamed.attachments.size(), 1u);
@@ -194,7 +194,7 @@ TEST_P(SmimeForm, AnEnclosedSignedMessageKeepsItsParts) {
       "Content-Type: multipart/mixed; boundary=outer\n\n--outer\nContent-Type: text/plain\n\nsee below\n"
       "--outer\nContent-Type: message/rfc822\n\n" +
       signed_file + "\n--outer--\n";
-  const MessageContent m = ParseMessage(outer);
+  const ParsedMessage m = ParseMessage(outer);
   EXPECT_EQ(m.smime, mime::SmimeForm::kNone);
   ASSERT_EQ(m.attachments.size(), 1u);
   ASSERT_NE(m.attachments[0].embedded, nullptr);
@@ -222,7 +222,7 @@ TEST_P(SmimeForm, AHugeSignedMessageKeepsItsBytesWhileItsPartsAreDecoded) {
       "base64\n\nMIIB\n--sig--\n";
   const fs::path path = fs::temp_directory_path() / ("quill-smime-" + std::to_string(::getpid()) + ".eml");
   std::ofstream(path, std::ios::binary) << file;
-  quill::Result<MessageContent> m = ReadMessageFile(path.string());
+  quill::Result<ParsedMessage> m = ReadMessageFile(path.string());
   fs::remove(path);
   ASSERT_TRUE(m.ok()) << m.status().ToString();
   EXPECT_EQ(m->smime, mime::SmimeForm::kClearSigned);
@@ -233,7 +233,7 @@ TEST_P(SmimeForm, AHugeSignedMessageKeepsItsBytesWhileItsPartsAreDecoded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothParsers, SmimeForm, ::testing::Values(false, true),
-                         [](const auto& param_info) { return param_info.param ? "GMime" : "Fast"; });
+                         [](const auto& param_info) { return param_info.param ? "GMime" : "Structural"; });
 
 }  // namespace
 }  // namespace mime

@@ -26,7 +26,7 @@ inline bool AsciiIEquals(std::string_view a, std::string_view b) {
 }
 
 // `s` without leading and trailing blanks, CR and LF.
-inline std::string TrimBlanks(std::string_view s) {
+inline std::string TrimWhitespace(std::string_view s) {
   size_t b = 0, e = s.size();
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (b < e && blank(s[b])) ++b;

@@ -422,7 +422,7 @@ class TnefParser {
     } else if ((p.id == kPropAttachFilename || p.id == kPropDisplayName) && text) {
       if (current.title.empty()) current.title = Text(p);
     } else if (p.id == kPropAttachMimeTag && text) {
-      a.mime_type = AsciiLower(TrimBlanks(Text(p)));
+      a.mime_type = AsciiLower(TrimWhitespace(Text(p)));
     } else if (p.id == kPropAttachContentId && text) {
       a.content_id = Text(p);
     } else if (p.id == kPropAttachContentLocation && text) {
@@ -449,7 +449,7 @@ class TnefParser {
       if (depth_ < kMaxEmbeddedDepth && LooksLikeTnef(stream)) {
         quill::Result<TnefContent> inner = TnefParser(stream, depth_ + 1).Parse();
         if (!inner.ok()) return inner.status();
-        a.embedded = std::make_unique<MessageContent>();
+        a.embedded = std::make_unique<ParsedMessage>();
         ToMessage(std::move(inner).value(), *a.embedded);
         if (a.file_name.empty()) a.file_name = a.embedded->subject;
         a.mime_type = "message/rfc822";
@@ -464,7 +464,7 @@ class TnefParser {
 
   // An attached message as the rest of the program models one: what TNEF says of it is its
   // subject, its body and its attachments.
-  static void ToMessage(TnefContent&& content, MessageContent& message) {
+  static void ToMessage(TnefContent&& content, ParsedMessage& message) {
     message.subject = content.subject;
     message.normalized_subject = content.subject;
     message.text_body = std::move(content.text_body);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 

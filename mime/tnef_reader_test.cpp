@@ -235,7 +235,7 @@ class TnefMessage : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(TnefMessage, TakesThePlaceOfWinmailDat) {
-  const MessageContent m = ParseMessage(Mail("", Stream("winmail-rtf.dat")));
+  const ParsedMessage m = ParseMessage(Mail("", Stream("winmail-rtf.dat")));
   ASSERT_EQ(m.attachments.size(), 2u);
   EXPECT_EQ(m.attachments[0].file_name, "Quarterly report.pdf");
   EXPECT_EQ(m.attachments[0].data, Pdf());
@@ -244,7 +244,7 @@ TEST_P(TnefMessage, TakesThePlaceOfWinmailDat) {
 }
 
 TEST_P(TnefMessage, HtmlBodyHidesTheImageItShows) {
-  const MessageContent m = ParseMessage(Mail("  ", Stream("winmail-html.dat")));
+  const ParsedMessage m = ParseMessage(Mail("  ", Stream("winmail-html.dat")));
   EXPECT_EQ(m.html_charset, "utf-8");
   EXPECT_NE(m.html_body.find("<img src=\"cid:logo@tnef\">"), std::string::npos);
   EXPECT_TRUE(m.text_from_html);
@@ -254,7 +254,7 @@ TEST_P(TnefMessage, HtmlBodyHidesTheImageItShows) {
 }
 
 TEST_P(TnefMessage, TypedTextStaysTheBody) {
-  const MessageContent m =
+  const ParsedMessage m =
       ParseMessage(Mail("What I typed.", Stream("winmail-rtf.dat"), "application/octet-stream"));
   EXPECT_EQ(m.text_body, "What I typed.");
   ASSERT_EQ(m.attachments.size(), 2u);  // Known by its name alone.
@@ -262,7 +262,7 @@ TEST_P(TnefMessage, TypedTextStaysTheBody) {
 
 TEST_P(TnefMessage, DamagedStreamIsKeptWithANote) {
   const std::string damaged = Stream("winmail-corrupt.dat");
-  const MessageContent m = ParseMessage(Mail("", damaged));
+  const ParsedMessage m = ParseMessage(Mail("", damaged));
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(m.attachments[0].file_name, "winmail.dat");
   EXPECT_EQ(m.attachments[0].data, damaged);
@@ -272,7 +272,7 @@ TEST_P(TnefMessage, DamagedStreamIsKeptWithANote) {
 }
 
 TEST_P(TnefMessage, TnefTypeWithoutTheSignatureStaysAsItCame) {
-  const MessageContent m = ParseMessage(Mail("Text.", "plain bytes, no stream"));
+  const ParsedMessage m = ParseMessage(Mail("Text.", "plain bytes, no stream"));
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(m.attachments[0].data, "plain bytes, no stream");
   EXPECT_EQ(m.text_body, "Text.");

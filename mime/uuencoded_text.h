@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 

@@ -28,7 +28,7 @@ class UuencodedBody : public ::testing::TestWithParam<bool> {
 
 TEST_P(UuencodedBody, OneBlockBetweenText) {
   const std::string head = "From: a@example.org\nSubject: file\n\n";
-  const MessageContent m =
+  const ParsedMessage m =
       ParseMessage(head + "Here it is:\n\n" + Block("hello.txt", kHelloLine) + "\nRegards,\nA.\n");
   EXPECT_EQ(m.text_body, "Here it is:\n\n\nRegards,\nA.\n");
   ASSERT_EQ(m.attachments.size(), 1u);
@@ -39,7 +39,7 @@ TEST_P(UuencodedBody, OneBlockBetweenText) {
 
 TEST_P(UuencodedBody, TwoBlocksWithCrLf) {
   const std::string head = "From: a@example.org\r\nSubject: files\r\n\r\n";
-  const MessageContent m = ParseMessage(head + Block("a.txt", kHelloLine, "\r\n") + "between\r\n" +
+  const ParsedMessage m = ParseMessage(head + Block("a.txt", kHelloLine, "\r\n") + "between\r\n" +
                                         Block("b c.bin", kSecondLine, "\r\n"));
   EXPECT_EQ(m.text_body, "between\r\n");
   ASSERT_EQ(m.attachments.size(), 2u);
@@ -54,7 +54,7 @@ TEST_P(UuencodedBody, InsideMultipartPlainBodyAfterMimeAttachments) {
       "From: a@example.org\nSubject: mixed\nMIME-Version: 1.0\n"
       "Content-Type: multipart/mixed; boundary=XX\n\n--XX\nContent-Type: text/plain\n\nBody\n" +
       Block("hello.txt", kHelloLine) + "--XX\nContent-Type: application/octet-stream; name=x.bin\n\nabc\n--XX--\n";
-  const MessageContent m = ParseMessage(m_text);
+  const ParsedMessage m = ParseMessage(m_text);
   EXPECT_EQ(m.text_body, "Body\n");
   ASSERT_EQ(m.attachments.size(), 2u);
   EXPECT_EQ(m.attachments[0].file_name, "x.bin");
@@ -64,13 +64,13 @@ TEST_P(UuencodedBody, InsideMultipartPlainBodyAfterMimeAttachments) {
 
 TEST_P(UuencodedBody, TextWithoutBlockUnchanged) {
   const std::string body = "begin 644 notes.txt\nthis is prose, not data\nend\n";
-  const MessageContent m = ParseMessage("From: a@example.org\n\n" + body);
+  const ParsedMessage m = ParseMessage("From: a@example.org\n\n" + body);
   EXPECT_EQ(m.text_body, body);
   EXPECT_TRUE(m.attachments.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Parsers, UuencodedBody, ::testing::Values(false, true),
-                         [](const auto& param_info) { return param_info.param ? "GMime" : "Fast"; });
+                         [](const auto& param_info) { return param_info.param ? "GMime" : "Structural"; });
 
 // What must stay text: every line of it is kept, byte for byte.
 TEST(MimeUuencodedText, LookalikesAndDamagedBlocksStay) {

@@ -255,7 +255,7 @@ void frmMultiple::CmdNext_Click() {
     if (row.Checked) needed += engine::TreeBytes(row.SubItem, [] { QCoreApplication::processEvents(); });
   }
   CmdNext->setEnabled(!wizard_.Running());
-  const quill::Status usable = engine::CheckOutputFolder(engine::TrimBlanks(OutputFolder()), needed);
+  const quill::Status usable = engine::CheckOutputFolder(engine::TrimSpaces(OutputFolder()), needed);
   if (!usable.ok()) {
     wizard_.Ask(this, QString::fromStdString(usable.message()), engine::MsgBoxStyle::kInformationOk,
                 QString::fromUtf8(kOutputFolderTitle));

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   options.now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
   options.nameMap = &(*store)->nameMap();
   for (const std::string& path : CollectFiles(argc, argv)) {
-    quill::Result<mime::MessageContent> content = mime::ReadMessageFile(path);
+    quill::Result<mime::ParsedMessage> content = mime::ReadMessageFile(path);
     if (!content.ok()) {
       std::fprintf(stderr, "skipped %s: %s\n", path.c_str(), content.status().ToString().c_str());
       continue;

@@ -116,7 +116,7 @@ void AddRecipients(messaging::MessageContent& message, const std::vector<mime::M
 // PR_SUBJECT the way Outlook keeps it: U+0001, one character holding the prefix length + 1, then
 // the subject. Readers take the split from there instead of guessing it, and a subject that itself
 // begins with U+0001 can no longer be misread as carrying the marker.
-std::u16string StoredSubject(const mime::MessageContent& content) {
+std::u16string StoredSubject(const mime::ParsedMessage& content) {
   std::u16string prefix = quill::Utf8ToUtf16(content.subject_prefix);
   std::u16string rest = quill::Utf8ToUtf16(content.normalized_subject);
   if (prefix.size() >= 0xFFFF) {  // the length would not fit its one character: no split then
@@ -131,7 +131,7 @@ std::u16string StoredSubject(const mime::MessageContent& content) {
   return stored;
 }
 
-std::int32_t HtmlCodePage(const mime::MessageContent& content) {
+std::int32_t HtmlCodePage(const mime::ParsedMessage& content) {
   if (std::optional<std::int32_t> cp = CodePageForCharset(content.html_charset)) return *cp;
   // An unnamed or unknown charset: bytes that are valid UTF-8 are most likely UTF-8; anything else
   // reads best as Windows-1252, which gives every byte a character.
@@ -142,7 +142,7 @@ std::int32_t HtmlCodePage(const mime::MessageContent& content) {
   return kCodePageUtf8;
 }
 
-void AddTimes(PropertyList& list, const mime::MessageContent& content, const ImportOptions& options) {
+void AddTimes(PropertyList& list, const mime::ParsedMessage& content, const ImportOptions& options) {
   const std::uint64_t fileModified = ToFileTime(options.fileModified);
   const bool hasDate = content.date_state == mime::DateState::kValid;
   const std::uint64_t date = hasDate ? ToFileTime(content.date) : 0;
@@ -154,7 +154,7 @@ void AddTimes(PropertyList& list, const mime::MessageContent& content, const Imp
 }
 
 // An enclosed message as its attachment's data, built as a message of its own would be.
-messaging::AttachmentData EnclosedMessage(const mime::MessageContent& enclosed,
+messaging::AttachmentData EnclosedMessage(const mime::ParsedMessage& enclosed,
                                           const ImportOptions& options) {
   ImportOptions inner = options;
   inner.attachmentsBuilt = SIZE_MAX;
@@ -204,7 +204,7 @@ std::uint64_t ToFileTime(std::chrono::sys_seconds time) {
   return static_cast<std::uint64_t>(seconds) * 10000000ULL;
 }
 
-ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options) {
+ImportedMessage BuildMessage(const mime::ParsedMessage& content, const ImportOptions& options) {
   ImportedMessage imported;
   messaging::MessageContent& message = imported.message;
   PropertyList list(&message.props);
@@ -308,7 +308,7 @@ ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOp
   return imported;
 }
 
-messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
+messaging::AttachmentContent BuildAttachment(const mime::ParsedMessage& content, std::size_t index,
                                              const ImportOptions& options) {
   return Attachment(content.attachments[index], static_cast<int>(index + 1), options);
 }

@@ -1,4 +1,4 @@
-// BuildMessage: one parsed mail message (mime::MessageContent) mapped onto the properties,
+// BuildMessage: one parsed mail message (mime::ParsedMessage) mapped onto the properties,
 // recipient rows and attachments of a PST message (messaging::MessageContent), the way Outlook
 // stores a received Internet message.
 //
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "pst/messaging/message_content.h"
 #include "pst/messaging/name_map.h"
 
@@ -58,10 +58,10 @@ struct ImportedMessage {
   messaging::MessageContent message;
 };
 
-ImportedMessage BuildMessage(const mime::MessageContent& content, const ImportOptions& options);
+ImportedMessage BuildMessage(const mime::ParsedMessage& content, const ImportOptions& options);
 
 // Attachment `index` (from 0) of `content` as BuildMessage builds it.
-messaging::AttachmentContent BuildAttachment(const mime::MessageContent& content, std::size_t index,
+messaging::AttachmentContent BuildAttachment(const mime::ParsedMessage& content, std::size_t index,
                                              const ImportOptions& options);
 
 // Resolves through options.nameMap every named property id BuildMessage may need, then clears

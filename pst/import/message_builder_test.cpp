@@ -223,7 +223,7 @@ TEST(MessageBuilderTest, HeadersFlagsAndMarkings) {
   EXPECT_EQ(Text(p, tag::kTransportMessageHeaders), mail.substr(0, mail.find("\r\n\r\n") + 2));
 
   // Apple Mail's unread state survives; its read state too.
-  mime::MessageContent unread = mime::ParseMessage("From: a@x\r\nSubject: t\r\n\r\nx\r\n");
+  mime::ParsedMessage unread = mime::ParseMessage("From: a@x\r\nSubject: t\r\n\r\nx\r\n");
   unread.emlx_flags = mime::EmlxFlags{};
   ImportOptions options;
   EXPECT_EQ(Number(BuildMessage(unread, options).message.props, tag::kMessageFlags), 0);

@@ -2,7 +2,7 @@
 
 namespace pst::import {
 
-const char* MessageClassFor(const mime::MessageContent& content) {
+const char* MessageClassFor(const mime::ParsedMessage& content) {
   switch (content.smime) {
     case mime::SmimeForm::kClearSigned:
       return "IPM.Note.SMIME.MultipartSigned";

@@ -82,7 +82,7 @@ std::optional<RecordedState> FromStatusHeaders(std::string_view headers) {
 
 }  // namespace
 
-RecordedState RecordedStateOf(const mime::MessageContent& content) {
+RecordedState RecordedStateOf(const mime::ParsedMessage& content) {
   // Apple Mail's property list is written by the program that holds the message now; headers may
   // have travelled with it from elsewhere, so they count only without one.
   if (content.emlx_flags) {

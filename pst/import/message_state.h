@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "pst/messaging/message_content.h"
 
 namespace pst::import {
@@ -27,7 +27,7 @@ struct RecordedState {
   bool forwarded = false;
 };
 
-RecordedState RecordedStateOf(const mime::MessageContent& content);
+RecordedState RecordedStateOf(const mime::ParsedMessage& content);
 
 // The message-flags value a saved message gets. `requested` is what the caller asks for (the
 // import asks for read); its read bit gives way to the source's when the source records one, the

@@ -136,7 +136,7 @@ TEST(MessageStateTest, BuilderTakesTheTopMessagesStateOnly) {
       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: message/rfc822\r\n\r\n"
       "From: c@x.org\r\nSubject: inner\r\nStatus: RO\r\nX-Status: F\r\n\r\ninner body\r\n--b--\r\n";
   ImportOptions options;
-  const mime::MessageContent parsed = mime::ParseMessage(mail);
+  const mime::ParsedMessage parsed = mime::ParseMessage(mail);
   ImportedMessage built = BuildMessage(parsed, options);
   const auto& outer = built.message.props;
   EXPECT_EQ(Int(outer, tag::kMessageFlags), tag::kMsgFlagHasAttach);  // unread, one attachment

@@ -42,7 +42,7 @@ TEST(ThreadReadbackTest, OurReaderSeesOneConversationWithOneLevelPerReply) {
     options.nameMap = &(*store)->nameMap();
     std::vector<ndb::Nid> nids;
     for (const char* name : {"1-root.eml", "2-reply.eml", "3-reply-to-reply.eml", "4-outlook-reply.eml"}) {
-      quill::Result<mime::MessageContent> content = mime::ReadMessageFile(dir + name);
+      quill::Result<mime::ParsedMessage> content = mime::ReadMessageFile(dir + name);
       ASSERT_TRUE(content.ok()) << name << ": " << content.status().ToString();
       quill::Result<ndb::Nid> nid = (*store)->AddMessage(*inbox, BuildMessage(*content, options).message);
       ASSERT_TRUE(nid.ok()) << nid.status().ToString();

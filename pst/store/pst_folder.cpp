@@ -107,7 +107,7 @@ quill::Status PstMessage::Save() {
   if (!nid.ok()) return nid.status();
   saved_ = true;
   content_ = messaging::MessageContent();
-  source_ = mime::MessageContent();
+  source_ = mime::ParsedMessage();
   return quill::Status::Ok();
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/store_service.h"
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "pst/import/message_builder.h"
 #include "pst/messaging/message_content.h"
 #include "pst/ndb/node_sink.h"
@@ -45,7 +45,7 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
  private:
   PstSession& session_;
   ndb::Nid folder_;
-  mime::MessageContent source_;        // As parsed; content_'s attachments borrow their bytes from it.
+  mime::ParsedMessage source_;        // As parsed; content_'s attachments borrow their bytes from it.
   messaging::MessageContent content_;  // As built.
   import::ImportOptions options_;      // As built with, for the attachments made while writing.
   std::vector<std::string> notes_;     // From the parse, for ImportNotes.

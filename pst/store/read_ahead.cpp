@@ -12,11 +12,11 @@
 namespace pst::store {
 
 // The notes of a message and of every message it encloses, each once, in order.
-std::vector<std::string> NotesOf(const mime::MessageContent& content) {
+std::vector<std::string> NotesOf(const mime::ParsedMessage& content) {
   std::vector<std::string> notes;
-  std::vector<const mime::MessageContent*> stack{&content};
+  std::vector<const mime::ParsedMessage*> stack{&content};
   while (!stack.empty()) {
-    const mime::MessageContent* m = stack.back();
+    const mime::ParsedMessage* m = stack.back();
     stack.pop_back();
     for (const std::string& n : m->notes) {
       if (std::find(notes.begin(), notes.end(), n) == notes.end()) notes.push_back(n);

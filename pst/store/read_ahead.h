@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "mime/message_content.h"
+#include "mime/parsed_message.h"
 #include "pst/import/message_builder.h"
 #include "pst/messaging/message_content.h"
 
@@ -53,7 +53,7 @@ struct PreparedMessage {
   // As parsed, and as built from it. `message` borrows its attachments' bytes from `source`
   // (import::ImportOptions::borrowAttachmentData): the two move together, and moving `source`
   // leaves the bytes where they are.
-  mime::MessageContent source;
+  mime::ParsedMessage source;
   messaging::MessageContent message;
   // As `message` was built with; its attachments past kAttachmentsBuiltAhead are built with them
   // too, one at a time as they are written (import::BuildAttachment).
@@ -73,7 +73,7 @@ struct FileFacts {
 FileFacts LookAtFile(const std::string& path);
 
 // The notes of `content` and of every message it encloses, each once.
-std::vector<std::string> NotesOf(const mime::MessageContent& content);
+std::vector<std::string> NotesOf(const mime::ParsedMessage& content);
 
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
 // map (see import::DetachNameMap); the times are filled in here, the file's own from `facts`.

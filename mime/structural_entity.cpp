@@ -1,4 +1,4 @@
-#include "mime/native_entity.h"
+#include "mime/structural_entity.h"
 
 #include <algorithm>
 #include <atomic>
@@ -97,20 +97,20 @@ LightSlot& SlotFor(std::uint64_t serial) {
 
 }  // namespace
 
-std::unique_ptr<NativeEntity> NativeEntity::Light(std::vector<HeaderField> fields) {
-  auto entity = std::make_unique<NativeEntity>(std::move(fields), EntityKind::kLeaf, nullptr);
+std::unique_ptr<StructuralEntity> StructuralEntity::Light(std::vector<HeaderField> fields) {
+  auto entity = std::make_unique<StructuralEntity>(std::move(fields), EntityKind::kLeaf, nullptr);
   entity->light_serial_ = next_light_serial.fetch_add(1, std::memory_order_relaxed);
   return entity;
 }
 
-GMimeContentType* NativeEntity::ContentType() const {
+GMimeContentType* StructuralEntity::ContentType() const {
   if (light_serial_ == 0) return content_type_.get();
   LightSlot& slot = SlotFor(light_serial_);
   if (!slot.content_type) slot.content_type = ParseLeafType(fields_);
   return slot.content_type.get();
 }
 
-GMimeContentDisposition* NativeEntity::Disposition() const {
+GMimeContentDisposition* StructuralEntity::Disposition() const {
   if (light_serial_ != 0) {
     LightSlot& slot = SlotFor(light_serial_);
     if (!slot.disposition_read) {
@@ -126,19 +126,19 @@ GMimeContentDisposition* NativeEntity::Disposition() const {
   return disposition_.get();
 }
 
-std::optional<std::string> NativeEntity::ContentId() const {
+std::optional<std::string> StructuralEntity::ContentId() const {
   const HeaderField* f = FirstField(fields_, "Content-Id");
   if (f == nullptr) return std::nullopt;
   return TakeGString(g_mime_utils_decode_message_id(DecodedHeaderValue(f->raw_value).c_str()));
 }
 
-std::optional<std::string> NativeEntity::ContentLocation() const {
+std::optional<std::string> StructuralEntity::ContentLocation() const {
   const HeaderField* f = kind_ == EntityKind::kLeaf ? FirstField(fields_, "Content-Location") : nullptr;
   if (f == nullptr) return std::nullopt;
   return DecodedHeaderValue(f->raw_value);
 }
 
-std::optional<std::string> NativeEntity::PartFileName() const {
+std::optional<std::string> StructuralEntity::PartFileName() const {
   if (kind_ != EntityKind::kLeaf) return std::nullopt;
   GMimeContentDisposition* disposition = Disposition();
   const char* name = disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
@@ -147,15 +147,15 @@ std::optional<std::string> NativeEntity::PartFileName() const {
   return std::string(name);
 }
 
-std::optional<std::string> NativeEntity::RawHeader(const char* name) const {
+std::optional<std::string> StructuralEntity::RawHeader(const char* name) const {
   const HeaderField* f = FirstField(fields_, name);
   if (f == nullptr) return std::nullopt;
   return std::string(f->raw_value);
 }
 
-std::string NativeEntity::DecodedContent() const { return TransferDecode(content_, encoding_); }
+std::string StructuralEntity::DecodedContent() const { return TransferDecode(content_, encoding_); }
 
-const MimeEntity* NativeEntity::SubpartByContentId(const char* content_id) const {
+const MimeEntity* StructuralEntity::SubpartByContentId(const char* content_id) const {
   if (kind_ != EntityKind::kMultipart) return nullptr;
   if (const std::optional<std::string> id = ContentId(); id && *id == content_id) return this;
   for (const auto& child : children_) {
@@ -167,18 +167,18 @@ const MimeEntity* NativeEntity::SubpartByContentId(const char* content_id) const
   return nullptr;
 }
 
-NativeMessage::~NativeMessage() {
+StructuralMessage::~StructuralMessage() {
   if (date_ != nullptr) g_date_time_unref(date_);
 }
 
-const HeaderField* NativeMessage::LastField(std::string_view name) const {
+const HeaderField* StructuralMessage::LastField(std::string_view name) const {
   for (auto f = fields_.rbegin(); f != fields_.rend(); ++f) {
     if (AsciiIEquals(f->name, name)) return &*f;
   }
   return nullptr;
 }
 
-std::string NativeMessage::WrittenHeaders() const {
+std::string StructuralMessage::WrittenHeaders() const {
   std::string out;
   out.reserve(header_section_.size());
   for (size_t i = 0; i < header_section_.size(); ++i) {
@@ -188,19 +188,19 @@ std::string NativeMessage::WrittenHeaders() const {
   return out;
 }
 
-std::optional<std::string> NativeMessage::Header(const char* name) const {
+std::optional<std::string> StructuralMessage::Header(const char* name) const {
   const HeaderField* f = FirstField(fields_, name);
   if (f == nullptr) return std::nullopt;
   return DecodedHeaderValue(f->raw_value);
 }
 
-std::optional<std::string> NativeMessage::RawHeader(const char* name) const {
+std::optional<std::string> StructuralMessage::RawHeader(const char* name) const {
   const HeaderField* f = FirstField(fields_, name);
   if (f == nullptr) return std::nullopt;
   return std::string(f->raw_value);
 }
 
-std::string NativeMessage::RawHeaderValues(const char* name) const {
+std::string StructuralMessage::RawHeaderValues(const char* name) const {
   std::string joined;
   for (const HeaderField& f : fields_) {
     if (!AsciiIEquals(f.name, name)) continue;
@@ -211,10 +211,10 @@ std::string NativeMessage::RawHeaderValues(const char* name) const {
 }
 
 // GMime parses the raw value of every header of the kind and appends the lists in order.
-std::unique_ptr<NativeMessage> NativeMessage::Make(std::vector<HeaderField> fields, std::unique_ptr<NativeEntity> body,
+std::unique_ptr<StructuralMessage> StructuralMessage::Make(std::vector<HeaderField> fields, std::unique_ptr<StructuralEntity> body,
                                                    std::string_view header_section, std::string_view bytes) {
-  std::unique_ptr<NativeMessage> message(
-      new NativeMessage(std::move(fields), std::move(body), header_section, bytes));
+  std::unique_ptr<StructuralMessage> message(
+      new StructuralMessage(std::move(fields), std::move(body), header_section, bytes));
   for (int i = 0; i < kAddressTypes; ++i) {
     for (const HeaderField& f : message->fields_) {
       if (!AsciiIEquals(f.name, kAddressHeaders[i])) continue;
@@ -232,13 +232,13 @@ std::unique_ptr<NativeMessage> NativeMessage::Make(std::vector<HeaderField> fiel
   return message;
 }
 
-InternetAddressList* NativeMessage::Addresses(GMimeAddressType type) const {
+InternetAddressList* StructuralMessage::Addresses(GMimeAddressType type) const {
   const int i = static_cast<int>(type);
   return i >= 0 && i < kAddressTypes ? addresses_[i].get() : nullptr;
 }
 
 // Every Date header replaces the date of the one before, even when it does not parse.
-GDateTime* NativeMessage::Date() const {
+GDateTime* StructuralMessage::Date() const {
   if (!date_read_) {
     date_read_ = true;
     if (const HeaderField* f = LastField("Date")) date_ = ParseMailDate(DecodedHeaderValue(f->raw_value));
@@ -247,7 +247,7 @@ GDateTime* NativeMessage::Date() const {
 }
 
 // As with Date, the last Message-Id header decides.
-std::optional<std::string> NativeMessage::MessageId() const {
+std::optional<std::string> StructuralMessage::MessageId() const {
   const HeaderField* f = LastField("Message-Id");
   if (f == nullptr) return std::nullopt;
   return TakeGString(g_mime_utils_decode_message_id(DecodedHeaderValue(f->raw_value).c_str()));

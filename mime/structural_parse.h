@@ -1,4 +1,4 @@
-// A fast structural MIME parser for well-formed messages, so that most messages need no GMime
+// A structural MIME parser for well-formed messages, so that most messages need no GMime
 // object tree. Internal to mime/.
 //
 // It is deliberately strict: it accepts only what it reads exactly as GMime's parser would
@@ -20,6 +20,6 @@ namespace mime {
 
 // The message in `bytes` (its header section first, as GMime is given it), or null when the fast
 // parser declines it. The result views `bytes`, which must outlive it.
-std::unique_ptr<MimeMessage> ParseNatively(std::string_view bytes);
+std::unique_ptr<MimeMessage> ParseStructurally(std::string_view bytes);
 
 }  // namespace mime

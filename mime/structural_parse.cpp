@@ -1,4 +1,4 @@
-#include "mime/native_parse.h"
+#include "mime/structural_parse.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mime/native_entity.h"
+#include "mime/structural_entity.h"
 #include "mime/strings.h"
 
 namespace mime {
@@ -15,7 +15,7 @@ namespace {
 // Real mail stays far below these; beyond them GMime is the safer reader.
 constexpr int kMaxDepth = 16;  // Multiparts and messages, counted together.
 constexpr size_t kMaxEntities = 200000;
-// Leaves past this many entities keep no GMime objects (see NativeEntity::Light).
+// Leaves past this many entities keep no GMime objects (see StructuralEntity::Light).
 constexpr size_t kEntitiesKeptParsed = 1000;
 constexpr size_t kMaxFieldsPerBlock = 1000;
 constexpr size_t kMaxFieldNameLength = 256;
@@ -105,7 +105,7 @@ class StructureParser {
  private:
   // The message whose header section starts at `pos`, and the delimiter that ends it in `found`;
   // null when declined.
-  std::unique_ptr<NativeMessage> ParseMessage(size_t pos, Delimiter& found, int depth) {
+  std::unique_ptr<StructuralMessage> ParseMessage(size_t pos, Delimiter& found, int depth) {
     std::vector<HeaderField> fields;
     const std::optional<size_t> body = ReadFields(pos, fields);
     if (!body || fields.empty()) return nullptr;
@@ -114,10 +114,10 @@ class StructureParser {
     for (const HeaderField& f : fields) {
       (IsContentField(f) ? content : own).push_back(f);
     }
-    std::unique_ptr<NativeEntity> top = MakeEntity(std::move(content), nullptr);
+    std::unique_ptr<StructuralEntity> top = MakeEntity(std::move(content), nullptr);
     if (!top || !ParseBody(*top, *body, found, depth)) return nullptr;
     const size_t end = found.level < 0 ? s_.size() : found.begin;
-    return NativeMessage::Make(std::move(own), std::move(top), s_.substr(pos, section_end - pos),
+    return StructuralMessage::Make(std::move(own), std::move(top), s_.substr(pos, section_end - pos),
                                s_.substr(pos, end - pos));
   }
 
@@ -158,7 +158,7 @@ class StructureParser {
 
   // The entity for a header block, with its content type; null when declined. `parent` is the
   // enclosing multipart's type, or null.
-  std::unique_ptr<NativeEntity> MakeEntity(std::vector<HeaderField> fields, GMimeContentType* parent) {
+  std::unique_ptr<StructuralEntity> MakeEntity(std::vector<HeaderField> fields, GMimeContentType* parent) {
     if (++entities_ > kMaxEntities) return nullptr;
     // GMime takes the first Content-* field of a kind in one place and the last in another.
     std::vector<std::string_view> content_names;
@@ -190,8 +190,8 @@ class StructureParser {
     } else {
       content_type.reset(g_mime_content_type_new("text", "plain"));
     }
-    if (kind == EntityKind::kLeaf && entities_ > kEntitiesKeptParsed) return NativeEntity::Light(std::move(fields));
-    return std::make_unique<NativeEntity>(std::move(fields), kind, std::move(content_type));
+    if (kind == EntityKind::kLeaf && entities_ > kEntitiesKeptParsed) return StructuralEntity::Light(std::move(fields));
+    return std::make_unique<StructuralEntity>(std::move(fields), kind, std::move(content_type));
   }
 
   enum class Match { kNo, kYes, kUnsure };
@@ -287,7 +287,7 @@ class StructureParser {
 
   // Reads the content of `entity` from `pos` on, and sets `found` to the delimiter that ends it
   // (level -1: the end of the input). False when declined.
-  bool ParseBody(NativeEntity& entity, size_t pos, Delimiter& found, int depth) {
+  bool ParseBody(StructuralEntity& entity, size_t pos, Delimiter& found, int depth) {
     if (depth >= kMaxDepth) return false;
     if (entity.Kind() == EntityKind::kMessagePart) {
       // GMime reads an encoded message as an opaque leaf, and a message part whose content
@@ -309,7 +309,7 @@ class StructureParser {
         const std::optional<Delimiter> d = CheckLine(pos);
         if (!d || d->level >= 0) return false;
       }
-      std::unique_ptr<NativeMessage> inner = ParseMessage(pos, found, depth + 1);
+      std::unique_ptr<StructuralMessage> inner = ParseMessage(pos, found, depth + 1);
       if (!inner) return false;
       entity.SetEmbedded(std::move(inner));
       return true;
@@ -358,7 +358,7 @@ class StructureParser {
       std::vector<HeaderField> fields;
       const std::optional<size_t> body = ReadFields(d->end, fields);
       if (!body) return false;
-      std::unique_ptr<NativeEntity> child = MakeEntity(std::move(fields), entity.ContentType());
+      std::unique_ptr<StructuralEntity> child = MakeEntity(std::move(fields), entity.ContentType());
       if (!child) return false;
       Delimiter next;
       if (!ParseBody(*child, *body, next, depth + 1)) return false;
@@ -389,6 +389,6 @@ class StructureParser {
 
 }  // namespace
 
-std::unique_ptr<MimeMessage> ParseNatively(std::string_view bytes) { return StructureParser(bytes).Parse(); }
+std::unique_ptr<MimeMessage> ParseStructurally(std::string_view bytes) { return StructureParser(bytes).Parse(); }
 
 }  // namespace mime

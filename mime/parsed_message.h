@@ -2,7 +2,7 @@
 // text already turned into UTF-8 and every part already decoded from its transfer encoding.
 //
 // Nothing here knows about PST. The enum values of Importance, Priority and Sensitivity are chosen
-// so that a store can take them over unchanged; everything else is plain data. A MessageContent
+// so that a store can take them over unchanged; everything else is plain data. A ParsedMessage
 // owns all of its data (embedded messages included) and can be moved, not copied.
 #pragma once
 
@@ -38,7 +38,7 @@ struct EmlxFlags {
   bool forwarded = false;
 };
 
-struct MessageContent;
+struct ParsedMessage;
 
 // An S/MIME message in the form Outlook keeps it: the protected entity is the message's one
 // attachment, which Outlook verifies or decrypts when the message is opened.
@@ -64,10 +64,10 @@ struct Attachment {
   bool hidden = false;
   std::string data;  // Decoded bytes. Empty for an embedded message (see `embedded`).
   // Set for a message/rfc822 part: the enclosed message, parsed. Then `data` is empty.
-  std::unique_ptr<MessageContent> embedded;
+  std::unique_ptr<ParsedMessage> embedded;
 };
 
-struct MessageContent {
+struct ParsedMessage {
   // Subject, decoded to UTF-8, and its split into a reply/forward prefix ("Re: ") and the rest.
   // subject == subject_prefix + normalized_subject always holds.
   std::string subject;

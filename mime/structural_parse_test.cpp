@@ -1,7 +1,7 @@
-// The fast structural parser against GMime: every message it accepts must give the very same
-// MessageContent as GMime's parse, for real-world files, generated mailboxes and damaged
+// The structural parser against GMime: every message it accepts must give the very same
+// ParsedMessage as GMime's parse, for real-world files, generated mailboxes and damaged
 // variants of them; and it must decline what it cannot read exactly as GMime does.
-#include "mime/native_parse.h"
+#include "mime/structural_parse.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,14 +18,14 @@
 #include <vector>
 
 #include "mime/message_file.h"
-#include "mime/native_entity.h"
+#include "mime/structural_entity.h"
 
 namespace mime {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Restores the default (fast parser where it accepts) however a test ends.
+// Restores the default (structural parser where it accepts) however a test ends.
 struct GMimeForcedFor {
   GMimeForcedFor() { internal::ForceGMimeParser(true); }
   ~GMimeForcedFor() { internal::ForceGMimeParser(false); }
@@ -41,7 +41,7 @@ std::string ReadBytes(const fs::path& path) {
 std::string Show(const std::string& s) { return s.size() > 120 ? s.substr(0, 120) + "..." : s; }
 
 // The first field in which `a` and `b` differ, or "" when they are equal throughout.
-std::string Difference(const MessageContent& a, const MessageContent& b) {
+std::string Difference(const ParsedMessage& a, const ParsedMessage& b) {
   const std::pair<const char*, std::pair<const std::string*, const std::string*>> texts[] = {
       {"subject", {&a.subject, &b.subject}},
       {"subject_prefix", {&a.subject_prefix, &b.subject_prefix}},
@@ -105,21 +105,21 @@ std::string Difference(const MessageContent& a, const MessageContent& b) {
 }
 
 struct Outcome {
-  bool accepted = false;  // By the fast parser.
+  bool accepted = false;  // By the structural parser.
   std::string difference;
 };
 
-// Parses `bytes` both ways and compares them when the fast parser accepted.
+// Parses `bytes` both ways and compares them when the structural parser accepted.
 Outcome ParseBothWays(std::string_view bytes) {
   Outcome o;
-  const MessageFile fast = MessageFile::FromBytes(bytes);
-  o.accepted = internal::ParsedByFastPath(fast);
+  const MessageFile byStructural = MessageFile::FromBytes(bytes);
+  o.accepted = internal::ParsedByStructuralParser(byStructural);
   if (!o.accepted) return o;
-  const MessageContent native = fast.Content();
+  const ParsedMessage structural = byStructural.Content();
   GMimeForcedFor forced;
-  const MessageFile slow = MessageFile::FromBytes(bytes);
-  EXPECT_FALSE(internal::ParsedByFastPath(slow));
-  o.difference = Difference(native, slow.Content());
+  const MessageFile byGMime = MessageFile::FromBytes(bytes);
+  EXPECT_FALSE(internal::ParsedByStructuralParser(byGMime));
+  o.difference = Difference(structural, byGMime.Content());
   return o;
 }
 
@@ -140,7 +140,7 @@ fs::path CorpusDir() {
 
 // A directory of its own under the temp directory, removed when the process ends.
 struct ScratchDir {
-  fs::path path = fs::temp_directory_path() / ("quill-native-parse-" + std::to_string(::getpid()));
+  fs::path path = fs::temp_directory_path() / ("quill-structural-parse-" + std::to_string(::getpid()));
   ScratchDir() { fs::remove_all(path); }
   ~ScratchDir() {
     std::error_code ignored;
@@ -161,7 +161,7 @@ fs::path GeneratedMailbox() {
   return dir;
 }
 
-// Every file of `files` parsed both ways; returns how many the fast parser accepted.
+// Every file of `files` parsed both ways; returns how many the structural parser accepted.
 int CheckFiles(const std::vector<fs::path>& files) {
   int accepted = 0;
   for (const fs::path& f : files) {
@@ -172,25 +172,25 @@ int CheckFiles(const std::vector<fs::path>& files) {
   return accepted;
 }
 
-TEST(NativeParse, SameContentAsGMimeForTheCorpus) {
+TEST(StructuralParse, SameContentAsGMimeForTheCorpus) {
   const std::vector<fs::path> files = FilesUnder(CorpusDir());
   if (files.empty()) GTEST_SKIP() << "QUILL_SHARED_DIR/corpus not available";
   const int accepted = CheckFiles(files);
-  std::cout << "fast parser accepted " << accepted << " of " << files.size() << " corpus files\n";
+  std::cout << "structural parser accepted " << accepted << " of " << files.size() << " corpus files\n";
   // Most real mail is well-formed; a parser that declines nearly everything is broken.
   EXPECT_GE(accepted * 2, static_cast<int>(files.size()));
 }
 
-TEST(NativeParse, SameContentAsGMimeForTestAndSampleMail) {
+TEST(StructuralParse, SameContentAsGMimeForTestAndSampleMail) {
   std::vector<fs::path> files = FilesUnder(QUILL_MIME_TEST_DATA);
   for (const fs::path& f : FilesUnder(QUILL_SAMPLES_DIR)) files.push_back(f);
   ASSERT_GE(files.size(), 30u);
   const int accepted = CheckFiles(files);
-  std::cout << "fast parser accepted " << accepted << " of " << files.size() << " test and sample files\n";
+  std::cout << "structural parser accepted " << accepted << " of " << files.size() << " test and sample files\n";
   EXPECT_GT(accepted, 10);
 }
 
-TEST(NativeParse, SameContentAsGMimeForGeneratedMailbox) {
+TEST(StructuralParse, SameContentAsGMimeForGeneratedMailbox) {
   const fs::path dir = GeneratedMailbox();
   if (dir.empty()) GTEST_SKIP() << "python3 could not generate a mailbox";
   std::vector<fs::path> files;
@@ -199,8 +199,8 @@ TEST(NativeParse, SameContentAsGMimeForGeneratedMailbox) {
   }
   ASSERT_EQ(files.size(), 300u);
   const int accepted = CheckFiles(files);
-  std::cout << "fast parser accepted " << accepted << " of " << files.size() << " generated messages\n";
-  // The generator writes only well-formed messages of the shapes the fast parser is for.
+  std::cout << "structural parser accepted " << accepted << " of " << files.size() << " generated messages\n";
+  // The generator writes only well-formed messages of the shapes the structural parser is for.
   EXPECT_EQ(accepted, 300);
 }
 
@@ -278,7 +278,7 @@ std::vector<std::string> Mutations(const std::string& m, std::mt19937& rng) {
   return out;
 }
 
-TEST(NativeParse, DamagedMessagesAreDeclinedOrReadAlike) {
+TEST(StructuralParse, DamagedMessagesAreDeclinedOrReadAlike) {
   std::vector<fs::path> files = FilesUnder(QUILL_MIME_TEST_DATA);
   const fs::path generated = GeneratedMailbox();
   int taken = 0;
@@ -299,12 +299,12 @@ TEST(NativeParse, DamagedMessagesAreDeclinedOrReadAlike) {
       EXPECT_EQ(o.difference, "") << f << " damaged to:\n" << Show(damaged);
     }
   }
-  std::cout << "fast parser accepted " << accepted << " of " << variants << " damaged variants\n";
+  std::cout << "structural parser accepted " << accepted << " of " << variants << " damaged variants\n";
   EXPECT_GT(accepted, 0);
   EXPECT_LT(accepted, variants);
 }
 
-TEST(NativeParse, HeaderValuesAreUnfoldedAndDecodedAsGMimeDoes) {
+TEST(StructuralParse, HeaderValuesAreUnfoldedAndDecodedAsGMimeDoes) {
   std::string alphabet = " \t\r\n\r\n =?=?q?b?utf-8?iso-8859-1?=C3=A9?w6k=?=";
   for (int c = 0x20; c < 0x7F; ++c) alphabet += static_cast<char>(c);
   alphabet += "\xC3\xA9\xE9";
@@ -319,7 +319,7 @@ TEST(NativeParse, HeaderValuesAreUnfoldedAndDecodedAsGMimeDoes) {
   }
 }
 
-// Whether the fast parser takes `message`; and when it does, that it reads it as GMime does.
+// Whether the structural parser takes `message`; and when it does, that it reads it as GMime does.
 bool Accepted(const std::string& message) {
   const Outcome o = ParseBothWays(message);
   EXPECT_EQ(o.difference, "") << message;
@@ -333,7 +333,7 @@ std::string Mixed(const std::string& first_part, const std::string& boundary = "
          first_part + "\n--" + boundary + "\nContent-Type: application/pdf\n\nPDF\n--" + boundary + "--\n";
 }
 
-TEST(NativeParse, AcceptsPlainWellFormedMessages) {
+TEST(StructuralParse, AcceptsPlainWellFormedMessages) {
   EXPECT_TRUE(Accepted(kHead + "\nbody\n"));
   EXPECT_TRUE(Accepted("From: a@example.org\r\nSubject: s\r\n\r\nbody\r\n"));
   EXPECT_TRUE(Accepted(Mixed("Content-Type: text/plain\n\ntext")));
@@ -348,7 +348,7 @@ TEST(NativeParse, AcceptsPlainWellFormedMessages) {
 
 // Parameters are read from the unfolded, decoded value, as GMime reads them; multipart/related
 // finds its root by the Content-ID that "start" names.
-TEST(NativeParse, ReadsHeaderValuesAsGMimeDoes) {
+TEST(StructuralParse, ReadsHeaderValuesAsGMimeDoes) {
   const std::string folded = Mixed("Content-Type: application/octet-stream; name=\"a long\n file name.bin\"\n\ndata");
   ASSERT_TRUE(Accepted(folded));
   EXPECT_EQ(ParseMessage(folded).attachments.at(0).file_name, "a long file name.bin");
@@ -358,7 +358,7 @@ TEST(NativeParse, ReadsHeaderValuesAsGMimeDoes) {
                               "--r\nContent-Type: image/png\nContent-ID: <img@x>\n\nPNG\n"
                               "--r\nContent-Type: text/html\nContent-ID: <root@x>\n\n<img src=\"cid:img@x\">\n--r--\n";
   ASSERT_TRUE(Accepted(related));
-  const MessageContent m = ParseMessage(related);
+  const ParsedMessage m = ParseMessage(related);
   EXPECT_EQ(m.html_body, "<img src=\"cid:img@x\">");
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_TRUE(m.attachments[0].hidden);
@@ -368,21 +368,21 @@ TEST(NativeParse, ReadsHeaderValuesAsGMimeDoes) {
                                "Date: Mon, 02 Nov 2026 10:00:00 +0000\nDate: Tue, 03 Nov 2026 10:00:00 +0000\n"
                                "Message-ID: <one@x>\nMessage-ID: <two@x>\n\nbody\n";
   ASSERT_TRUE(Accepted(repeated));
-  const MessageContent r = ParseMessage(repeated);
+  const ParsedMessage r = ParseMessage(repeated);
   EXPECT_EQ(r.to.size(), 2u);
   EXPECT_EQ(r.message_id, "<two@x>");
   EXPECT_TRUE(Accepted("From: a@example.org\nDate: Mon, 02 Nov 2026 10:00:00 +0000\nDate: garbage\n\nbody\n"));
 }
 
 // GMime keeps the addresses before an error in an address header; its standalone parser, which
-// the fast parser uses, gives nothing then.
-TEST(NativeParse, DeclinesAddressHeadersWithErrors) {
+// the structural parser uses, gives nothing then.
+TEST(StructuralParse, DeclinesAddressHeadersWithErrors) {
   EXPECT_FALSE(Accepted("From: a@example.org\nTo: b@example.org, (unclosed comment\n\nbody\n"));
   EXPECT_FALSE(Accepted("From: a@example.org\nCc: G: b@example.org; (x\n\nbody\n"));
   EXPECT_TRUE(Accepted("From: a@example.org\nTo: \nCc: undisclosed-recipients:;\n\nbody\n"));
 }
 
-TEST(NativeParse, TheLineBreakBeforeADelimiterBelongsToIt) {
+TEST(StructuralParse, TheLineBreakBeforeADelimiterBelongsToIt) {
   const std::string crlf = "From: a@example.org\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
                            "Content-Type: text/plain\r\n\r\nline one\r\nline two\r\n\r\n--b--\r\n";
   ASSERT_TRUE(Accepted(crlf));
@@ -395,7 +395,7 @@ TEST(NativeParse, TheLineBreakBeforeADelimiterBelongsToIt) {
 
 // GMime scans content in chunks and reads the piece of a long line that starts a chunk as a
 // line of its own; which piece that is depends on where the chunks fall.
-TEST(NativeParse, LongLinesThatMayHideADelimiterAreLeftToGMime) {
+TEST(StructuralParse, LongLinesThatMayHideADelimiterAreLeftToGMime) {
   for (size_t length = 3900; length < 4300; ++length) {
     const std::string long_line = std::string(length, 'x') + "--b";
     EXPECT_FALSE(Accepted(Mixed("Content-Type: text/plain\n\n" + long_line))) << length;
@@ -405,8 +405,8 @@ TEST(NativeParse, LongLinesThatMayHideADelimiterAreLeftToGMime) {
   EXPECT_FALSE(Accepted(Mixed("Content-Type: text/plain\n\ntext\n--b" + std::string(200, ' '))));
 }
 
-// Dashes are where the fast parser looks closely; text full of them must not make it slow.
-TEST(NativeParse, DashHeavyContentStaysFast) {
+// Dashes are where the structural parser looks closely; text full of them must not make it slow.
+TEST(StructuralParse, DashHeavyContentStaysFast) {
   const std::string boundary(150, '-');
   std::string content;
   for (int i = 0; i < 20000; ++i) content += std::string(100, '-') + "\n";
@@ -422,7 +422,7 @@ TEST(NativeParse, DashHeavyContentStaysFast) {
   EXPECT_FALSE(Accepted(kHead + "Content-Type: multipart/mixed; boundary=" + huge + "\n\n--" + huge + "\n\ntext\n--" + huge + "--\n"));
 }
 
-TEST(NativeParse, DeclinesHeaderLinesItDoesNotReadExactly) {
+TEST(StructuralParse, DeclinesHeaderLinesItDoesNotReadExactly) {
   EXPECT_FALSE(Accepted("From: a@example.org\nSubject: caf\xC3\xA9\n\nbody\n"));  // 8-bit.
   EXPECT_FALSE(Accepted(kHead + "not a header\nX-After: 1\n\nbody\n"));
   EXPECT_FALSE(Accepted(kHead + "Subject : spaced\n\nbody\n"));
@@ -440,7 +440,7 @@ TEST(NativeParse, DeclinesHeaderLinesItDoesNotReadExactly) {
                                 "Content-Type: message/rfc822\n\nX-A: 1\n--b=:c--\n\n--b=:c--\n"));
 }
 
-TEST(NativeParse, DeclinesMultipartsThatAreNotClosedCleanly) {
+TEST(StructuralParse, DeclinesMultipartsThatAreNotClosedCleanly) {
   const std::string part = "Content-Type: text/plain\n\ntext";
   std::string unclosed = Mixed(part);
   unclosed.erase(unclosed.rfind("--b--"));
@@ -458,11 +458,11 @@ TEST(NativeParse, DeclinesMultipartsThatAreNotClosedCleanly) {
   EXPECT_FALSE(Accepted(kHead + "Content-Type: multipart/mixed; boundary=b\n\n--b\r\r\n\ntext\n--b--\n"));
 }
 
-TEST(NativeParse, ReadsEmbeddedMessages) {
+TEST(StructuralParse, ReadsEmbeddedMessages) {
   const std::string forwarded = Mixed("Content-Type: message/rfc822\n\nFrom: x@example.org\nSubject: inner\n"
                                       "Content-Type: text/plain\n\ninner text");
   ASSERT_TRUE(Accepted(forwarded));
-  const MessageContent m = ParseMessage(forwarded);
+  const ParsedMessage m = ParseMessage(forwarded);
   ASSERT_EQ(m.attachments.size(), 2u);
   ASSERT_NE(m.attachments[0].embedded, nullptr);
   EXPECT_EQ(m.attachments[0].embedded->subject, "inner");
@@ -482,8 +482,8 @@ TEST(NativeParse, ReadsEmbeddedMessages) {
                              "Content-Type: multipart/alternative; boundary=in\n\n--in\n\nplain\n--in--\n")));
 }
 
-// GMime's tree for a message of 100,000 parts costs over 200 MB; the fast parser's a third of it.
-TEST(NativeParse, ManyPartsAreReadAlike) {
+// GMime's tree for a message of 100,000 parts costs over 200 MB; the structural parser's a third of it.
+TEST(StructuralParse, ManyPartsAreReadAlike) {
   std::string m = kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nbody\n";
   for (int i = 0; i < 20000; ++i) {
     m += "--b\nContent-Type: text/plain; name=\"p" + std::to_string(i) + ".txt\"\n\npart " + std::to_string(i) + "\n";
@@ -495,7 +495,7 @@ TEST(NativeParse, ManyPartsAreReadAlike) {
 // Past its 1,000th entity a leaf keeps no GMime objects and parses its headers again when asked:
 // types, charsets, names and dispositions must still come out as GMime reads them, for every
 // leaf and not only the one asked last.
-TEST(NativeParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
+TEST(StructuralParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
   std::string m = kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/html\n\n"
                           "<p><img src=\"cid:img2998@x\"></p>\n";
   const char* kinds[] = {
@@ -516,7 +516,7 @@ TEST(NativeParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
   const Outcome o = ParseBothWays(m);
   ASSERT_TRUE(o.accepted);
   EXPECT_EQ(o.difference, "");
-  const MessageContent content = MessageFile::FromBytes(m).Content();
+  const ParsedMessage content = MessageFile::FromBytes(m).Content();
   ASSERT_EQ(content.attachments.size(), 3000u);
   EXPECT_EQ(content.attachments[2998].mime_type, "image/png");
   EXPECT_EQ(content.attachments[2998].file_name, "i2998.png");
@@ -527,7 +527,7 @@ TEST(NativeParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
   EXPECT_EQ(content.attachments[2996].data, "d\xE9j\xE0 2996");
 }
 
-TEST(NativeParse, DeclinesEntitiesLeftToGMime) {
+TEST(StructuralParse, DeclinesEntitiesLeftToGMime) {
   // An encoded message, and a message part with no message in it.
   EXPECT_FALSE(Accepted(Mixed("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64\n\nRnJvbTogeEB5Cgpo")));
   EXPECT_FALSE(Accepted(Mixed("Content-Type: message/rfc822\n")));
