@@ -54,7 +54,8 @@ double TimeCollect(const std::string& root, std::size_t& count) {
   fs::CollectorHooks hooks;
   hooks.yield = [] {};
   hooks.setCountCaption = [](const std::string&) {};
-  const quill::Status status = fs::CollectFiles(folder, "*.*", fileCounter, folderCounter, files, folders, hooks);
+  const quill::Status status =
+      fs::CollectFiles(folder, "*.*", fileCounter, folderCounter, files, folders, hooks);
   if (!status.ok()) std::fprintf(stderr, "collect: %s\n", status.ToString().c_str());
   count = files.Count();
   return Seconds(std::chrono::steady_clock::now() - start);
@@ -69,10 +70,14 @@ int main(int argc, char** argv) {
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
-    else if (a == "--folders" && i + 1 < argc) folders = std::atoi(argv[++i]);
-    else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-    else if (a == "--keep") keep = true;
+    if (a == "--files" && i + 1 < argc)
+      files = std::atoi(argv[++i]);
+    else if (a == "--folders" && i + 1 < argc)
+      folders = std::atoi(argv[++i]);
+    else if (a == "--dir" && i + 1 < argc)
+      dir = argv[++i];
+    else if (a == "--keep")
+      keep = true;
     else {
       std::fprintf(stderr, "usage: bench_collect [--files N] [--folders M] [--dir EXISTING] [--keep]\n");
       return 2;

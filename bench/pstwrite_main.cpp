@@ -54,7 +54,8 @@ pst::messaging::MessageContent SmallMessage(int i) {
   m.props = {
       {tag::kMessageClass, str("IPM.Note")},
       {tag::kSubject, str("Quarterly figures and the plan for the next meeting #" + std::to_string(i))},
-      {tag::kConversationTopic, str("Quarterly figures and the plan for the next meeting #" + std::to_string(i))},
+      {tag::kConversationTopic,
+       str("Quarterly figures and the plan for the next meeting #" + std::to_string(i))},
       {tag::kClientSubmitTime, PropValue::Time(time)},
       {tag::kMessageDeliveryTime, PropValue::Time(time + 50000000)},
       {tag::kCreationTime, PropValue::Time(time)},
@@ -64,17 +65,18 @@ pst::messaging::MessageContent SmallMessage(int i) {
       {tag::kImportance, PropValue::Int32(1)},
       {tag::kSensitivity, PropValue::Int32(0)},
       {tag::kMessageFlags, PropValue::Int32(1)},
-      {tagOf(0x0C1A, T::kString), str("Ada Marrow")},                      // sender name
-      {tagOf(0x0C1E, T::kString), str("SMTP")},                            // sender address type
-      {tagOf(0x0C1F, T::kString), str("ada@example.org")},                 // sender address
-      {tagOf(0x0064, T::kString), str("SMTP")},                            // sent-representing type
-      {tagOf(0x0065, T::kString), str("ada@example.org")},                 // sent-representing address
-      {tagOf(0x1035, T::kString), str("<msg" + std::to_string(i) + "@example.org>")},  // message id
+      {tagOf(0x0C1A, T::kString), str("Ada Marrow")},       // sender name
+      {tagOf(0x0C1E, T::kString), str("SMTP")},             // sender address type
+      {tagOf(0x0C1F, T::kString), str("ada@example.org")},  // sender address
+      {tagOf(0x0064, T::kString), str("SMTP")},             // sent-representing type
+      {tagOf(0x0065, T::kString), str("ada@example.org")},  // sent-representing address
+      {tagOf(0x1035, T::kString), str("<msg" + std::to_string(i) + "@example.org>")},       // message id
       {tagOf(0x007D, T::kString), str("Received: from mx.example.org\r\nSubject: x\r\n")},  // headers
-      {tagOf(0x1000, T::kString), str("Hello,\r\nthe figures are in. See you on Thursday.\r\nAda\r\n")},  // body
+      {tagOf(0x1000, T::kString),
+       str("Hello,\r\nthe figures are in. See you on Thursday.\r\nAda\r\n")},  // body
       {tagOf(0x0017, T::kInteger32), PropValue::Int32(1)},
-      {tagOf(0x0026, T::kInteger32), PropValue::Int32(0)},                     // priority
-      {tagOf(0x3FDE, T::kInteger32), PropValue::Int32(65001)},                 // internet code page
+      {tagOf(0x0026, T::kInteger32), PropValue::Int32(0)},      // priority
+      {tagOf(0x3FDE, T::kInteger32), PropValue::Int32(65001)},  // internet code page
       {tagOf(0x0E1D, T::kString), str("Quarterly figures #" + std::to_string(i))},
       {tagOf(0x0E03, T::kString), str("")},
       {tagOf(0x0E02, T::kString), str("")},

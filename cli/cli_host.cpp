@@ -39,7 +39,8 @@ void OnStop(int) {
 void OnSkip(int) { g_skip = 1; }
 
 long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -86,10 +87,11 @@ void CliHost::Draw(bool force) {
   lastDrawMs_ = now;
   const int percent = static_cast<int>(progress_.ProgressBar1Value + 0.5f);
   const int filled = std::clamp(percent, 0, 100) / 5;
-  std::string line = "[" + std::string(filled, '#') + std::string(20 - filled, ' ') + "] " + progress_.lblProgress +
-                     "  " + progress_.lblCount1;
+  std::string line = "[" + std::string(filled, '#') + std::string(20 - filled, ' ') + "] " +
+                     progress_.lblProgress + "  " + progress_.lblCount1;
   if (line.size() > 110) line = line.substr(0, 107) + "...";
-  std::fprintf(out_, "\r%s%s", line.c_str(), std::string(lastWidth_ > line.size() ? lastWidth_ - line.size() : 0, ' ').c_str());
+  std::fprintf(out_, "\r%s%s", line.c_str(),
+               std::string(lastWidth_ > line.size() ? lastWidth_ - line.size() : 0, ' ').c_str());
   lastWidth_ = line.size();
   std::fflush(out_);
 }
@@ -111,7 +113,8 @@ engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::stri
     // The Save dialog asks before it replaces a file; without a terminal to ask on, the answer is no.
     bool yes = false;
     if (isatty(STDIN_FILENO)) {
-      std::fprintf(out_, "\n%s already exists. Replace it when the new file is complete? [y/N] ", path.c_str());
+      std::fprintf(out_, "\n%s already exists. Replace it when the new file is complete? [y/N] ",
+                   path.c_str());
       std::fflush(out_);
       char answer[16] = {};
       yes = std::fgets(answer, sizeof answer, stdin) != nullptr && (answer[0] == 'y' || answer[0] == 'Y');
@@ -124,11 +127,13 @@ engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::stri
   return {true, path};
 }
 
-engine::MsgBoxResult CliHost::MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) {
+engine::MsgBoxResult CliHost::MsgBox(const std::string& text, engine::MsgBoxStyle style,
+                                     const std::string& title) {
   // A box runs the window's event loop: the stretch up to it counts, and starts again after it.
   EndStretch();
   lastYieldMs_ = -1;
-  if (style != engine::MsgBoxStyle::kInformationOk) return engine::MsgBoxResult::kYes;  // signals are confirmed
+  if (style != engine::MsgBoxStyle::kInformationOk)
+    return engine::MsgBoxResult::kYes;  // signals are confirmed
   if (terminal_ && lastWidth_ > 0) std::fputc('\n', out_);
   lastWidth_ = 0;
   std::string plain = text;

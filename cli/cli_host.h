@@ -15,12 +15,12 @@ namespace cli {
 
 struct Options {
   bool single = true;
-  std::string source;                 // single mode: the source folder
-  std::string target;                 // single mode: the data file, or a folder for the proposed name
-  bool overwrite = false;             // single mode: replace an existing target without asking
-  std::string root;                   // multiple mode: the folder whose subfolders are converted
-  std::string output;                 // multiple mode: the output folder
-  std::vector<std::string> names;     // multiple mode: the subfolders to convert; empty for all
+  std::string source;              // single mode: the source folder
+  std::string target;              // single mode: the data file, or a folder for the proposed name
+  bool overwrite = false;          // single mode: replace an existing target without asking
+  std::string root;                // multiple mode: the folder whose subfolders are converted
+  std::string output;              // multiple mode: the output folder
+  std::vector<std::string> names;  // multiple mode: the subfolders to convert; empty for all
 };
 
 class CliHost : public engine::Host {
@@ -39,7 +39,8 @@ class CliHost : public engine::Host {
   std::string txtOutputFolder() override { return options_.output; }
   engine::SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override {}
-  engine::MsgBoxResult MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) override;
+  engine::MsgBoxResult MsgBox(const std::string& text, engine::MsgBoxStyle style,
+                              const std::string& title) override;
   engine::ProgressControls& Progress() override { return progress_; }
   std::tm Now() override;
 

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   std::string caption;
   fs::CollectorHooks hooks;
   hooks.setCountCaption = [&caption](const std::string& c) { caption = c; };
-  const quill::Status status = fs::CollectFiles(folder, "*.*", fileCounter, folderCounter, files, folders, hooks);
+  const quill::Status status =
+      fs::CollectFiles(folder, "*.*", fileCounter, folderCounter, files, folders, hooks);
   if (!status.ok()) {
     std::fprintf(stderr, "quillsort-collect: %s\n", status.ToString().c_str());
     return 1;
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
     messages += isMessage;
     std::printf("  %-8s %s\n", isMessage ? "message" : "other", f.c_str() + folder.size());
   }
-  std::printf("\n%s\n%zu of them are messages.\n", caption.empty() ? "0 Messages Queued for Conversion." : caption.c_str(),
-              messages);
+  std::printf("\n%s\n%zu of them are messages.\n",
+              caption.empty() ? "0 Messages Queued for Conversion." : caption.c_str(), messages);
   return 0;
 }

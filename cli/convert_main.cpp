@@ -50,7 +50,6 @@ constexpr const char* kUsage =
     "\n"
     "--help prints this text, --version the program's version.\n";
 
-
 // The records of a run, passed on to the report file when there is one; with --verbose, the notes
 // of the files that were converted are kept for the summary.
 class RecordTee : public engine::FileReport {
@@ -94,19 +93,21 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
   std::fprintf(stderr, "\nSummary: %d message(s) converted into %d data file(s).\n", report.messagesConverted,
                report.foldersConverted);
   for (const engine::WrittenStore& w : report.written) {
-    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(), w.renamed ? "  (the planned name was taken)" : "");
+    std::fprintf(stderr, "  written: %s%s\n", w.target.c_str(),
+                 w.renamed ? "  (the planned name was taken)" : "");
   }
   if (!saveProblem.empty()) std::fprintf(stderr, "  not written: %s\n", saveProblem.c_str());
   for (const engine::FailedStore& s : report.failedStores) {
-    std::fprintf(stderr, "  data file not written: %s: %s\n", s.target.empty() ? s.folderName.c_str() : s.target.c_str(),
-                 s.cause.c_str());
+    std::fprintf(stderr, "  data file not written: %s: %s\n",
+                 s.target.empty() ? s.folderName.c_str() : s.target.c_str(), s.cause.c_str());
     if (s.messagesLost > 0) {
       std::fprintf(stderr, "    %s not saved: the data file could not be written\n",
                    Plural(s.messagesLost, "message", "messages").c_str());
     }
   }
   for (const engine::UnreadableFolder& f : report.unreadableFolders) {
-    std::fprintf(stderr, "  folder not read: %s: %s (its files are not converted)\n", f.path.c_str(), f.cause.c_str());
+    std::fprintf(stderr, "  folder not read: %s: %s (its files are not converted)\n", f.path.c_str(),
+                 f.cause.c_str());
   }
   if (!report.failedFiles.empty()) std::fprintf(stderr, "  %zu file(s) failed:\n", report.failedFiles.size());
   for (const engine::FailedFile& f : report.failedFiles) {
@@ -124,7 +125,8 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
     }
   }
   if (report.foldersSkipped > 0) {
-    std::fprintf(stderr, "  %s skipped.\n", Plural(report.foldersSkipped, "folder was", "folders were").c_str());
+    std::fprintf(stderr, "  %s skipped.\n",
+                 Plural(report.foldersSkipped, "folder was", "folders were").c_str());
   }
   if (report.stopped) std::fprintf(stderr, "  stopped before the end.\n");
   if (verbose != nullptr) {
@@ -159,7 +161,8 @@ std::string TargetProblem(const std::string& target) {
   if (fs::IsDirectory(fs::PosixEnv(), target)) return std::string();
   const std::size_t slash = target.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  if (!fs::IsDirectory(fs::PosixEnv(), folder)) return "the folder \"" + folder + "\" of the target does not exist";
+  if (!fs::IsDirectory(fs::PosixEnv(), folder))
+    return "the folder \"" + folder + "\" of the target does not exist";
   if (slash + 1 == target.size()) return "the target \"" + target + "\" names no file";
   return std::string();
 }
@@ -171,7 +174,8 @@ std::string FolderProblem(const char* what, const std::string& path) {
   if (fs::PosixEnv().Stat(path, true, &info) != 0) {
     return std::string("the ") + what + " \"" + path + "\" does not exist";
   }
-  if (info.kind != fs::FileInfo::Kind::kDirectory) return std::string("the ") + what + " \"" + path + "\" is not a folder";
+  if (info.kind != fs::FileInfo::Kind::kDirectory)
+    return std::string("the ") + what + " \"" + path + "\" is not a folder";
   return std::string();
 }
 

@@ -55,7 +55,6 @@ char32_t DecodeOne(std::string_view s, std::size_t& i) {
   return cp;
 }
 
-
 // Calls ascii(p, n) for each run of ASCII bytes and unit(u) for each UTF-16 code unit of the
 // rest of `utf8`, with the escape convention for invalid bytes. Text is mostly ASCII: finding the
 // runs eight bytes at a time lets the callers widen them in tight loops.

@@ -197,7 +197,8 @@ void Conversion::NoteFoldersNotBegun(std::int32_t from) {
 void Conversion::ReportUnreadableFolders() {
   for (UnreadableFolder& folder : folderUnreadable_) {
     if (fileReport_ != nullptr) {
-      fileReport_->Add({folder.path, FileOutcome::kFailed, "", "the folder could not be read: " + folder.cause});
+      fileReport_->Add(
+          {folder.path, FileOutcome::kFailed, "", "the folder could not be read: " + folder.cause});
     }
     report_.unreadableFolders.push_back(std::move(folder));
   }

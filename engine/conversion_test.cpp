@@ -1,15 +1,14 @@
 #include "engine/conversion.h"
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 
 #include "engine/fake_store_test.h"
-#include "engine/report_file.h"
 #include "engine/recording_host_test.h"
+#include "engine/report_file.h"
 #include "fs/temp_tree_test.h"
 
 namespace engine {
@@ -77,8 +76,8 @@ TEST(ConversionTest, FoldersAreRecreatedAndInboxAndSentMapped) {
   std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store());
   std::sort(folders.begin(), folders.end());
   // The root is written without a trailing separator; its own Sent still goes onto Sent Items.
-  EXPECT_EQ(folders,
-            (Names{"Deleted Items", "Empty", "Inbox", "Inbox/Sub", "Outbox", "Sent Items", "Work", "Work/2019"}));
+  EXPECT_EQ(folders, (Names{"Deleted Items", "Empty", "Inbox", "Inbox/Sub", "Outbox", "Sent Items", "Work",
+                            "Work/2019"}));
   EXPECT_EQ(rig.MessagesIn(""), Names{"root.eml"});
   EXPECT_EQ(rig.MessagesIn("Inbox"), Names{"i.eml"});
   EXPECT_EQ(rig.MessagesIn("Inbox/Sub"), Names{"s.eml"});
@@ -86,9 +85,10 @@ TEST(ConversionTest, FoldersAreRecreatedAndInboxAndSentMapped) {
   EXPECT_EQ(rig.MessagesIn("Work/2019"), Names{"y.eml"});
   EXPECT_EQ(rig.conversion.Report().messagesConverted, 6);
   EXPECT_EQ(rig.LastBox().title, "Completed");
-  EXPECT_EQ(rig.LastBox().text,
-            "Messages Converted Successfully.\r\nOpen Converted Outlook Data file in Microsoft Outlook to View "
-            "Converted Messages.");
+  EXPECT_EQ(
+      rig.LastBox().text,
+      "Messages Converted Successfully.\r\nOpen Converted Outlook Data file in Microsoft Outlook to View "
+      "Converted Messages.");
   EXPECT_TRUE(rig.Store().loggedOff);
   EXPECT_EQ(FakeStoreService::Find(rig.Store(), "Inbox")->flags.begin()->second, 17);
 }
@@ -216,7 +216,8 @@ TEST(ConversionTest, SkipAndStopAskAndActOnTheAnswer) {
   stop.RunSingle("src");
   EXPECT_EQ(stop.host.boxes.front().title, "Confirm Stop");
   EXPECT_EQ(stop.host.boxes.front().text,
-            "This action will STOP complete conversion process.\r\nDo you really want to \"STOP\" on-going conversion ?");
+            "This action will STOP complete conversion process.\r\nDo you really want to \"STOP\" on-going "
+            "conversion ?");
   EXPECT_EQ(stop.host.progress.lblProgress, "Stopped... at 75% Complete");
   EXPECT_EQ(stop.host.progress.lblCount1, "Stopped...");
   EXPECT_EQ(stop.conversion.Report().messagesConverted, 3);
@@ -274,7 +275,8 @@ TEST(ConversionTest, StoreThatCannotBeOpenedShowsTheCauseAndLeavesNothingOpen) {
   EXPECT_EQ(rig.host.boxes[0].title, "Outlook Error");
   const std::string& text = rig.host.boxes[0].text;
   // What went wrong and what to do come first; no advice about installing Outlook.
-  EXPECT_EQ(text.rfind("The data file could not be created in " + rig.tree.Path("out") + ": ", 0), 0u) << text;
+  EXPECT_EQ(text.rfind("The data file could not be created in " + rig.tree.Path("out") + ": ", 0), 0u)
+      << text;
   EXPECT_NE(text.find("Permission denied. Choose a folder you can write to."), std::string::npos) << text;
   EXPECT_EQ(text.find("Outlook"), std::string::npos);
   EXPECT_EQ(rig.host.rowStates[1], RowState::kFailed);
@@ -320,12 +322,14 @@ TEST(ConversionTest, MultipleModeTitlesRowsAndExistingTargets) {
   EXPECT_EQ(rig.Store(1).displayName, "bob : Created - 7.12.26 1.34.05");
   EXPECT_EQ(rig.host.progress.lblCount1, "Converting 0 items from " + rig.tree.Path("users/cid"));
   // Only the folders whose files were written are shown as converted.
-  EXPECT_EQ(rig.host.rowStates, (std::map<std::int32_t, RowState>{
-                                    {1, RowState::kConverted}, {3, RowState::kConverted}, {4, RowState::kNoMail}}));
+  EXPECT_EQ(rig.host.rowStates,
+            (std::map<std::int32_t, RowState>{
+                {1, RowState::kConverted}, {3, RowState::kConverted}, {4, RowState::kNoMail}}));
   // The box names the folder without mail and the file written under another name.
   const std::string& text = rig.LastBox().text;
   EXPECT_EQ(text.find("Successfully"), std::string::npos);
-  EXPECT_NE(text.find("No .eml or .emlx files were found in " + rig.tree.Path("users/cid") + "."), std::string::npos);
+  EXPECT_NE(text.find("No .eml or .emlx files were found in " + rig.tree.Path("users/cid") + "."),
+            std::string::npos);
   EXPECT_NE(text.find("\"" + rig.tree.Path("out/bob (2).pst") + "\" was written"), std::string::npos);
   const RunReport& report = rig.conversion.Report();
   EXPECT_EQ(report.foldersConverted, 2);
@@ -342,7 +346,8 @@ TEST(ConversionTest, MultipleModeCleanRunAndStopBetweenFolders) {
   rig.host.rows = {{true, "ann", rig.tree.Path("users/ann")}, {true, "bob", rig.tree.Path("users/bob")}};
   ASSERT_TRUE(rig.conversion.StartConversion_Click());
   EXPECT_EQ(rig.LastBox().text,
-            "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook to View "
+            "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook "
+            "to View "
             "Individual files.");
 
   Rig stop;
@@ -455,14 +460,14 @@ TEST(ConversionTest, RowsShowWhatBecameOfTheirFolders) {
   EXPECT_EQ(rig.host.rowStates[2], RowState::kStopped);  // skipped halfway
 }
 
-
 // Keeps every record the run hands on.
 struct Records : FileReport {
   std::vector<FileRecord> all;
   void Add(const FileRecord& record) override { all.push_back(record); }
   std::string Of(const std::string& name) const {
     for (const FileRecord& r : all) {
-      if (r.path.size() >= name.size() && r.path.compare(r.path.size() - name.size(), name.size(), name) == 0) {
+      if (r.path.size() >= name.size() &&
+          r.path.compare(r.path.size() - name.size(), name.size(), name) == 0) {
         return std::string(OutcomeName(r.outcome)) + "|" + r.storeFolder + "|" + r.cause;
       }
     }
@@ -496,8 +501,8 @@ TEST(ConversionTest, RelativeAndDotSourcesKeepEveryFolderName) {
   }
   std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store(0));
   std::sort(folders.begin(), folders.end());
-  EXPECT_EQ(folders, (Names{"Deleted Items", "GMail", "Inbox", "Mailing lists", "Outbox", "Sent Items", "v1.2",
-                            "v1.2/Sent"}));
+  EXPECT_EQ(folders, (Names{"Deleted Items", "GMail", "Inbox", "Mailing lists", "Outbox", "Sent Items",
+                            "v1.2", "v1.2/Sent"}));
   EXPECT_EQ(rig.MessagesIn("Mailing lists", 0), Names{"b.eml"});
   EXPECT_EQ(rig.MessagesIn("v1.2/Sent", 0), Names{"c.eml"});
 
@@ -564,7 +569,8 @@ TEST(ConversionTest, MessagesOfADataFileThatCannotBeWrittenAreNotCountedConverte
   EXPECT_EQ(report.foldersConverted, 1);
   ASSERT_EQ(report.failedStores.size(), 1u);
   EXPECT_EQ(report.failedStores[0].messagesLost, 2);
-  EXPECT_EQ(records.Of("a.eml"), "not saved||the data file could not be written: injected: No space left on device");
+  EXPECT_EQ(records.Of("a.eml"),
+            "not saved||the data file could not be written: injected: No space left on device");
   EXPECT_EQ(records.Of("c.eml"), "converted||");
   ASSERT_EQ(report.written.size(), 1u);
   EXPECT_EQ(report.written[0].target, rig.tree.Path("out/bob.pst"));
@@ -627,7 +633,8 @@ TEST(ConversionTest, ASkipOrStopNamesWhatItLeftOut) {
   EXPECT_EQ(report.leftOut[0].messagesLeft, 2);
   EXPECT_EQ(std::count_if(records.all.begin(), records.all.end(),
                           [](const FileRecord& r) {
-                            return r.outcome == FileOutcome::kSkipped && r.cause == "the folder was skipped by the user";
+                            return r.outcome == FileOutcome::kSkipped &&
+                                   r.cause == "the folder was skipped by the user";
                           }),
             2);
 

@@ -21,10 +21,12 @@ class FakeMessage : public StoreMessage {
   quill::Status Import(const std::string& path, int format) override {
     if (format != kImportRfc822) return quill::Status::InvalidArgument("format");
     if (service_.readAheadWindow > 0) service_.readAheadLog.push_back("import " + LastPathPart(path));
-    if (service_.failImportOf.count(LastPathPart(path))) return quill::Status::Corruption("injected: " + path);
+    if (service_.failImportOf.count(LastPathPart(path)))
+      return quill::Status::Corruption("injected: " + path);
     std::ifstream in(path, std::ios::binary);
     if (!in) return quill::Status::IOError("cannot read " + path);
-    if (in.peek() == std::ifstream::traits_type::eof()) return quill::Status::InvalidArgument(kEmptyFileDescription);
+    if (in.peek() == std::ifstream::traits_type::eof())
+      return quill::Status::InvalidArgument(kEmptyFileDescription);
     path_ = path;
     return quill::Status::Ok();
   }
@@ -57,7 +59,8 @@ class FakeFolderHandle : public StoreFolder {
   }
   quill::Result<std::unique_ptr<StoreFolder>> AddFolder(const std::string& name, int kind) override {
     if (kind != kFolderKindMail) return quill::Status::InvalidArgument("kind");
-    if (name.empty() || folder_.Child(name) != nullptr) return quill::Status::AlreadyExists("folder exists: " + name);
+    if (name.empty() || folder_.Child(name) != nullptr)
+      return quill::Status::AlreadyExists("folder exists: " + name);
     if (service_.failAddFolder.count(name)) {
       ++service_.foldersRefused;
       return quill::Status::IOError("injected: cannot create folder " + name);
@@ -78,7 +81,8 @@ class FakeFolderHandle : public StoreFolder {
 
 class FakeStore : public Store {
  public:
-  FakeStore(FakeStoreService& service, std::shared_ptr<FakeStoreData> data) : service_(service), data_(data) {}
+  FakeStore(FakeStoreService& service, std::shared_ptr<FakeStoreData> data)
+      : service_(service), data_(data) {}
   std::string EntryID() const override { return "ENTRY:" + data_->path; }
   quill::Status ValidateIPMTree() override {
     for (const char* name : {"Inbox", "Sent Items", "Deleted Items", "Outbox"}) {
@@ -90,7 +94,9 @@ class FakeStore : public Store {
     return quill::Status::Ok();
   }
   quill::Result<std::unique_ptr<StoreFolder>> GetDefaultFolder(int which) override {
-    const char* name = which == kDefaultFolderInbox ? "Inbox" : which == kDefaultFolderSent ? "Sent Items" : "";
+    const char* name = which == kDefaultFolderInbox  ? "Inbox"
+                       : which == kDefaultFolderSent ? "Sent Items"
+                                                     : "";
     FakeFolder* f = data_->top.Child(name);
     if (f == nullptr) return quill::Status::NotFound("no default folder");
     return std::unique_ptr<StoreFolder>(new FakeFolderHandle(service_, *f));
@@ -111,7 +117,8 @@ class FakeSession : public StoreSession {
   ~FakeSession() override {
     if (store_ && !loggedOff_) ++service_.sessionsReleasedWithoutLogoff;
   }
-  quill::Result<Store*> LogonPstStore(const std::string& path, int format, const std::string& displayName) override {
+  quill::Result<Store*> LogonPstStore(const std::string& path, int format,
+                                      const std::string& displayName) override {
     if (format != kStoreFormatUnicode) return quill::Status::InvalidArgument("format");
     if (service_.failLogonFor.count(path)) return quill::Status::IOError(path + ": Permission denied");
     auto data = std::make_shared<FakeStoreData>();
@@ -127,7 +134,8 @@ class FakeSession : public StoreSession {
   }
   quill::Result<std::unique_ptr<StoreFolder>> GetFolderFromPath(const std::string& path) override {
     const std::string prefix = "\\\\" + store_->data().displayName;
-    if (path.compare(0, prefix.size(), prefix) != 0) return quill::Status::NotFound("Folder \"" + path + "\" does not exist");
+    if (path.compare(0, prefix.size(), prefix) != 0)
+      return quill::Status::NotFound("Folder \"" + path + "\" does not exist");
     FakeFolder* folder = &store_->data().top;
     std::size_t pos = prefix.size();
     while (pos < path.size()) {
@@ -145,13 +153,15 @@ class FakeSession : public StoreSession {
   }
   bool WillImport(const std::string& path) override {
     const auto& log = service_.readAheadLog;
-    const auto offered = std::count_if(log.begin(), log.end(), [](const std::string& e) { return e[0] == 'o'; });
+    const auto offered =
+        std::count_if(log.begin(), log.end(), [](const std::string& e) { return e[0] == 'o'; });
     if (static_cast<std::size_t>(offered) >= (log.size() - offered) + service_.readAheadWindow) return false;
     service_.readAheadLog.push_back("offer " + LastPathPart(path));
     return true;
   }
   quill::Status Logoff() override {
-    if (service_.failLogoffFor.count(store_->data().path)) return quill::Status::IOError("injected: No space left on device");
+    if (service_.failLogoffFor.count(store_->data().path))
+      return quill::Status::IOError("injected: No space left on device");
     loggedOff_ = true;
     store_->data().loggedOff = true;
     return quill::Status::Ok();

@@ -94,7 +94,8 @@ void Conversion::EndFolderRecords(bool saved, const std::string& storeCause) {
     if (leftBy_ == LeftBy::kStop) report_.stopped = true;
   }
   // Written in a second pass, so that a folder of a million files needs no list of their records.
-  if (reportsBesideStores_ && anythingMissing && !report_.cancelled) WriteReportBeside(count, saved, storeCause);
+  if (reportsBesideStores_ && anythingMissing && !report_.cancelled)
+    WriteReportBeside(count, saved, storeCause);
   fileStates_.clear();
   fileCauses_.clear();
 }
@@ -118,7 +119,8 @@ void Conversion::WriteReportBeside(std::size_t count, bool saved, const std::str
   if (status.ok()) {
     report_.reportFile = path;
   } else {
-    report_.notes.push_back("The report of the files not converted could not be written: " + status.message());
+    report_.notes.push_back("The report of the files not converted could not be written: " +
+                            status.message());
   }
 }
 

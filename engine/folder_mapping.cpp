@@ -15,7 +15,8 @@ constexpr char kStoreSeparator = '\\';
 
 // A file-system path relative to the source root, in the store's form.
 std::string ToStoreSeparators(std::string path) {
-  if (fs::kPathSeparator != kStoreSeparator) std::replace(path.begin(), path.end(), fs::kPathSeparator, kStoreSeparator);
+  if (fs::kPathSeparator != kStoreSeparator)
+    std::replace(path.begin(), path.end(), fs::kPathSeparator, kStoreSeparator);
   return path;
 }
 
@@ -33,8 +34,8 @@ std::string AfterFirst(const std::string& text, const std::string& marker) {
 // A folder path whose last element is one of these is never created below the top.
 bool IsSpecialNested(const std::string& relative) {
   if (relative == "\\Inbox") return true;
-  for (const char* name : {"\\Calendar", "\\Contacts", "\\Emailed Contacts", "\\Tasks", "\\Sent", "\\Notebook",
-                           "\\Conversations"}) {
+  for (const char* name : {"\\Calendar", "\\Contacts", "\\Emailed Contacts", "\\Tasks", "\\Sent",
+                           "\\Notebook", "\\Conversations"}) {
     if (EndsWith(relative, name)) return true;
   }
   return false;
@@ -69,7 +70,8 @@ std::string Conversion::FoldDeepPath(const std::string& relative) {
   const std::vector<std::string> elements = Elements(relative);
   if (elements.size() <= static_cast<std::size_t>(kMaxFolderLevels)) return relative;
   std::string folded;
-  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(kMaxFolderLevels); ++i) folded += elements[i] + "\\";
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(kMaxFolderLevels); ++i)
+    folded += elements[i] + "\\";
   // The rest of the path becomes one name that reads as a path. Not with "/" or "\\": readers and
   // exports that turn folders into directories would take those for separators again.
   constexpr const char* kFoldedSeparator = " \u203A ";
@@ -84,8 +86,9 @@ std::string Conversion::FoldDeepPath(const std::string& relative) {
     const std::size_t from = elements.size() > 3 ? elements.size() - 3 : 0;
     for (std::size_t i = from; i < elements.size(); ++i) shown += (i > from ? "\\" : "") + elements[i];
     if (from > 0) shown = "...\\" + shown;
-    report_.notes.push_back("The folder \"" + shown + "\" lies deeper than " + std::to_string(kMaxFolderLevels) +
-                            " levels; its messages are in the folder \"" + last + "\" at the deepest level.");
+    report_.notes.push_back("The folder \"" + shown + "\" lies deeper than " +
+                            std::to_string(kMaxFolderLevels) + " levels; its messages are in the folder \"" +
+                            last + "\" at the deepest level.");
   }
   return trailing ? folded + "\\" : folded;
 }

@@ -20,7 +20,8 @@ TEST(MessageNamesTest, MessageFilesByNameInAnyCase) {
   for (const char* yes : {"/m/a.EML", "/m/b.Emlx", "/m/EML~1", "/m/x.eml", ".eml", "/m/eml~1"}) {
     EXPECT_TRUE(IsMessageFileName(yes)) << yes;
   }
-  for (const char* no : {"/m/c.eml.bak", "/m/d.msg", "/m/e.txt", "/m/eml", "/m/README", "/m/x.eml/", "/m/aeml~1"}) {
+  for (const char* no :
+       {"/m/c.eml.bak", "/m/d.msg", "/m/e.txt", "/m/eml", "/m/README", "/m/x.eml/", "/m/aeml~1"}) {
     EXPECT_FALSE(IsMessageFileName(no)) << no;
   }
 }

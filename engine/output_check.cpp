@@ -33,8 +33,8 @@ quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needByt
   struct stat st;
   if (stat(folder.c_str(), &st) != 0) {
     const int err = errno;
-    return quill::Status::NotFound("The output folder " + folder + " cannot be used: " + std::strerror(err) + ". " +
-                                   RemedyFor(std::strerror(err)));
+    return quill::Status::NotFound("The output folder " + folder + " cannot be used: " + std::strerror(err) +
+                                   ". " + RemedyFor(std::strerror(err)));
   }
   if (!S_ISDIR(st.st_mode)) {
     return quill::Status::InvalidArgument("The output folder " + folder + " is not a folder. " +
@@ -44,8 +44,8 @@ quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needByt
   const int fd = mkstemp(probe.data());
   if (fd < 0) {
     const int err = errno;
-    return quill::Status::IOError("The data file could not be created in " + folder + ": " + std::strerror(err) +
-                                  ". " + RemedyFor(std::strerror(err)));
+    return quill::Status::IOError("The data file could not be created in " + folder + ": " +
+                                  std::strerror(err) + ". " + RemedyFor(std::strerror(err)));
   }
   close(fd);
   unlink(probe.c_str());
@@ -54,8 +54,8 @@ quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needByt
     const std::uint64_t freeBytes = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     if (freeBytes < needBytes) {
       return quill::Status::IOError("There is not enough free space in " + folder + ": about " +
-                                    SizeText(needBytes) + " are needed and " + SizeText(freeBytes) + " are free. " +
-                                    RemedyFor(std::strerror(ENOSPC)));
+                                    SizeText(needBytes) + " are needed and " + SizeText(freeBytes) +
+                                    " are free. " + RemedyFor(std::strerror(ENOSPC)));
     }
   }
   return quill::Status::Ok();

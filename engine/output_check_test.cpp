@@ -25,12 +25,14 @@ TEST(OutputCheckTest, MissingEmptyOrFileIsNamedWithWhatToDo) {
   TempTree tree;
   const quill::Status missing = CheckOutputFolder(tree.Path("gone"), 0);
   ASSERT_FALSE(missing.ok());
-  EXPECT_EQ(missing.message(), "The output folder " + tree.Path("gone") +
-                                   " cannot be used: No such file or directory. Choose a folder that exists.");
+  EXPECT_EQ(missing.message(),
+            "The output folder " + tree.Path("gone") +
+                " cannot be used: No such file or directory. Choose a folder that exists.");
   const std::string file = tree.File("a.txt");
   const quill::Status notFolder = CheckOutputFolder(file, 0);
   ASSERT_FALSE(notFolder.ok());
-  EXPECT_EQ(notFolder.message(), "The output folder " + file + " is not a folder. Choose a folder that exists.");
+  EXPECT_EQ(notFolder.message(),
+            "The output folder " + file + " is not a folder. Choose a folder that exists.");
   EXPECT_EQ(CheckOutputFolder("", 0).message(), "No output folder is given. Choose a folder.");
 }
 
@@ -40,10 +42,11 @@ TEST(OutputCheckTest, ReadOnlyFolderAsksForOneThatCanBeWritten) {
   const std::string out = tree.Folder("ro");
   ASSERT_EQ(chmod(out.c_str(), 0555), 0);
   // As an ordinary user: root writes into read-only folders.
-  const std::string message = fs::testing::AsUnprivilegedUser([&] { return CheckOutputFolder(out, 0).message(); });
+  const std::string message =
+      fs::testing::AsUnprivilegedUser([&] { return CheckOutputFolder(out, 0).message(); });
   chmod(out.c_str(), 0755);
-  EXPECT_EQ(message,
-            "The data file could not be created in " + out + ": Permission denied. Choose a folder you can write to.");
+  EXPECT_EQ(message, "The data file could not be created in " + out +
+                         ": Permission denied. Choose a folder you can write to.");
 }
 
 TEST(OutputCheckTest, MoreThanTheFreeSpaceIsRefused) {

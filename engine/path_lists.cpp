@@ -56,7 +56,8 @@ std::int32_t MiddleIndex(std::int32_t first, std::int32_t last) {
   return static_cast<std::int32_t>(half);
 }
 
-void QuickSortPaths(std::vector<std::string>& a, std::int32_t first, std::int32_t last, const YieldFn& yield) {
+void QuickSortPaths(std::vector<std::string>& a, std::int32_t first, std::int32_t last,
+                    const YieldFn& yield) {
   if (first > last) return;
   SortRange(a, first, last, yield, true);
 }

@@ -44,7 +44,7 @@ class RecordingHost : public Host {
   std::string source;
   std::vector<FolderRow> rows;
   std::string outputFolder;
-  std::string saveFolder;            // the Save dialog answers saveFolder + "/" + proposed name
+  std::string saveFolder;  // the Save dialog answers saveFolder + "/" + proposed name
   bool cancelSave = false;
   std::deque<MsgBoxResult> answers;  // for Yes/No boxes, in order; No when empty
   std::function<void(int yieldNumber)> onYield;
@@ -54,11 +54,11 @@ class RecordingHost : public Host {
   ProgressControls progress;
   std::vector<ShownBox> boxes;
   std::vector<std::string> proposedNames;
-  std::vector<std::int32_t> marked;              // rows the driver came to, in order
-  std::map<std::int32_t, RowState> rowStates;    // each row's last look
-  std::vector<std::string> percentages;  // lblProgress, each distinct text once in a row
-  std::vector<std::string> frames;       // FrameConversion, likewise
-  std::vector<std::string> captions;     // the window title, likewise
+  std::vector<std::int32_t> marked;            // rows the driver came to, in order
+  std::map<std::int32_t, RowState> rowStates;  // each row's last look
+  std::vector<std::string> percentages;        // lblProgress, each distinct text once in a row
+  std::vector<std::string> frames;             // FrameConversion, likewise
+  std::vector<std::string> captions;           // the window title, likewise
   int yields = 0;
   int unloads = 0;
 

@@ -9,11 +9,20 @@ namespace {
 void AppendField(std::string& line, const std::string& field) {
   for (const char c : field) {
     switch (c) {
-      case '\t': line += "\\t"; break;
-      case '\n': line += "\\n"; break;
-      case '\r': line += "\\r"; break;
-      case '\\': line += "\\\\"; break;
-      default: line += c;
+      case '\t':
+        line += "\\t";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\\':
+        line += "\\\\";
+        break;
+      default:
+        line += c;
     }
   }
 }
@@ -22,11 +31,16 @@ void AppendField(std::string& line, const std::string& field) {
 
 const char* OutcomeName(FileOutcome outcome) {
   switch (outcome) {
-    case FileOutcome::kConverted: return "converted";
-    case FileOutcome::kFailed: return "failed";
-    case FileOutcome::kEmpty: return "empty";
-    case FileOutcome::kSkipped: return "skipped";
-    case FileOutcome::kNotSaved: return "not saved";
+    case FileOutcome::kConverted:
+      return "converted";
+    case FileOutcome::kFailed:
+      return "failed";
+    case FileOutcome::kEmpty:
+      return "empty";
+    case FileOutcome::kSkipped:
+      return "skipped";
+    case FileOutcome::kNotSaved:
+      return "not saved";
   }
   return "failed";
 }
@@ -65,7 +79,9 @@ quill::Status TsvReportFile::Close() {
   const int error = errno;
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
-  if (failed_) return quill::Status::IOError("the report could not be written: " + std::string(std::strerror(error)) + ": " + path_);
+  if (failed_)
+    return quill::Status::IOError("the report could not be written: " + std::string(std::strerror(error)) +
+                                  ": " + path_);
   return quill::Status::Ok();
 }
 

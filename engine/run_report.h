@@ -16,13 +16,13 @@ struct FailedStore {
   std::string folderName;  // the source folder whose data file could not be written
   std::string target;
   std::string cause;
-  int messagesLost = 0;    // messages imported into it that are therefore not saved anywhere
+  int messagesLost = 0;  // messages imported into it that are therefore not saved anywhere
 };
 
 struct WrittenStore {
   std::string folderName;
-  std::string target;     // the data file actually written
-  bool renamed = false;   // the planned name was taken, so the next free one was used
+  std::string target;    // the data file actually written
+  bool renamed = false;  // the planned name was taken, so the next free one was used
 };
 
 // A folder of the source whose entries could not be read: what it holds is not converted.
@@ -73,13 +73,14 @@ struct RunReport {
   std::vector<UnreadableFolder> unreadableFolders;
   std::vector<LeftOutFolder> leftOut;  // skipped folders, and those a stop left out
   std::vector<std::string> notes;      // what was kept in another form than usual, per file
-  bool stopped = false;       // the user stopped the run before everything was converted
-  bool cancelled = false;     // the user cancelled the Save dialog: nothing was begun
-  int foldersSkipped = 0;     // folders whose conversion the user skipped
+  bool stopped = false;                // the user stopped the run before everything was converted
+  bool cancelled = false;              // the user cancelled the Save dialog: nothing was begun
+  int foldersSkipped = 0;              // folders whose conversion the user skipped
   // The tab-separated report of every file not converted and why, written next to the data file
   // when anything was not converted; empty when none was written.
   std::string reportFile;
-  std::vector<std::string> foldersWithoutMail;  // source folders holding no message file: no data file was written for them
+  std::vector<std::string>
+      foldersWithoutMail;  // source folders holding no message file: no data file was written for them
 
   bool Clean() const {
     return failedFiles.empty() && failedStores.empty() && unreadableFolders.empty() && !stopped &&

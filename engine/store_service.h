@@ -21,12 +21,12 @@
 namespace engine {
 
 // Constants of the store service's calls.
-inline constexpr int kStoreFormatUnicode = 1;   // LogonPstStore: a Unicode data file
-inline constexpr int kDefaultFolderSent = 5;    // GetDefaultFolder
-inline constexpr int kDefaultFolderInbox = 6;   // GetDefaultFolder
-inline constexpr int kFolderKindMail = 6;       // Folders.Add
-inline constexpr int kItemKindMail = 0;         // Items.Add
-inline constexpr int kImportRfc822 = 1024;      // Import: a message file in RFC 822 (MIME) form
+inline constexpr int kStoreFormatUnicode = 1;  // LogonPstStore: a Unicode data file
+inline constexpr int kDefaultFolderSent = 5;   // GetDefaultFolder
+inline constexpr int kDefaultFolderInbox = 6;  // GetDefaultFolder
+inline constexpr int kFolderKindMail = 6;      // Folders.Add
+inline constexpr int kItemKindMail = 0;        // Items.Add
+inline constexpr int kImportRfc822 = 1024;     // Import: a message file in RFC 822 (MIME) form
 inline constexpr std::uint32_t kPropMessageFlags = 0x0E070003;
 inline constexpr int kMessageFlagsRead = 1;
 inline constexpr int kMessageFlagsHasAttach = 16;
@@ -90,7 +90,7 @@ class StoreSession {
   // Creates the data file at `path` as a store under `displayName` (a file there is replaced only
   // when Logoff completes the new one). The store is owned by the session.
   virtual quill::Result<Store*> LogonPstStore(const std::string& path, int format,
-                                             const std::string& displayName) = 0;
+                                              const std::string& displayName) = 0;
   // The store with that entry id; reached directly or through the session's store list.
   virtual quill::Result<Store*> GetStoreFromID(const std::string& entryId) = 0;
   // "\\" + display name [+ "\" + relative path [+ "\"]]; the display name alone, with or without

@@ -75,7 +75,8 @@ std::string OutlookErrorText(const std::string& target, const std::string& cause
   text += " " + RemedyFor(cause);
   const std::size_t slash = target.find_last_of('/');
   if (!target.empty()) {
-    text += std::string(kCrLf) + kCrLf + "Data file: " + (slash == std::string::npos ? target : target.substr(slash + 1));
+    text += std::string(kCrLf) + kCrLf +
+            "Data file: " + (slash == std::string::npos ? target : target.substr(slash + 1));
   }
   return text;
 }
@@ -110,17 +111,20 @@ std::string CompletionText(const RunReport& r) {
   };
   const auto renamedLines = [&] {
     for (const WrittenStore& w : r.written) {
-      if (w.renamed) line("\"" + w.target + "\" was written, since a file of the planned name already existed.");
+      if (w.renamed)
+        line("\"" + w.target + "\" was written, since a file of the planned name already existed.");
     }
   };
   // What was kept in another form than usual; a few tell the story, the report has them all.
   const auto notesLines = [&] {
     constexpr std::size_t kNotesShown = 3;
     for (std::size_t i = 0; i < r.notes.size() && i < kNotesShown; ++i) line(r.notes[i]);
-    if (r.notes.size() > kNotesShown) line("And " + std::to_string(r.notes.size() - kNotesShown) + " more notes.");
+    if (r.notes.size() > kNotesShown)
+      line("And " + std::to_string(r.notes.size() - kNotesShown) + " more notes.");
   };
   const auto reportLine = [&] {
-    if (!r.reportFile.empty()) line("A report of every file not converted, and why, is in \"" + r.reportFile + "\".");
+    if (!r.reportFile.empty())
+      line("A report of every file not converted, and why, is in \"" + r.reportFile + "\".");
   };
   // Nothing to convert at all: saying "converted successfully" would not be true.
   if (r.singleMode && r.foldersConverted == 0 && r.failedStores.empty() && r.failedFiles.empty() &&
@@ -138,9 +142,10 @@ std::string CompletionText(const RunReport& r) {
   if (r.stopped) line("Conversion stopped by the user.");
   if (r.foldersSkipped > 0) line(Plural(r.foldersSkipped, "folder was", "folders were") + " skipped.");
   for (const LeftOutFolder& f : r.leftOut) {
-    line(f.messagesLeft < 0 ? "\"" + f.folderName + "\" was not begun."
-                            : "\"" + f.folderName + "\": " + Plural(f.messagesLeft, "message file was", "message files were") +
-                                  " left out.");
+    line(f.messagesLeft < 0
+             ? "\"" + f.folderName + "\" was not begun."
+             : "\"" + f.folderName +
+                   "\": " + Plural(f.messagesLeft, "message file was", "message files were") + " left out.");
   }
   line(Plural(r.messagesConverted, "message", "messages") + " converted" +
        (r.singleMode ? "" : " into " + Plural(r.foldersConverted, "data file", "data files")) + ".");
@@ -148,8 +153,10 @@ std::string CompletionText(const RunReport& r) {
     std::string names;
     const std::size_t shown = std::min<std::size_t>(r.failedFiles.size(), 3);
     for (std::size_t i = 0; i < shown; ++i) names += (i ? ", " : "") + LastPathPart(r.failedFiles[i].path);
-    if (r.failedFiles.size() > shown) names += " and " + std::to_string(r.failedFiles.size() - shown) + " more";
-    line(Plural(static_cast<int>(r.failedFiles.size()), "file", "files") + " could not be converted: " + names + ".");
+    if (r.failedFiles.size() > shown)
+      names += " and " + std::to_string(r.failedFiles.size() - shown) + " more";
+    line(Plural(static_cast<int>(r.failedFiles.size()), "file", "files") +
+         " could not be converted: " + names + ".");
   }
   if (r.messagesEmpty > 0) {
     line(Plural(r.messagesEmpty, "file was", "files were") + " empty (0 bytes) and not converted.");
@@ -159,7 +166,8 @@ std::string CompletionText(const RunReport& r) {
   }
   for (const FailedStore& s : r.failedStores) {
     line("The data file for \"" + s.folderName + "\" could not be written: " + s.cause);
-    if (s.messagesLost > 0) line(Plural(s.messagesLost, "message", "messages") + " of it could not be saved.");
+    if (s.messagesLost > 0)
+      line(Plural(s.messagesLost, "message", "messages") + " of it could not be saved.");
   }
   notesLines();
   for (const std::string& folder : r.foldersWithoutMail) line(NoMailText(folder));

@@ -36,7 +36,8 @@ TEST(TextsTest, CompletionTextListsAFewFailedNamesThenCounts) {
   RunReport r;
   r.messagesConverted = 10;
   r.foldersConverted = 1;
-  for (const char* f : {"/m/a.eml", "/m/b.eml", "/m/c.eml", "/m/d.eml", "/m/e.eml"}) r.failedFiles.push_back({f, "x"});
+  for (const char* f : {"/m/a.eml", "/m/b.eml", "/m/c.eml", "/m/d.eml", "/m/e.eml"})
+    r.failedFiles.push_back({f, "x"});
   EXPECT_EQ(CompletionText(r),
             "10 messages converted.\r\n5 files could not be converted: a.eml, b.eml, c.eml and 2 more.\r\n"
             "Open Converted Outlook Data file in Microsoft Outlook to View Converted Messages.");
@@ -47,16 +48,21 @@ TEST(TextsTest, CompletionTextNamesRenamedFilesAlsoOnACleanRun) {
   r.singleMode = false;
   r.foldersConverted = 2;
   r.messagesConverted = 5;
-  r.written = {{"mailparser", "/out/mailparser (2).pst", true}, {"ann", "/out/ann.pst", false},
+  r.written = {{"mailparser", "/out/mailparser (2).pst", true},
+               {"ann", "/out/ann.pst", false},
                {"ruby", "/out/ruby (2).pst", true}};
-  EXPECT_EQ(CompletionText(r),
-            "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook to View "
-            "Individual files.\r\n\"/out/mailparser (2).pst\" was written, since a file of the planned name already "
-            "existed.\r\n\"/out/ruby (2).pst\" was written, since a file of the planned name already existed.");
+  EXPECT_EQ(
+      CompletionText(r),
+      "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook to "
+      "View "
+      "Individual files.\r\n\"/out/mailparser (2).pst\" was written, since a file of the planned name "
+      "already "
+      "existed.\r\n\"/out/ruby (2).pst\" was written, since a file of the planned name already existed.");
   // Nothing renamed: the two fixed lines alone.
   r.written[0].renamed = r.written[2].renamed = false;
   EXPECT_EQ(CompletionText(r),
-            "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook to View "
+            "All Folders Converted Successfully.\r\nOpen Converted Outlook Data file(s) in Microsoft Outlook "
+            "to View "
             "Individual files.");
 }
 
@@ -102,10 +108,11 @@ TEST(TextsTest, CompletionTextTellsWhatIsNotInAnyFile) {
   r.leftOut = {{"cid", "/m/cid", 3}, {"dan", "/m/dan", -1}};
   r.stopped = true;
   const std::string text = CompletionText(r);
-  for (const char* expected : {"Conversion stopped by the user.", "\"cid\": 3 message files were left out.",
-                               "\"dan\" was not begun.", "1 file was empty (0 bytes) and not converted.",
-                               "The folder \"/m/ann/Locked\" could not be read (Permission denied); its files were not converted.",
-                               "7 messages of it could not be saved.", "4 messages converted into 1 data file."}) {
+  for (const char* expected :
+       {"Conversion stopped by the user.", "\"cid\": 3 message files were left out.",
+        "\"dan\" was not begun.", "1 file was empty (0 bytes) and not converted.",
+        "The folder \"/m/ann/Locked\" could not be read (Permission denied); its files were not converted.",
+        "7 messages of it could not be saved.", "4 messages converted into 1 data file."}) {
     EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
   }
   EXPECT_EQ(text.find("Successfully"), std::string::npos);
@@ -120,16 +127,19 @@ TEST(TextsTest, CompletionTextTellsWhatIsNotInAnyFile) {
 }
 
 TEST(TextsTest, StoreErrorLeadsWithTheCauseAndWhatToDo) {
-  EXPECT_EQ(OutlookErrorText("/home/u/ro/Mail.pst", "Permission denied: /home/u/ro/.Mail.pst.tmp"),
-            "The data file could not be created in /home/u/ro: Permission denied. Choose a folder you can write "
-            "to.\r\n\r\nData file: Mail.pst");
-  EXPECT_EQ(OutlookErrorText("/gone/x.pst", "No such file or directory: /gone/x.pst").rfind(
-                "The data file could not be created in /gone: No such file or directory. Choose a folder that exists.",
-                0),
+  EXPECT_EQ(
+      OutlookErrorText("/home/u/ro/Mail.pst", "Permission denied: /home/u/ro/.Mail.pst.tmp"),
+      "The data file could not be created in /home/u/ro: Permission denied. Choose a folder you can write "
+      "to.\r\n\r\nData file: Mail.pst");
+  EXPECT_EQ(OutlookErrorText("/gone/x.pst", "No such file or directory: /gone/x.pst")
+                .rfind("The data file could not be created in /gone: No such file or directory. Choose a "
+                       "folder that exists.",
+                       0),
             0u);
-  EXPECT_EQ(OutlookErrorText("/f/x.pst", "write failed (No space left on device): /f/.x").rfind(
-                "The data file could not be created in /f: write failed (No space left on device). Free some space",
-                0),
+  EXPECT_EQ(OutlookErrorText("/f/x.pst", "write failed (No space left on device): /f/.x")
+                .rfind("The data file could not be created in /f: write failed (No space left on device). "
+                       "Free some space",
+                       0),
             0u);
   // Nothing of the old advice about installing Outlook, and no bare address to copy.
   const std::string text = OutlookErrorText("/a/b.pst", "some other failure");

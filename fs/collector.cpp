@@ -138,7 +138,8 @@ class Walker {
       status = NextNumber(fileCounter_, number);
       if (status.ok()) status = fileList_.Add(folder + name, "K" + std::to_string(number));
       if (!status.ok()) break;
-      if (hooks_.setCountCaption) hooks_.setCountCaption(std::to_string(number) + " Messages Queued for Conversion.");
+      if (hooks_.setCountCaption)
+        hooks_.setCountCaption(std::to_string(number) + " Messages Queued for Conversion.");
     } while (FindNext(entry));
     FindEnd(entry);
     return status;

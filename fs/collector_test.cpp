@@ -263,7 +263,9 @@ TEST(CollectorTest, AnEmptyFolderIsNotUnreadable) {
   Walk w;
   std::vector<std::string> unreadable;
   CollectorHooks hooks;
-  hooks.folderUnreadable = [&](const std::string& folder, const std::string&) { unreadable.push_back(folder); };
+  hooks.folderUnreadable = [&](const std::string& folder, const std::string&) {
+    unreadable.push_back(folder);
+  };
   std::string root = t.Path("M");
   ASSERT_TRUE(CollectFiles(root, "*.eml", w.fileCounter, w.folderCounter, w.files, w.folders, hooks).ok());
   EXPECT_TRUE(unreadable.empty());

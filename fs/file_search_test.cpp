@@ -55,7 +55,8 @@ TEST(FileSearchTest, StarDotStarFindsEveryNameWithOrWithoutADot) {
   t.File("a.eml");
   t.File("B.EMLX");
   t.Folder("Sub");
-  EXPECT_EQ(AllNames(t.root() + "/*.*"), (std::set<std::string>{".", "..", "README", "a.eml", "B.EMLX", "Sub"}));
+  EXPECT_EQ(AllNames(t.root() + "/*.*"),
+            (std::set<std::string>{".", "..", "README", "a.eml", "B.EMLX", "Sub"}));
   EXPECT_EQ(AllNames(t.root() + "/*"), AllNames(t.root() + "/*.*"));
   // Letter case is ignored, as the Windows search does.
   EXPECT_EQ(AllNames(t.root() + "/*.eml"), (std::set<std::string>{"a.eml"}));
@@ -70,11 +71,21 @@ TEST(FileSearchTest, PatternMatchingFollowsWindowsRules) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.*", "README", true},    {"*.*", ".", true},         {"*", "x.y.z", true},
-      {"*.eml", "a.EML", true},   {"*.eml", "a.emlx", false}, {"a?c", "abc", true},
-      {"a?c", "ac", false},       {"README.*", "README", true}, {"README.*", "README.md", true},
-      {"*mail*", "MyMailbox", true}, {"**a", "bba", true},    {"a*b*c", "axxbyyc", true},
-      {"a*b*c", "axxbyy", false}, {"", "", true},             {"", "x", false},
+      {"*.*", "README", true},
+      {"*.*", ".", true},
+      {"*", "x.y.z", true},
+      {"*.eml", "a.EML", true},
+      {"*.eml", "a.emlx", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"README.*", "README", true},
+      {"README.*", "README.md", true},
+      {"*mail*", "MyMailbox", true},
+      {"**a", "bba", true},
+      {"a*b*c", "axxbyyc", true},
+      {"a*b*c", "axxbyy", false},
+      {"", "", true},
+      {"", "x", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchesPattern(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
@@ -101,7 +112,7 @@ TEST(FileSearchTest, SearchLifecycleAndFtpSpecifications) {
 
   EXPECT_EQ(FindFirst(t.Path("missing") + "/*", entry), kInvalidHandle);
   EXPECT_EQ(FindFirst(t.Path("one") + "/*", entry), kInvalidHandle);  // not a folder
-  EXPECT_EQ(FindFirst(t.root() + "/", entry), kInvalidHandle);         // no pattern
+  EXPECT_EQ(FindFirst(t.root() + "/", entry), kInvalidHandle);        // no pattern
 }
 
 TEST(FileSearchTest, FolderExistsAnswersInItsFourSteps) {

@@ -43,8 +43,8 @@ bool KeyedList::ContainsKey(std::string_view key) const {
 quill::Status KeyedList::Add(std::string item, std::string_view key) {
   const std::uint32_t hash = HashOf(key);
   if (!slots_.empty() && slots_[SlotOf(key, hash)] != kEmpty) {
-    return quill::Status::AlreadyExists("This key is already associated with an element of this collection: " +
-                                        std::string(key));
+    return quill::Status::AlreadyExists(
+        "This key is already associated with an element of this collection: " + std::string(key));
   }
   if (keyBytes_.size() + key.size() > kEmpty - 1 || keyEnds_.size() >= kEmpty - 1 || item.size() >= kEmpty) {
     return quill::Status::InvalidArgument("too many keys in one list");

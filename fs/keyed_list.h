@@ -53,12 +53,12 @@ class KeyedList {
   void Grow();
 
   std::vector<std::unique_ptr<char[]>> blocks_;  // kBlockBytes each, or one long item alone
-  std::size_t blockUsed_ = 0;                      // in the last block
+  std::size_t blockUsed_ = 0;                    // in the last block
   std::vector<ItemRef> items_;
-  std::string keyBytes_;               // every key, back to back
-  std::vector<std::uint32_t> keyEnds_; // where key i ends in keyBytes_
+  std::string keyBytes_;                  // every key, back to back
+  std::vector<std::uint32_t> keyEnds_;    // where key i ends in keyBytes_
   std::vector<std::uint32_t> keyHashes_;  // the hash of key i
-  std::vector<std::uint32_t> slots_;   // indexes of keys by hash; kEmpty where free
+  std::vector<std::uint32_t> slots_;      // indexes of keys by hash; kEmpty where free
 };
 
 }  // namespace fs

@@ -49,7 +49,8 @@ TEST(KeyedListTest, ItemsSurviveBlockEndsAndItemsLongerThanABlock) {
     ASSERT_TRUE(list.Add(item, "K" + std::to_string(expected.size())).ok());
     expected.push_back(std::move(item));
   };
-  for (int i = 0; i < 30000; ++i) add(std::string(37 + i % 23, static_cast<char>('a' + i % 26)) + std::to_string(i));
+  for (int i = 0; i < 30000; ++i)
+    add(std::string(37 + i % 23, static_cast<char>('a' + i % 26)) + std::to_string(i));
   add(std::string((1 << 20) + 5, 'L'));
   add("after the long one");
   add(std::string(1 << 20, 'E'));  // exactly a block

@@ -66,9 +66,7 @@ bool IsDotName(const char* name) {
 }
 
 // A dot-name is what Linux hides from listings, the closest thing to the hidden attribute.
-std::uint32_t HiddenBit(const char* name) {
-  return name[0] == '.' && !IsDotName(name) ? kAttrHidden : 0;
-}
+std::uint32_t HiddenBit(const char* name) { return name[0] == '.' && !IsDotName(name) ? kAttrHidden : 0; }
 
 std::uint32_t AttributesOf(const struct stat& st, const char* name) {
   // Read-only is left out: Linux permissions depend on who asks, and the directory listing cannot

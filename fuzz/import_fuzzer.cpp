@@ -35,7 +35,8 @@ const std::string& TargetPath() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const mime::ParsedMessage parsed = mime::ParseMessage(std::string_view(reinterpret_cast<const char*>(data), size));
+  const mime::ParsedMessage parsed =
+      mime::ParseMessage(std::string_view(reinterpret_cast<const char*>(data), size));
   pst::ndb::FileWriterOptions fileOptions;
   fileOptions.sync = false;
   auto file = pst::ndb::FileWriter::Create(TargetPath(), fileOptions);

@@ -1,8 +1,9 @@
 // A stop request must reach the loops that can run for seconds on one huge message: each gives
 // up within one piece of its input, and a message cut short is reported as stopped, never handed
 // on half-built.
-#include <gtest/gtest.h>
+#include "common/cancel.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,7 +13,6 @@
 #include <string>
 #include <thread>
 
-#include "common/cancel.h"
 #include "mime/charset.h"
 #include "mime/message_file.h"
 #include "mime/part_data.h"
@@ -33,7 +33,8 @@ class MimeCancel : public ::testing::Test {
 std::string Base64Of(size_t lines) {
   std::string s;
   s.reserve(lines * 77);
-  for (size_t i = 0; i < lines; ++i) s += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\n";
+  for (size_t i = 0; i < lines; ++i)
+    s += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAxMjM0\n";
   return s;
 }
 

@@ -1,6 +1,7 @@
 #include "mime/charset.h"
 
 #include <errno.h>
+#include <gmime/gmime.h>
 #include <iconv.h>
 
 #include <algorithm>
@@ -13,8 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include <gmime/gmime.h>
-
 #include "common/cancel.h"
 #include "common/text.h"
 #include "mime/gmime_support.h"
@@ -26,14 +25,12 @@ namespace {
 
 // windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves undefined map to the C1
 // control of the same value, as web browsers do, so that no byte is lost.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
 
 char32_t Windows1252Char(unsigned char b) {
   if (b >= 0x80 && b < 0xA0) return kWindows1252High[b - 0x80];
@@ -82,14 +79,14 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
 
 bool IsLatin1Name(std::string_view n) {
   return n == "iso-8859-1" || n == "iso8859-1" || n == "latin1" || n == "latin-1" || n == "l1" ||
-         n == "iso_8859-1" || n == "windows-1252" || n == "cp1252" || n == "x-cp1252" ||
-         n == "iso-ir-100" || n == "cp819" || n == "ibm819";
+         n == "iso_8859-1" || n == "windows-1252" || n == "cp1252" || n == "x-cp1252" || n == "iso-ir-100" ||
+         n == "cp819" || n == "ibm819";
 }
 
 bool IsAsciiOrUtf8Name(std::string_view n) {
-  return n.empty() || n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "us" ||
-         n == "utf-8" || n == "utf8" || n == "unicode-1-1-utf-8" || n == "x-unknown" ||
-         n == "unknown" || n == "default" || n == "unknown-8bit" || n == "x-user-defined";
+  return n.empty() || n == "us-ascii" || n == "ascii" || n == "ansi_x3.4-1968" || n == "us" || n == "utf-8" ||
+         n == "utf8" || n == "unicode-1-1-utf-8" || n == "x-unknown" || n == "unknown" || n == "default" ||
+         n == "unknown-8bit" || n == "x-user-defined";
 }
 
 // Mail labels text with the name of a standard charset but writes it with the Windows code page
@@ -97,9 +94,10 @@ bool IsAsciiOrUtf8Name(std::string_view n) {
 // with the superset loses nothing when the label was honest.
 const char* SupersetOf(const std::string& name) {
   static constexpr std::pair<std::string_view, const char*> kSupersets[] = {
-      {"gb2312", "GB18030"},    {"gbk", "GB18030"},       {"x-gbk", "GB18030"},  {"euc-cn", "GB18030"},
-      {"cp936", "GB18030"},     {"shift_jis", "CP932"},   {"shift-jis", "CP932"}, {"sjis", "CP932"},
-      {"x-sjis", "CP932"},      {"ms_kanji", "CP932"},    {"euc-kr", "CP949"},    {"ks_c_5601-1987", "CP949"},
+      {"gb2312", "GB18030"},          {"gbk", "GB18030"},   {"x-gbk", "GB18030"},
+      {"euc-cn", "GB18030"},          {"cp936", "GB18030"}, {"shift_jis", "CP932"},
+      {"shift-jis", "CP932"},         {"sjis", "CP932"},    {"x-sjis", "CP932"},
+      {"ms_kanji", "CP932"},          {"euc-kr", "CP949"},  {"ks_c_5601-1987", "CP949"},
       {"iso-8859-8-i", "ISO-8859-8"}, {"tis-620", "CP874"}, {"big5", "BIG5-HKSCS"},
   };
   for (const auto& [label, superset] : kSupersets) {
@@ -134,7 +132,8 @@ std::optional<std::string> Iso2022JpAsCp932(std::string_view bytes) {
       const std::string_view esc = bytes.substr(i + 1, 3);
       if (esc.starts_with("(B") || esc.starts_with("(J") || esc.starts_with("(H")) {
         set = Set::kAscii;
-      } else if (esc.starts_with("$B") || esc.starts_with("$@") || esc.starts_with("$(B") || esc.starts_with("$(@")) {
+      } else if (esc.starts_with("$B") || esc.starts_with("$@") || esc.starts_with("$(B") ||
+                 esc.starts_with("$(@")) {
         set = Set::kJis0208;
         if (esc[1] == '(') ++i;
       } else if (esc.starts_with("(I")) {
@@ -195,7 +194,8 @@ std::string ConvertWithIconv(std::string_view bytes, const char* charset);
 
 // Text that switches to a set CP932 lacks is read by ISO-2022-JP-2, which knows those sets.
 std::string Iso2022JpToUtf8(std::string_view bytes) {
-  if (const std::optional<std::string> cp932 = Iso2022JpAsCp932(bytes)) return ConvertWithIconv(*cp932, "CP932");
+  if (const std::optional<std::string> cp932 = Iso2022JpAsCp932(bytes))
+    return ConvertWithIconv(*cp932, "CP932");
   return ConvertWithIconv(bytes, "ISO-2022-JP-2");
 }
 
@@ -295,8 +295,8 @@ std::string ConvertWithIconv(std::string_view bytes, const char* charset) {
 // becomes can stand in for iconv. The probe in MakeByteTable would reject most others anyway; the
 // list keeps it from being trusted with a multi-byte or stateful charset it might misjudge.
 bool IsSingleByteFamily(std::string_view n) {
-  for (std::string_view prefix : {"iso-8859-", "iso8859-", "iso_8859-", "windows-125", "cp125",
-                                  "x-cp125", "koi8-"}) {
+  for (std::string_view prefix :
+       {"iso-8859-", "iso8859-", "iso_8859-", "windows-125", "cp125", "x-cp125", "koi8-"}) {
     if (n.starts_with(prefix)) return true;
   }
   return n == "windows-874" || n == "cp874" || n == "tis-620" || n == "ibm866" || n == "cp866" ||
@@ -364,8 +364,7 @@ std::unique_ptr<ByteTable> MakeByteTable(const char* charset) {
     } else {
       const size_t produced = static_cast<size_t>(dst - buf);
       if (in_left != 0 || produced == 0) return nullptr;
-      if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1) ||
-          dst != buf + produced) {
+      if (iconv(cd, nullptr, nullptr, &dst, &dst_left) == static_cast<size_t>(-1) || dst != buf + produced) {
         return nullptr;
       }
       utf8 = std::string_view(buf, produced);

@@ -60,7 +60,11 @@ TEST(MimeCharset, Iso2022JpIsReadAsItsWindowsSuperset) {
   EXPECT_EQ(ToUtf8("No.\x1B$B-b-!-5-j\x1B(B", "iso-2022-jp"), "No.№①Ⅰ㈱");
   EXPECT_EQ(ToUtf8("\x1B$By!\x1B(B", "ISO-2022-JP"), "纊");  // Row 89, an IBM extension.
   EXPECT_EQ(ToUtf8("\x1B$BF|K\\\x1B(I1\x1B(B!", "csISO2022JP"), "日本ｱ!");
-  EXPECT_EQ(ToUtf8("\x0E" "1\x0F" "a", "cp50222"), "ｱa");  // SO and SI.
+  EXPECT_EQ(ToUtf8("\x0E"
+                   "1\x0F"
+                   "a",
+                   "cp50222"),
+            "ｱa");  // SO and SI.
   EXPECT_EQ(ToUtf8("\x1B$B$3\r\n$s\x1B(B", "iso-2022-jp"), "こ\r\nん");
   // A set CP932 lacks is read as ISO-2022-JP-2 reads it (JIS X 0212 here).
   EXPECT_EQ(ToUtf8("\x1B$(D\x22\x2F\x1B(Bx", "iso-2022-jp"), "˘x");
@@ -78,7 +82,9 @@ TEST(MimeCharset, EachTextStartsInTheInitialState) {
     EXPECT_EQ(ToUtf8("abc", "iso-2022-jp"), "abc");
   }
   std::string fromThread;
-  std::thread([&] { fromThread = ToUtf8("\x1B$B$3$s\x1B(B", "iso-2022-jp") + ToUtf8("\xD0\xD2", "koi8-r"); }).join();
+  std::thread([&] {
+    fromThread = ToUtf8("\x1B$B$3$s\x1B(B", "iso-2022-jp") + ToUtf8("\xD0\xD2", "koi8-r");
+  }).join();
   EXPECT_EQ(fromThread, "こんпр");
 }
 
@@ -93,10 +99,11 @@ TEST(MimeCharset, SupersetsOfMislabelledCharsets) {
 // -1258 compose a letter with the accent after it) and multi-byte ones are in the list too: read
 // byte by byte, they would come out wrong.
 TEST(MimeCharset, SingleByteCharsetsMatchIconv) {
-  const char* const kCharsets[] = {
-      "koi8-r", "koi8-u", "iso-8859-2", "iso-8859-3", "iso-8859-5", "iso-8859-7", "iso-8859-8-i",
-      "ISO-8859-15", "windows-1250", "windows-1251", "windows-1253", "windows-1255",
-      "windows-1258", "cp1257", "tis-620", "ibm866", "shift_jis", "gb2312", "iso-2022-jp", "big5"};
+  const char* const kCharsets[] = {"koi8-r",       "koi8-u",       "iso-8859-2",   "iso-8859-3",
+                                   "iso-8859-5",   "iso-8859-7",   "iso-8859-8-i", "ISO-8859-15",
+                                   "windows-1250", "windows-1251", "windows-1253", "windows-1255",
+                                   "windows-1258", "cp1257",       "tis-620",      "ibm866",
+                                   "shift_jis",    "gb2312",       "iso-2022-jp",  "big5"};
   std::mt19937 random(20240611);
   for (const char* charset : kCharsets) {
     SCOPED_TRACE(charset);
@@ -121,7 +128,9 @@ TEST(MimeCharset, SingleByteCharsetsMatchIconv) {
 TEST(MimeCharset, MoveOverloadReturnsTheSameText) {
   std::string utf8 = "grüße";
   EXPECT_EQ(TakeAsUtf8(std::move(utf8), "utf-8"), "grüße");
-  std::string latin = "gr\xFC\xDF" "e";
+  std::string latin =
+      "gr\xFC\xDF"
+      "e";
   EXPECT_EQ(TakeAsUtf8(std::move(latin), "iso-8859-1"), "grüße");
   EXPECT_EQ(NormalizeCharsetName("  'UTF-8'\r\n"), "utf-8");
 }

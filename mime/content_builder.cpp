@@ -99,7 +99,8 @@ std::string FileNameOf(const MimeEntity* object, const std::optional<std::string
 // A part that may be the plain or HTML body: text/plain or text/html, not marked as an
 // attachment and not carrying a file name.
 bool IsBodyText(const MimeEntity* object, std::string_view mime_type) {
-  if (object->Kind() != EntityKind::kLeaf || (mime_type != "text/plain" && mime_type != "text/html")) return false;
+  if (object->Kind() != EntityKind::kLeaf || (mime_type != "text/plain" && mime_type != "text/html"))
+    return false;
   if (HasAttachmentDisposition(object)) return false;
   const std::optional<std::string> name = object->PartFileName();
   return !name || name->empty();
@@ -108,7 +109,8 @@ bool IsBodyText(const MimeEntity* object, std::string_view mime_type) {
 // The charset an HTML body is written in: the declared one, else one named by a <meta> element
 // near the top, else UTF-8 when the bytes are valid UTF-8, else windows-1252.
 std::string HtmlCharset(std::string_view html, std::string declared) {
-  const bool ascii_only = std::all_of(html.begin(), html.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const bool ascii_only =
+      std::all_of(html.begin(), html.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (!declared.empty() && (declared != "us-ascii" || ascii_only)) return declared;
   const std::string head = AsciiLower(html.substr(0, 4096));
   for (size_t meta = head.find("<meta"); meta != std::string::npos; meta = head.find("<meta", meta + 5)) {
@@ -221,7 +223,8 @@ class PartWalker {
       for (int i = 0; i < count; ++i) {
         const MimeEntity* part = child(i);
         const bool took_here = bodies_taken_ != taken_before;
-        if (want_body && took_here && ContinueBody(part, plain_taken_ != plain_before, html_taken_ != html_before)) {
+        if (want_body && took_here &&
+            ContinueBody(part, plain_taken_ != plain_before, html_taken_ != html_before)) {
           continue;
         }
         Walk(part, want_body && !took_here, depth + 1);
@@ -241,7 +244,8 @@ class PartWalker {
         out_.html_body += more;
       } else {
         // Two charsets cannot share one byte string: carry both over to UTF-8.
-        out_.html_body = TakeAsUtf8(std::move(out_.html_body), out_.html_charset) + TakeAsUtf8(std::move(more), charset);
+        out_.html_body =
+            TakeAsUtf8(std::move(out_.html_body), out_.html_charset) + TakeAsUtf8(std::move(more), charset);
         out_.html_charset = "utf-8";
       }
       return true;
@@ -324,7 +328,8 @@ class PartWalker {
     a.mime_type = MimeTypeOf(object);
     GMimeContentDisposition* disposition = object->Disposition();  // Borrowed.
     GMimeContentType* ct = object->ContentType();                  // Borrowed.
-    const char* name = disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
+    const char* name =
+        disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
     if (name == nullptr && ct != nullptr) name = g_mime_content_type_get_parameter(ct, "name");
     a.file_name = FileNameOf(object, name ? std::optional<std::string>(name) : std::nullopt);
     a.content_id = SafeText(object->ContentId());
@@ -384,7 +389,8 @@ class PartWalker {
 // text that was sent as plain text is looked at: text derived from HTML holds none.
 void TakeUuencodedFiles(ParsedMessage& out) {
   const int taken = ExtractUuencodedBlocks(out.text_body, out.attachments);
-  if (taken > 0) out.notes.push_back(std::to_string(taken) + " uuencoded file(s) taken from the body as attachments");
+  if (taken > 0)
+    out.notes.push_back(std::to_string(taken) + " uuencoded file(s) taken from the body as attachments");
 }
 
 // Outlook's winmail.dat: the attachments it packs take its place, and its body becomes the
@@ -433,7 +439,8 @@ void TakeTnefContents(ParsedMessage& out) {
 void BuildContent(const MimeMessage& message, std::string_view raw_headers, int depth, ParsedMessage& out,
                   int max_embedded_depth) {
   ReadHeaderFields(message, out);
-  out.headers = Utf8OrWindows1252ToUtf8(raw_headers.empty() ? message.WrittenHeaders() : std::string(raw_headers));
+  out.headers =
+      Utf8OrWindows1252ToUtf8(raw_headers.empty() ? message.WrittenHeaders() : std::string(raw_headers));
 
   PartWalker walker(out, depth, std::min(max_embedded_depth, kMaxEmbeddedDepth));
   walker.Walk(message.Body(), true, 0);  // Borrowed.

@@ -26,8 +26,9 @@ fs::path CorpusDir() {
 
 // Every text the model hands to a store must be valid UTF-8, however broken the input was.
 void ExpectValidUtf8(const ParsedMessage& m, const std::string& where) {
-  std::vector<const std::string*> texts = {&m.subject, &m.subject_prefix, &m.normalized_subject, &m.message_id,
-                                           &m.in_reply_to, &m.references, &m.headers, &m.text_body};
+  std::vector<const std::string*> texts = {&m.subject,    &m.subject_prefix, &m.normalized_subject,
+                                           &m.message_id, &m.in_reply_to,    &m.references,
+                                           &m.headers,    &m.text_body};
   for (const auto* list : {&m.from, &m.sender, &m.reply_to, &m.to, &m.cc, &m.bcc}) {
     for (const Mailbox& b : *list) {
       texts.push_back(&b.name);
@@ -75,22 +76,34 @@ TEST(MimeCorpus, KnownMessages) {
     std::vector<size_t> attachment_sizes;  // In order; for .emlx, Apple keeps the data elsewhere.
   };
   const Fact facts[] = {
-      {"mailparser-node/Inbox/nodemailer.eml", "Nodemailer is unicode friendly ✔ (1476358788189)",
-       "andris@kreata.ee", {126, 29361, 28}},
+      {"mailparser-node/Inbox/nodemailer.eml",
+       "Nodemailer is unicode friendly ✔ (1476358788189)",
+       "andris@kreata.ee",
+       {126, 29361, 28}},
       {"php-mime-mail-parser/Inbox/m0028.eml", "Email with 10 attachments and only plain text content part",
        "test@test.com", std::vector<size_t>(10, 13)},
-      {"spamscope-mail-parser/Inbox/mail_test_2.eml", "Bollettino Meteorologico del 29/11/2015",
-       "meteo@regione.vda.it", {9918, 7321, 1089942}},
-      {"spamscope-mail-parser/Inbox/mail_test_5.eml", "Je prépare mon été zéro complexe !", "contact@carlance.fr",
+      {"spamscope-mail-parser/Inbox/mail_test_2.eml",
+       "Bollettino Meteorologico del 29/11/2015",
+       "meteo@regione.vda.it",
+       {9918, 7321, 1089942}},
+      {"spamscope-mail-parser/Inbox/mail_test_5.eml",
+       "Je prépare mon été zéro complexe !",
+       "contact@carlance.fr",
        {137791, 374, 540, 493, 530}},
-      {"spamscope-mail-parser/Inbox/mail_test_15.eml", "Urgent Request for Order Quotation",
-       "do-not-reply@ncs.gov.ng", {251141}},  // x-uuencode with trailing blanks stripped.
+      {"spamscope-mail-parser/Inbox/mail_test_15.eml",
+       "Urgent Request for Order Quotation",
+       "do-not-reply@ncs.gov.ng",
+       {251141}},  // x-uuencode with trailing blanks stripped.
       // Clear-signed: the signed entity whole (the JPEG and the signature are inside it), the
       // file less its header fields but Content-Type.
-      {"mimekit/Signed/thunderbird-signed.eml", "This is a test of signing with S/MIME", "fejj@gnome.org",
+      {"mimekit/Signed/thunderbird-signed.eml",
+       "This is a test of signing with S/MIME",
+       "fejj@gnome.org",
        {213490}},
-      {"apple-mail-emlx/Mail/V10/0C1D2E3F-ACCOUNT/INBOX.mbox/Data/Messages/1.emlx", "Fwd: Lorem ipsum",
-       "philipp@philippkatz.de", {0, 0, 0, 0}},
+      {"apple-mail-emlx/Mail/V10/0C1D2E3F-ACCOUNT/INBOX.mbox/Data/Messages/1.emlx",
+       "Fwd: Lorem ipsum",
+       "philipp@philippkatz.de",
+       {0, 0, 0, 0}},
   };
   for (const Fact& f : facts) {
     SCOPED_TRACE(f.path);
@@ -120,7 +133,8 @@ TEST(MimeCorpus, KnownMessages) {
   EXPECT_EQ(m->attachments.size(), 328u);
 
   // A damaged .emlx: the count runs past the end of the message into the property list.
-  m = ReadMessageFile((dir / "apple-mail-emlx/Mail/V10/0C1D2E3F-ACCOUNT/INBOX.mbox/Data/Messages/broken3.emlx").string());
+  m = ReadMessageFile(
+      (dir / "apple-mail-emlx/Mail/V10/0C1D2E3F-ACCOUNT/INBOX.mbox/Data/Messages/broken3.emlx").string());
   ASSERT_TRUE(m.ok());
   EXPECT_EQ(m->subject, "Re: Emlx library");
   EXPECT_EQ(m->text_body.find("plist"), std::string::npos);

@@ -32,7 +32,8 @@ std::string DecodeQ(std::string_view payload) {
     const char c = payload[i];
     if (c == '_') {
       out.push_back(' ');
-    } else if (c == '=' && i + 2 < payload.size() && HexValue(payload[i + 1]) >= 0 && HexValue(payload[i + 2]) >= 0) {
+    } else if (c == '=' && i + 2 < payload.size() && HexValue(payload[i + 1]) >= 0 &&
+               HexValue(payload[i + 2]) >= 0) {
       out.push_back(static_cast<char>(HexValue(payload[i + 1]) * 16 + HexValue(payload[i + 2])));
       i += 2;
     } else {
@@ -72,7 +73,8 @@ struct EncodedWord {
 // Parses the encoded word starting at s[at] ("=?"), or nullopt when it is not a well-formed one.
 std::optional<EncodedWord> ParseEncodedWord(std::string_view s, size_t at) {
   size_t q1 = s.find('?', at + 2);
-  if (q1 == std::string_view::npos || q1 == at + 2 || q1 + 3 > s.size() || s[q1 + 2] != '?') return std::nullopt;
+  if (q1 == std::string_view::npos || q1 == at + 2 || q1 + 3 > s.size() || s[q1 + 2] != '?')
+    return std::nullopt;
   const char encoding = s[q1 + 1];
   if (encoding != 'b' && encoding != 'B' && encoding != 'q' && encoding != 'Q') return std::nullopt;
   const size_t payload_begin = q1 + 3;
@@ -175,8 +177,10 @@ std::vector<std::string_view> SplitOutside(std::string_view raw, char separator)
   for (size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
     if (quoted) {
-      if (c == '\\') ++i;
-      else if (c == '"') quoted = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        quoted = false;
     } else if (c == '"') {
       quoted = true;
     } else if (c == '(') {
@@ -252,7 +256,8 @@ std::vector<std::pair<std::string, std::string>> EncodedDisplayNames(std::string
     const size_t close = element.find('>', open);
     const std::string_view phrase = element.substr(0, open);
     if (phrase.find("=?") == std::string_view::npos) continue;
-    std::string address(element.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1));
+    std::string address(element.substr(
+        open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1));
     address.erase(0, address.find_first_not_of(" \t"));
     address.erase(address.find_last_not_of(" \t") + 1);
     std::string name = DecodeHeaderText(Unquoted(phrase));

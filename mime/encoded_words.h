@@ -26,7 +26,8 @@ std::string DecodeHeaderText(std::string_view raw);
 // The value of parameter `name` (case-insensitive) in a raw Content-Type or Content-Disposition
 // value, unquoted, when written plainly as `name=value` or `name="value"`. nullopt when absent;
 // `extended` is set when the RFC 2231 form (`name*=`, `name*0*=`...) is present instead or too.
-std::optional<std::string> PlainParameter(std::string_view raw, std::string_view name, bool* extended = nullptr);
+std::optional<std::string> PlainParameter(std::string_view raw, std::string_view name,
+                                          bool* extended = nullptr);
 
 // For each "phrase <address>" of a raw address list whose phrase holds encoded words: the
 // address as written and the phrase decoded. Quotes, comments and groups are respected.

@@ -10,10 +10,13 @@ namespace {
 const std::string kMessage = "From: a@example.org\nSubject: x\n\nbody\n";
 const std::string kPlist =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
     "<plist version=\"1.0\">\n<dict>\n\t<key>flags</key>\n\t<integer>17</integer>\n</dict>\n</plist>\n";
 
-std::string_view Body(std::string_view data, const MessageFrame& f) { return data.substr(f.begin, f.end - f.begin); }
+std::string_view Body(std::string_view data, const MessageFrame& f) {
+  return data.substr(f.begin, f.end - f.begin);
+}
 
 TEST(MimeFraming, PlainFilesPassThrough) {
   const MessageFrame f = LocateMessage(kMessage);
@@ -33,7 +36,10 @@ TEST(MimeFraming, MboxLineAndByteOrderMark) {
   EXPECT_EQ(Body(mbox, LocateMessage(mbox)), kMessage);
   const std::string bom = "\xEF\xBB\xBF" + kMessage;
   EXPECT_EQ(Body(bom, LocateMessage(bom)), kMessage);
-  const std::string both = "\xEF\xBB\xBF" "From someone@example.org Thu Mar  5 10:00:00 2026\r\n" + kMessage;
+  const std::string both =
+      "\xEF\xBB\xBF"
+      "From someone@example.org Thu Mar  5 10:00:00 2026\r\n" +
+      kMessage;
   EXPECT_EQ(Body(both, LocateMessage(both)), kMessage);
   // "From:" is a header, not an mbox separator.
   EXPECT_EQ(LocateMessage(kMessage).begin, 0u);

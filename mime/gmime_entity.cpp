@@ -28,13 +28,15 @@ class GMimeEntity final : public MimeEntity {
       GMimeMultipart* multipart = GMIME_MULTIPART(object);
       const int count = g_mime_multipart_get_count(multipart);
       children_.reserve(static_cast<size_t>(count));
-      for (int i = 0; i < count; ++i) children_.push_back(std::make_unique<GMimeEntity>(g_mime_multipart_get_part(multipart, i)));
+      for (int i = 0; i < count; ++i)
+        children_.push_back(std::make_unique<GMimeEntity>(g_mime_multipart_get_part(multipart, i)));
     } else if (GMIME_IS_MESSAGE_PART(object)) {
       if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object))) {
         embedded_ = ViewOfGMimeMessage(inner);
       }
     } else if (GMIME_IS_PART(object)) {
-      if (const char* raw = FirstRawValue(object, "Content-Type")) bare_text_type_.reset(TextTypeOfBareText(raw));
+      if (const char* raw = FirstRawValue(object, "Content-Type"))
+        bare_text_type_.reset(TextTypeOfBareText(raw));
     }
   }
 
@@ -47,15 +49,22 @@ class GMimeEntity final : public MimeEntity {
   GMimeContentType* ContentType() const override {
     return bare_text_type_ ? bare_text_type_.get() : g_mime_object_get_content_type(object_);
   }
-  GMimeContentDisposition* Disposition() const override { return g_mime_object_get_content_disposition(object_); }
-  std::optional<std::string> ContentId() const override { return Copy(g_mime_object_get_content_id(object_)); }
+  GMimeContentDisposition* Disposition() const override {
+    return g_mime_object_get_content_disposition(object_);
+  }
+  std::optional<std::string> ContentId() const override {
+    return Copy(g_mime_object_get_content_id(object_));
+  }
   std::optional<std::string> ContentLocation() const override {
-    return GMIME_IS_PART(object_) ? Copy(g_mime_part_get_content_location(GMIME_PART(object_))) : std::nullopt;
+    return GMIME_IS_PART(object_) ? Copy(g_mime_part_get_content_location(GMIME_PART(object_)))
+                                  : std::nullopt;
   }
   std::optional<std::string> PartFileName() const override {
     return GMIME_IS_PART(object_) ? Copy(g_mime_part_get_filename(GMIME_PART(object_))) : std::nullopt;
   }
-  std::optional<std::string> RawHeader(const char* name) const override { return Copy(FirstRawValue(object_, name)); }
+  std::optional<std::string> RawHeader(const char* name) const override {
+    return Copy(FirstRawValue(object_, name));
+  }
   std::string DecodedContent() const override {
     return GMIME_IS_PART(object_) ? mime::DecodedContent(GMIME_PART(object_)) : std::string();
   }
@@ -63,7 +72,8 @@ class GMimeEntity final : public MimeEntity {
   int ChildCount() const override { return static_cast<int>(children_.size()); }
   const MimeEntity* Child(int index) const override { return children_[static_cast<size_t>(index)].get(); }
   std::string Prologue() const override {
-    const char* prologue = GMIME_IS_MULTIPART(object_) ? g_mime_multipart_get_prologue(GMIME_MULTIPART(object_)) : nullptr;
+    const char* prologue =
+        GMIME_IS_MULTIPART(object_) ? g_mime_multipart_get_prologue(GMIME_MULTIPART(object_)) : nullptr;
     return prologue != nullptr ? prologue : "";
   }
   const MimeEntity* SubpartByContentId(const char* content_id) const override {
@@ -92,7 +102,8 @@ class GMimeEntity final : public MimeEntity {
 class GMimeMessageView final : public MimeMessage {
  public:
   explicit GMimeMessageView(GMimeMessage* message) : message_(message) {
-    if (GMimeObject* part = g_mime_message_get_mime_part(message)) body_ = std::make_unique<GMimeEntity>(part);
+    if (GMimeObject* part = g_mime_message_get_mime_part(message))
+      body_ = std::make_unique<GMimeEntity>(part);
   }
   ~GMimeMessageView() override {
     if (date_ != nullptr) g_date_time_unref(date_);
@@ -135,7 +146,9 @@ class GMimeMessageView final : public MimeMessage {
     }
     return date_;
   }
-  std::optional<std::string> MessageId() const override { return Copy(g_mime_message_get_message_id(message_)); }
+  std::optional<std::string> MessageId() const override {
+    return Copy(g_mime_message_get_message_id(message_));
+  }
   std::string WrittenHeaders() const override {
     GCharPtr text{g_mime_object_get_headers(GMIME_OBJECT(message_), nullptr)};
     return text ? std::string(text.get()) : std::string();

@@ -1,9 +1,9 @@
 // The MimeEntity/MimeMessage view of a message GMime parsed. Internal to mime/.
 #pragma once
 
-#include <memory>
-
 #include <gmime/gmime.h>
+
+#include <memory>
 
 #include "mime/mime_entity.h"
 

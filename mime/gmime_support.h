@@ -3,10 +3,10 @@
 // Internal to mime/: nothing outside this folder sees a GMime type.
 #pragma once
 
+#include <gmime/gmime.h>
+
 #include <memory>
 #include <string_view>
-
-#include <gmime/gmime.h>
 
 namespace mime {
 

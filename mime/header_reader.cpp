@@ -28,13 +28,15 @@ void AppendMailboxes(InternetAddressList* list, std::vector<Mailbox>& out, int g
   for (int i = 0; i < n; ++i) {
     InternetAddress* address = internet_address_list_get_address(list, i);  // Borrowed.
     if (INTERNET_ADDRESS_IS_GROUP(address)) {
-      AppendMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out, group_depth + 1);
+      AppendMailboxes(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)), out,
+                      group_depth + 1);
       continue;
     }
     if (!INTERNET_ADDRESS_IS_MAILBOX(address)) continue;
     Mailbox m;
     m.name = TrimWhitespace(SafeText(internet_address_get_name(address)));
-    m.address = TrimWhitespace(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
+    m.address =
+        TrimWhitespace(SafeText(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address))));
     if (m.address.empty()) {
       // "To: undisclosed recipients" without the group syntax parses as a name with no address;
       // it names nobody, so it must not become a recipient.
@@ -71,7 +73,8 @@ void AppendMailboxesLoosely(std::string_view value, std::vector<Mailbox>& out) {
   }
 }
 
-void ReadAddressHeader(const MimeMessage& message, const char* name, GMimeAddressType type, std::vector<Mailbox>& out) {
+void ReadAddressHeader(const MimeMessage& message, const char* name, GMimeAddressType type,
+                       std::vector<Mailbox>& out) {
   InternetAddressList* list = message.Addresses(type);  // Borrowed.
   if (list != nullptr && internet_address_list_length(list) > 0) {
     AppendMailboxes(list, out, 0);
@@ -91,7 +94,9 @@ void ReadAddressHeader(const MimeMessage& message, const char* name, GMimeAddres
   // GMime merges repeated headers, and some messages repeat From word for word: keep each
   // address once (the first time it appears, with its name).
   std::unordered_set<std::string> seen;
-  std::erase_if(out, [&seen](const Mailbox& m) { return !m.address.empty() && !seen.insert(AsciiLower(m.address)).second; });
+  std::erase_if(out, [&seen](const Mailbox& m) {
+    return !m.address.empty() && !seen.insert(AsciiLower(m.address)).second;
+  });
 }
 
 std::chrono::sys_seconds ToSysSeconds(GDateTime* dt) {
@@ -178,7 +183,8 @@ void ReadHeaderFields(const MimeMessage& message, ParsedMessage& out) {
     if (const auto v = message.Header("Priority")) importance = ImportanceFromPriority(v->c_str());
   }
   out.importance = importance.value_or(Importance::kNormal);
-  if (const auto v = message.Header("Priority")) out.priority = PriorityFromPriority(v->c_str()).value_or(Priority::kNormal);
+  if (const auto v = message.Header("Priority"))
+    out.priority = PriorityFromPriority(v->c_str()).value_or(Priority::kNormal);
   if (const auto v = message.Header("Sensitivity")) out.sensitivity = SensitivityFromHeader(v->c_str());
 }
 

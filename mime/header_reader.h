@@ -1,8 +1,8 @@
 // Reading the header fields of a parsed message into ParsedMessage. Internal to mime/.
 #pragma once
 
-#include "mime/parsed_message.h"
 #include "mime/mime_entity.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 

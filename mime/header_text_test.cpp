@@ -24,7 +24,9 @@ TEST(MimeHeaderText, EncodedWords) {
   // Malformed words stay as written; raw 8-bit text is read as UTF-8 or windows-1252.
   EXPECT_EQ(DecodeHeaderText("=?utf-8?x?abc?= =?utf-8?q?no end"), "=?utf-8?x?abc?= =?utf-8?q?no end");
   EXPECT_EQ(DecodeHeaderText("=?utf-8?q?has space?="), "=?utf-8?q?has space?=");
-  EXPECT_EQ(DecodeHeaderText("Gr\xFC\xDF" "e =?utf-8?q?=C3=BC?="), "Grüße ü");
+  EXPECT_EQ(DecodeHeaderText("Gr\xFC\xDF"
+                             "e =?utf-8?q?=C3=BC?="),
+            "Grüße ü");
   EXPECT_EQ(DecodeHeaderText("=?no-such-charset?q?caf=E9?="), "café");
 }
 
@@ -44,7 +46,8 @@ TEST(MimeHeaderText, PlainParameters) {
 
 TEST(MimeHeaderText, EncodedDisplayNames) {
   using Names = std::vector<std::pair<std::string, std::string>>;
-  EXPECT_EQ(EncodedDisplayNames("=?UTF-8?B?TXlTdXJ2ZXk=?= =?UTF-8?B?LmNvbQ==?= <a@b.c>"), (Names{{"a@b.c", "MySurvey.com"}}));
+  EXPECT_EQ(EncodedDisplayNames("=?UTF-8?B?TXlTdXJ2ZXk=?= =?UTF-8?B?LmNvbQ==?= <a@b.c>"),
+            (Names{{"a@b.c", "MySurvey.com"}}));
   EXPECT_EQ(EncodedDisplayNames("\"Doe, =?utf-8?q?J=C3=BCrgen?=\" <j@d.e>, plain <p@q.r>, x@y.z"),
             (Names{{"j@d.e", "Doe, Jürgen"}}));
   // Groups are looked into; a comment is decoded like any other text before the bracket.
@@ -60,10 +63,9 @@ TEST(MimeHeaderText, SubjectPrefix) {
     size_t prefix;
   };
   const Case cases[] = {
-      {"Re: hello", 4},   {"RE:hello", 3},      {"Fwd: x", 5},      {"AW:  Antwort", 5},
-      {"SV: x", 4},       {"ΑΠ: x", 6},         {"Fw: ", 4},        {"hello", 0},
-      {"10:30 call", 0},  {"Re re: x", 0},      {"Antwort: x", 0},  {"", 0},
-      {":x", 0},          {"Re", 0},
+      {"Re: hello", 4},  {"RE:hello", 3}, {"Fwd: x", 5}, {"AW:  Antwort", 5}, {"SV: x", 4},
+      {"ΑΠ: x", 6},      {"Fw: ", 4},     {"hello", 0},  {"10:30 call", 0},   {"Re re: x", 0},
+      {"Antwort: x", 0}, {"", 0},         {":x", 0},     {"Re", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(SubjectPrefixLength(c.subject), c.prefix) << c.subject;
 }

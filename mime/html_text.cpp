@@ -21,20 +21,18 @@ void AppendChar(std::string& out, char32_t c) {
 
 // The named references that turn up in mail; the rest are left as written.
 constexpr std::pair<std::string_view, char32_t> kEntities[] = {
-    {"amp", '&'},       {"lt", '<'},         {"gt", '>'},         {"quot", '"'},
-    {"apos", '\''},     {"nbsp", 0xA0},      {"copy", 0xA9},      {"reg", 0xAE},
-    {"trade", 0x2122},  {"euro", 0x20AC},    {"pound", 0xA3},     {"yen", 0xA5},
-    {"cent", 0xA2},     {"sect", 0xA7},      {"deg", 0xB0},       {"middot", 0xB7},
-    {"bull", 0x2022},   {"hellip", 0x2026},  {"ndash", 0x2013},   {"mdash", 0x2014},
-    {"lsquo", 0x2018},  {"rsquo", 0x2019},   {"ldquo", 0x201C},   {"rdquo", 0x201D},
-    {"laquo", 0xAB},    {"raquo", 0xBB},     {"times", 0xD7},     {"divide", 0xF7},
-    {"auml", 0xE4},     {"ouml", 0xF6},      {"uuml", 0xFC},      {"Auml", 0xC4},
-    {"Ouml", 0xD6},     {"Uuml", 0xDC},      {"szlig", 0xDF},     {"eacute", 0xE9},
-    {"egrave", 0xE8},   {"Eacute", 0xC9},    {"aacute", 0xE1},    {"agrave", 0xE0},
-    {"ccedil", 0xE7},   {"ntilde", 0xF1},    {"oacute", 0xF3},    {"iacute", 0xED},
-    {"uacute", 0xFA},   {"ecirc", 0xEA},     {"acirc", 0xE2},     {"aring", 0xE5},
-    {"oslash", 0xF8},   {"aelig", 0xE6},     {"shy", 0xAD},       {"zwnj", 0x200C},
-    {"zwj", 0x200D},    {"ensp", 0x2002},    {"emsp", 0x2003},    {"thinsp", 0x2009},
+    {"amp", '&'},       {"lt", '<'},       {"gt", '>'},        {"quot", '"'},     {"apos", '\''},
+    {"nbsp", 0xA0},     {"copy", 0xA9},    {"reg", 0xAE},      {"trade", 0x2122}, {"euro", 0x20AC},
+    {"pound", 0xA3},    {"yen", 0xA5},     {"cent", 0xA2},     {"sect", 0xA7},    {"deg", 0xB0},
+    {"middot", 0xB7},   {"bull", 0x2022},  {"hellip", 0x2026}, {"ndash", 0x2013}, {"mdash", 0x2014},
+    {"lsquo", 0x2018},  {"rsquo", 0x2019}, {"ldquo", 0x201C},  {"rdquo", 0x201D}, {"laquo", 0xAB},
+    {"raquo", 0xBB},    {"times", 0xD7},   {"divide", 0xF7},   {"auml", 0xE4},    {"ouml", 0xF6},
+    {"uuml", 0xFC},     {"Auml", 0xC4},    {"Ouml", 0xD6},     {"Uuml", 0xDC},    {"szlig", 0xDF},
+    {"eacute", 0xE9},   {"egrave", 0xE8},  {"Eacute", 0xC9},   {"aacute", 0xE1},  {"agrave", 0xE0},
+    {"ccedil", 0xE7},   {"ntilde", 0xF1},  {"oacute", 0xF3},   {"iacute", 0xED},  {"uacute", 0xFA},
+    {"ecirc", 0xEA},    {"acirc", 0xE2},   {"aring", 0xE5},    {"oslash", 0xF8},  {"aelig", 0xE6},
+    {"shy", 0xAD},      {"zwnj", 0x200C},  {"zwj", 0x200D},    {"ensp", 0x2002},  {"emsp", 0x2003},
+    {"thinsp", 0x2009},
 };
 
 // Decodes the reference starting at html[i] == '&'. On success appends it and returns the length
@@ -68,8 +66,8 @@ size_t DecodeReference(std::string_view html, size_t i, std::string& out) {
 // Elements that stand apart from the text around them by a blank line, and those that only
 // start a line of their own.
 bool IsParagraphElement(std::string_view n) {
-  static constexpr std::string_view kParagraphs[] = {"p", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote",
-                                                     "table", "hr", "address", "center", "form"};
+  static constexpr std::string_view kParagraphs[] = {
+      "p", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote", "table", "hr", "address", "center", "form"};
   for (std::string_view b : kParagraphs) {
     if (n == b) return true;
   }
@@ -77,8 +75,9 @@ bool IsParagraphElement(std::string_view n) {
 }
 
 bool IsLineElement(std::string_view n) {
-  static constexpr std::string_view kLines[] = {"div", "tr", "li", "ul", "ol", "dt", "dd", "dl", "pre",
-                                                "section", "article", "header", "footer", "title"};
+  static constexpr std::string_view kLines[] = {"div",     "tr",     "li",     "ul",   "ol",
+                                                "dt",      "dd",     "dl",     "pre",  "section",
+                                                "article", "header", "footer", "title"};
   for (std::string_view b : kLines) {
     if (n == b) return true;
   }

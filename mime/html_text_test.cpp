@@ -13,14 +13,16 @@ TEST(MimeHtmlText, BlocksAndWhiteSpace) {
 }
 
 TEST(MimeHtmlText, HiddenContentIsDropped) {
-  EXPECT_EQ(HtmlToText("<html><head><title>T</title><style>p{}</style></head><body>shown</body></html>"), "shown");
+  EXPECT_EQ(HtmlToText("<html><head><title>T</title><style>p{}</style></head><body>shown</body></html>"),
+            "shown");
   EXPECT_EQ(HtmlToText("a<script type=\"x\">if (a < b) document.write('<p>x</p>');</script>b"), "ab");
   EXPECT_EQ(HtmlToText("a<!-- <p>no</p> -->b"), "ab");
   EXPECT_EQ(HtmlToText("<a href=\"x>y\" title='>'>link</a>"), "link");
 }
 
 TEST(MimeHtmlText, CharacterReferences) {
-  EXPECT_EQ(HtmlToText("&lt;tag&gt; &amp; &quot;q&quot; &#233; &#x20AC; caf&eacute;"), "<tag> & \"q\" é € café");
+  EXPECT_EQ(HtmlToText("&lt;tag&gt; &amp; &quot;q&quot; &#233; &#x20AC; caf&eacute;"),
+            "<tag> & \"q\" é € café");
   EXPECT_EQ(HtmlToText("a&nbsp;b"), "a b");
   // Unknown or broken references stay as written.
   EXPECT_EQ(HtmlToText("&bogus; & a&#xZZ; &#99999999999;"), "&bogus; & a&#xZZ; &#99999999999;");

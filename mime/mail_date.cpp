@@ -1,8 +1,8 @@
 #include "mime/mail_date.h"
 
-#include <cctype>
-
 #include <gmime/gmime.h>
+
+#include <cctype>
 
 #include "mime/gmime_support.h"
 
@@ -49,10 +49,13 @@ std::string NormalizedMailDate(std::string_view text) {
   size_t i = 0;
   bool after_month = false;
   while (i < plain.size()) {
-    while (i < plain.size() && (plain[i] == ' ' || plain[i] == '\t' || plain[i] == '\r' || plain[i] == '\n')) ++i;
+    while (i < plain.size() && (plain[i] == ' ' || plain[i] == '\t' || plain[i] == '\r' || plain[i] == '\n'))
+      ++i;
     if (i == plain.size()) break;
     size_t end = i;
-    while (end < plain.size() && plain[end] != ' ' && plain[end] != '\t' && plain[end] != '\r' && plain[end] != '\n') ++end;
+    while (end < plain.size() && plain[end] != ' ' && plain[end] != '\t' && plain[end] != '\r' &&
+           plain[end] != '\n')
+      ++end;
     std::string word = plain.substr(i, end - i);
     i = end;
     if (word.find(':') != std::string::npos && IsDigit(word[0])) {

@@ -1,10 +1,10 @@
 // Reading the date-time of a Date or Received header, old and sloppy forms included.
 #pragma once
 
+#include <glib.h>
+
 #include <string>
 #include <string_view>
-
-#include <glib.h>
 
 namespace mime {
 

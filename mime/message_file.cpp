@@ -13,10 +13,10 @@
 #include "mime/framing.h"
 #include "mime/gmime_entity.h"
 #include "mime/gmime_support.h"
-#include "mime/structural_parse.h"
 #include "mime/part_data.h"
 #include "mime/repair.h"
 #include "mime/smime_form.h"
+#include "mime/structural_parse.h"
 
 namespace mime {
 namespace {
@@ -54,9 +54,9 @@ void ForceGMimeParser(bool force) { gmime_forced.store(force, std::memory_order_
 struct MessageFile::Rep {
   ByteArrayPtr bytes;  // The file as read (or repaired); every GMime stream reads from it.
   MessageFrame frame;
-  size_t header_length = 0;                // Of the header section at frame.begin.
-  std::vector<std::string> notes;          // From framing and repairs.
-  GObjectPtr<GMimeMessage> message;        // Null when GMime found no message.
+  size_t header_length = 0;          // Of the header section at frame.begin.
+  std::vector<std::string> notes;    // From framing and repairs.
+  GObjectPtr<GMimeMessage> message;  // Null when GMime found no message.
   // Set instead of `message` when the structural parser accepted the message; views `bytes`.
   std::unique_ptr<MimeMessage> structural;
 
@@ -75,7 +75,8 @@ struct MessageFile::Rep {
     std::string repaired;
     bool changed = false;
     if (CapHeaderFields(body_range().substr(0, header_length), repaired)) {
-      notes.push_back("header fields longer than " + std::to_string(kMaxHeaderFieldBytes) + " bytes were cut");
+      notes.push_back("header fields longer than " + std::to_string(kMaxHeaderFieldBytes) +
+                      " bytes were cut");
       repaired.append(body_range().substr(header_length));
       changed = true;
     }
@@ -94,7 +95,8 @@ struct MessageFile::Rep {
     if (changed) {
       bytes.reset();  // Not needed any more: at most two copies of a huge message at once.
       ByteArrayPtr copy(g_byte_array_sized_new(static_cast<guint>(repaired.size())));
-      g_byte_array_append(copy.get(), reinterpret_cast<const guint8*>(repaired.data()), static_cast<guint>(repaired.size()));
+      g_byte_array_append(copy.get(), reinterpret_cast<const guint8*>(repaired.data()),
+                          static_cast<guint>(repaired.size()));
       bytes = std::move(copy);
       frame.begin = 0;
       frame.end = bytes->len;
@@ -111,8 +113,8 @@ struct MessageFile::Rep {
     // is declared before `message`, which it therefore outlives.
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(bytes.get()));
     g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
-    GObjectPtr<GMimeStream> window(
-        g_mime_stream_substream(stream.get(), static_cast<gint64>(frame.begin), static_cast<gint64>(frame.end)));
+    GObjectPtr<GMimeStream> window(g_mime_stream_substream(stream.get(), static_cast<gint64>(frame.begin),
+                                                           static_cast<gint64>(frame.end)));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(window.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     message.reset(g_mime_parser_construct_message(parser.get(), SharedParserOptions()));
@@ -160,7 +162,8 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path, fs::Env& e
     if (dst == &probe) {
       if (stated > 0) return quill::Status::IOError(std::string(kFileGrew) + ": " + path);
       if (bytes->len >= kMaxMessageFileBytes) return TooLargeStatus(path);
-      g_byte_array_set_size(bytes.get(), static_cast<guint>(std::min(size_t{bytes->len} * 2, kMaxMessageFileBytes)));
+      g_byte_array_set_size(bytes.get(),
+                            static_cast<guint>(std::min(size_t{bytes->len} * 2, kMaxMessageFileBytes)));
       bytes->data[used] = static_cast<guint8>(probe);
     }
     used += got;
@@ -178,7 +181,8 @@ quill::Result<MessageFile> MessageFile::Open(const std::string& path, fs::Env& e
 MessageFile MessageFile::FromBytes(std::string_view bytes) {
   auto rep = std::make_unique<Rep>();
   rep->bytes.reset(g_byte_array_sized_new(static_cast<guint>(bytes.size())));
-  g_byte_array_append(rep->bytes.get(), reinterpret_cast<const guint8*>(bytes.data()), static_cast<guint>(bytes.size()));
+  g_byte_array_append(rep->bytes.get(), reinterpret_cast<const guint8*>(bytes.data()),
+                      static_cast<guint>(bytes.size()));
   rep->Parse();
   return MessageFile(std::move(rep));
 }

@@ -3,15 +3,14 @@
 #include "mime/message_file.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -190,14 +189,16 @@ TEST(MimeFile, ObsoleteAndSloppyDates) {
            {"Thu, 13 Feb 2003 11:36:12-0130", Utc(2003y / February / 13, 13h + 6min + 12s)},
            {"Thu, 13 Feb 2003 11:36:12EDT", Utc(2003y / February / 13, 15h + 36min + 12s)},
            {"Thu, 13 Feb 2003 11:36:12 +0100 (CET)", Utc(2003y / February / 13, 10h + 36min + 12s)},
-           {"Thu, 13 Feb 2003 (a (nested) comment) 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
+           {"Thu, 13 Feb 2003 (a (nested) comment) 11:36:12 +0000",
+            Utc(2003y / February / 13, 11h + 36min + 12s)},
            {"13 Feb 99 11:36:12 +0000", Utc(1999y / February / 13, 11h + 36min + 12s)},
            {"13 Feb 03 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
            {"13 Feb 103 11:36:12 +0000", Utc(2003y / February / 13, 11h + 36min + 12s)},
        }) {
     SCOPED_TRACE(raw);
     // Through the Received header too, which is read the same way.
-    const std::string bytes = std::string("Received: by mx; ") + raw + "\nFrom: a@example.org\nDate: " + raw + "\n\nx\n";
+    const std::string bytes =
+        std::string("Received: by mx; ") + raw + "\nFrom: a@example.org\nDate: " + raw + "\n\nx\n";
     const ParsedMessage m = MessageFile::FromBytes(bytes).Content();
     EXPECT_EQ(m.date_state, DateState::kValid);
     EXPECT_EQ(m.date, utc);
@@ -231,18 +232,23 @@ TEST(MimeFile, NoStrayCrBeforeADelimiterEndingInLf) {
   for (const char* cte : {"", "Content-Transfer-Encoding: 7bit\r\n", "Content-Transfer-Encoding: 8bit\r\n"}) {
     SCOPED_TRACE(cte);
     const std::string bytes = std::string(
-        "From: a@example.org\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\nContent-Type: text/plain\r\n\r\nBody.\r\n"
-        "--b\r\nContent-Type: text/plain; name=n.txt\r\nContent-Disposition: attachment; filename=n.txt\r\n") +
-        cte + "\r\nline one\r\nline two\r\n--b--\n";
+                                  "From: a@example.org\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: "
+                                  "multipart/mixed; boundary=b\r\n\r\n"
+                                  "--b\r\nContent-Type: text/plain\r\n\r\nBody.\r\n"
+                                  "--b\r\nContent-Type: text/plain; name=n.txt\r\nContent-Disposition: "
+                                  "attachment; filename=n.txt\r\n") +
+                              cte + "\r\nline one\r\nline two\r\n--b--\n";
     const ParsedMessage m = MessageFile::FromBytes(bytes).Content();
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(m.attachments[0].data, "line one\r\nline two");
   }
   // Binary data may end in CR; only its line break before the delimiter is taken off.
-  const ParsedMessage m = MessageFile::FromBytes(
-      "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
-      "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: binary\n\nAB\r\n--b--\n").Content();
+  const ParsedMessage m =
+      MessageFile::FromBytes(
+          "From: a@example.org\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+          "--b\nContent-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: "
+          "binary\n\nAB\r\n--b--\n")
+          .Content();
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(m.attachments[0].data, "AB\r");
 }
@@ -372,7 +378,7 @@ TEST(MimeFile, SignedMessage) {
 
 TEST(MimeFile, HtmlOnlyGetsDerivedText) {
   const ParsedMessage m = Read("html-only.eml");
-  EXPECT_EQ(m.html_charset, "windows-1252");  // From the <meta> element.
+  EXPECT_EQ(m.html_charset, "windows-1252");                  // From the <meta> element.
   EXPECT_NE(m.html_body.find("Caf\xe9"), std::string::npos);  // Bytes kept as sent.
   EXPECT_TRUE(m.text_from_html);
   EXPECT_EQ(m.text_body, "Café & crème €\n\nLine two\nLine three");
@@ -406,7 +412,8 @@ TEST(MimeFile, MissingEmptyLinesAfterHeaders) {
 TEST(MimeFile, DeepNestingIsBounded) {
   std::string multipart = "From: a@example.org\nSubject: deep\n";
   for (int i = 0; i < 1000; ++i) {
-    multipart += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" + std::to_string(i) + "\n";
+    multipart += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" +
+                 std::to_string(i) + "\n";
   }
   multipart += "Content-Type: text/plain\n\ninnermost\n";
   for (int i = 999; i >= 0; --i) multipart += "--b" + std::to_string(i) + "--\n";
@@ -416,7 +423,8 @@ TEST(MimeFile, DeepNestingIsBounded) {
 
   std::string nested = "From: x@example.org\nSubject: level 1000\n\ninnermost\n";
   for (int i = 999; i >= 0; --i) {
-    nested = "From: a@example.org\nSubject: level " + std::to_string(i) + "\nContent-Type: message/rfc822\n\n" + nested;
+    nested = "From: a@example.org\nSubject: level " + std::to_string(i) +
+             "\nContent-Type: message/rfc822\n\n" + nested;
   }
   m = ParseMessage(nested);
   int depth = 0;
@@ -430,7 +438,8 @@ TEST(MimeFile, DeepNestingIsBounded) {
   EXPECT_EQ(level->subject, "level " + std::to_string(depth));
   // Below the limit the rest of the chain is kept as bytes, not dropped.
   ASSERT_EQ(level->attachments.size(), 1u);
-  EXPECT_NE(level->attachments[0].data.find("Subject: level " + std::to_string(depth + 1)), std::string::npos);
+  EXPECT_NE(level->attachments[0].data.find("Subject: level " + std::to_string(depth + 1)),
+            std::string::npos);
   EXPECT_NE(level->attachments[0].data.find("innermost"), std::string::npos);
 }
 
@@ -440,7 +449,8 @@ TEST(MimeFile, VeryDeepMultipartsKeepTheirDeepestPart) {
   for (int levels : {100, 1100, 1500}) {
     std::string m = "From: a@example.org\nSubject: deep\n";
     for (int i = 0; i < levels; ++i) {
-      m += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" + std::to_string(i) + "\n";
+      m += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n\n--b" +
+           std::to_string(i) + "\n";
     }
     m += "Content-Type: application/octet-stream; name=\"deepest.bin\"\n\ndeepest part\n";
     for (int i = levels - 1; i >= 0; --i) m += "--b" + std::to_string(i) + "--\n";
@@ -501,7 +511,8 @@ TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
       "From: Ev\0il <evil@example.com>\nTo: B\0ob <bob@example.com>\nSubject: hello\0 world\n"
       "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n"
       "--b\nContent-Type: text/plain\n\nbody\n"
-      "--b\nContent-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"a\0b.bin\"\n\n"
+      "--b\nContent-Type: application/octet-stream\nContent-Disposition: attachment; "
+      "filename=\"a\0b.bin\"\n\n"
       "bin\0ary\n"
       "--b--\n"s;
   for (bool gmime_only : {false, true}) {
@@ -518,7 +529,8 @@ TEST(MimeFile, NulInHeaderFieldsDoesNotEndTheValue) {
     ASSERT_EQ(m.attachments.size(), 1u);
     EXPECT_EQ(m.attachments[0].file_name, "a\uFFFDb.bin");
     EXPECT_EQ(m.attachments[0].data, "bin\0ary"s);  // Content is data: its NUL stays.
-    EXPECT_NE(std::find(m.notes.begin(), m.notes.end(), "NUL bytes in header fields replaced by U+FFFD"), m.notes.end());
+    EXPECT_NE(std::find(m.notes.begin(), m.notes.end(), "NUL bytes in header fields replaced by U+FFFD"),
+              m.notes.end());
   }
   internal::ForceGMimeParser(false);
 }

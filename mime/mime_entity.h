@@ -6,11 +6,11 @@
 // and content types, dispositions and address lists are GMime's own value objects.
 #pragma once
 
+#include <gmime/gmime.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <gmime/gmime.h>
 
 namespace mime {
 

@@ -54,10 +54,10 @@ enum class SmimeForm {
 };
 
 struct Attachment {
-  std::string file_name;         // Decoded (RFC 2231 / RFC 2047), UTF-8; empty when the part had none.
-  std::string mime_type;         // Lower case, "type/subtype".
-  std::string content_id;        // Without the angle brackets; empty when absent.
-  std::string content_location;  // As given; empty when absent.
+  std::string file_name;            // Decoded (RFC 2231 / RFC 2047), UTF-8; empty when the part had none.
+  std::string mime_type;            // Lower case, "type/subtype".
+  std::string content_id;           // Without the angle brackets; empty when absent.
+  std::string content_location;     // As given; empty when absent.
   bool inline_disposition = false;  // Content-Disposition said "inline".
   // Shown inside the HTML body (referenced there by cid: or by its Content-Location), so a mail
   // client should not list it among the attachments.

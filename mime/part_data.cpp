@@ -74,11 +74,14 @@ std::string UuDecode(std::string_view raw) {
     if (line == "end") break;
     const size_t count = static_cast<size_t>((line[0] - 0x20) & 0x3F);
     if (count == 0) break;  // The zero-length line before "end".
-    auto sextet = [&](size_t i) { return i < line.size() ? static_cast<unsigned>((line[i] - 0x20) & 0x3F) : 0u; };
+    auto sextet = [&](size_t i) {
+      return i < line.size() ? static_cast<unsigned>((line[i] - 0x20) & 0x3F) : 0u;
+    };
     size_t produced = 0;
     for (size_t i = 1; produced < count; i += 4) {
       const unsigned group = sextet(i) << 18 | sextet(i + 1) << 12 | sextet(i + 2) << 6 | sextet(i + 3);
-      for (int k = 2; k >= 0 && produced < count; --k, ++produced) out.push_back(static_cast<char>((group >> (8 * k)) & 0xFF));
+      for (int k = 2; k >= 0 && produced < count; --k, ++produced)
+        out.push_back(static_cast<char>((group >> (8 * k)) & 0xFF));
     }
   }
   return out;
@@ -133,8 +136,8 @@ std::string Base64Decode(std::string_view raw) {
     // Whole clean groups in a row, the common case: a line of 76 characters is 19 of them.
     if (have == 0) {
       while (check_at - in >= 4) {
-        const std::uint32_t g = kBase64.at[0][in[0]] | kBase64.at[1][in[1]] | kBase64.at[2][in[2]] |
-                                kBase64.at[3][in[3]];
+        const std::uint32_t g =
+            kBase64.at[0][in[0]] | kBase64.at[1][in[1]] | kBase64.at[2][in[2]] | kBase64.at[3][in[3]];
         if (g & 0x80000000u) break;
         o[0] = static_cast<unsigned char>(g >> 16);
         o[1] = static_cast<unsigned char>(g >> 8);
@@ -185,12 +188,14 @@ std::string DecodedContent(GMimePart* part) {
     const gint64 len = static_cast<gint64>(bytes->len);
     const gint64 begin = std::clamp<gint64>(stream->bound_start, 0, len);
     const gint64 end = stream->bound_end < 0 ? len : std::clamp<gint64>(stream->bound_end, begin, len);
-    raw = std::string_view(reinterpret_cast<const char*>(bytes->data) + begin, static_cast<size_t>(end - begin));
+    raw = std::string_view(reinterpret_cast<const char*>(bytes->data) + begin,
+                           static_cast<size_t>(end - begin));
   } else {
     g_mime_stream_reset(stream);
     char buffer[65536];
     ssize_t n;
-    while ((n = g_mime_stream_read(stream, buffer, sizeof(buffer))) > 0) copied.append(buffer, static_cast<size_t>(n));
+    while ((n = g_mime_stream_read(stream, buffer, sizeof(buffer))) > 0)
+      copied.append(buffer, static_cast<size_t>(n));
     raw = copied;
   }
 

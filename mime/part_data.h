@@ -1,11 +1,11 @@
 // The transfer-decoded bytes of a leaf part. Internal to mime/.
 #pragma once
 
+#include <gmime/gmime.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include <gmime/gmime.h>
 
 namespace mime {
 

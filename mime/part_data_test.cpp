@@ -1,12 +1,12 @@
 #include "mime/part_data.h"
-#include "mime/quoted_printable.h"
 
+#include <gmime/gmime.h>
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include <gmime/gmime.h>
+#include "mime/quoted_printable.h"
 
 namespace mime {
 namespace {
@@ -54,7 +54,8 @@ TEST(MimePartData, Base64DecodesAsGMimeDoes) {
   EXPECT_EQ(Base64Decode("aGVsbA"), "hell");  // Padding dropped by the sender.
   EXPECT_EQ(Base64Decode(""), "");
   // Random text over the alphabet, line ends, blanks, stray characters and padding in odd places.
-  const std::string pool = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/==\r\n\n \t-*\x80\xff";
+  const std::string pool =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/==\r\n\n \t-*\x80\xff";
   std::mt19937 rng(7);
   for (int round = 0; round < 20000; ++round) {
     std::string raw;

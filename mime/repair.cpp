@@ -37,7 +37,8 @@ Boundaries DeclaredBoundaries(std::string_view s) {
   auto next = [&s, kKey](size_t from) -> size_t {
     if (s.size() - from < kKey.size()) return std::string_view::npos;  // Also keeps a null data() out.
     const void* hit = memmem(s.data() + from, s.size() - from, kKey.data(), kKey.size());
-    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - s.data());
+    return hit == nullptr ? std::string_view::npos
+                          : static_cast<size_t>(static_cast<const char*>(hit) - s.data());
   };
   for (size_t at = next(0); at != std::string_view::npos; at = next(at + kKey.size())) {
     if (at == 0 || (s[at - 1] != 'b' && s[at - 1] != 'B')) continue;
@@ -114,7 +115,8 @@ size_t HeaderBlockEnd(std::string_view s, size_t at) {
 
 bool DeclaresMessagePart(std::string_view block) {
   for (size_t at = 0; (at = block.find('/', at)) != std::string_view::npos; ++at) {
-    if (at >= 7 && block.size() - (at - 7) >= 14 && strncasecmp(block.data() + at - 7, "message/rfc822", 14) == 0) {
+    if (at >= 7 && block.size() - (at - 7) >= 14 &&
+        strncasecmp(block.data() + at - 7, "message/rfc822", 14) == 0) {
       return true;
     }
   }
@@ -190,7 +192,8 @@ bool ReplaceNulsInHeaders(std::string_view message, std::string& out) {
   add_blocks_from(0);
   const Boundaries boundaries = DeclaredBoundaries(message);
   if (!boundaries.empty()) {
-    for (size_t dash = message.find("--"); dash != std::string_view::npos; dash = message.find("--", dash + 1)) {
+    for (size_t dash = message.find("--"); dash != std::string_view::npos;
+         dash = message.find("--", dash + 1)) {
       if (dash > 0 && message[dash - 1] != '\n') continue;
       size_t next;
       if (IsBoundaryLine(LineAt(message, dash, next), boundaries)) add_blocks_from(next);
@@ -222,11 +225,13 @@ bool ReplaceNulsInHeaders(std::string_view message, std::string& out) {
 bool InsertMissingHeaderEnds(std::string_view message, std::string& out) {
   const Boundaries boundaries = DeclaredBoundaries(message);
   std::vector<size_t> inserts;
-  if (size_t at = MissingHeaderEnd(message, 0, boundaries); at != std::string_view::npos) inserts.push_back(at);
+  if (size_t at = MissingHeaderEnd(message, 0, boundaries); at != std::string_view::npos)
+    inserts.push_back(at);
   if (!boundaries.empty()) {
     // Only a line that starts with "--" can be a boundary. Jumping from dash to dash skips the
     // lines of encoded data, which never hold one, instead of splitting megabytes into lines.
-    for (size_t dash = message.find("--"); dash != std::string_view::npos; dash = message.find("--", dash + 1)) {
+    for (size_t dash = message.find("--"); dash != std::string_view::npos;
+         dash = message.find("--", dash + 1)) {
       if (dash > 0 && message[dash - 1] != '\n') continue;
       size_t next;
       const std::string_view line = LineAt(message, dash, next);

@@ -13,8 +13,10 @@ std::string Mend(const std::string& in) {
 }
 
 TEST(MimeRepair, BodyRightAfterTheHeaders) {
-  EXPECT_EQ(Mend("From: a@b.c\nSubject: s\nthe body\nmore body\n"), "From: a@b.c\nSubject: s\n\nthe body\nmore body\n");
-  EXPECT_EQ(Mend("From: a@b.c\r\nSubject: s\r\nthe body\r\n"), "From: a@b.c\r\nSubject: s\r\n\r\nthe body\r\n");
+  EXPECT_EQ(Mend("From: a@b.c\nSubject: s\nthe body\nmore body\n"),
+            "From: a@b.c\nSubject: s\n\nthe body\nmore body\n");
+  EXPECT_EQ(Mend("From: a@b.c\r\nSubject: s\r\nthe body\r\n"),
+            "From: a@b.c\r\nSubject: s\r\n\r\nthe body\r\n");
   // Sound messages, and text with no header at all, are left alone.
   std::string out;
   EXPECT_FALSE(InsertMissingHeaderEnds("From: a@b.c\n\nbody\n", out));

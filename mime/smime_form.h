@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "mime/parsed_message.h"
 #include "mime/mime_entity.h"
+#include "mime/parsed_message.h"
 
 namespace mime {
 

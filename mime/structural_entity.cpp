@@ -25,8 +25,9 @@ constexpr const char* kAddressHeaders[] = {"Sender", "From", "Reply-To", "To", "
 std::string DecodedHeaderValue(std::string_view raw_value) {
   // Without encoded words or 8-bit bytes GMime's decoding changes nothing, and its unfolding
   // trims white space at both ends and drops CR and LF; done here it costs no allocations.
-  const bool plain = raw_value.find("=?") == std::string_view::npos &&
-                     std::all_of(raw_value.begin(), raw_value.end(), [](char c) { return c > 0 && c < 0x7F; });
+  const bool plain =
+      raw_value.find("=?") == std::string_view::npos &&
+      std::all_of(raw_value.begin(), raw_value.end(), [](char c) { return c > 0 && c < 0x7F; });
   if (plain) {
     auto lwsp = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     size_t b = 0, e = raw_value.size();
@@ -141,7 +142,8 @@ std::optional<std::string> StructuralEntity::ContentLocation() const {
 std::optional<std::string> StructuralEntity::PartFileName() const {
   if (kind_ != EntityKind::kLeaf) return std::nullopt;
   GMimeContentDisposition* disposition = Disposition();
-  const char* name = disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
+  const char* name =
+      disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr;
   if (name == nullptr) name = g_mime_content_type_get_parameter(ContentType(), "name");
   if (name == nullptr) return std::nullopt;
   return std::string(name);
@@ -182,7 +184,8 @@ std::string StructuralMessage::WrittenHeaders() const {
   std::string out;
   out.reserve(header_section_.size());
   for (size_t i = 0; i < header_section_.size(); ++i) {
-    if (header_section_[i] == '\r' && i + 1 < header_section_.size() && header_section_[i + 1] == '\n') continue;
+    if (header_section_[i] == '\r' && i + 1 < header_section_.size() && header_section_[i + 1] == '\n')
+      continue;
     out += header_section_[i];
   }
   return out;
@@ -211,8 +214,10 @@ std::string StructuralMessage::RawHeaderValues(const char* name) const {
 }
 
 // GMime parses the raw value of every header of the kind and appends the lists in order.
-std::unique_ptr<StructuralMessage> StructuralMessage::Make(std::vector<HeaderField> fields, std::unique_ptr<StructuralEntity> body,
-                                                   std::string_view header_section, std::string_view bytes) {
+std::unique_ptr<StructuralMessage> StructuralMessage::Make(std::vector<HeaderField> fields,
+                                                           std::unique_ptr<StructuralEntity> body,
+                                                           std::string_view header_section,
+                                                           std::string_view bytes) {
   std::unique_ptr<StructuralMessage> message(
       new StructuralMessage(std::move(fields), std::move(body), header_section, bytes));
   for (int i = 0; i < kAddressTypes; ++i) {

@@ -28,7 +28,8 @@ const HeaderField* FirstField(const std::vector<HeaderField>& fields, std::strin
 
 class StructuralEntity final : public MimeEntity {
  public:
-  StructuralEntity(std::vector<HeaderField> fields, EntityKind kind, GObjectPtr<GMimeContentType> content_type)
+  StructuralEntity(std::vector<HeaderField> fields, EntityKind kind,
+                   GObjectPtr<GMimeContentType> content_type)
       : fields_(std::move(fields)), kind_(kind), content_type_(std::move(content_type)) {}
   // A leaf that keeps no parsed header objects: its content type and disposition are parsed again
   // when asked for, into one slot per thread that the next light leaf asked reuses. GMime's
@@ -79,8 +80,9 @@ class StructuralMessage final : public MimeMessage {
   // the message's header section without the empty line that ends it, `bytes` all of it. Null
   // when an address header holds an error: GMime then keeps the addresses before the error,
   // which its standalone address parser does not give.
-  static std::unique_ptr<StructuralMessage> Make(std::vector<HeaderField> fields, std::unique_ptr<StructuralEntity> body,
-                                             std::string_view header_section, std::string_view bytes);
+  static std::unique_ptr<StructuralMessage> Make(std::vector<HeaderField> fields,
+                                                 std::unique_ptr<StructuralEntity> body,
+                                                 std::string_view header_section, std::string_view bytes);
   ~StructuralMessage() override;
 
   std::optional<std::string> Header(const char* name) const override;
@@ -97,8 +99,8 @@ class StructuralMessage final : public MimeMessage {
   const MimeEntity* Body() const override { return body_.get(); }
 
  private:
-  StructuralMessage(std::vector<HeaderField> fields, std::unique_ptr<StructuralEntity> body, std::string_view header_section,
-                std::string_view bytes)
+  StructuralMessage(std::vector<HeaderField> fields, std::unique_ptr<StructuralEntity> body,
+                    std::string_view header_section, std::string_view bytes)
       : fields_(std::move(fields)), body_(std::move(body)), header_section_(header_section), bytes_(bytes) {}
   const HeaderField* LastField(std::string_view name) const;
 

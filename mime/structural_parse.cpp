@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "mime/structural_entity.h"
 #include "mime/strings.h"
+#include "mime/structural_entity.h"
 
 namespace mime {
 namespace {
@@ -29,14 +29,18 @@ bool IsTokenByte(unsigned char c) {
 }
 
 // GMime gives a message's Content-* fields to its top entity, the others to the message.
-bool IsContentField(const HeaderField& f) { return f.name.size() >= 8 && AsciiIEquals(f.name.substr(0, 8), "Content-"); }
+bool IsContentField(const HeaderField& f) {
+  return f.name.size() >= 8 && AsciiIEquals(f.name.substr(0, 8), "Content-");
+}
 
 // `type/subtype` as plain tokens, with nothing before it but blanks and line breaks and nothing
 // after it but blanks and then ';' or the end. Only for such a value does GMime's parser decide
 // the kind of entity from the same type as the one the entity reports.
 bool PlainMediaType(std::string_view raw, std::string_view& type, std::string_view& subtype) {
   size_t i = 0;
-  auto blank = [&](size_t at) { return at < raw.size() && (raw[at] == ' ' || raw[at] == '\t' || raw[at] == '\r' || raw[at] == '\n'); };
+  auto blank = [&](size_t at) {
+    return at < raw.size() && (raw[at] == ' ' || raw[at] == '\t' || raw[at] == '\r' || raw[at] == '\n');
+  };
   while (blank(i)) ++i;
   size_t b = i;
   while (i < raw.size() && IsTokenByte(static_cast<unsigned char>(raw[i]))) ++i;
@@ -51,8 +55,9 @@ bool PlainMediaType(std::string_view raw, std::string_view& type, std::string_vi
 }
 
 bool IsEmbeddedMessageType(std::string_view type, std::string_view subtype) {
-  return AsciiIEquals(type, "message") && (AsciiIEquals(subtype, "rfc822") || AsciiIEquals(subtype, "rfc2822") ||
-                                           AsciiIEquals(subtype, "global") || AsciiIEquals(subtype, "news"));
+  return AsciiIEquals(type, "message") &&
+         (AsciiIEquals(subtype, "rfc822") || AsciiIEquals(subtype, "rfc2822") ||
+          AsciiIEquals(subtype, "global") || AsciiIEquals(subtype, "news"));
 }
 
 // The transfer encoding of a leaf, when it is one of the plain ones.
@@ -85,11 +90,11 @@ std::optional<GMimeContentEncoding> LeafEncoding(const std::vector<HeaderField>&
 
 // A line that starts with "--" and is the delimiter of one of the boundaries in force.
 struct Delimiter {
-  size_t begin = 0;    // Of the line.
-  size_t end = 0;      // After its line break, or the end of the input.
-  int level = -1;      // Index into the boundary stack; -1 for the end of the input.
+  size_t begin = 0;  // Of the line.
+  size_t end = 0;    // After its line break, or the end of the input.
+  int level = -1;    // Index into the boundary stack; -1 for the end of the input.
   bool closing = false;
-  bool crlf = false;   // The line ends in CR LF (or in a CR at the end of the input).
+  bool crlf = false;  // The line ends in CR LF (or in a CR at the end of the input).
   bool has_newline = false;
 };
 
@@ -109,7 +114,8 @@ class StructureParser {
     std::vector<HeaderField> fields;
     const std::optional<size_t> body = ReadFields(pos, fields);
     if (!body || fields.empty()) return nullptr;
-    const size_t section_end = static_cast<size_t>(fields.back().raw_value.data() - s_.data()) + fields.back().raw_value.size();
+    const size_t section_end =
+        static_cast<size_t>(fields.back().raw_value.data() - s_.data()) + fields.back().raw_value.size();
     std::vector<HeaderField> own, content;
     for (const HeaderField& f : fields) {
       (IsContentField(f) ? content : own).push_back(f);
@@ -118,7 +124,7 @@ class StructureParser {
     if (!top || !ParseBody(*top, *body, found, depth)) return nullptr;
     const size_t end = found.level < 0 ? s_.size() : found.begin;
     return StructuralMessage::Make(std::move(own), std::move(top), s_.substr(pos, section_end - pos),
-                               s_.substr(pos, end - pos));
+                                   s_.substr(pos, end - pos));
   }
 
   // Reads the header block starting at `pos` into `fields`; returns where the content after its
@@ -175,9 +181,12 @@ class StructureParser {
     if (const HeaderField* f = FirstField(fields, "Content-Type")) {
       std::string_view type, subtype;
       if (!PlainMediaType(f->raw_value, type, subtype)) return nullptr;
-      content_type.reset(g_mime_content_type_parse(SharedParserOptions(), DecodedHeaderValue(f->raw_value).c_str()));
-      const char* parsed_type = content_type ? g_mime_content_type_get_media_type(content_type.get()) : nullptr;
-      const char* parsed_subtype = content_type ? g_mime_content_type_get_media_subtype(content_type.get()) : nullptr;
+      content_type.reset(
+          g_mime_content_type_parse(SharedParserOptions(), DecodedHeaderValue(f->raw_value).c_str()));
+      const char* parsed_type =
+          content_type ? g_mime_content_type_get_media_type(content_type.get()) : nullptr;
+      const char* parsed_subtype =
+          content_type ? g_mime_content_type_get_media_subtype(content_type.get()) : nullptr;
       if (parsed_type == nullptr || parsed_subtype == nullptr || !AsciiIEquals(parsed_type, type) ||
           !AsciiIEquals(parsed_subtype, subtype)) {
         return nullptr;
@@ -190,7 +199,8 @@ class StructureParser {
     } else {
       content_type.reset(g_mime_content_type_new("text", "plain"));
     }
-    if (kind == EntityKind::kLeaf && entities_ > kEntitiesKeptParsed) return StructuralEntity::Light(std::move(fields));
+    if (kind == EntityKind::kLeaf && entities_ > kEntitiesKeptParsed)
+      return StructuralEntity::Light(std::move(fields));
     return std::make_unique<StructuralEntity>(std::move(fields), kind, std::move(content_type));
   }
 
@@ -276,9 +286,11 @@ class StructureParser {
         // Inside a line: GMime might read from here as from the start of a line, if the line is
         // long enough for it to split.
         const void* before = memrchr(s_.data(), '\n', at);
-        const size_t line_begin = before == nullptr ? 0 : static_cast<size_t>(static_cast<const char*>(before) - s_.data()) + 1;
+        const size_t line_begin =
+            before == nullptr ? 0 : static_cast<size_t>(static_cast<const char*>(before) - s_.data()) + 1;
         const void* after = std::memchr(s_.data() + at, '\n', s_.size() - at);
-        const size_t line_end = after == nullptr ? s_.size() : static_cast<size_t>(static_cast<const char*>(after) - s_.data());
+        const size_t line_end =
+            after == nullptr ? s_.size() : static_cast<size_t>(static_cast<const char*>(after) - s_.data());
         if (line_end - line_begin > WholeLineLength()) return std::nullopt;
       }
     }
@@ -293,13 +305,15 @@ class StructureParser {
       // GMime reads an encoded message as an opaque leaf, and a message part whose content
       // starts with a delimiter as one without a message.
       const std::optional<GMimeContentEncoding> encoding = LeafEncoding(entity.Fields());
-      if (!encoding || (*encoding != GMIME_CONTENT_ENCODING_DEFAULT && *encoding != GMIME_CONTENT_ENCODING_7BIT &&
-                        *encoding != GMIME_CONTENT_ENCODING_8BIT && *encoding != GMIME_CONTENT_ENCODING_BINARY)) {
+      if (!encoding ||
+          (*encoding != GMIME_CONTENT_ENCODING_DEFAULT && *encoding != GMIME_CONTENT_ENCODING_7BIT &&
+           *encoding != GMIME_CONTENT_ENCODING_8BIT && *encoding != GMIME_CONTENT_ENCODING_BINARY)) {
         return false;
       }
       if (const HeaderField* f = FirstField(entity.Fields(), "Content-Transfer-Encoding")) {
         // That decision GMime takes on the raw value.
-        const GMimeContentEncoding raw = g_mime_content_encoding_from_string(std::string(f->raw_value).c_str());
+        const GMimeContentEncoding raw =
+            g_mime_content_encoding_from_string(std::string(f->raw_value).c_str());
         if (raw == GMIME_CONTENT_ENCODING_BASE64 || raw == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
             raw == GMIME_CONTENT_ENCODING_UUENCODE) {
           return false;
@@ -389,6 +403,8 @@ class StructureParser {
 
 }  // namespace
 
-std::unique_ptr<MimeMessage> ParseStructurally(std::string_view bytes) { return StructureParser(bytes).Parse(); }
+std::unique_ptr<MimeMessage> ParseStructurally(std::string_view bytes) {
+  return StructureParser(bytes).Parse();
+}
 
 }  // namespace mime

@@ -55,19 +55,26 @@ std::string Difference(const ParsedMessage& a, const ParsedMessage& b) {
       {"html_charset", {&a.html_charset, &b.html_charset}},
   };
   for (const auto& [name, pair] : texts) {
-    if (*pair.first != *pair.second) return std::string(name) + ": [" + Show(*pair.first) + "] vs [" + Show(*pair.second) + "]";
+    if (*pair.first != *pair.second)
+      return std::string(name) + ": [" + Show(*pair.first) + "] vs [" + Show(*pair.second) + "]";
   }
-  const std::pair<const char*, std::pair<const std::vector<Mailbox>*, const std::vector<Mailbox>*>> lists[] = {
-      {"from", {&a.from, &b.from}}, {"sender", {&a.sender, &b.sender}}, {"reply_to", {&a.reply_to, &b.reply_to}},
-      {"to", {&a.to, &b.to}},       {"cc", {&a.cc, &b.cc}},             {"bcc", {&a.bcc, &b.bcc}},
-  };
+  const std::pair<const char*, std::pair<const std::vector<Mailbox>*, const std::vector<Mailbox>*>> lists[] =
+      {
+          {"from", {&a.from, &b.from}},
+          {"sender", {&a.sender, &b.sender}},
+          {"reply_to", {&a.reply_to, &b.reply_to}},
+          {"to", {&a.to, &b.to}},
+          {"cc", {&a.cc, &b.cc}},
+          {"bcc", {&a.bcc, &b.bcc}},
+      };
   for (const auto& [name, pair] : lists) {
     if (pair.first->size() != pair.second->size()) return std::string(name) + ": count";
     for (size_t i = 0; i < pair.first->size(); ++i) {
       const Mailbox& x = (*pair.first)[i];
       const Mailbox& y = (*pair.second)[i];
       if (x.name != y.name || x.address != y.address) {
-        return std::string(name) + ": [" + x.name + " <" + x.address + ">] vs [" + y.name + " <" + y.address + ">]";
+        return std::string(name) + ": [" + x.name + " <" + x.address + ">] vs [" + y.name + " <" + y.address +
+               ">]";
       }
     }
   }
@@ -77,13 +84,15 @@ std::string Difference(const ParsedMessage& a, const ParsedMessage& b) {
     return "importance, priority or sensitivity";
   }
   if (a.text_from_html != b.text_from_html) return "text_from_html";
-  if (a.emlx_flags.has_value() != b.emlx_flags.has_value() || (a.emlx_flags && a.emlx_flags->raw != b.emlx_flags->raw)) {
+  if (a.emlx_flags.has_value() != b.emlx_flags.has_value() ||
+      (a.emlx_flags && a.emlx_flags->raw != b.emlx_flags->raw)) {
     return "emlx_flags";
   }
   if (a.notes != b.notes) return "notes";
   if (a.smime != b.smime) return "smime";
   if (a.attachments.size() != b.attachments.size()) {
-    return "attachments: " + std::to_string(a.attachments.size()) + " vs " + std::to_string(b.attachments.size());
+    return "attachments: " + std::to_string(a.attachments.size()) + " vs " +
+           std::to_string(b.attachments.size());
   }
   for (size_t i = 0; i < a.attachments.size(); ++i) {
     const Attachment& x = a.attachments[i];
@@ -91,11 +100,14 @@ std::string Difference(const ParsedMessage& a, const ParsedMessage& b) {
     const std::string at = "attachment " + std::to_string(i) + " ";
     if (x.file_name != y.file_name) return at + "file_name: [" + x.file_name + "] vs [" + y.file_name + "]";
     if (x.mime_type != y.mime_type) return at + "mime_type: " + x.mime_type + " vs " + y.mime_type;
-    if (x.content_id != y.content_id) return at + "content_id: [" + x.content_id + "] vs [" + y.content_id + "]";
+    if (x.content_id != y.content_id)
+      return at + "content_id: [" + x.content_id + "] vs [" + y.content_id + "]";
     if (x.content_location != y.content_location) return at + "content_location";
     if (x.inline_disposition != y.inline_disposition) return at + "inline_disposition";
     if (x.hidden != y.hidden) return at + "hidden";
-    if (x.data != y.data) return at + "data (" + std::to_string(x.data.size()) + " vs " + std::to_string(y.data.size()) + " bytes)";
+    if (x.data != y.data)
+      return at + "data (" + std::to_string(x.data.size()) + " vs " + std::to_string(y.data.size()) +
+             " bytes)";
     if ((x.embedded == nullptr) != (y.embedded == nullptr)) return at + "embedded";
     if (x.embedded) {
       if (std::string d = Difference(*x.embedded, *y.embedded); !d.empty()) return at + "embedded " + d;
@@ -153,9 +165,9 @@ struct ScratchDir {
 fs::path GeneratedMailbox() {
   static const ScratchDir scratch;
   static const fs::path dir = [] {
-    const std::string command = "python3 '" + std::string(QUILL_SOURCE_DIR) + "/bench/gen_mailbox.py' '" +
-                                scratch.path.string() +
-                                "' --messages 300 --folders 3 --seed 7 --min-kb 1 --max-kb 200 >/dev/null 2>&1";
+    const std::string command =
+        "python3 '" + std::string(QUILL_SOURCE_DIR) + "/bench/gen_mailbox.py' '" + scratch.path.string() +
+        "' --messages 300 --folders 3 --seed 7 --min-kb 1 --max-kb 200 >/dev/null 2>&1";
     return std::system(command.c_str()) == 0 ? scratch.path : fs::path();
   }();
   return dir;
@@ -186,7 +198,8 @@ TEST(StructuralParse, SameContentAsGMimeForTestAndSampleMail) {
   for (const fs::path& f : FilesUnder(QUILL_SAMPLES_DIR)) files.push_back(f);
   ASSERT_GE(files.size(), 30u);
   const int accepted = CheckFiles(files);
-  std::cout << "structural parser accepted " << accepted << " of " << files.size() << " test and sample files\n";
+  std::cout << "structural parser accepted " << accepted << " of " << files.size()
+            << " test and sample files\n";
   EXPECT_GT(accepted, 10);
 }
 
@@ -207,9 +220,12 @@ TEST(StructuralParse, SameContentAsGMimeForGeneratedMailbox) {
 // Damage of the kinds real files show, applied at random places.
 std::vector<std::string> Mutations(const std::string& m, std::mt19937& rng) {
   std::vector<std::string> out;
-  auto pick = [&](size_t n) { return n == 0 ? size_t{0} : std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+  auto pick = [&](size_t n) {
+    return n == 0 ? size_t{0} : std::uniform_int_distribution<size_t>(0, n - 1)(rng);
+  };
   std::vector<size_t> delimiters;  // Starts of lines that begin with "--".
-  for (size_t at = m.find("\n--"); at != std::string::npos; at = m.find("\n--", at + 1)) delimiters.push_back(at + 1);
+  for (size_t at = m.find("\n--"); at != std::string::npos; at = m.find("\n--", at + 1))
+    delimiters.push_back(at + 1);
   auto line_end = [&](size_t at) {
     const size_t nl = m.find('\n', at);
     return nl == std::string::npos ? m.size() : nl + 1;
@@ -261,10 +277,18 @@ std::vector<std::string> Mutations(const std::string& m, std::mt19937& rng) {
     if (!(m[i] == '\r' && i + 1 < m.size() && m[i + 1] == '\n')) all_lf += m[i];
   }
   out.push_back(all_lf);
-  const char* odd_lines[] = {"No colon here\n", " folded start\n", "Subject : spaced name\n", "X-Eight: caf\xE9\n",
-                             "X-Empty:\n",      "Content-Type: text/html\n", "X-Tab:\tvalue\n", ":no name\n",
-                             "Content-Transfer-Encoding: x-uuencode\n", "From: second <second@example.org>\n",
-                             "Date: not a date\n", "Message-ID: <another@example.org>\n"};
+  const char* odd_lines[] = {"No colon here\n",
+                             " folded start\n",
+                             "Subject : spaced name\n",
+                             "X-Eight: caf\xE9\n",
+                             "X-Empty:\n",
+                             "Content-Type: text/html\n",
+                             "X-Tab:\tvalue\n",
+                             ":no name\n",
+                             "Content-Transfer-Encoding: x-uuencode\n",
+                             "From: second <second@example.org>\n",
+                             "Date: not a date\n",
+                             "Message-ID: <another@example.org>\n"};
   for (int i = 0; i < 3; ++i) {
     // An odd line among the top-level header lines.
     const size_t end = m.find("\n\n");
@@ -329,8 +353,9 @@ bool Accepted(const std::string& message) {
 const std::string kHead = "From: a@example.org\nSubject: s\n";
 
 std::string Mixed(const std::string& first_part, const std::string& boundary = "b") {
-  return kHead + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\npreamble\n--" + boundary + "\n" +
-         first_part + "\n--" + boundary + "\nContent-Type: application/pdf\n\nPDF\n--" + boundary + "--\n";
+  return kHead + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\npreamble\n--" + boundary +
+         "\n" + first_part + "\n--" + boundary + "\nContent-Type: application/pdf\n\nPDF\n--" + boundary +
+         "--\n";
 }
 
 TEST(StructuralParse, AcceptsPlainWellFormedMessages) {
@@ -349,14 +374,16 @@ TEST(StructuralParse, AcceptsPlainWellFormedMessages) {
 // Parameters are read from the unfolded, decoded value, as GMime reads them; multipart/related
 // finds its root by the Content-ID that "start" names.
 TEST(StructuralParse, ReadsHeaderValuesAsGMimeDoes) {
-  const std::string folded = Mixed("Content-Type: application/octet-stream; name=\"a long\n file name.bin\"\n\ndata");
+  const std::string folded =
+      Mixed("Content-Type: application/octet-stream; name=\"a long\n file name.bin\"\n\ndata");
   ASSERT_TRUE(Accepted(folded));
   EXPECT_EQ(ParseMessage(folded).attachments.at(0).file_name, "a long file name.bin");
 
-  const std::string related = kHead +
-                              "Content-Type: multipart/related; boundary=r; start=\"<root@x>\"\n\n"
-                              "--r\nContent-Type: image/png\nContent-ID: <img@x>\n\nPNG\n"
-                              "--r\nContent-Type: text/html\nContent-ID: <root@x>\n\n<img src=\"cid:img@x\">\n--r--\n";
+  const std::string related =
+      kHead +
+      "Content-Type: multipart/related; boundary=r; start=\"<root@x>\"\n\n"
+      "--r\nContent-Type: image/png\nContent-ID: <img@x>\n\nPNG\n"
+      "--r\nContent-Type: text/html\nContent-ID: <root@x>\n\n<img src=\"cid:img@x\">\n--r--\n";
   ASSERT_TRUE(Accepted(related));
   const ParsedMessage m = ParseMessage(related);
   EXPECT_EQ(m.html_body, "<img src=\"cid:img@x\">");
@@ -364,14 +391,16 @@ TEST(StructuralParse, ReadsHeaderValuesAsGMimeDoes) {
   EXPECT_TRUE(m.attachments[0].hidden);
 
   // Repeated address headers are merged; of repeated Date and Message-ID headers the last counts.
-  const std::string repeated = "From: a@example.org\nTo: b@example.org\nTo: c@example.org\n"
-                               "Date: Mon, 02 Nov 2026 10:00:00 +0000\nDate: Tue, 03 Nov 2026 10:00:00 +0000\n"
-                               "Message-ID: <one@x>\nMessage-ID: <two@x>\n\nbody\n";
+  const std::string repeated =
+      "From: a@example.org\nTo: b@example.org\nTo: c@example.org\n"
+      "Date: Mon, 02 Nov 2026 10:00:00 +0000\nDate: Tue, 03 Nov 2026 10:00:00 +0000\n"
+      "Message-ID: <one@x>\nMessage-ID: <two@x>\n\nbody\n";
   ASSERT_TRUE(Accepted(repeated));
   const ParsedMessage r = ParseMessage(repeated);
   EXPECT_EQ(r.to.size(), 2u);
   EXPECT_EQ(r.message_id, "<two@x>");
-  EXPECT_TRUE(Accepted("From: a@example.org\nDate: Mon, 02 Nov 2026 10:00:00 +0000\nDate: garbage\n\nbody\n"));
+  EXPECT_TRUE(
+      Accepted("From: a@example.org\nDate: Mon, 02 Nov 2026 10:00:00 +0000\nDate: garbage\n\nbody\n"));
 }
 
 // GMime keeps the addresses before an error in an address header; its standalone parser, which
@@ -383,12 +412,14 @@ TEST(StructuralParse, DeclinesAddressHeadersWithErrors) {
 }
 
 TEST(StructuralParse, TheLineBreakBeforeADelimiterBelongsToIt) {
-  const std::string crlf = "From: a@example.org\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
-                           "Content-Type: text/plain\r\n\r\nline one\r\nline two\r\n\r\n--b--\r\n";
+  const std::string crlf =
+      "From: a@example.org\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+      "Content-Type: text/plain\r\n\r\nline one\r\nline two\r\n\r\n--b--\r\n";
   ASSERT_TRUE(Accepted(crlf));
   EXPECT_EQ(ParseMessage(crlf).text_body, "line one\r\nline two\r\n");
-  const std::string lf = "From: a@example.org\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
-                         "Content-Type: text/plain\n\nline one\n--b--\n";
+  const std::string lf =
+      "From: a@example.org\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+      "Content-Type: text/plain\n\nline one\n--b--\n";
   ASSERT_TRUE(Accepted(lf));
   EXPECT_EQ(ParseMessage(lf).text_body, "line one");
 }
@@ -411,15 +442,17 @@ TEST(StructuralParse, DashHeavyContentStaysFast) {
   std::string content;
   for (int i = 0; i < 20000; ++i) content += std::string(100, '-') + "\n";
   auto multipart = [&](const std::string& part) {
-    return kHead + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\n--" + boundary + "\n\n" + part +
-           "\n--" + boundary + "--\n";
+    return kHead + "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\n--" + boundary + "\n\n" +
+           part + "\n--" + boundary + "--\n";
   };
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(Accepted(multipart(content)));
-  EXPECT_FALSE(Accepted(multipart(content + std::string(1'000'000, '-'))));  // A line that may hide a delimiter.
+  EXPECT_FALSE(
+      Accepted(multipart(content + std::string(1'000'000, '-'))));  // A line that may hide a delimiter.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   const std::string huge(300, 'x');  // Longer than any mail program writes.
-  EXPECT_FALSE(Accepted(kHead + "Content-Type: multipart/mixed; boundary=" + huge + "\n\n--" + huge + "\n\ntext\n--" + huge + "--\n"));
+  EXPECT_FALSE(Accepted(kHead + "Content-Type: multipart/mixed; boundary=" + huge + "\n\n--" + huge +
+                        "\n\ntext\n--" + huge + "--\n"));
 }
 
 TEST(StructuralParse, DeclinesHeaderLinesItDoesNotReadExactly) {
@@ -429,8 +462,8 @@ TEST(StructuralParse, DeclinesHeaderLinesItDoesNotReadExactly) {
   EXPECT_FALSE(Accepted(" folded first\n" + kHead + "\nbody\n"));
   EXPECT_FALSE(Accepted(kHead + "X-Cr: a\rb\n\nbody\n"));
   EXPECT_FALSE(Accepted(kHead + std::string(5000, 'N') + ": a name longer than GMime's buffer\n\nbody\n"));
-  EXPECT_FALSE(Accepted(kHead));                     // No empty line ends the header section.
-  EXPECT_FALSE(Accepted("\nbody\n"));                // No header at all.
+  EXPECT_FALSE(Accepted(kHead));       // No empty line ends the header section.
+  EXPECT_FALSE(Accepted("\nbody\n"));  // No header at all.
   EXPECT_FALSE(Accepted(kHead + "Content-Type: text/plain\nContent-type: text/html\n\nbody\n"));
   EXPECT_FALSE(Accepted(kHead + "Content-Type: (comment) text/plain\n\nbody\n"));
   EXPECT_FALSE(Accepted(kHead + "Content-Type: text\n\nbody\n"));
@@ -459,8 +492,9 @@ TEST(StructuralParse, DeclinesMultipartsThatAreNotClosedCleanly) {
 }
 
 TEST(StructuralParse, ReadsEmbeddedMessages) {
-  const std::string forwarded = Mixed("Content-Type: message/rfc822\n\nFrom: x@example.org\nSubject: inner\n"
-                                      "Content-Type: text/plain\n\ninner text");
+  const std::string forwarded = Mixed(
+      "Content-Type: message/rfc822\n\nFrom: x@example.org\nSubject: inner\n"
+      "Content-Type: text/plain\n\ninner text");
   ASSERT_TRUE(Accepted(forwarded));
   const ParsedMessage m = ParseMessage(forwarded);
   ASSERT_EQ(m.attachments.size(), 2u);
@@ -474,19 +508,23 @@ TEST(StructuralParse, ReadsEmbeddedMessages) {
   EXPECT_EQ(ParseMessage(crlf).attachments.at(0).embedded->headers,
             "From: x@example.org\nSubject: inner\nContent-Type: text/plain\n");
   // Inside multipart/digest a part without a type is a message.
-  const std::string digest = kHead + "Content-Type: multipart/digest; boundary=d\n\n--d\n\nFrom: x@example.org\n\nhi\n--d--\n";
+  const std::string digest =
+      kHead + "Content-Type: multipart/digest; boundary=d\n\n--d\n\nFrom: x@example.org\n\nhi\n--d--\n";
   ASSERT_TRUE(Accepted(digest));
   ASSERT_NE(ParseMessage(digest).attachments.at(0).embedded, nullptr);
   // A message part that holds a multipart.
-  EXPECT_TRUE(Accepted(Mixed("Content-Type: message/rfc822\n\nFrom: x@example.org\n"
-                             "Content-Type: multipart/alternative; boundary=in\n\n--in\n\nplain\n--in--\n")));
+  EXPECT_TRUE(
+      Accepted(Mixed("Content-Type: message/rfc822\n\nFrom: x@example.org\n"
+                     "Content-Type: multipart/alternative; boundary=in\n\n--in\n\nplain\n--in--\n")));
 }
 
 // GMime's tree for a message of 100,000 parts costs over 200 MB; the structural parser's a third of it.
 TEST(StructuralParse, ManyPartsAreReadAlike) {
-  std::string m = kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nbody\n";
+  std::string m =
+      kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nbody\n";
   for (int i = 0; i < 20000; ++i) {
-    m += "--b\nContent-Type: text/plain; name=\"p" + std::to_string(i) + ".txt\"\n\npart " + std::to_string(i) + "\n";
+    m += "--b\nContent-Type: text/plain; name=\"p" + std::to_string(i) + ".txt\"\n\npart " +
+         std::to_string(i) + "\n";
   }
   m += "--b--\n";
   EXPECT_TRUE(Accepted(m));
@@ -496,12 +534,14 @@ TEST(StructuralParse, ManyPartsAreReadAlike) {
 // types, charsets, names and dispositions must still come out as GMime reads them, for every
 // leaf and not only the one asked last.
 TEST(StructuralParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
-  std::string m = kHead + "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/html\n\n"
-                          "<p><img src=\"cid:img2998@x\"></p>\n";
+  std::string m = kHead +
+                  "Content-Type: multipart/mixed; boundary=\"b\"\n\n--b\nContent-Type: text/html\n\n"
+                  "<p><img src=\"cid:img2998@x\"></p>\n";
   const char* kinds[] = {
       "Content-Type: text/plain; charset=iso-8859-1; name=\"=?utf-8?q?caf=C3=A9?= %d.txt\"\n"
       "Content-Transfer-Encoding: quoted-printable\n\nd=E9j=E0 %d\n",
-      "Content-Type: application/pdf\nContent-Disposition: attachment; filename*=utf-8''r%%C3%%A9sum%%C3%%A9%d.pdf\n"
+      "Content-Type: application/pdf\nContent-Disposition: attachment; "
+      "filename*=utf-8''r%%C3%%A9sum%%C3%%A9%d.pdf\n"
       "Content-Transfer-Encoding: base64\n\nSGVsbG8g%d\n",
       "Content-Type: image/png; name=i%d.png\nContent-Disposition: inline\nContent-Id: <img%d@x>\n\npng\n",
       "\nno header at all %d %d\n",
@@ -522,17 +562,22 @@ TEST(StructuralParse, LeavesPastTheFirstThousandAreReadAsGMimeReadsThem) {
   EXPECT_EQ(content.attachments[2998].file_name, "i2998.png");
   EXPECT_TRUE(content.attachments[2998].hidden);
   EXPECT_TRUE(content.attachments[2998].inline_disposition);
-  EXPECT_EQ(content.attachments[2997].file_name, "r\xC3\xA9sum\xC3\xA9" "2997.pdf");
+  EXPECT_EQ(content.attachments[2997].file_name,
+            "r\xC3\xA9sum\xC3\xA9"
+            "2997.pdf");
   EXPECT_EQ(content.attachments[2996].file_name, "caf\xC3\xA9 2996.txt");
   EXPECT_EQ(content.attachments[2996].data, "d\xE9j\xE0 2996");
 }
 
 TEST(StructuralParse, DeclinesEntitiesLeftToGMime) {
   // An encoded message, and a message part with no message in it.
-  EXPECT_FALSE(Accepted(Mixed("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64\n\nRnJvbTogeEB5Cgpo")));
+  EXPECT_FALSE(
+      Accepted(Mixed("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64\n\nRnJvbTogeEB5Cgpo")));
   EXPECT_FALSE(Accepted(Mixed("Content-Type: message/rfc822\n")));
-  EXPECT_FALSE(Accepted(Mixed("Content-Type: text/plain\nContent-Transfer-Encoding: x-uuencode\n\nbegin 644 a\nend")));
-  EXPECT_FALSE(Accepted(Mixed("Content-Type: text/plain\nContent-Transfer-Encoding: 7bit (comment)\n\ntext")));
+  EXPECT_FALSE(
+      Accepted(Mixed("Content-Type: text/plain\nContent-Transfer-Encoding: x-uuencode\n\nbegin 644 a\nend")));
+  EXPECT_FALSE(
+      Accepted(Mixed("Content-Type: text/plain\nContent-Transfer-Encoding: 7bit (comment)\n\ntext")));
   auto nested = [](int levels) {
     std::string m = "\ntext";
     for (int i = 0; i < levels; ++i) {

@@ -40,7 +40,7 @@ TEST_P(UuencodedBody, OneBlockBetweenText) {
 TEST_P(UuencodedBody, TwoBlocksWithCrLf) {
   const std::string head = "From: a@example.org\r\nSubject: files\r\n\r\n";
   const ParsedMessage m = ParseMessage(head + Block("a.txt", kHelloLine, "\r\n") + "between\r\n" +
-                                        Block("b c.bin", kSecondLine, "\r\n"));
+                                       Block("b c.bin", kSecondLine, "\r\n"));
   EXPECT_EQ(m.text_body, "between\r\n");
   ASSERT_EQ(m.attachments.size(), 2u);
   EXPECT_EQ(m.attachments[0].file_name, "a.txt");
@@ -53,7 +53,8 @@ TEST_P(UuencodedBody, InsideMultipartPlainBodyAfterMimeAttachments) {
   const std::string m_text =
       "From: a@example.org\nSubject: mixed\nMIME-Version: 1.0\n"
       "Content-Type: multipart/mixed; boundary=XX\n\n--XX\nContent-Type: text/plain\n\nBody\n" +
-      Block("hello.txt", kHelloLine) + "--XX\nContent-Type: application/octet-stream; name=x.bin\n\nabc\n--XX--\n";
+      Block("hello.txt", kHelloLine) +
+      "--XX\nContent-Type: application/octet-stream; name=x.bin\n\nabc\n--XX--\n";
   const ParsedMessage m = ParseMessage(m_text);
   EXPECT_EQ(m.text_body, "Body\n");
   ASSERT_EQ(m.attachments.size(), 2u);
@@ -75,18 +76,18 @@ INSTANTIATE_TEST_SUITE_P(Parsers, UuencodedBody, ::testing::Values(false, true),
 // What must stay text: every line of it is kept, byte for byte.
 TEST(MimeUuencodedText, LookalikesAndDamagedBlocksStay) {
   const std::string cases[] = {
-      "begin 644 x.txt\n" + kHelloLine + "\n`\n",                     // No "end".
-      "begin 644 x.txt\n" + kHelloLine + "\n`\nthe end\n",            // Not "end" after the zero line.
-      "begin 644 x.txt\n" + kHelloLine + "\nhello there\n`\nend\n",   // A line of prose inside.
-      "begin 64 x.txt\n" + kHelloLine + "\n`\nend\n",                 // Mode of two digits.
-      "begin 64444 x.txt\n" + kHelloLine + "\n`\nend\n",              // Mode of five digits.
-      "begin 648 x.txt\n" + kHelloLine + "\n`\nend\n",                // Not octal.
-      "begin 644\n" + kHelloLine + "\n`\nend\n",                      // No name.
-      "begin 644 \n" + kHelloLine + "\n`\nend\n",                     // Blank name.
-      " begin 644 x.txt\n" + kHelloLine + "\n`\nend\n",               // Indented.
-      "> begin 644 x.txt\n> " + kHelloLine + "\n> `\n> end\n",        // Quoted in a reply.
-      "begin 644 x.txt\n" + kHelloLine + "AAAAAAAA\n`\nend\n",        // Longer than its count allows.
-      "begin 644 x.txt\n$:&D@(\n`\nend\n"                             // Short of its count of 4: fine...
+      "begin 644 x.txt\n" + kHelloLine + "\n`\n",                    // No "end".
+      "begin 644 x.txt\n" + kHelloLine + "\n`\nthe end\n",           // Not "end" after the zero line.
+      "begin 644 x.txt\n" + kHelloLine + "\nhello there\n`\nend\n",  // A line of prose inside.
+      "begin 64 x.txt\n" + kHelloLine + "\n`\nend\n",                // Mode of two digits.
+      "begin 64444 x.txt\n" + kHelloLine + "\n`\nend\n",             // Mode of five digits.
+      "begin 648 x.txt\n" + kHelloLine + "\n`\nend\n",               // Not octal.
+      "begin 644\n" + kHelloLine + "\n`\nend\n",                     // No name.
+      "begin 644 \n" + kHelloLine + "\n`\nend\n",                    // Blank name.
+      " begin 644 x.txt\n" + kHelloLine + "\n`\nend\n",              // Indented.
+      "> begin 644 x.txt\n> " + kHelloLine + "\n> `\n> end\n",       // Quoted in a reply.
+      "begin 644 x.txt\n" + kHelloLine + "AAAAAAAA\n`\nend\n",       // Longer than its count allows.
+      "begin 644 x.txt\n$:&D@(\n`\nend\n"                            // Short of its count of 4: fine...
   };
   for (size_t i = 0; i + 1 < std::size(cases); ++i) {
     std::string text = "Before\n" + cases[i] + "After\n";

@@ -18,7 +18,8 @@ using engine::testing::RecordingHost;
 
 // pypff's view of a file: the folder tree and subjects, one line each.
 std::string Tree(const std::string& pst) {
-  const std::string cmd = "/usr/bin/python3 '" QUILL_SOURCE_DIR "/tests/readers/pst_dump.py' tree '" + pst + "' 2>&1";
+  const std::string cmd =
+      "/usr/bin/python3 '" QUILL_SOURCE_DIR "/tests/readers/pst_dump.py' tree '" + pst + "' 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   std::string out;
   char buf[4096];
@@ -27,7 +28,9 @@ std::string Tree(const std::string& pst) {
   return out;
 }
 
-int Check(const std::string& pst) { return std::system((QUILL_PSTCHECK " '" + pst + "' >/dev/null").c_str()); }
+int Check(const std::string& pst) {
+  return std::system((QUILL_PSTCHECK " '" + pst + "' >/dev/null").c_str());
+}
 
 struct Rig {
   fs::testing::TempTree tree;
@@ -101,7 +104,8 @@ TEST(EngineStoreTest, SourceFoldersDifferingOnlyInCaseShareOneStoreFolder) {
 
 TEST(EngineStoreTest, AStoppedRunLeavesACompleteFileWithWhatWasConverted) {
   Rig rig;
-  for (int i = 0; i < 20; ++i) rig.Message("m" + std::to_string(100 + i) + ".eml", "message " + std::to_string(i));
+  for (int i = 0; i < 20; ++i)
+    rig.Message("m" + std::to_string(100 + i) + ".eml", "message " + std::to_string(i));
   rig.host.source = rig.tree.Path("src");
   rig.host.onYield = [&](int) {
     // Messages count as converted only once their file is written, so the progress tells when.
@@ -169,7 +173,9 @@ TEST(EngineStoreTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheResultNamed) {
   // Another program writes the target while the run imports: it is not ours to replace.
   bool placed = false;
   rig.host.onYield = [&](int) {
-    if (placed || rig.shared.TargetPstPath.empty() || !Has(rig.host.progress.LblCurrentDBX, "Converting Messages")) return;
+    if (placed || rig.shared.TargetPstPath.empty() ||
+        !Has(rig.host.progress.LblCurrentDBX, "Converting Messages"))
+      return;
     rig.tree.File("out/" + rig.shared.TargetPstPath.substr(rig.shared.TargetPstPath.find_last_of('/') + 1),
                   "another program's file");
     placed = true;
@@ -182,7 +188,8 @@ TEST(EngineStoreTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheResultNamed) {
   EXPECT_TRUE(Has(report.written[0].target, " (2).pst")) << report.written[0].target;
   EXPECT_EQ(rig.shared.TargetPstPath, report.written[0].target);
   EXPECT_TRUE(Has(Tree(report.written[0].target), "kept beside"));
-  EXPECT_TRUE(Has(rig.host.boxes.back().text, "was written, since a file of the planned name already existed"));
+  EXPECT_TRUE(
+      Has(rig.host.boxes.back().text, "was written, since a file of the planned name already existed"));
 }
 
 }  // namespace

@@ -30,12 +30,13 @@ int Fail(const quill::Status& s) {
 
 MessageContent Message(const std::string& subject) {
   MessageContent m;
-  m.props = {{tag::kMessageClass, PropValue::StringUtf8("IPM.Note")},
-             {tag::kSubject, PropValue::StringUtf8(subject)},
-             {tag::kSentRepresentingName, PropValue::StringUtf8("Ada Marrow")},
-             {pst::ltp::MakeTag(0x0C1A, pst::ltp::PropType::kString), PropValue::StringUtf8("Ada Marrow")},
-             {pst::ltp::MakeTag(0x1000, pst::ltp::PropType::kString), PropValue::StringUtf8("Body of " + subject)},
-             {tag::kMessageFlags, PropValue::Int32(1)}};
+  m.props = {
+      {tag::kMessageClass, PropValue::StringUtf8("IPM.Note")},
+      {tag::kSubject, PropValue::StringUtf8(subject)},
+      {tag::kSentRepresentingName, PropValue::StringUtf8("Ada Marrow")},
+      {pst::ltp::MakeTag(0x0C1A, pst::ltp::PropType::kString), PropValue::StringUtf8("Ada Marrow")},
+      {pst::ltp::MakeTag(0x1000, pst::ltp::PropType::kString), PropValue::StringUtf8("Body of " + subject)},
+      {tag::kMessageFlags, PropValue::Int32(1)}};
   pst::messaging::RecipientContent r;
   r.props = {{tag::kDisplayName, PropValue::StringUtf8("Bruno Feld")},
              {tag::kAddressType, PropValue::StringUtf8("SMTP")},
@@ -45,8 +46,8 @@ MessageContent Message(const std::string& subject) {
   return m;
 }
 
-const char* const kNames[] = {"Входящие", "受信トレイ", "البريد", "Ελληνικά", "עברית", "हिन्दी", "한국어", "📬 Post",
-                              "Čeština", "ไทย", "Tiếng Việt", "Ünïcødé"};
+const char* const kNames[] = {"Входящие", "受信トレイ", "البريد",  "Ελληνικά", "עברית",      "हिन्दी",
+                              "한국어",   "📬 Post",     "Čeština", "ไทย",      "Tiếng Việt", "Ünïcødé"};
 
 }  // namespace
 
@@ -79,19 +80,21 @@ int main(int argc, char** argv) {
   pst::messaging::StoreWriter& s = **store;
   auto inbox = s.CreateFolder(s.ipmSubtree(), u"Inbox");
   if (!inbox.ok()) return Fail(inbox.status());
-  if (quill::Status st = s.SetSpecialFolder(pst::messaging::SpecialFolder::kInbox, *inbox); !st.ok()) return Fail(st);
+  if (quill::Status st = s.SetSpecialFolder(pst::messaging::SpecialFolder::kInbox, *inbox); !st.ok())
+    return Fail(st);
 
   if (kind == "deep") {
     for (int chain = 0; chain < 34; ++chain) {
       pst::ndb::Nid parent = s.ipmSubtree();
       for (int level = 0; level < 30; ++level) {
-        const std::string name = std::string(kNames[(chain + level) % 12]) + " " + std::to_string(chain) + "." +
-                                 std::to_string(level);
+        const std::string name = std::string(kNames[(chain + level) % 12]) + " " + std::to_string(chain) +
+                                 "." + std::to_string(level);
         auto folder = s.CreateFolder(parent, quill::Utf8ToUtf16(name));
         if (!folder.ok()) return Fail(folder.status());
         parent = *folder;
       }
-      auto m = s.AddMessage(parent, Message(std::string(kNames[chain % 12]) + " bottom of chain " + std::to_string(chain)));
+      auto m = s.AddMessage(
+          parent, Message(std::string(kNames[chain % 12]) + " bottom of chain " + std::to_string(chain)));
       if (!m.ok()) return Fail(m.status());
     }
   } else if (kind == "many") {
@@ -127,7 +130,8 @@ int main(int argc, char** argv) {
     for (int level = 2; level >= 0; --level) {
       MessageContent outer = Message(level == 0 ? "level 0" : "level " + std::to_string(level));
       pst::messaging::AttachmentContent a;
-      a.props = {{tag::kAttachLongFilename, PropValue::StringUtf8("level " + std::to_string(level + 1) + ".eml")}};
+      a.props = {
+          {tag::kAttachLongFilename, PropValue::StringUtf8("level " + std::to_string(level + 1) + ".eml")}};
       a.data = pst::messaging::AttachmentData::Embedded(inner);
       outer.attachments.push_back(std::move(a));
       inner = std::make_shared<MessageContent>(std::move(outer));

@@ -68,7 +68,8 @@ bool ShellDialogs::MsgBoxWithAction(QWidget* owner, const QString& text, const Q
   return box.clickedButton() == actionButton;
 }
 
-engine::SaveChoice ShellDialogs::SaveFile(QWidget* owner, const QString& filter, const QString& proposedName) {
+engine::SaveChoice ShellDialogs::SaveFile(QWidget* owner, const QString& filter,
+                                          const QString& proposedName) {
   QFileDialog dialog(owner);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);

@@ -27,7 +27,8 @@ class Dialogs {
   virtual engine::SaveChoice SaveFile(QWidget* owner, const QString& filter, const QString& proposedName) = 0;
   // An information box with OK and a second button captioned `action`; true when the user chose
   // the action.
-  virtual bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title, const QString& action) = 0;
+  virtual bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
+                                const QString& action) = 0;
 };
 
 // The desktop's own dialogs and shell.
@@ -38,7 +39,8 @@ class ShellDialogs : public Dialogs {
   engine::MsgBoxResult MsgBox(QWidget* owner, const QString& text, engine::MsgBoxStyle style,
                               const QString& title) override;
   engine::SaveChoice SaveFile(QWidget* owner, const QString& filter, const QString& proposedName) override;
-  bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title, const QString& action) override;
+  bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
+                        const QString& action) override;
 };
 
 // "Outlook Data File(s) (*.pst)|*.pst" becomes Qt's "Outlook Data File(s) (*.pst)"; pairs beyond

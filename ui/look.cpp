@@ -1,9 +1,9 @@
 #include "ui/look.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QIcon>
-#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -30,7 +30,8 @@ QFont MakeFont(const QStringList& families, double points, bool bold) {
 void DrawMark(QPainter& p, const QRectF& box) {
   p.save();
   p.setRenderHint(QPainter::Antialiasing);
-  const QRectF env = box.adjusted(box.width() * 0.05, box.height() * 0.25, -box.width() * 0.15, -box.height() * 0.05);
+  const QRectF env =
+      box.adjusted(box.width() * 0.05, box.height() * 0.25, -box.width() * 0.15, -box.height() * 0.05);
   p.setPen(QPen(QColor(0x1F, 0x4E, 0x8C), qMax(1.0, box.width() / 24)));
   p.setBrush(QColor(0xE8, 0xF0, 0xFA));
   p.drawRoundedRect(env, env.width() * 0.06, env.width() * 0.06);
@@ -77,13 +78,15 @@ void LoadBundledFonts() {
 }
 
 QFont VerdanaFont(double points, bool bold) {
-  return MakeFont({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"), QStringLiteral("Bitstream Vera Sans")},
-                  points, bold);
+  return MakeFont(
+      {QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"), QStringLiteral("Bitstream Vera Sans")},
+      points, bold);
 }
 
 QFont TahomaFont(double points, bool bold) {
-  return MakeFont({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
-                  points, bold);
+  return MakeFont(
+      {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+      points, bold);
 }
 
 QString CaptionText(const QString& caption) {
@@ -178,8 +181,8 @@ void HelpLink::paintEvent(QPaintEvent* event) {
 
 void SetWindowKind(QWidget* window, WindowKind kind) {
   // No maximise button: the windows have one fixed size.
-  Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint;
+  Qt::WindowFlags flags =
+      Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
   flags |= kind == WindowKind::kMain ? Qt::Window | Qt::WindowMinimizeButtonHint : Qt::Dialog;
   window->setWindowFlags(flags);
 }
@@ -203,13 +206,12 @@ bool HandleWindowKeys(QWidget* window, QKeyEvent* event, QPushButton* defaultBut
   }
 }
 
-void HelpLink::mousePressEvent(QMouseEvent* event) {
-  pressed_ = event->button() == Qt::LeftButton;
-}
+void HelpLink::mousePressEvent(QMouseEvent* event) { pressed_ = event->button() == Qt::LeftButton; }
 
 void HelpLink::mouseReleaseEvent(QMouseEvent* event) {
   // Like a button: the click counts when the pointer is released over the link.
-  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   if (click) emit clicked();
 }
@@ -229,7 +231,8 @@ QPixmap LogoPixmap(qreal scale) {
   p.drawText(QRect(74, 10, 176, 30), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Marrowfeld"));
   p.setPen(kGrey);
   p.setFont(VerdanaFont(8));
-  p.drawText(QRect(75, 40, 176, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("mail into Outlook data files"));
+  p.drawText(QRect(75, 40, 176, 20), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("mail into Outlook data files"));
   return pixmap;
 }
 

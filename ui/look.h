@@ -101,9 +101,9 @@ class HelpLink : public QLabel {
 // 250 x 70 logical pixels, for the start page's top band, drawn for `scale` device pixels per
 // pixel (the application's ratio when 0).
 QPixmap LogoPixmap(qreal scale = 0);
-QPixmap FolderIcon();          // 16 x 16, a closed folder
-QPixmap MailboxIcon();         // 16 x 16, a user's mailbox folder
-QPixmap DataFileIcon();        // 16 x 16, an Outlook data file
-QIcon AppIcon();               // the window icon, several sizes
+QPixmap FolderIcon();    // 16 x 16, a closed folder
+QPixmap MailboxIcon();   // 16 x 16, a user's mailbox folder
+QPixmap DataFileIcon();  // 16 x 16, an Outlook data file
+QIcon AppIcon();         // the window icon, several sizes
 
 }  // namespace ui

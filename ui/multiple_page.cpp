@@ -185,10 +185,11 @@ void frmMultiple::CmdAddFolder_Click() {
   auto folders = ListSubfolders(root);
   if (!folders.ok()) {
     // Nothing is emptied before the listing has succeeded, so the rows and their ticks stay.
-    wizard_.Ask(this,
-                QStringLiteral("The folder \"%1\" cannot be listed:\n%2\n\nThe list of folders has not been changed.")
-                    .arg(chosen, QString::fromStdString(folders.status().message())),
-                engine::MsgBoxStyle::kInformationOk, QStringLiteral("Choose Source Folder..."));
+    wizard_.Ask(
+        this,
+        QStringLiteral("The folder \"%1\" cannot be listed:\n%2\n\nThe list of folders has not been changed.")
+            .arg(chosen, QString::fromStdString(folders.status().message())),
+        engine::MsgBoxStyle::kInformationOk, QStringLiteral("Choose Source Folder..."));
     return;
   }
   FillList(folders.value());
@@ -219,7 +220,8 @@ void frmMultiple::chkSelectAll_Click() {
   // The caption changes row by row, so an empty list keeps the caption it had.
   for (int i = 0; i < lv->topLevelItemCount(); ++i) {
     QCoreApplication::processEvents();
-    if (QTreeWidgetItem* item = lv->topLevelItem(i)) item->setCheckState(0, tick ? Qt::Checked : Qt::Unchecked);
+    if (QTreeWidgetItem* item = lv->topLevelItem(i))
+      item->setCheckState(0, tick ? Qt::Checked : Qt::Unchecked);
     chkSelectAll->setText(tick ? QStringLiteral("Deselect All") : QStringLiteral("Select All"));
   }
 }
@@ -266,7 +268,8 @@ void frmMultiple::CmdNext_Click() {
 }
 
 void frmMultiple::lblSelectRootFolder_Click() {
-  wizard_.dialogs().OpenInShell(HelpUrl(QStringLiteral("/h/quillsort/"), QStringLiteral("#select-root-folder")));
+  wizard_.dialogs().OpenInShell(
+      HelpUrl(QStringLiteral("/h/quillsort/"), QStringLiteral("#select-root-folder")));
 }
 
 std::int32_t frmMultiple::RowCount() const { return lv->topLevelItemCount(); }
@@ -321,13 +324,13 @@ void frmMultiple::FitWidth(int width) {
   const int target = std::clamp(width, 560, full);
   const int cut = this->width() - target;
   if (cut == 0) return;
-  for (QWidget* right : {static_cast<QWidget*>(CmdAddFolder), static_cast<QWidget*>(lblSelectRootFolder),
-                         static_cast<QWidget*>(cmdChange), static_cast<QWidget*>(cmdBack),
-                         static_cast<QWidget*>(CmdNext)}) {
+  for (QWidget* right :
+       {static_cast<QWidget*>(CmdAddFolder), static_cast<QWidget*>(lblSelectRootFolder),
+        static_cast<QWidget*>(cmdChange), static_cast<QWidget*>(cmdBack), static_cast<QWidget*>(CmdNext)}) {
     right->move(right->x() - cut, right->y());
   }
-  for (QWidget* wide : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Frame1), static_cast<QWidget*>(lv),
-                        static_cast<QWidget*>(txtOutputFolder)}) {
+  for (QWidget* wide : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Frame1),
+                        static_cast<QWidget*>(lv), static_cast<QWidget*>(txtOutputFolder)}) {
     wide->resize(wide->width() - cut, wide->height());
   }
   lv->setColumnWidth(1, lv->columnWidth(1) - cut);
@@ -345,7 +348,9 @@ void frmMultiple::ResetRowLooks() {
   }
 }
 
-std::string frmMultiple::OutputFolder() const { return QFile::encodeName(txtOutputFolder->text()).toStdString(); }
+std::string frmMultiple::OutputFolder() const {
+  return QFile::encodeName(txtOutputFolder->text()).toStdString();
+}
 
 void frmMultiple::SetRunning(bool running) {
   // A new root folder would replace the rows the run is reading, and the output folder is read

@@ -73,9 +73,10 @@ void WriteMessages(const QString& folder, int count) {
   for (int i = 1; i <= count; ++i) {
     QFile file(folder + "/" + QString::number(i) + ".eml");
     if (!file.open(QIODevice::WriteOnly)) continue;
-    file.write(QStringLiteral("From: a@example.org\r\nTo: b@example.org\r\nSubject: Sample %1\r\n\r\nText.\r\n")
-                   .arg(i)
-                   .toUtf8());
+    file.write(
+        QStringLiteral("From: a@example.org\r\nTo: b@example.org\r\nSubject: Sample %1\r\n\r\nText.\r\n")
+            .arg(i)
+            .toUtf8());
   }
 }
 
@@ -218,22 +219,25 @@ int main(int argc, char** argv) {
   report.singleMode = false;
   report.foldersConverted = 3;
   report.messagesConverted = 72;
-  report.failedFiles = {{"/home/ann/Mail/broken.eml", "no header"}, {"/home/ann/Mail/empty.eml", "empty"},
+  report.failedFiles = {{"/home/ann/Mail/broken.eml", "no header"},
+                        {"/home/ann/Mail/empty.eml", "empty"},
                         {"/home/ann/Mail/odd.eml", "bad encoding"}};
   report.reportFile = (out + "/quillsort-report.tsv").toStdString();
   nextBoxName = "22-box-run-report";
   wizard.CompletionBox(engine::CompletionText(report), report.reportFile);
 
   // The store error, as a read-only output folder gives it.
-  ShootBox({QString::fromStdString(engine::OutlookErrorText("/media/backup/Mail/alice.miller.pst",
-                                                            "Permission denied: /media/backup/Mail/.alice.pst.tmp")),
-            engine::MsgBoxStyle::kInformationOk, QStringLiteral("Outlook Error"), QString()},
-           "23-box-outlook-error");
+  ShootBox(
+      {QString::fromStdString(engine::OutlookErrorText(
+           "/media/backup/Mail/alice.miller.pst", "Permission denied: /media/backup/Mail/.alice.pst.tmp")),
+       engine::MsgBoxStyle::kInformationOk, QStringLiteral("Outlook Error"), QString()},
+      "23-box-outlook-error");
 
   // A long source path, shortened in the middle of the progress window's first line.
   engine::ProgressControls longPath = wizard.Progress();
-  longPath.lblCount1 = "Migrating 1200 items from /home/ann/Documents/Archive/Old mail exports/2019 and before/"
-                       "From the previous laptop/Thunderbird/Inbox/";
+  longPath.lblCount1 =
+      "Migrating 1200 items from /home/ann/Documents/Archive/Old mail exports/2019 and before/"
+      "From the previous laptop/Thunderbird/Inbox/";
   progress->Sync(longPath);
   progress->show();
   Shoot(progress, "24-progress-long-path");

@@ -32,8 +32,8 @@ engine::MsgBoxResult ScriptedDialogs::MsgBox(QWidget* owner, const QString& text
 
 bool ScriptedDialogs::MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
                                        const QString& action) {
-  ShownBox box{text, engine::MsgBoxStyle::kInformationOk, title, owner != nullptr ? owner->objectName() : QString(),
-               action};
+  ShownBox box{text, engine::MsgBoxStyle::kInformationOk, title,
+               owner != nullptr ? owner->objectName() : QString(), action};
   boxes.push_back(box);
   if (onBox) onBox(box);
   return chooseAction;

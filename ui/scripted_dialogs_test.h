@@ -17,7 +17,7 @@ struct ShownBox {
   QString text;
   engine::MsgBoxStyle style;
   QString title;
-  QString owner;  // the owner window's object name
+  QString owner;   // the owner window's object name
   QString action;  // the caption of the box's second button, if it has one
 };
 
@@ -28,15 +28,16 @@ class ScriptedDialogs : public Dialogs {
   engine::MsgBoxResult MsgBox(QWidget* owner, const QString& text, engine::MsgBoxStyle style,
                               const QString& title) override;
   engine::SaveChoice SaveFile(QWidget* owner, const QString& filter, const QString& proposedName) override;
-  bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title, const QString& action) override;
+  bool MsgBoxWithAction(QWidget* owner, const QString& text, const QString& title,
+                        const QString& action) override;
 
   // Answers.
-  std::deque<QString> folders;                            // folder picks in order; cancel when empty
+  std::deque<QString> folders;                                  // folder picks in order; cancel when empty
   std::map<QString, std::deque<engine::MsgBoxResult>> answers;  // by title; No when none left
-  QString saveFolder;                                     // Save answers saveFolder + "/" + proposal
+  QString saveFolder;                                           // Save answers saveFolder + "/" + proposal
   bool cancelSave = false;
-  bool chooseAction = false;                              // boxes with an action: choose it
-  std::function<void(const ShownBox&)> onBox;             // runs as a box is shown (screenshots)
+  bool chooseAction = false;                   // boxes with an action: choose it
+  std::function<void(const ShownBox&)> onBox;  // runs as a box is shown (screenshots)
 
   // What happened.
   QStringList pickerTitles;

@@ -4,8 +4,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QStandardPaths>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace ui {
 
@@ -21,7 +21,8 @@ QUrl ShellUrl(const QString& target) {
   const QUrl asUrl(target);
   const QString scheme = asUrl.scheme().toLower();
   // A one-letter scheme would be a drive letter, not a protocol.
-  if (scheme.size() > 1 && (scheme == "http" || scheme == "https" || scheme == "file" || scheme == "mailto")) {
+  if (scheme.size() > 1 &&
+      (scheme == "http" || scheme == "https" || scheme == "file" || scheme == "mailto")) {
     return asUrl;
   }
   return QUrl::fromLocalFile(target);
@@ -47,8 +48,8 @@ QString BrowseForFolder(QWidget* owner, const QString& title) {
 }
 
 QString HelpFolder() {
-  const QString installed =
-      QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../share/quillsort/help"));
+  const QString installed = QDir(QCoreApplication::applicationDirPath())
+                                .absoluteFilePath(QStringLiteral("../share/quillsort/help"));
   if (QFileInfo(installed).isDir()) return QDir::cleanPath(installed);
   const QString source = QString::fromUtf8(QUILL_UI_SOURCE_HELP_DIR);
   if (!source.isEmpty() && QFileInfo(source).isDir()) return QDir::cleanPath(source);

@@ -56,7 +56,8 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   logo->setPixmap(LogoPixmap());
   Place(logo, 8, 8, 250, 70);
 
-  lblTitle = MakeLabel(this, QStringLiteral("Quillsort"), VerdanaFont(21.75), kSilver, QRect(280, 24, 361, 33));
+  lblTitle =
+      MakeLabel(this, QStringLiteral("Quillsort"), VerdanaFont(21.75), kSilver, QRect(280, 24, 361, 33));
   lblTitle->setObjectName(QStringLiteral("lblTitle"));
   lblTitle->setAutoFillBackground(true);
   QPalette white = lblTitle->palette();
@@ -91,9 +92,10 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   };
   describe(QStringLiteral("lblSingleText"),
-           QStringLiteral("This option allows you to select a single folder having messages and convert it to "
-                          "respective Outlook data file. To convert multiple folders, you need to select individual "
-                          "folders one after another."),
+           QStringLiteral(
+               "This option allows you to select a single folder having messages and convert it to "
+               "respective Outlook data file. To convert multiple folders, you need to select individual "
+               "folders one after another."),
            QRect(64, 184, 505, 40));
 
   OptMultiple = new QRadioButton(QStringLiteral("Multiple Folders"), this);
@@ -105,9 +107,10 @@ frmStart::frmStart(Wizard& wizard) : QWidget(nullptr), wizard_(wizard) {
   Place(lblMultipleHelp, 200, 256, 33, 16);
 
   describe(QStringLiteral("lblMultipleText"),
-           QStringLiteral("This option allows you to select multiple folders and then convert them to respective "
-                          "Outlook .pst files. To convert multiple mailbox folders, you just need to to select top "
-                          "folder having all mailbox folders inside it."),
+           QStringLiteral(
+               "This option allows you to select multiple folders and then convert them to respective "
+               "Outlook .pst files. To convert multiple mailbox folders, you just need to to select top "
+               "folder having all mailbox folders inside it."),
            QRect(64, 304, 505, 55));
 
   FitOption(OptSingle, lblSingleHelp);
@@ -163,7 +166,8 @@ void frmStart::lblSingleHelp_Click() {
 }
 
 void frmStart::lblMultipleHelp_Click() {
-  wizard_.dialogs().OpenInShell(HelpUrl(QStringLiteral("/h/quillsort/"), QStringLiteral("#multiple-folders")));
+  wizard_.dialogs().OpenInShell(
+      HelpUrl(QStringLiteral("/h/quillsort/"), QStringLiteral("#multiple-folders")));
 }
 
 void frmStart::CmdHelp_Click() { wizard_.dialogs().OpenInShell(HelpUrl(QStringLiteral("/quillsort/"))); }

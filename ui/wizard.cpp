@@ -11,7 +11,6 @@
 #include <ctime>
 
 #include "engine/output_check.h"
-
 #include "ui/multiple_page.h"
 #include "ui/progress_window.h"
 #include "ui/shell_services.h"
@@ -64,7 +63,8 @@ void MakeTransientFor(QWidget* window, QWidget* ownerWindow) {
 void CentreOver(QWidget* window, QWidget* owner) {
   QWidget* ownerWindow = owner != nullptr ? owner->window() : nullptr;
   const QRect screen = ScreenArea(ownerWindow != nullptr ? ownerWindow : window);
-  const QRect area = ownerWindow != nullptr && ownerWindow->isVisible() ? ownerWindow->frameGeometry() : screen;
+  const QRect area =
+      ownerWindow != nullptr && ownerWindow->isVisible() ? ownerWindow->frameGeometry() : screen;
   if (area.isValid()) {
     const QSize size = FrameSize(window);
     window->move(KeptOnScreen(area.center() - QPoint(size.width() / 2, size.height() / 2), size, screen));
@@ -227,7 +227,8 @@ QWidget* Wizard::BoxOwner() {
 engine::MsgBoxResult Wizard::Ask(QWidget* owner, const QString& text, engine::MsgBoxStyle style,
                                  const QString& title) {
   if (exiting_) {
-    return style == engine::MsgBoxStyle::kInformationOk ? engine::MsgBoxResult::kOk : engine::MsgBoxResult::kNo;
+    return style == engine::MsgBoxStyle::kInformationOk ? engine::MsgBoxResult::kOk
+                                                        : engine::MsgBoxResult::kNo;
   }
   QString lines = text;
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -265,7 +266,8 @@ engine::SaveChoice Wizard::cdlgFileShowSave(const std::string& filter, const std
         dialogs_.SaveFile(owner, QString::fromStdString(filter), QFile::decodeName(fileName.c_str()));
     if (!choice.Chosen || exiting_) return choice;
     const std::size_t slash = choice.FileName.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : choice.FileName.substr(0, slash == 0 ? 1 : slash);
+    const std::string folder =
+        slash == std::string::npos ? "." : choice.FileName.substr(0, slash == 0 ? 1 : slash);
     const quill::Status usable = engine::CheckOutputFolder(folder, needed);
     if (usable.ok()) return choice;
     Ask(owner, QString::fromStdString(usable.message()), engine::MsgBoxStyle::kInformationOk,
@@ -277,7 +279,8 @@ void Wizard::UnloadSinglePage() {
   if (single_) single_->Unload();
 }
 
-engine::MsgBoxResult Wizard::MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) {
+engine::MsgBoxResult Wizard::MsgBox(const std::string& text, engine::MsgBoxStyle style,
+                                    const std::string& title) {
   if (progressWindow_) progressWindow_->Sync(progress_);
   if (title == "Completed" && single_) {
     CompletionBox(text, single_->conversion().Report().reportFile);
@@ -288,12 +291,14 @@ engine::MsgBoxResult Wizard::MsgBox(const std::string& text, engine::MsgBoxStyle
 
 void Wizard::CompletionBox(const std::string& text, const std::string& reportFile) {
   if (reportFile.empty() || exiting_) {
-    Ask(BoxOwner(), QString::fromStdString(text), engine::MsgBoxStyle::kInformationOk, QStringLiteral("Completed"));
+    Ask(BoxOwner(), QString::fromStdString(text), engine::MsgBoxStyle::kInformationOk,
+        QStringLiteral("Completed"));
     return;
   }
   QString lines = QString::fromStdString(text);
   lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  if (dialogs_.MsgBoxWithAction(BoxOwner(), lines, QStringLiteral("Completed"), QStringLiteral("Open &Report"))) {
+  if (dialogs_.MsgBoxWithAction(BoxOwner(), lines, QStringLiteral("Completed"),
+                                QStringLiteral("Open &Report"))) {
     dialogs_.OpenInShell(QFile::decodeName(QByteArray::fromStdString(reportFile)));
   }
 }

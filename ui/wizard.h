@@ -81,14 +81,16 @@ class Wizard final : public engine::Host {
   std::string txtOutputFolder() override;
   engine::SaveChoice cdlgFileShowSave(const std::string& filter, const std::string& fileName) override;
   void UnloadSinglePage() override;
-  engine::MsgBoxResult MsgBox(const std::string& text, engine::MsgBoxStyle style, const std::string& title) override;
+  engine::MsgBoxResult MsgBox(const std::string& text, engine::MsgBoxStyle style,
+                              const std::string& title) override;
   engine::ProgressControls& Progress() override { return progress_; }
   std::tm Now() override;
   std::string GuideAddress(const std::string& path) override;
 
   // Asks a question through the dialogs, unless the program is ending. Lines of `text` may be
   // separated by "\r\n".
-  engine::MsgBoxResult Ask(QWidget* owner, const QString& text, engine::MsgBoxStyle style, const QString& title);
+  engine::MsgBoxResult Ask(QWidget* owner, const QString& text, engine::MsgBoxStyle style,
+                           const QString& title);
   // The "Completed" box with `text`; when the run wrote a report of the files it could not
   // convert (`reportFile`), the box has a button that opens it.
   void CompletionBox(const std::string& text, const std::string& reportFile);

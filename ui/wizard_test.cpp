@@ -1,28 +1,30 @@
 // The wizard's windows driven as a user drives them, offscreen: folder pickers, the Save dialog and
 // message boxes are answered by a script; conversions run for real into temporary folders.
+#include "ui/wizard.h"
+
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
-#include <QScreen>
-#include <QWindow>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWindow>
 #include <QtTest/QtTest>
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "engine/texts.h"
@@ -35,7 +37,6 @@
 #include "ui/shell_services.h"
 #include "ui/single_page.h"
 #include "ui/start_page.h"
-#include "ui/wizard.h"
 
 using engine::MsgBoxResult;
 using engine::MsgBoxStyle;
@@ -44,7 +45,8 @@ using ui::testing::ScriptedDialogs;
 namespace {
 
 const QString kCompletedSingle = QStringLiteral(
-    "Messages Converted Successfully.\nOpen Converted Outlook Data file in Microsoft Outlook to View Converted "
+    "Messages Converted Successfully.\nOpen Converted Outlook Data file in Microsoft Outlook to View "
+    "Converted "
     "Messages.");
 const QString kCompletedMultiple = QStringLiteral(
     "All Folders Converted Successfully.\nOpen Converted Outlook Data file(s) in Microsoft Outlook to View "
@@ -153,8 +155,12 @@ class WizardTest : public QObject {
     QCOMPARE(start->CmdHelp->text(), QStringLiteral("Product &Guide"));
     QCOMPARE(start->CmdNext->text(), QStringLiteral("&Next >"));
     QCOMPARE(start->findChild<QLabel*>("lblHeading")->text(), QStringLiteral("I want to convert"));
-    QVERIFY(start->findChild<QLabel*>("lblSingleText")->text().startsWith("This option allows you to select a single"));
-    QVERIFY(start->findChild<QLabel*>("lblMultipleText")->text().endsWith("having all mailbox folders inside it."));
+    QVERIFY(start->findChild<QLabel*>("lblSingleText")
+                ->text()
+                .startsWith("This option allows you to select a single"));
+    QVERIFY(start->findChild<QLabel*>("lblMultipleText")
+                ->text()
+                .endsWith("having all mailbox folders inside it."));
     QVERIFY(start->OptSingle->isChecked());
     QVERIFY(start->OptSingle->font().bold());
     QVERIFY(!start->OptMultiple->font().bold());
@@ -198,8 +204,9 @@ class WizardTest : public QObject {
     start->CmdNext->click();
     QTest::mouseClick(wizard_->MultiplePage()->lblSelectRootFolder, Qt::LeftButton);
 
-    const QStringList ends = {"/h/quillsort/index.html#single-folder", "/h/quillsort/index.html#multiple-folders",
-                              "/quillsort/index.html", "/h/quillsort/index.html#select-folder",
+    const QStringList ends = {"/h/quillsort/index.html#single-folder",
+                              "/h/quillsort/index.html#multiple-folders", "/quillsort/index.html",
+                              "/h/quillsort/index.html#select-folder",
                               "/h/quillsort/index.html#select-root-folder"};
     QCOMPARE(dialogs_->opened.size(), ends.size());
     for (int i = 0; i < ends.size(); ++i) {
@@ -216,7 +223,8 @@ class WizardTest : public QObject {
   }
 
   void storeGuideNamedInTheErrorBoxShipsWithTheHelp() {
-    const QString address = QString::fromStdString(wizard_->GuideAddress("/help/downgrade-office-2010-to-32-bit.pdf"));
+    const QString address =
+        QString::fromStdString(wizard_->GuideAddress("/help/downgrade-office-2010-to-32-bit.pdf"));
     QVERIFY2(address.endsWith("/help/downgrade-office-2010-to-32-bit.pdf"), qPrintable(address));
     QFile guide(QUrl(address).toLocalFile());
     QVERIFY2(guide.open(QIODevice::ReadOnly), qPrintable(address));
@@ -233,7 +241,8 @@ class WizardTest : public QObject {
     QCOMPARE(ui::CaptionText("Messages && Email"), QStringLiteral("Messages & Email"));
     QCOMPARE(ui::CaptionText("S&TOP"), QStringLiteral("STOP"));
     QCOMPARE(ui::CaptionText("a&&&b&"), QStringLiteral("a&b"));
-    QCOMPARE(ui::QtFilter("Outlook Data File(s) (*.pst)|*.pst"), QStringLiteral("Outlook Data File(s) (*.pst)"));
+    QCOMPARE(ui::QtFilter("Outlook Data File(s) (*.pst)|*.pst"),
+             QStringLiteral("Outlook Data File(s) (*.pst)"));
     QCOMPARE(ui::QtFilter("Mail|*.eml;*.emlx|All|*"), QStringLiteral("Mail (*.eml *.emlx);;All (*)"));
   }
 
@@ -273,7 +282,8 @@ class WizardTest : public QObject {
       dialog->selectFile("Report");
       static_cast<QDialog*>(dialog)->accept();  // through QDialog, where it is public
     });
-    engine::SaveChoice choice = shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Mail7.12.26 1.34.05.pst");
+    engine::SaveChoice choice =
+        shell.SaveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Mail7.12.26 1.34.05.pst");
     QVERIFY(QFileInfo(proposal).fileName() == QStringLiteral("Mail7.12.26 1.34.05.pst"));
     QCOMPARE(filters, QStringList{"Outlook Data File(s) (*.pst)"});
     QVERIFY(choice.Chosen);
@@ -438,7 +448,9 @@ class WizardTest : public QObject {
     QCOMPARE(dialogs_->saveFilters, QStringList{"Outlook Data File(s) (*.pst)|*.pst"});
     QCOMPARE(dialogs_->proposedNames.size(), 1);
     const QString name = dialogs_->proposedNames[0];
-    QVERIFY2(QRegularExpression("^Mail\\d{1,2}\\.\\d{1,2}\\.\\d\\d \\d{1,2}\\.\\d{1,2}\\.\\d\\d\\.pst$").match(name).hasMatch(),
+    QVERIFY2(QRegularExpression("^Mail\\d{1,2}\\.\\d{1,2}\\.\\d\\d \\d{1,2}\\.\\d{1,2}\\.\\d\\d\\.pst$")
+                 .match(name)
+                 .hasMatch(),
              qPrintable(name));
     const QString target = dialogs_->saveFolder + "/" + name;
     QCOMPARE(MessagesIn(target), 6);
@@ -454,7 +466,8 @@ class WizardTest : public QObject {
     QCOMPARE(w->lblProgress->text(), QStringLiteral("100% Complete"));
     QCOMPARE(w->ProgressBar1->value(), 100);
     // The heading's doubled ampersand shows as one.
-    QCOMPARE(w->FrameConversion->text(), QStringLiteral("Reading Messages & Email Metadata - (6 of 6) File(s)"));
+    QCOMPARE(w->FrameConversion->text(),
+             QStringLiteral("Reading Messages & Email Metadata - (6 of 6) File(s)"));
     QVERIFY(!w->CmdSkip->isEnabled());
     QVERIFY(w->CmdStopMigration->isHidden());
     QVERIFY(!w->CmdStopMigration->isEnabled());
@@ -662,7 +675,8 @@ class WizardTest : public QObject {
     ui::frmMultiple* page = MultipleWithRoot(root);
     page->CmdNext->click();
     QCOMPARE(dialogs_->BoxTitles(), QStringList{"Select Folder(s) to Convert"});
-    QCOMPARE(dialogs_->boxes[0].text, QStringLiteral("No Folders Selected !\nPlease Select alteast one folder to convert."));
+    QCOMPARE(dialogs_->boxes[0].text,
+             QStringLiteral("No Folders Selected !\nPlease Select alteast one folder to convert."));
     QCOMPARE(dialogs_->boxes[0].style, MsgBoxStyle::kInformationOk);
     QVERIFY(!wizard_->ProgressWindow()->isVisible());
   }
@@ -715,9 +729,10 @@ class WizardTest : public QObject {
     QVERIFY(dialogs_->proposedNames.isEmpty());
     QCOMPARE(dialogs_->BoxTitles(), QStringList{"Completed"});
     // bob holds no mail: the box says so instead of claiming every folder converted.
-    QCOMPARE(dialogs_->boxes[0].text, "6 messages converted into 2 data files.\nNo .eml or .emlx files were found in " +
-                                          root + "/bob.\nOpen Converted Outlook Data file(s) in Microsoft Outlook to "
-                                          "View Individual files.");
+    QCOMPARE(dialogs_->boxes[0].text,
+             "6 messages converted into 2 data files.\nNo .eml or .emlx files were found in " + root +
+                 "/bob.\nOpen Converted Outlook Data file(s) in Microsoft Outlook to "
+                 "View Individual files.");
 
     for (const char* name : {"alice", "carol"}) {
       QTreeWidgetItem* row = RowNamed(lv, name);
@@ -907,8 +922,9 @@ class WizardTest : public QObject {
     QCOMPARE(w->windowType(), Qt::Dialog);
     QCOMPARE(page->windowType(), Qt::Dialog);
     const QRect pageArea = page->frameGeometry();
-    QVERIFY2(!w->frameGeometry().intersects(pageArea),
-             qPrintable(QStringLiteral("%1,%2 %3x%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())));
+    QVERIFY2(
+        !w->frameGeometry().intersects(pageArea),
+        qPrintable(QStringLiteral("%1,%2 %3x%4").arg(w->x()).arg(w->y()).arg(w->width()).arg(w->height())));
     // Fixed-size windows offer no maximise button.
     for (QWidget* window : {static_cast<QWidget*>(wizard_->StartPage()), static_cast<QWidget*>(page),
                             static_cast<QWidget*>(w), static_cast<QWidget*>(wizard_->MultiplePage())}) {
@@ -952,8 +968,8 @@ class WizardTest : public QObject {
         skipped = true;
       }
       // Row b shows that the driver came to it, and its data file is not open yet.
-      if (skipped && !stopped && page->lv->topLevelItem(1)->font(0).bold() && w->CmdStopMigration->isVisible() &&
-          !QFileInfo::exists(out + "/b.pst")) {
+      if (skipped && !stopped && page->lv->topLevelItem(1)->font(0).bold() &&
+          w->CmdStopMigration->isVisible() && !QFileInfo::exists(out + "/b.pst")) {
         w->CmdStopMigration->click();
         stopped = true;
       }
@@ -963,7 +979,8 @@ class WizardTest : public QObject {
     dialogs_->answers["Confirm Stop"] = {MsgBoxResult::kYes};
     page->CmdNext->click();
     QVERIFY(stopped);
-    QCOMPARE(dialogs_->BoxTitles(), QStringList({"Confirm Skip", "Marrowfeld Quillsort", "Confirm Stop", "Completed"}));
+    QCOMPARE(dialogs_->BoxTitles(),
+             QStringList({"Confirm Skip", "Marrowfeld Quillsort", "Confirm Stop", "Completed"}));
     QVERIFY(!QFileInfo::exists(out + "/b.pst"));
     QVERIFY(dialogs_->boxes[3].text.contains("Conversion stopped by the user."));
     QCOMPARE(page->lv->topLevelItem(0)->foreground(0).color(), ui::kStoppedBrown);
@@ -1016,8 +1033,9 @@ class WizardTest : public QObject {
     page->txtOutputFolder->setText(Temp("nowhere"));
     page->CmdNext->click();
     QCOMPARE(dialogs_->BoxTitles(), QStringList{"Output Folder"});
-    QCOMPARE(dialogs_->boxes[0].text, "The output folder " + Temp("nowhere") +
-                                          " cannot be used: No such file or directory. Choose a folder that exists.");
+    QCOMPARE(dialogs_->boxes[0].text,
+             "The output folder " + Temp("nowhere") +
+                 " cannot be used: No such file or directory. Choose a folder that exists.");
     QVERIFY(!wizard_->HasSinglePage() || !wizard_->ProgressWindow()->isVisible());
     QVERIFY(!QFileInfo::exists(Temp("nowhere")));
 
@@ -1052,9 +1070,10 @@ class WizardTest : public QObject {
     page->CmdNext->click();  // again: ruby.pst is taken now
     QCOMPARE(dialogs_->BoxTitles(), QStringList({"Completed", "Completed"}));
     QCOMPARE(dialogs_->boxes[0].text, kCompletedMultiple);
-    QCOMPARE(dialogs_->boxes[1].text, kCompletedMultiple + "\n\"" + out +
-                                          "/ruby (2).pst\" was written, since a file of the planned name already "
-                                          "existed.");
+    QCOMPARE(dialogs_->boxes[1].text,
+             kCompletedMultiple + "\n\"" + out +
+                 "/ruby (2).pst\" was written, since a file of the planned name already "
+                 "existed.");
 
     // A run that wrote a report: the box names it and its button opens it.
     engine::RunReport report;

@@ -11,14 +11,27 @@ struct TypeExtension {
 };
 
 constexpr TypeExtension kExtensions[] = {
-    {"text/plain", ".txt"},      {"text/html", ".htm"},          {"text/calendar", ".ics"},
-    {"text/csv", ".csv"},        {"text/xml", ".xml"},           {"image/png", ".png"},
-    {"image/jpeg", ".jpg"},      {"image/gif", ".gif"},          {"image/bmp", ".bmp"},
-    {"image/tiff", ".tif"},      {"image/svg+xml", ".svg"},      {"application/pdf", ".pdf"},
-    {"application/zip", ".zip"}, {"application/msword", ".doc"}, {"message/rfc822", ".eml"},
-    {"text/rfc822-headers", ".txt"}, {"message/delivery-status", ".txt"},
-    {"application/pkcs7-signature", ".p7s"}, {"application/x-pkcs7-signature", ".p7s"},
-    {"application/pkcs7-mime", ".p7m"},      {"application/x-pkcs7-mime", ".p7m"},
+    {"text/plain", ".txt"},
+    {"text/html", ".htm"},
+    {"text/calendar", ".ics"},
+    {"text/csv", ".csv"},
+    {"text/xml", ".xml"},
+    {"image/png", ".png"},
+    {"image/jpeg", ".jpg"},
+    {"image/gif", ".gif"},
+    {"image/bmp", ".bmp"},
+    {"image/tiff", ".tif"},
+    {"image/svg+xml", ".svg"},
+    {"application/pdf", ".pdf"},
+    {"application/zip", ".zip"},
+    {"application/msword", ".doc"},
+    {"message/rfc822", ".eml"},
+    {"text/rfc822-headers", ".txt"},
+    {"message/delivery-status", ".txt"},
+    {"application/pkcs7-signature", ".p7s"},
+    {"application/x-pkcs7-signature", ".p7s"},
+    {"application/pkcs7-mime", ".p7m"},
+    {"application/x-pkcs7-mime", ".p7m"},
 };
 
 bool IsDosChar(char c) {

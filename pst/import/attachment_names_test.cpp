@@ -15,7 +15,11 @@ TEST(AttachmentNamesTest, LongNamesAreMadeSafe) {
   EXPECT_EQ(LongFileName("  spaced.txt. ", "", 1), "spaced.txt");
   EXPECT_EQ(LongFileName("", "image/png", 3), "ATT00003.png");
   EXPECT_EQ(LongFileName("../", "application/x-unknown", 12), "ATT00012.dat");
-  EXPECT_EQ(LongFileName("Gr\xC3\xBC\xC3\x9F" "e.txt", "", 1), "Gr\xC3\xBC\xC3\x9F" "e.txt");
+  EXPECT_EQ(LongFileName("Gr\xC3\xBC\xC3\x9F"
+                         "e.txt",
+                         "", 1),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e.txt");
 }
 
 TEST(AttachmentNamesTest, SubjectsBecomeWholeFileNames) {
@@ -23,7 +27,8 @@ TEST(AttachmentNamesTest, SubjectsBecomeWholeFileNames) {
   EXPECT_EQ(SubjectFileName("a\\b*c\"d<e>f|g\th"), "a_b_c_d_e_f_g_h");
   EXPECT_EQ(SubjectFileName("Grüße, (1) & [2]"), "Grüße, (1) & [2]");
   // Whatever the subject holds, the name made of it keeps all of its text.
-  EXPECT_EQ(LongFileName(SubjectFileName("../../etc/passwd") + ".eml", "message/rfc822", 1), "_.._etc_passwd.eml");
+  EXPECT_EQ(LongFileName(SubjectFileName("../../etc/passwd") + ".eml", "message/rfc822", 1),
+            "_.._etc_passwd.eml");
 }
 
 TEST(AttachmentNamesTest, ShortNamesFitEightDotThree) {

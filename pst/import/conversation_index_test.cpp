@@ -88,8 +88,9 @@ TEST(ConversationTopicTest, EveryPrefixOffOrOutlooksThreadTopic) {
   EXPECT_EQ(ConversationTopic("10:30 call", ""), "10:30 call") << "digits make no prefix";
   EXPECT_EQ(ConversationTopic("Re:", ""), "");
   // Outlook's Thread-Topic names the thread's first subject and wins, decoded and unfolded.
-  EXPECT_EQ(ConversationTopic("Re: Budget", "Subject: RE: Re: Budget\r\nThread-Topic: =?utf-8?Q?Budg=C3=A9t?=\r\n"
-                                            " for 2020\r\n"),
+  EXPECT_EQ(ConversationTopic("Re: Budget",
+                              "Subject: RE: Re: Budget\r\nThread-Topic: =?utf-8?Q?Budg=C3=A9t?=\r\n"
+                              " for 2020\r\n"),
             "Budg\xC3\xA9t for 2020");
   EXPECT_EQ(ConversationTopic("Re: Budget", "Thread-Topic:   \r\n"), "Budget") << "an empty one is no topic";
 }

@@ -22,9 +22,10 @@ std::vector<std::uint8_t> Utf16z(std::u16string_view s) {
 
 TEST(EntryIdsTest, OneOffIdHasOutlooksLayout) {
   const std::vector<std::uint8_t> id = OneOffEntryId("Zoë", "SMTP", "z@x.org");
-  std::vector<std::uint8_t> want = {0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E,
-                                    0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02, 0x00, 0x00, 0x01, 0x80};
-  for (auto part : {Utf16z(u"Zoë"), Utf16z(u"SMTP"), Utf16z(u"z@x.org")}) want.insert(want.end(), part.begin(), part.end());
+  std::vector<std::uint8_t> want = {0,    0,    0,    0,    0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,
+                                    0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02, 0x00, 0x00, 0x01, 0x80};
+  for (auto part : {Utf16z(u"Zoë"), Utf16z(u"SMTP"), Utf16z(u"z@x.org")})
+    want.insert(want.end(), part.begin(), part.end());
   EXPECT_EQ(id, want);
 
   // A NUL inside a name would end the field early and shift the address into the type.
@@ -42,17 +43,18 @@ TEST(EntryIdsTest, SearchKeyUpperCasesAsciiOnly) {
 
 TEST(EntryIdsTest, FlatEntryListPadsEachEntryToFourBytes) {
   const std::vector<std::uint8_t> list = FlatEntryList({{1, 2, 3, 4, 5}, {6, 7, 8, 9}});
-  const std::vector<std::uint8_t> want = {2, 0, 0, 0,             // count
-                                          20, 0, 0, 0,            // bytes that follow
-                                          5, 0, 0, 0, 1, 2, 3, 4, 5, 0, 0, 0,  // padded to 4
-                                          4, 0, 0, 0, 6, 7, 8, 9};
+  const std::vector<std::uint8_t> want = {2,  0, 0, 0,                          // count
+                                          20, 0, 0, 0,                          // bytes that follow
+                                          5,  0, 0, 0, 1, 2, 3, 4, 5, 0, 0, 0,  // padded to 4
+                                          4,  0, 0, 0, 6, 7, 8, 9};
   EXPECT_EQ(list, want);
   EXPECT_EQ(FlatEntryList({}), (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(ConversationIndexTest, ThreadMembersShareTheGuid) {
   const std::vector<std::uint8_t> first = ConversationPlaceFor("", "", "<root@x>", "", "a").index;
-  const std::vector<std::uint8_t> reply = ConversationPlaceFor("<root@x>", "<root@x>", "<r1@x>", "", "b").index;
+  const std::vector<std::uint8_t> reply =
+      ConversationPlaceFor("<root@x>", "<root@x>", "<r1@x>", "", "b").index;
   const std::vector<std::uint8_t> other = ConversationPlaceFor("", "", "<other@x>", "", "a").index;
   ASSERT_EQ(first.size(), 22u);
   EXPECT_EQ(first[0], 0x01);
@@ -61,7 +63,8 @@ TEST(ConversationIndexTest, ThreadMembersShareTheGuid) {
   EXPECT_TRUE(std::equal(first.begin(), first.end(), reply.begin()));
   EXPECT_FALSE(std::equal(first.begin() + 6, first.end(), other.begin() + 6));
   // Without any id the fallback key decides.
-  EXPECT_NE(ConversationPlaceFor("", "", "", "", "one").index, ConversationPlaceFor("", "", "", "", "two").index);
+  EXPECT_NE(ConversationPlaceFor("", "", "", "", "one").index,
+            ConversationPlaceFor("", "", "", "", "two").index);
 
   EXPECT_EQ(ThreadRootId("<a@x> <b@x>", "<b@x>", "<c@x>"), "<a@x>");
   EXPECT_EQ(ThreadRootId("", "<b@x>", "<c@x>"), "<b@x>");

@@ -39,7 +39,8 @@ std::vector<std::string> CollectFiles(int argc, char** argv) {
       for (auto it = std::filesystem::recursive_directory_iterator(argv[i], ec);
            !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         const std::filesystem::path& p = it->path();
-        if (it->is_regular_file() && (p.extension() == ".eml" || p.extension() == ".emlx")) found.push_back(p.string());
+        if (it->is_regular_file() && (p.extension() == ".eml" || p.extension() == ".emlx"))
+          found.push_back(p.string());
       }
       std::sort(found.begin(), found.end());
       files.insert(files.end(), found.begin(), found.end());

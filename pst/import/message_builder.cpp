@@ -62,10 +62,11 @@ struct AddressTags {
   PropTag name, entryId, searchKey, addressType, emailAddress, smtpAddress;
 };
 
-constexpr AddressTags kSenderTags = {tag::kSenderName,        tag::kSenderEntryId,      tag::kSenderSearchKey,
-                                     tag::kSenderAddressType, tag::kSenderEmailAddress, tag::kSenderSmtpAddress};
+constexpr AddressTags kSenderTags = {tag::kSenderName,         tag::kSenderEntryId,
+                                     tag::kSenderSearchKey,    tag::kSenderAddressType,
+                                     tag::kSenderEmailAddress, tag::kSenderSmtpAddress};
 constexpr AddressTags kSentRepresentingTags = {
-    tag::kSentRepresentingName,         tag::kSentRepresentingEntryId,      tag::kSentRepresentingSearchKey,
+    tag::kSentRepresentingName,        tag::kSentRepresentingEntryId,      tag::kSentRepresentingSearchKey,
     tag::kSentRepresentingAddressType, tag::kSentRepresentingEmailAddress, tag::kSentRepresentingSmtpAddress};
 
 // A mailbox with only a name (no address) keeps its name; the address forms need an address.
@@ -105,7 +106,8 @@ messaging::RecipientContent Recipient(const mime::Mailbox& box, std::int32_t typ
   return recipient;
 }
 
-void AddRecipients(messaging::MessageContent& message, const std::vector<mime::Mailbox>& boxes, std::int32_t type) {
+void AddRecipients(messaging::MessageContent& message, const std::vector<mime::Mailbox>& boxes,
+                   std::int32_t type) {
   for (const mime::Mailbox& box : boxes) {
     if (ShownName(box).empty()) continue;
     const auto rowId = static_cast<std::int32_t>(message.recipients.size());
@@ -154,8 +156,7 @@ void AddTimes(PropertyList& list, const mime::ParsedMessage& content, const Impo
 }
 
 // An enclosed message as its attachment's data, built as a message of its own would be.
-messaging::AttachmentData EnclosedMessage(const mime::ParsedMessage& enclosed,
-                                          const ImportOptions& options) {
+messaging::AttachmentData EnclosedMessage(const mime::ParsedMessage& enclosed, const ImportOptions& options) {
   ImportOptions inner = options;
   inner.attachmentsBuilt = SIZE_MAX;
   inner.enclosed = true;
@@ -169,7 +170,8 @@ messaging::AttachmentData AttachmentBytes(const std::string& data, const ImportO
   return messaging::AttachmentData::Bytes({bytes, bytes + data.size()});
 }
 
-messaging::AttachmentContent Attachment(const mime::Attachment& att, int number, const ImportOptions& options) {
+messaging::AttachmentContent Attachment(const mime::Attachment& att, int number,
+                                        const ImportOptions& options) {
   messaging::AttachmentContent out;
   PropertyList list(&out.props);
   std::string longName = LongFileName(att.file_name, att.mime_type, number);
@@ -225,7 +227,7 @@ ImportedMessage BuildMessage(const mime::ParsedMessage& content, const ImportOpt
 
   // Sender is whoever put the message on its way (the Sender header); sent-representing is the
   // author it was sent for (From). Without a Sender header the author sent it himself.
-  const mime::Mailbox* author = !content.from.empty() ? &content.from.front()
+  const mime::Mailbox* author = !content.from.empty()     ? &content.from.front()
                                 : !content.sender.empty() ? &content.sender.front()
                                                           : nullptr;
   const mime::Mailbox* sender = !content.sender.empty() ? &content.sender.front() : author;

@@ -71,7 +71,8 @@ TEST(MessageBuilderTest, SubjectSplitAndConversation) {
       "From: a@x.org\r\nSubject: RE: Budget\r\nMessage-ID: <2@x>\r\nIn-Reply-To: <1@x>\r\n"
       "References: <1@x>\r\nDate: Tue, 03 Mar 2020 09:14:00 +0000\r\n\r\nbody\r\n");
   const ImportedMessage original = Build(
-      "From: b@x.org\r\nSubject: Budget\r\nMessage-ID: <1@x>\r\nDate: Mon, 02 Mar 2020 09:00:00 +0000\r\n\r\nbody\r\n");
+      "From: b@x.org\r\nSubject: Budget\r\nMessage-ID: <1@x>\r\nDate: Mon, 02 Mar 2020 09:00:00 "
+      "+0000\r\n\r\nbody\r\n");
   const std::vector<Property>& p = reply.message.props;
   // U+0001, prefix length + 1, then the subject: readers take the split from the marker.
   EXPECT_EQ(Text(p, tag::kSubject), std::string("\x01\x05RE: Budget"));
@@ -79,7 +80,8 @@ TEST(MessageBuilderTest, SubjectSplitAndConversation) {
   EXPECT_EQ(Text(p, tag::kNormalizedSubject), "Budget");
   EXPECT_EQ(Text(p, tag::kConversationTopic), "Budget");
   EXPECT_EQ(Text(p, tag::kMessageClass), "IPM.Note");
-  EXPECT_EQ(Text(original.message.props, tag::kSubject), std::string("\x01\x01" "Budget"));
+  EXPECT_EQ(Text(original.message.props, tag::kSubject), std::string("\x01\x01"
+                                                                     "Budget"));
   EXPECT_EQ(Find(original.message.props, tag::kSubjectPrefix), nullptr);
 
   const auto replyIndex = *Bytes(p, tag::kConversationIndex);
@@ -97,7 +99,8 @@ TEST(MessageBuilderTest, SubjectSplitAndConversation) {
 
   // A subject that itself starts with U+0001 keeps it after the marker instead of being misread.
   const ImportedMessage odd = Build("From: a@x\r\nSubject: =?utf-8?Q?=01=05abc?=\r\n\r\nx\r\n");
-  EXPECT_EQ(Text(odd.message.props, tag::kSubject), std::string("\x01\x01\x01\x05" "abc"));
+  EXPECT_EQ(Text(odd.message.props, tag::kSubject), std::string("\x01\x01\x01\x05"
+                                                                "abc"));
 }
 
 TEST(MessageBuilderTest, SenderAndSentRepresenting) {
@@ -111,10 +114,14 @@ TEST(MessageBuilderTest, SenderAndSentRepresenting) {
   EXPECT_EQ(Text(p, tag::kSenderAddressType), "SMTP");
   EXPECT_EQ(Bytes(p, tag::kSenderEntryId), OneOffEntryId("Robot", "SMTP", "Robot@Lists.example.org"));
   EXPECT_EQ(Bytes(p, tag::kSenderSearchKey), SmtpSearchKey("Robot@Lists.example.org"));
-  EXPECT_EQ(Text(p, tag::kSentRepresentingName), "Ren\xC3\xA9" "e");
+  EXPECT_EQ(Text(p, tag::kSentRepresentingName),
+            "Ren\xC3\xA9"
+            "e");
   EXPECT_EQ(Text(p, tag::kSentRepresentingEmailAddress), "renee@example.org");
   EXPECT_EQ(Text(p, tag::kSentRepresentingSmtpAddress), "renee@example.org");
-  EXPECT_EQ(Bytes(p, tag::kSentRepresentingEntryId), OneOffEntryId("Ren\xC3\xA9" "e", "SMTP", "renee@example.org"));
+  EXPECT_EQ(Bytes(p, tag::kSentRepresentingEntryId), OneOffEntryId("Ren\xC3\xA9"
+                                                                   "e",
+                                                                   "SMTP", "renee@example.org"));
   EXPECT_EQ(Bytes(p, tag::kSentRepresentingSearchKey), SmtpSearchKey("renee@example.org"));
 
   // Without Sender the author sent it; a bare address is its own display name.
@@ -166,7 +173,8 @@ TEST(MessageBuilderTest, RecipientRowsAndDisplayStrings) {
   }
   EXPECT_EQ(rowIds.size(), 4u);
 
-  const ImportedMessage none = Build("From: a@x.org\r\nTo: undisclosed-recipients:;\r\nSubject: s\r\n\r\nx\r\n");
+  const ImportedMessage none =
+      Build("From: a@x.org\r\nTo: undisclosed-recipients:;\r\nSubject: s\r\n\r\nx\r\n");
   EXPECT_TRUE(none.message.recipients.empty());
   EXPECT_EQ(Find(none.message.props, tag::kDisplayTo), nullptr);
 }
@@ -175,8 +183,8 @@ TEST(MessageBuilderTest, ReplyToBecomesFlatEntryList) {
   const ImportedMessage m =
       Build("From: a@x.org\r\nReply-To: Replies <r@x.org>, s@x.org\r\nSubject: s\r\n\r\nx\r\n");
   EXPECT_EQ(Text(m.message.props, tag::kReplyRecipientNames), "Replies; s@x.org");
-  const std::vector<std::uint8_t> want =
-      FlatEntryList({OneOffEntryId("Replies", "SMTP", "r@x.org"), OneOffEntryId("s@x.org", "SMTP", "s@x.org")});
+  const std::vector<std::uint8_t> want = FlatEntryList(
+      {OneOffEntryId("Replies", "SMTP", "r@x.org"), OneOffEntryId("s@x.org", "SMTP", "s@x.org")});
   EXPECT_EQ(Bytes(m.message.props, tag::kReplyRecipientEntries), want);
 
   const ImportedMessage none = Build("From: a@x.org\r\nSubject: s\r\n\r\nx\r\n");
@@ -194,8 +202,10 @@ TEST(MessageBuilderTest, TimesFallBackFromReceivedToDateToFile) {
   struct Case {
     bool withReceived, withDate;
     std::int64_t submit, delivery;
-  } cases[] = {{true, true, date, received}, {true, false, received, received},
-               {false, true, date, date},    {false, false, file, file}};
+  } cases[] = {{true, true, date, received},
+               {true, false, received, received},
+               {false, true, date, date},
+               {false, false, file, file}};
   for (const Case& c : cases) {
     std::string mail = std::string(c.withReceived ? kReceived : "") + (c.withDate ? kDate : "") +
                        "From: a@x\r\nSubject: t\r\n\r\nx\r\n";
@@ -233,17 +243,26 @@ TEST(MessageBuilderTest, HeadersFlagsAndMarkings) {
 
 TEST(MessageBuilderTest, BodiesAndCodePage) {
   const ImportedMessage m = Build(
-      "From: a@x\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=b\r\n\r\n"
-      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nGr\xC3\xBC\xC3\x9F" "e\r\n"
-      "--b\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<p>Gr\xFC\xDF" "e</p>\r\n--b--\r\n");
+      "From: a@x\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/alternative; "
+      "boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nGr\xC3\xBC\xC3\x9F"
+      "e\r\n"
+      "--b\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<p>Gr\xFC\xDF"
+      "e</p>\r\n--b--\r\n");
   const std::vector<Property>& p = m.message.props;
   ASSERT_TRUE(Text(p, tag::kBody).has_value());
-  EXPECT_EQ(Text(p, tag::kBody)->substr(0, 7), "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(Text(p, tag::kBody)->substr(0, 7),
+            "Gr\xC3\xBC\xC3\x9F"
+            "e");
   const std::optional<std::vector<std::uint8_t>> html = Bytes(p, tag::kHtml);
   ASSERT_TRUE(html.has_value());
   const std::string htmlText(html->begin(), html->end());
-  EXPECT_EQ(htmlText.substr(0, 12), "<p>Gr\xFC\xDF" "e</p>") << "PR_HTML keeps the bytes as sent";
-  EXPECT_EQ(Number(p, tag::kMessageEditorFormat), tag::kEditorFormatHtml) << "replies open in the HTML editor";
+  EXPECT_EQ(htmlText.substr(0, 12),
+            "<p>Gr\xFC\xDF"
+            "e</p>")
+      << "PR_HTML keeps the bytes as sent";
+  EXPECT_EQ(Number(p, tag::kMessageEditorFormat), tag::kEditorFormatHtml)
+      << "replies open in the HTML editor";
   EXPECT_EQ(Number(p, tag::kInternetCodepage), 28591);
 
   const ImportedMessage plain = Build("From: a@x\r\nSubject: t\r\n\r\nonly text\r\n");
@@ -255,9 +274,11 @@ constexpr const char* kRelatedMail =
     "From: a@x\r\nSubject: t\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
     "--o\r\nContent-Type: multipart/related; boundary=r\r\n\r\n"
     "--r\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<img src=\"cid:pic@x\">\r\n"
-    "--r\r\nContent-Type: image/png\r\nContent-ID: <pic@x>\r\nContent-Transfer-Encoding: base64\r\n\r\nAAEC\r\n"
+    "--r\r\nContent-Type: image/png\r\nContent-ID: <pic@x>\r\nContent-Transfer-Encoding: "
+    "base64\r\n\r\nAAEC\r\n"
     "--r--\r\n"
-    "--o\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"../Board report 2020.pdf\"\r\n"
+    "--o\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"../Board report "
+    "2020.pdf\"\r\n"
     "Content-Location: http://x/r.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n--o--\r\n";
 
 TEST(MessageBuilderTest, AttachmentsByValue) {
@@ -319,11 +340,13 @@ TEST(MessageBuilderTest, OnlyHiddenPicturesSetSmartNoAttach) {
 
 TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
   const ImportedMessage m = Build(
-      "From: f@x\r\nSubject: Fwd: Inner\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "From: f@x\r\nSubject: Fwd: Inner\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; "
+      "boundary=b\r\n\r\n"
       "--b\r\nContent-Type: text/plain\r\n\r\nsee below\r\n"
       "--b\r\nContent-Type: application/octet-stream; name=a.bin\r\n\r\nAB\r\n"
       "--b\r\nContent-Type: message/rfc822\r\n\r\n"
-      "From: Origin <o@x>\r\nTo: f@x\r\nSubject: Inner\r\nDate: Wed, 01 Jan 2025 07:00:00 +0000\r\n\r\nInner body\r\n"
+      "From: Origin <o@x>\r\nTo: f@x\r\nSubject: Inner\r\nDate: Wed, 01 Jan 2025 07:00:00 +0000\r\n\r\nInner "
+      "body\r\n"
       "--b--\r\n");
   ASSERT_EQ(m.message.attachments.size(), 2u);
   EXPECT_EQ(m.message.attachments[0].data.kind(), messaging::AttachmentData::Kind::kBytes);
@@ -342,11 +365,13 @@ TEST(MessageBuilderTest, AttachedMessagesAreBuiltRecursively) {
       "From: o@x\r\nSubject: Q3 figures 2024/25: final?\r\n\r\nInner body\r\n"
       "--b--\r\n");
   ASSERT_EQ(cut.message.attachments.size(), 1u);
-  EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kAttachLongFilename), "Q3 figures 2024_25_ final_.eml");
+  EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kAttachLongFilename),
+            "Q3 figures 2024_25_ final_.eml");
   EXPECT_EQ(Text(cut.message.attachments[0].props, tag::kDisplayName), "Q3 figures 2024/25: final?");
 
   const messaging::MessageContent& inner = *holder.data.embedded();
-  EXPECT_EQ(Text(inner.props, tag::kSubject), std::string("\x01\x01" "Inner"));
+  EXPECT_EQ(Text(inner.props, tag::kSubject), std::string("\x01\x01"
+                                                          "Inner"));
   EXPECT_EQ(Text(inner.props, tag::kSenderName), "Origin");
   EXPECT_EQ(Number(inner.props, tag::kClientSubmitTime), FileTimeOf(1735714800));
   ASSERT_EQ(inner.recipients.size(), 1u);

@@ -84,9 +84,9 @@ quill::Result<Hid> HeapBuilder::Allocate(std::span<const std::uint8_t> bytes) {
   }
   std::size_t index = blocks_.size() - 1;
   Block* block = &blocks_.back();
-  const bool fits = block->ends.size() < kMaxAllocsPerBlock &&
-                    UsedBytes(index, block->items.size() + bytes.size(), block->ends.size() + 1) <=
-                        ndb::kMaxBlockData;
+  const bool fits =
+      block->ends.size() < kMaxAllocsPerBlock &&
+      UsedBytes(index, block->items.size() + bytes.size(), block->ends.size() + 1) <= ndb::kMaxBlockData;
   if (!fits) {
     if (blocks_.size() >= kMaxHeapBlocks) return quill::Status::NotSupported("heap exceeds 65536 blocks");
     // The full block will never change again (its fill level lives in another block).

@@ -86,10 +86,10 @@ class HeapBuilder {
 
  private:
   struct Block {
-    std::vector<std::uint8_t> items;   // allocations back to back
-    std::vector<std::uint16_t> ends;   // end offset (within the items) of each allocation
-    ndb::Bid written = 0;              // set once the block went to the sink early
-    std::size_t used = 0;              // its used bytes then (items and ends are released)
+    std::vector<std::uint8_t> items;  // allocations back to back
+    std::vector<std::uint16_t> ends;  // end offset (within the items) of each allocation
+    ndb::Bid written = 0;             // set once the block went to the sink early
+    std::size_t used = 0;             // its used bytes then (items and ends are released)
   };
 
   // Bytes block `index` needs for its header, items and page map, before any padding.

@@ -70,7 +70,8 @@ TEST(LtpHeap, SpillsIntoFurtherBlocksWithFullLeaves) {
   // Two maximal items fit a block (12 + 7160 + map); the third starts block 1.
   HeapBuilder heap(0x7C);
   std::vector<Hid> hids;
-  for (int i = 0; i < 5; ++i) hids.push_back(Must(heap.Allocate(Filled(kMaxHeapItem, static_cast<std::uint8_t>(i)))));
+  for (int i = 0; i < 5; ++i)
+    hids.push_back(Must(heap.Allocate(Filled(kMaxHeapItem, static_cast<std::uint8_t>(i)))));
   EXPECT_EQ(hids, (std::vector<Hid>{0x20, 0x40, 0x10020, 0x10040, 0x20020}));
   FakeSink sink;
   quill::Result<ndb::Bid> bid = heap.Write(sink);  // the sink checks every leaf but the last is full
@@ -82,7 +83,8 @@ TEST(LtpHeap, SpillsIntoFurtherBlocksWithFullLeaves) {
   EXPECT_LT(blocks[2].size(), ndb::kMaxBlockData);
   testing::ParsedHeap parsed = ParseHeap(blocks);
   ASSERT_TRUE(parsed.ok);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(*parsed.Item(hids[i]), Filled(kMaxHeapItem, static_cast<std::uint8_t>(i)));
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(*parsed.Item(hids[i]), Filled(kMaxHeapItem, static_cast<std::uint8_t>(i)));
   // Full blocks have under 1 KiB left (level 7: 768-1024 free); the last, with one item, has
   // more than 3584 bytes free (level 0).
   EXPECT_EQ(parsed.fillLevels[0], 7);
@@ -93,7 +95,8 @@ TEST(LtpHeap, SpillsIntoFurtherBlocksWithFullLeaves) {
 TEST(LtpHeap, BitmapHeaderAtBlockEight) {
   HeapBuilder heap(0xBC);
   std::vector<Hid> hids;
-  while (heap.blockCount() < 12) hids.push_back(Must(heap.Allocate(Filled(3000, static_cast<std::uint8_t>(hids.size())))));
+  while (heap.blockCount() < 12)
+    hids.push_back(Must(heap.Allocate(Filled(3000, static_cast<std::uint8_t>(hids.size())))));
   FakeSink sink;
   quill::Result<ndb::Bid> bid = heap.Write(sink);
   ASSERT_TRUE(bid.ok());
@@ -106,7 +109,8 @@ TEST(LtpHeap, BitmapHeaderAtBlockEight) {
     ASSERT_NE(parsed.Item(hids[i]), nullptr);
     EXPECT_EQ(*parsed.Item(hids[i]), Filled(3000, static_cast<std::uint8_t>(i)));
   }
-  for (std::size_t b = 0; b + 1 < blocks.size(); ++b) EXPECT_EQ(parsed.fillLevels[b], 2) << b;  // 2048-2560 free
+  for (std::size_t b = 0; b + 1 < blocks.size(); ++b)
+    EXPECT_EQ(parsed.fillLevels[b], 2) << b;  // 2048-2560 free
 }
 
 TEST(LtpHeap, SpilledBlocksAreTheSameBytesWrittenEarly) {
@@ -171,7 +175,8 @@ TEST(LtpBth, LevelsGrowAtTheAllocationLimit) {
   struct Case {
     std::size_t count, levels;
   };
-  for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{447, 0}, Case{448, 1}, Case{447 * 447, 1}, Case{447 * 447 + 1, 2}}) {
+  for (const Case& c :
+       {Case{0, 0}, Case{1, 0}, Case{447, 0}, Case{448, 1}, Case{447 * 447, 1}, Case{447 * 447 + 1, 2}}) {
     HeapBuilder heap(0xB5);
     Hid header = Must(ReserveBthHeader(heap));
     const Bytes records = Records(c.count, 0x5001);

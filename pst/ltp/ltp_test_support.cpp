@@ -114,7 +114,8 @@ ParsedHeap ParseHeap(const std::vector<Bytes>& blocks) {
         return heap;
       }
       if (end - prev > 3580) ADD_FAILURE() << "allocation over 3580 bytes";
-      items.emplace_back(block.begin() + static_cast<std::ptrdiff_t>(prev), block.begin() + static_cast<std::ptrdiff_t>(end));
+      items.emplace_back(block.begin() + static_cast<std::ptrdiff_t>(prev),
+                         block.begin() + static_cast<std::ptrdiff_t>(end));
       prev = end;
     }
     heap.items.push_back(std::move(items));
@@ -146,13 +147,15 @@ bool WalkBth(const ParsedHeap& heap, std::uint32_t hid, std::size_t level, Parse
     return false;
   }
   for (std::size_t at = 0; at < item->size(); at += size) {
-    Bytes key(item->begin() + static_cast<std::ptrdiff_t>(at), item->begin() + static_cast<std::ptrdiff_t>(at + out.keySize));
+    Bytes key(item->begin() + static_cast<std::ptrdiff_t>(at),
+              item->begin() + static_cast<std::ptrdiff_t>(at + out.keySize));
     if (level == 0) {
       out.records.emplace_back(key, Bytes(item->begin() + static_cast<std::ptrdiff_t>(at + out.keySize),
                                           item->begin() + static_cast<std::ptrdiff_t>(at + size)));
     } else {
       const std::size_t before = out.records.size();
-      if (!WalkBth(heap, static_cast<std::uint32_t>(Le(*item, at + out.keySize, 4)), level - 1, out)) return false;
+      if (!WalkBth(heap, static_cast<std::uint32_t>(Le(*item, at + out.keySize, 4)), level - 1, out))
+        return false;
       if (out.records.size() == before || out.records[before].first != key) {
         ADD_FAILURE() << "index key is not the first key of its child";
         return false;
@@ -214,7 +217,8 @@ std::map<std::uint16_t, ParsedProp> ReadPropertyContext(const FakeSink& sink, co
     ParsedProp prop;
     prop.type = static_cast<std::uint16_t>(Le(value, 0, 2));
     prop.hnid = static_cast<std::uint32_t>(Le(value, 2, 4));
-    const bool inline4 = prop.type == 0x2 || prop.type == 0x3 || prop.type == 0x4 || prop.type == 0xA || prop.type == 0xB;
+    const bool inline4 =
+        prop.type == 0x2 || prop.type == 0x3 || prop.type == 0x4 || prop.type == 0xA || prop.type == 0xB;
     if (inline4) {
       prop.value = Bytes(value.begin() + 2, value.end());
     } else if (prop.hnid != 0) {
@@ -237,9 +241,11 @@ std::optional<Bytes> ParsedTable::Cell(const FakeSink& sink, const NodeContent& 
     if ((r[rgib[2] + c.bit / 8] & (0x80 >> (c.bit % 8))) == 0) return std::nullopt;
     Bytes cell(r.begin() + c.offset, r.begin() + c.offset + c.size);
     const std::uint16_t type = tag & 0xFFFF;
-    const bool reference = type == 0x1F || type == 0x1E || type == 0x102 || type == 0x48 || type == 0xD || (type & 0x1000);
+    const bool reference =
+        type == 0x1F || type == 0x1E || type == 0x102 || type == 0x48 || type == 0xD || (type & 0x1000);
     if (!reference) return cell;
-    std::optional<Bytes> value = ResolveHnid(sink, heap, content.subnodes, static_cast<std::uint32_t>(Le(cell, 0, 4)));
+    std::optional<Bytes> value =
+        ResolveHnid(sink, heap, content.subnodes, static_cast<std::uint32_t>(Le(cell, 0, 4)));
     if (!value) ADD_FAILURE() << "dangling HNID in a cell";
     return value;
   }
@@ -324,7 +330,8 @@ ParsedTable ReadTableContext(const FakeSink& sink, const NodeContent& content) {
     EXPECT_EQ(table.matrixBlocks.size(), (rowCount + perBlock - 1) / perBlock) << "surplus matrix blocks";
   }
   for (std::size_t i = 0; i < rowCount; ++i) {
-    if (table.indexRows[i] >= table.rows.size() || Le(table.rows[table.indexRows[i]], 0, 4) != table.indexKeys[i]) {
+    if (table.indexRows[i] >= table.rows.size() ||
+        Le(table.rows[table.indexRows[i]], 0, 4) != table.indexKeys[i]) {
       ADD_FAILURE() << "row index entry " << i << " does not point at its row";
       return table;
     }

@@ -3,13 +3,13 @@
 // contexts that checks the layout rules as it goes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "common/status.h"
 #include "pst/ltp/node_content.h"
@@ -70,7 +70,7 @@ struct ParsedHeap {
   bool ok = false;
   std::uint8_t clientSig = 0;
   std::uint32_t userRoot = 0;
-  std::vector<std::uint8_t> fillLevels;  // one per block, from HNHDR / HNBITMAPHDR
+  std::vector<std::uint8_t> fillLevels;   // one per block, from HNHDR / HNBITMAPHDR
   std::vector<std::vector<Bytes>> items;  // [block][index - 1]
 
   const Bytes* Item(std::uint32_t hid) const;
@@ -106,10 +106,10 @@ struct ParsedTable {
   std::uint16_t rgib[4] = {};
   std::vector<ParsedColumn> columns;
   std::uint32_t hnidRows = 0;
-  std::vector<std::uint32_t> indexKeys;       // row ids in row-index order
-  std::vector<std::uint32_t> indexRows;       // matching row numbers
-  std::vector<Bytes> rows;                    // raw rows in matrix order
-  std::vector<Bytes> matrixBlocks;            // when the matrix is a subnode
+  std::vector<std::uint32_t> indexKeys;  // row ids in row-index order
+  std::vector<std::uint32_t> indexRows;  // matching row numbers
+  std::vector<Bytes> rows;               // raw rows in matrix order
+  std::vector<Bytes> matrixBlocks;       // when the matrix is a subnode
   // Value of a cell: nullopt when absent; resolved bytes for reference cells.
   std::optional<Bytes> Cell(const FakeSink& sink, const NodeContent& content, std::size_t row,
                             std::uint32_t tag) const;

@@ -45,7 +45,8 @@ TEST(LtpWithMemorySink, LargePropertyContext) {
   const std::map<std::uint16_t, testing::ParsedProp> props = testing::ReadPropertyContext(sink, content);
   ASSERT_EQ(props.size(), 31u);
   for (std::uint16_t i = 0; i < 30; ++i) {
-    EXPECT_EQ(props.at(static_cast<std::uint16_t>(0x4000 + i)).value, Bytes(3000, static_cast<std::uint8_t>(i)))
+    EXPECT_EQ(props.at(static_cast<std::uint16_t>(0x4000 + i)).value,
+              Bytes(3000, static_cast<std::uint8_t>(i)))
         << i;
   }
   EXPECT_EQ(props.at(0x1000).value, Bytes(50000, 7));

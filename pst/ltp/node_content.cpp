@@ -2,7 +2,8 @@
 
 namespace pst::ltp {
 
-quill::Status WriteTopLevelNode(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid parent, const NodeContent& content) {
+quill::Status WriteTopLevelNode(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid parent,
+                                const NodeContent& content) {
   QUILL_ASSIGN_OR_RETURN(const ndb::SubnodeRef ref, WriteSubnode(sink, nid, content));
   return sink.AddNode(nid, ref.data, ref.sub, parent);
 }

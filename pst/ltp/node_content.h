@@ -17,7 +17,8 @@ struct NodeContent {
 };
 
 // Writes the subnode tree of `content` and enters it in the node B-tree as `nid` under `parent`.
-quill::Status WriteTopLevelNode(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid parent, const NodeContent& content);
+quill::Status WriteTopLevelNode(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid parent,
+                                const NodeContent& content);
 
 // Writes the subnode tree of `content` and returns the entry that makes it subnode `nid` of
 // another node.

@@ -39,7 +39,9 @@ TEST(LtpPropertyContext, EveryTypeRoundTrips) {
   ASSERT_TRUE(pc.Set(MakeTag(0x0E08, PropType::kInteger64), PropValue::Int64(0x1122334455667788)).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x3007, PropType::kTime), PropValue::Time(0x01D9000000000001)).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x7FFE, PropType::kFloating64), PropValue::Floating64(1.5)).ok());
-  ASSERT_TRUE(pc.Set(MakeTag(0x3001, PropType::kString), PropValue::String(std::u16string_view(u"Po\u0161ta\0x", 7))).ok());
+  ASSERT_TRUE(
+      pc.Set(MakeTag(0x3001, PropType::kString), PropValue::String(std::u16string_view(u"Po\u0161ta\0x", 7)))
+          .ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x3002, PropType::kString), PropValue::StringUtf8("")).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x0FF9, PropType::kBinary), PropValue::Binary(Bytes{9, 8, 7})).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x0002, PropType::kGuid), PropValue::GuidValue(guid)).ok());
@@ -82,7 +84,8 @@ TEST(LtpPropertyContext, EveryTypeRoundTrips) {
 TEST(LtpPropertyContext, HeapLimitDecidesHeapOrSubnode) {
   FakeSink sink;
   PropertyContextBuilder pc(sink);
-  const Bytes atLimit = Pattern(kMaxHeapItem), pastLimit = Pattern(kMaxHeapItem + 1), huge = Pattern(3 * 8176 + 5);
+  const Bytes atLimit = Pattern(kMaxHeapItem), pastLimit = Pattern(kMaxHeapItem + 1),
+              huge = Pattern(3 * 8176 + 5);
   ASSERT_TRUE(pc.Set(MakeTag(0x1000, PropType::kBinary), PropValue::Binary(atLimit)).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x1001, PropType::kBinary), PropValue::Binary(pastLimit)).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x1002, PropType::kBinary), PropValue::Binary(huge)).ok());
@@ -103,12 +106,16 @@ TEST(LtpPropertyContext, ManyPropertiesSpillHeapAndDeepenTree) {
   FakeSink sink;
   PropertyContextBuilder pc(sink);
   for (std::uint16_t i = 0; i < 560; ++i) {
-    ASSERT_TRUE(pc.Set(MakeTag(static_cast<std::uint16_t>(0x8000 + i), PropType::kInteger32), PropValue::Int32(i)).ok());
+    ASSERT_TRUE(
+        pc.Set(MakeTag(static_cast<std::uint16_t>(0x8000 + i), PropType::kInteger32), PropValue::Int32(i))
+            .ok());
   }
   for (std::uint16_t i = 0; i < 40; ++i) {
     Bytes v = Pattern(3000);
     v[0] = static_cast<std::uint8_t>(i);
-    ASSERT_TRUE(pc.Set(MakeTag(static_cast<std::uint16_t>(0x4000 + i), PropType::kBinary), PropValue::Binary(v)).ok());
+    ASSERT_TRUE(
+        pc.Set(MakeTag(static_cast<std::uint16_t>(0x4000 + i), PropType::kBinary), PropValue::Binary(v))
+            .ok());
   }
   const NodeContent content = BuildOrDie(pc);
   EXPECT_GE(sink.Leaves(content.data).size(), 20u);
@@ -182,7 +189,8 @@ TEST(LtpPropertyContext, StreamedValueBecomesSubnode) {
   quill::Result<ndb::Bid> top = stream.Finish();
   ASSERT_TRUE(top.ok());
   PropertyContextBuilder pc(sink);
-  ASSERT_TRUE(pc.SetWritten(MakeTag(0x3701, PropType::kBinary), *top, static_cast<std::uint32_t>(data.size())).ok());
+  ASSERT_TRUE(
+      pc.SetWritten(MakeTag(0x3701, PropType::kBinary), *top, static_cast<std::uint32_t>(data.size())).ok());
   ASSERT_TRUE(pc.Set(MakeTag(0x0E20, PropType::kInteger32), PropValue::Int32(20000)).ok());
   ASSERT_TRUE(pc.WriteTopLevel(0x8025, 0x8022).ok());
 
@@ -199,8 +207,11 @@ TEST(LtpPropertyContext, StreamedValueBecomesSubnode) {
 // into full blocks with only the last one short, and reads back the same.
 TEST(LtpPropertyContext, StreamBlocksDoNotDependOnHowBytesArrive) {
   const Bytes data = Pattern(3 * ndb::kMaxBlockData + 1234);
-  const std::vector<std::vector<std::size_t>> cuts = {
-      {data.size()}, {777}, {ndb::kMaxBlockData}, {ndb::kMaxBlockData + 1}, {100, 2 * ndb::kMaxBlockData + 5}};
+  const std::vector<std::vector<std::size_t>> cuts = {{data.size()},
+                                                      {777},
+                                                      {ndb::kMaxBlockData},
+                                                      {ndb::kMaxBlockData + 1},
+                                                      {100, 2 * ndb::kMaxBlockData + 5}};
   for (const std::vector<std::size_t>& pieces : cuts) {
     FakeSink sink;
     StreamWriter stream(sink);

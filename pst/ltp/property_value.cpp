@@ -118,7 +118,9 @@ PropValue PropValue::Int32(std::int32_t v) {
 PropValue PropValue::Int64(std::int64_t v) {
   return PropValue(PropType::kInteger64, Le(static_cast<std::uint64_t>(v), 8));
 }
-PropValue PropValue::Bool(bool v) { return PropValue(PropType::kBoolean, {static_cast<std::uint8_t>(v ? 1 : 0)}); }
+PropValue PropValue::Bool(bool v) {
+  return PropValue(PropType::kBoolean, {static_cast<std::uint8_t>(v ? 1 : 0)});
+}
 PropValue PropValue::Floating64(double v) {
   return PropValue(PropType::kFloating64, Le(std::bit_cast<std::uint64_t>(v), 8));
 }
@@ -141,7 +143,9 @@ PropValue PropValue::StringUtf8(std::string_view text) {
 PropValue PropValue::Binary(std::span<const std::uint8_t> bytes) {
   return PropValue(PropType::kBinary, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
-PropValue PropValue::Binary(std::vector<std::uint8_t> bytes) { return PropValue(PropType::kBinary, std::move(bytes)); }
+PropValue PropValue::Binary(std::vector<std::uint8_t> bytes) {
+  return PropValue(PropType::kBinary, std::move(bytes));
+}
 
 PropValue PropValue::GuidValue(const Guid& guid) {
   return PropValue(PropType::kGuid, std::vector<std::uint8_t>(guid.begin(), guid.end()));
@@ -168,10 +172,11 @@ PropValue PropValue::MultipleString(std::span<const std::u16string> values) {
 }
 
 PropValue PropValue::MultipleBinary(std::span<const std::vector<std::uint8_t>> values) {
-  return PropValue(PropType::kMultipleBinary,
-                   PackVariableMulti(values, [](std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& b) {
-                     out.insert(out.end(), b.begin(), b.end());
-                   }));
+  return PropValue(
+      PropType::kMultipleBinary,
+      PackVariableMulti(values, [](std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& b) {
+        out.insert(out.end(), b.begin(), b.end());
+      }));
 }
 
 std::uint32_t PropValue::InlineValue() const {

@@ -66,7 +66,8 @@ quill::Result<TableLayout> TableLayout::Make(std::span<const PropTag> tags) {
   offset += (columns.size() + 7) / 8;
   layout.rowSize_ = static_cast<std::uint16_t>(offset);
 
-  std::sort(columns.begin(), columns.end(), [](const TableColumn& a, const TableColumn& b) { return a.tag < b.tag; });
+  std::sort(columns.begin(), columns.end(),
+            [](const TableColumn& a, const TableColumn& b) { return a.tag < b.tag; });
   layout.columns_ = std::move(columns);
   return layout;
 }
@@ -79,9 +80,14 @@ const TableColumn* TableLayout::Find(PropTag tag) const {
 
 TableContextBuilder::TableContextBuilder(ndb::NodeSink& sink, TableLayout layout, HeapBuilder heap,
                                          Hid rowIndexHeader, Hid info)
-    : sink_(&sink), layout_(std::move(layout)), heap_(std::move(heap)), rowIndexHeader_(rowIndexHeader), info_(info) {}
+    : sink_(&sink),
+      layout_(std::move(layout)),
+      heap_(std::move(heap)),
+      rowIndexHeader_(rowIndexHeader),
+      info_(info) {}
 
-quill::Result<TableContextBuilder> TableContextBuilder::Create(ndb::NodeSink& sink, std::span<const PropTag> columns) {
+quill::Result<TableContextBuilder> TableContextBuilder::Create(ndb::NodeSink& sink,
+                                                               std::span<const PropTag> columns) {
   QUILL_ASSIGN_OR_RETURN(const TableLayout layout, TableLayout::Make(columns));
   // Outlook's order: row index header first, TCINFO second; both are filled in by Build.
   HeapBuilder heap(static_cast<std::uint8_t>(HeapClient::kTable));

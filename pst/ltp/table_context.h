@@ -87,7 +87,8 @@ class TableContextBuilder {
   quill::Status WriteTopLevel(ndb::Nid nid, ndb::Nid parent);
 
  private:
-  TableContextBuilder(ndb::NodeSink& sink, TableLayout layout, HeapBuilder heap, Hid rowIndexHeader, Hid info);
+  TableContextBuilder(ndb::NodeSink& sink, TableLayout layout, HeapBuilder heap, Hid rowIndexHeader,
+                      Hid info);
 
   ndb::Nid NextSubnode(ndb::Bid data);
   quill::Status FlushMatrixBlock();
@@ -98,10 +99,10 @@ class TableContextBuilder {
   Hid rowIndexHeader_;
   Hid info_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> index_;  // row id, row number
-  std::vector<std::uint8_t> matrix_;     // rows not yet written: all of them while in the heap
+  std::vector<std::uint8_t> matrix_;  // rows not yet written: all of them while in the heap
   bool streaming_ = false;
   std::vector<ndb::Bid> matrixLeaves_;
-  std::uint64_t matrixBytes_ = 0;        // bytes of rows in written blocks, padding included
+  std::uint64_t matrixBytes_ = 0;  // bytes of rows in written blocks, padding included
   std::vector<ndb::SubnodeRef> subnodes_;
   std::uint32_t nextSubnode_ = 1;
   quill::Status failed_;

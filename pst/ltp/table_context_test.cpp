@@ -23,9 +23,10 @@ const std::vector<PropTag> kHierarchyColumns = {0x67F20003, 0x67F30003, 0x300100
                                                 0x360A000B, 0x0E300003, 0x0E330014, 0x0E340102, 0x0E380003,
                                                 0x3613001F, 0x66350003, 0x66360003};
 const std::vector<PropTag> kContentsColumns = {
-    0x67F20003, 0x67F30003, 0x0E170003, 0x001A001F, 0x0E070003, 0x00170003, 0x0042001F, 0x0037001F, 0x0E060040,
-    0x00390040, 0x0E080003, 0x0E04001F, 0x0E03001F, 0x0057000B, 0x0058000B, 0x00360003, 0x10970003, 0x0070001F,
-    0x00710102, 0x65C60003, 0x30080040, 0x0E300003, 0x0E330014, 0x0E340102, 0x0E3D0102, 0x0E3C0102, 0x0E380003};
+    0x67F20003, 0x67F30003, 0x0E170003, 0x001A001F, 0x0E070003, 0x00170003, 0x0042001F,
+    0x0037001F, 0x0E060040, 0x00390040, 0x0E080003, 0x0E04001F, 0x0E03001F, 0x0057000B,
+    0x0058000B, 0x00360003, 0x10970003, 0x0070001F, 0x00710102, 0x65C60003, 0x30080040,
+    0x0E300003, 0x0E330014, 0x0E340102, 0x0E3D0102, 0x0E3C0102, 0x0E380003};
 const std::vector<PropTag> kRecipientColumns = {0x67F20003, 0x67F30003, 0x0E0F000B, 0x3002001F, 0x3003001F,
                                                 0x0FFF0102, 0x3001001F, 0x0C150003, 0x300B0102, 0x0FF90102,
                                                 0x0FFE0003, 0x39000003, 0x3A40000B, 0x39FF001F};
@@ -37,8 +38,9 @@ TEST(LtpTableLayout, MatchesTheRowSizesOutlookWrites) {
     const std::vector<PropTag>* columns;
     std::uint16_t rgib[4];
   };
-  for (const Case& c : {Case{&kHierarchyColumns, {52, 52, 53, 55}}, Case{&kContentsColumns, {116, 116, 118, 122}},
-                        Case{&kRecipientColumns, {48, 48, 50, 52}}, Case{&kAttachmentColumns, {24, 24, 24, 25}}}) {
+  for (const Case& c :
+       {Case{&kHierarchyColumns, {52, 52, 53, 55}}, Case{&kContentsColumns, {116, 116, 118, 122}},
+        Case{&kRecipientColumns, {48, 48, 50, 52}}, Case{&kAttachmentColumns, {24, 24, 24, 25}}}) {
     quill::Result<TableLayout> layout = TableLayout::Make(*c.columns);
     ASSERT_TRUE(layout.ok());
     EXPECT_EQ(layout->end4(), c.rgib[0]);
@@ -125,7 +127,8 @@ TEST(LtpTableContext, CellsRoundTrip) {
                                         {0x0E340102, PropValue::Binary(Bytes{1, 2, 3})},
                                         {0x30070040, PropValue::Time(0x01D8FFFFFFFFFFFF)},
                                         {kTagLtpRowVer, PropValue::Int32(7)}};
-  const std::vector<TableCell> second = {{0x3001001F, PropValue::String(u"")}, {0x36020003, PropValue::Int32(0)}};
+  const std::vector<TableCell> second = {{0x3001001F, PropValue::String(u"")},
+                                         {0x36020003, PropValue::Int32(0)}};
   const std::vector<TableCell> third = {{0x3001001F, PropValue::String(longName)}};
   ASSERT_TRUE(tc->AddRow(0x8062, first).ok());
   ASSERT_TRUE(tc->AddRow(0x8022, second).ok());
@@ -182,7 +185,8 @@ MatrixShape BuildTiny(std::size_t rows) {
   auto tc = TableContextBuilder::Create(sink, {});
   EXPECT_TRUE(tc.ok());
   EXPECT_EQ(tc->layout().rowSize(), kTinyRow);
-  for (std::size_t i = 0; i < rows; ++i) EXPECT_TRUE(tc->AddRow(static_cast<std::uint32_t>(1000 + i), {}).ok());
+  for (std::size_t i = 0; i < rows; ++i)
+    EXPECT_TRUE(tc->AddRow(static_cast<std::uint32_t>(1000 + i), {}).ok());
   const NodeContent content = BuildOrDie(*tc);
   testing::ParsedTable t = testing::ReadTableContext(sink, content);
   EXPECT_TRUE(t.ok);
@@ -200,7 +204,7 @@ MatrixShape BuildTiny(std::size_t rows) {
 }
 
 TEST(LtpTableContext, RowMatrixPlacementAtItsBoundaries) {
-  const std::size_t heapRows = kMaxHeapItem / kTinyRow;       // 397 rows = 3,573 bytes
+  const std::size_t heapRows = kMaxHeapItem / kTinyRow;         // 397 rows = 3,573 bytes
   const std::size_t blockRows = ndb::kMaxBlockData / kTinyRow;  // 908 rows = 8,172 bytes
   EXPECT_TRUE(BuildTiny(heapRows).inHeap);
 
@@ -223,16 +227,16 @@ TEST(LtpTableContext, HundredThousandRows) {
   const auto start = std::chrono::steady_clock::now();
   for (std::uint32_t i = 0; i < kRows; ++i) {
     // Row ids descending so the index order differs from the matrix order.
-    const std::vector<TableCell> cells = {
-        {0x0037001F, PropValue::StringUtf8("Message " + std::to_string(i))},
-        {0x0E080003, PropValue::Int32(static_cast<std::int32_t>(i))},
-        {0x0E070003, PropValue::Int32(i % 2)},
-        {0x0E060040, PropValue::Time(0x01D9000000000000ull + i)}};
+    const std::vector<TableCell> cells = {{0x0037001F, PropValue::StringUtf8("Message " + std::to_string(i))},
+                                          {0x0E080003, PropValue::Int32(static_cast<std::int32_t>(i))},
+                                          {0x0E070003, PropValue::Int32(i % 2)},
+                                          {0x0E060040, PropValue::Time(0x01D9000000000000ull + i)}};
     ASSERT_TRUE(tc->AddRow(ndb::MakeNid(ndb::NidType::kNormalMessage, 0x10000 + kRows - i), cells).ok());
   }
   const NodeContent content = BuildOrDie(*tc);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::cout << "100000 rows built in " << seconds << " s, heap blocks " << sink.Leaves(content.data).size() << "\n";
+  std::cout << "100000 rows built in " << seconds << " s, heap blocks " << sink.Leaves(content.data).size()
+            << "\n";
 
   testing::ParsedTable t = testing::ReadTableContext(sink, content);
   ASSERT_TRUE(t.ok);
@@ -240,7 +244,8 @@ TEST(LtpTableContext, HundredThousandRows) {
   EXPECT_GT(sink.Leaves(content.data).size(), 1u) << "heap spans several blocks";
   EXPECT_EQ(testing::ParseBth(t.heap, Le(*t.heap.Item(t.heap.userRoot), 10, 4)).levels, 1u);
   for (std::uint32_t i : {0u, 1u, 66u, 67u, 50000u, kRows - 1}) {
-    EXPECT_EQ(t.Cell(sink, content, i, 0x0037001F), Utf16Le(quill::Utf8ToUtf16("Message " + std::to_string(i))));
+    EXPECT_EQ(t.Cell(sink, content, i, 0x0037001F),
+              Utf16Le(quill::Utf8ToUtf16("Message " + std::to_string(i))));
     EXPECT_EQ(Le(*t.Cell(sink, content, i, 0x0E080003), 0, 4), i);
     EXPECT_EQ(Le(*t.Cell(sink, content, i, 0x0E060040), 0, 8), 0x01D9000000000000ull + i);
     EXPECT_EQ(t.Cell(sink, content, i, 0x001A001F), std::nullopt);

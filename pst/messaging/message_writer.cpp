@@ -125,7 +125,8 @@ std::int32_t ClampToInt32(std::uint64_t n) {
   return static_cast<std::int32_t>(std::min<std::uint64_t>(n, std::numeric_limits<std::int32_t>::max()));
 }
 
-quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink, const std::vector<RecipientContent>& recipients,
+quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink,
+                                               const std::vector<RecipientContent>& recipients,
                                                std::uint64_t* sizeOut) {
   // The template's columns, then whatever else the recipients carry (SMTP address, ...).
   std::vector<PropTag> columns(RecipientColumns().begin(), RecipientColumns().end());
@@ -250,7 +251,8 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
     return quill::Status::InvalidArgument("attachments to be made later without a maker");
   }
   if (attachmentCount > 0) {
-    quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, AttachmentColumns());
+    quill::Result<ltp::TableContextBuilder> table =
+        ltp::TableContextBuilder::Create(sink, AttachmentColumns());
     if (!table.ok()) return table.status();
     for (std::size_t i = 0; i < attachmentCount; ++i) {
       const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));

@@ -43,8 +43,8 @@ class NameMap {
   struct Entry {
     std::uint16_t guidIndex;  // 1 PS_MAPI, 2 PS_PUBLIC_STRINGS, 3 + n: n-th GUID of the stream
     bool isString;
-    std::uint32_t number;     // the number, or the name's offset in the string stream
-    std::uint32_t hashKey;    // the number, or the CRC of the name
+    std::uint32_t number;   // the number, or the name's offset in the string stream
+    std::uint32_t hashKey;  // the number, or the CRC of the name
   };
 
   std::uint16_t GuidIndex(const ltp::Guid& guid);

@@ -1,7 +1,6 @@
 // A whole store written to a real file and read back by readers that share no code with the
 // writer: the project's structural checker and libpff (through Debian's python3-pypff).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -85,7 +84,8 @@ TEST(MessagingStoreFile, IndependentReadersAgree) {
   StoreWriter& store = **created;
 
   const ndb::Nid inbox = store.CreateFolder(store.ipmSubtree(), u"Posteingang \u00e4").value();
-  const ndb::Nid deep = store.CreateFolder(store.CreateFolder(inbox, u"2024").value(), u"\u65e5\u672c").value();
+  const ndb::Nid deep =
+      store.CreateFolder(store.CreateFolder(inbox, u"2024").value(), u"\u65e5\u672c").value();
   ASSERT_TRUE(store.SetSpecialFolder(SpecialFolder::kInbox, inbox).ok());
   // Enough messages for a contents table with a subnode row matrix and an indexed row index.
   constexpr int kMany = 1200;

@@ -47,7 +47,9 @@ constexpr std::int32_t kMaskFinder = 0x80;
 std::uint64_t FileTimeNow() {
   constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
   const auto since = std::chrono::system_clock::now().time_since_epoch();
-  return kUnixEpochAsFileTime + static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
+  return kUnixEpochAsFileTime +
+         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) *
+             10;
 }
 
 ltp::Guid RandomGuid() {
@@ -64,8 +66,8 @@ Nid SameIndex(Nid nid, NidType type) { return ndb::MakeNid(type, ndb::NidIndexOf
 
 // The properties a folder shows both in its own property context and in its parent's hierarchy
 // row; one list for both keeps the two in step.
-std::vector<Property> FolderSummary(std::u16string_view name, std::u16string_view containerClass, std::int32_t count,
-                                    std::int32_t unread, bool hasSubfolders) {
+std::vector<Property> FolderSummary(std::u16string_view name, std::u16string_view containerClass,
+                                    std::int32_t count, std::int32_t unread, bool hasSubfolders) {
   std::vector<Property> props = {{tag::kDisplayName, PropValue::String(name)},
                                  {tag::kContentCount, PropValue::Int32(count)},
                                  {tag::kContentUnreadCount, PropValue::Int32(unread)},
@@ -98,7 +100,9 @@ std::vector<std::uint8_t> MakeEntryId(const ltp::Guid& recordKey, Nid nid) {
 }
 
 StoreWriter::StoreWriter(ndb::NodeSink& sink, StoreOptions options, ltp::Guid recordKey)
-    : sink_(&sink), options_(std::move(options)), recordKey_(recordKey),
+    : sink_(&sink),
+      options_(std::move(options)),
+      recordKey_(recordKey),
       now_(options_.now != 0 ? options_.now : FileTimeNow()) {}
 
 quill::Result<std::unique_ptr<StoreWriter>> StoreWriter::Create(ndb::NodeSink& sink, StoreOptions options) {
@@ -132,13 +136,15 @@ quill::Status StoreWriter::Fail(quill::Status status) {
   // A stop comes from the caller between two writes, never from the sink: the message cut short
   // was not yet entered anywhere, and what it wrote is merely unreferenced.
   if (quill::IsStopped(status)) return status;
-  if (status.code() != quill::Status::Code::kInvalidArgument && status.code() != quill::Status::Code::kNotFound) {
+  if (status.code() != quill::Status::Code::kInvalidArgument &&
+      status.code() != quill::Status::Code::kNotFound) {
     failed_ = status;
   }
   return status;
 }
 
-quill::Result<Nid> StoreWriter::NewFolder(Nid parent, std::u16string_view name, std::u16string_view containerClass) {
+quill::Result<Nid> StoreWriter::NewFolder(Nid parent, std::u16string_view name,
+                                          std::u16string_view containerClass) {
   const Nid nid = sink_->AllocateNid(NidType::kNormalFolder);
   Folder folder;
   folder.parent = parent;
@@ -149,17 +155,20 @@ quill::Result<Nid> StoreWriter::NewFolder(Nid parent, std::u16string_view name, 
   return nid;
 }
 
-quill::Result<Nid> StoreWriter::CreateFolder(Nid parent, std::u16string_view name, std::u16string_view containerClass) {
+quill::Result<Nid> StoreWriter::CreateFolder(Nid parent, std::u16string_view name,
+                                             std::u16string_view containerClass) {
   if (!failed_.ok()) return failed_;
   if (closed_) return quill::Status::InvalidArgument("store already closed");
   if (!folders_.count(parent)) return quill::Status::NotFound("no folder " + std::to_string(parent));
   if (name.empty()) return quill::Status::InvalidArgument("folder name is empty");
-  if (FindFolder(parent, name)) return quill::Status::AlreadyExists("folder exists: " + quill::Utf16ToUtf8(name));
+  if (FindFolder(parent, name))
+    return quill::Status::AlreadyExists("folder exists: " + quill::Utf16ToUtf8(name));
   // The new folder's level is its parent's steps from the root folder (see folder_depth.h).
   int level = 0;
   for (Nid at = parent; at != kNidRootFolder; at = folders_.at(at).parent) ++level;
   if (level > kMaxFolderDepth) {
-    return quill::Status::NotSupported("the folder tree is deeper than " + std::to_string(kMaxFolderDepth) + " levels");
+    return quill::Status::NotSupported("the folder tree is deeper than " + std::to_string(kMaxFolderDepth) +
+                                       " levels");
   }
   return NewFolder(parent, name, containerClass);
 }
@@ -185,7 +194,8 @@ std::vector<Nid> StoreWriter::Subfolders(Nid parent) const {
 }
 
 quill::Status StoreWriter::SetSpecialFolder(SpecialFolder which, Nid folder) {
-  if (!folders_.count(folder) || folder == kNidRootFolder) return quill::Status::NotFound("no folder " + std::to_string(folder));
+  if (!folders_.count(folder) || folder == kNidRootFolder)
+    return quill::Status::NotFound("no folder " + std::to_string(folder));
   special_[which] = folder;
   return quill::Status::Ok();
 }
@@ -197,7 +207,8 @@ quill::Result<Nid> StoreWriter::AddMessage(Nid folderNid, const MessageContent& 
   if (it == folders_.end()) return quill::Status::NotFound("no folder " + std::to_string(folderNid));
   Folder& folder = it->second;
   if (!folder.contents) {
-    quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(*sink_, ContentsColumns());
+    quill::Result<ltp::TableContextBuilder> table =
+        ltp::TableContextBuilder::Create(*sink_, ContentsColumns());
     if (!table.ok()) return Fail(table.status());
     folder.contents = std::make_unique<ltp::TableContextBuilder>(std::move(*table));
   }
@@ -216,8 +227,9 @@ std::vector<Property> StoreWriter::DefaultFolderIds() const {
   using ltp::PropType;
   std::vector<Property> props;
   const std::pair<SpecialFolder, std::uint16_t> single[] = {
-      {SpecialFolder::kCalendar, 0x36D0}, {SpecialFolder::kContacts, 0x36D1}, {SpecialFolder::kJournal, 0x36D2},
-      {SpecialFolder::kNotes, 0x36D3},    {SpecialFolder::kTasks, 0x36D4},    {SpecialFolder::kDrafts, 0x36D7}};
+      {SpecialFolder::kCalendar, 0x36D0}, {SpecialFolder::kContacts, 0x36D1},
+      {SpecialFolder::kJournal, 0x36D2},  {SpecialFolder::kNotes, 0x36D3},
+      {SpecialFolder::kTasks, 0x36D4},    {SpecialFolder::kDrafts, 0x36D7}};
   for (const auto& [which, id] : single) {
     if (auto it = special_.find(which); it != special_.end()) {
       props.emplace_back(MakeTag(id, PropType::kBinary), PropValue::Binary(EntryIdOf(it->second)));
@@ -233,15 +245,16 @@ std::vector<Property> StoreWriter::DefaultFolderIds() const {
 }
 
 quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
-  std::vector<Property> summary = FolderSummary(folder.name, folder.containerClass, folder.count, folder.unread,
-                                                !folder.children.empty());
+  std::vector<Property> summary = FolderSummary(folder.name, folder.containerClass, folder.count,
+                                                folder.unread, !folder.children.empty());
   const auto inbox = special_.find(SpecialFolder::kInbox);
   if (nid == kNidRootFolder || (inbox != special_.end() && inbox->second == nid)) {
     for (Property& p : DefaultFolderIds()) summary.push_back(std::move(p));
   }
   QUILL_RETURN_IF_ERROR(WritePc(*sink_, nid, folder.parent, summary));
 
-  quill::Result<ltp::TableContextBuilder> hierarchy = ltp::TableContextBuilder::Create(*sink_, HierarchyColumns());
+  quill::Result<ltp::TableContextBuilder> hierarchy =
+      ltp::TableContextBuilder::Create(*sink_, HierarchyColumns());
   if (!hierarchy.ok()) return hierarchy.status();
   for (Nid childNid : folder.children) {
     std::vector<Property> row;
@@ -249,7 +262,8 @@ quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
       row = FolderSummary(kSpamFolderName, u"", 0, 0, false);
     } else {
       const Folder& child = folders_.at(childNid);
-      row = FolderSummary(child.name, child.containerClass, child.count, child.unread, !child.children.empty());
+      row =
+          FolderSummary(child.name, child.containerClass, child.count, child.unread, !child.children.empty());
     }
     QUILL_RETURN_IF_ERROR(hierarchy->AddRow(childNid, row));
   }
@@ -259,21 +273,25 @@ quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
     QUILL_RETURN_IF_ERROR(folder.contents->WriteTopLevel(SameIndex(nid, NidType::kContentsTable), 0));
     folder.contents.reset();
   } else {
-    QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kContentsTable), ContentsColumns()));
+    QUILL_RETURN_IF_ERROR(
+        WriteEmptyTable(*sink_, SameIndex(nid, NidType::kContentsTable), ContentsColumns()));
   }
   return WriteEmptyTable(*sink_, SameIndex(nid, NidType::kAssocContentsTable), AssocContentsColumns());
 }
 
 quill::Status StoreWriter::WriteSpamSearchFolder() {
   const Nid nid = kNidSpamSearchFolder;
-  QUILL_RETURN_IF_ERROR(WritePc(*sink_, nid, kNidRootFolder, FolderSummary(kSpamFolderName, u"", 0, 0, false)));
+  QUILL_RETURN_IF_ERROR(
+      WritePc(*sink_, nid, kNidRootFolder, FolderSummary(kSpamFolderName, u"", 0, 0, false)));
   // Its update queue is empty, its criteria are Outlook's to fill in, and it has found nothing yet.
   QUILL_RETURN_IF_ERROR(sink_->AddNode(SameIndex(nid, NidType::kSearchUpdateQueue), 0, 0, 0));
   QUILL_RETURN_IF_ERROR(WritePc(*sink_, SameIndex(nid, NidType::kSearchCriteriaObject), 0, {}));
-  QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kSearchContentsTable), SearchContentsColumns()));
+  QUILL_RETURN_IF_ERROR(
+      WriteEmptyTable(*sink_, SameIndex(nid, NidType::kSearchContentsTable), SearchContentsColumns()));
   // Outlook leaves out the folder tables of this folder, but readers that list any folder's
   // subfolders and contents (pst-extractor) fail without them; empty ones cost a few blocks.
-  QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kHierarchyTable), HierarchyColumns()));
+  QUILL_RETURN_IF_ERROR(
+      WriteEmptyTable(*sink_, SameIndex(nid, NidType::kHierarchyTable), HierarchyColumns()));
   QUILL_RETURN_IF_ERROR(WriteEmptyTable(*sink_, SameIndex(nid, NidType::kContentsTable), ContentsColumns()));
   return WriteEmptyTable(*sink_, SameIndex(nid, NidType::kAssocContentsTable), AssocContentsColumns());
 }
@@ -311,15 +329,17 @@ quill::Status StoreWriter::WriteTemplatesAndQueues() {
 
   // Where new mail of each class goes: without an Inbox everything goes to the root, as in a new
   // Outlook store; with one, ordinary and report mail go to the Inbox.
-  quill::Result<ltp::TableContextBuilder> receive = ltp::TableContextBuilder::Create(*sink_, ReceiveFolderColumns());
+  quill::Result<ltp::TableContextBuilder> receive =
+      ltp::TableContextBuilder::Create(*sink_, ReceiveFolderColumns());
   if (!receive.ok()) return receive.status();
   std::vector<std::pair<std::u16string, Nid>> rows = {{u"", kNidRootFolder}};
   if (auto it = special_.find(SpecialFolder::kInbox); it != special_.end()) {
     rows = {{u"", it->second}, {u"IPC", kNidRootFolder}, {u"IPM", it->second}, {u"REPORT.IPM", it->second}};
   }
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    const std::vector<Property> cells = {{tag::kReceiveFolderNid, PropValue::Int32(static_cast<std::int32_t>(rows[i].second))},
-                                         {tag::kMessageClass, PropValue::String(rows[i].first)}};
+    const std::vector<Property> cells = {
+        {tag::kReceiveFolderNid, PropValue::Int32(static_cast<std::int32_t>(rows[i].second))},
+        {tag::kMessageClass, PropValue::String(rows[i].first)}};
     QUILL_RETURN_IF_ERROR(receive->AddRow(static_cast<std::uint32_t>(i + 1), cells));
   }
   QUILL_RETURN_IF_ERROR(receive->WriteTopLevel(kNidReceiveFolderTable, 0));
@@ -340,7 +360,8 @@ quill::Status StoreWriter::Close() {
   for (auto& [nid, folder] : folders_) {
     if (quill::Status s = WriteFolder(nid, folder); !s.ok()) return Fail(s);
   }
-  for (quill::Status s : {WriteSpamSearchFolder(), WriteStoreObject(), nameMap_.Write(*sink_), WriteTemplatesAndQueues()}) {
+  for (quill::Status s :
+       {WriteSpamSearchFolder(), WriteStoreObject(), nameMap_.Write(*sink_), WriteTemplatesAndQueues()}) {
     if (!s.ok()) return Fail(s);
   }
   return quill::Status::Ok();

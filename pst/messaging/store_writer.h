@@ -55,7 +55,18 @@ struct StoreOptions {
 };
 
 // The folders Outlook finds by their entry ids in the store, the root folder or the Inbox.
-enum class SpecialFolder { kInbox, kOutbox, kSentItems, kDrafts, kCalendar, kContacts, kJournal, kNotes, kTasks, kJunk };
+enum class SpecialFolder {
+  kInbox,
+  kOutbox,
+  kSentItems,
+  kDrafts,
+  kCalendar,
+  kContacts,
+  kJournal,
+  kNotes,
+  kTasks,
+  kJunk
+};
 
 // 24 bytes: four zero flag bytes, the store's record key, the nid.
 std::vector<std::uint8_t> MakeEntryId(const ltp::Guid& recordKey, ndb::Nid nid);
@@ -116,7 +127,8 @@ class StoreWriter {
 
   StoreWriter(ndb::NodeSink& sink, StoreOptions options, ltp::Guid recordKey);
 
-  quill::Result<ndb::Nid> NewFolder(ndb::Nid parent, std::u16string_view name, std::u16string_view containerClass);
+  quill::Result<ndb::Nid> NewFolder(ndb::Nid parent, std::u16string_view name,
+                                    std::u16string_view containerClass);
   quill::Status WriteFolder(ndb::Nid nid, Folder& folder);
   // The entry ids of the default folders kept on the root folder and the Inbox.
   std::vector<Property> DefaultFolderIds() const;

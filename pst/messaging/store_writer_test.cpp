@@ -25,7 +25,8 @@ using ltp::testing::Utf16Le;
 using ndb::Nid;
 
 constexpr std::uint64_t kNow = 0x01DA000000000000ull;
-const ltp::Guid kKey = {0x6a, 0x55, 0x2b, 0x81, 0x3c, 0x43, 0xf9, 0x43, 0x84, 0xf1, 0x8b, 0x7d, 0xa2, 0x39, 0x3e, 0x95};
+const ltp::Guid kKey = {0x6a, 0x55, 0x2b, 0x81, 0x3c, 0x43, 0xf9, 0x43,
+                        0x84, 0xf1, 0x8b, 0x7d, 0xa2, 0x39, 0x3e, 0x95};
 
 ltp::NodeContent NodeOf(const FakeSink& sink, Nid nid) {
   auto it = sink.nodes().find(nid);
@@ -75,13 +76,12 @@ TEST(MessagingStore, NewStoreHasTheMandatoryNodes) {
 
   // node -> parent; folder tables and internal nodes have none.
   const std::map<Nid, Nid> expected = {
-      {0x21, 0},      {0x61, 0},      {0x122, 0x122}, {0x12D, 0},     {0x12E, 0},     {0x12F, 0},
-      {0x8022, 0x122}, {0x802D, 0},   {0x802E, 0},    {0x802F, 0},    {0x8042, 0x122}, {0x804D, 0},
-      {0x804E, 0},    {0x804F, 0},    {0x8062, 0x8022}, {0x806D, 0},  {0x806E, 0},    {0x806F, 0},
-      {0x2223, 0x122}, {0x2226, 0},   {0x2227, 0},    {0x2230, 0},    {0x222D, 0},    {0x222E, 0},
-      {0x222F, 0},    {0x60D, 0},     {0x60E, 0},
-      {0x60F, 0},     {0x610, 0},     {0x62B, 0},     {0x671, 0},     {0x692, 0},     {0x1E1, 0},
-      {0x201, 0},     {0x321, 0}};
+      {0x21, 0},       {0x61, 0},   {0x122, 0x122},   {0x12D, 0},  {0x12E, 0},      {0x12F, 0},
+      {0x8022, 0x122}, {0x802D, 0}, {0x802E, 0},      {0x802F, 0}, {0x8042, 0x122}, {0x804D, 0},
+      {0x804E, 0},     {0x804F, 0}, {0x8062, 0x8022}, {0x806D, 0}, {0x806E, 0},     {0x806F, 0},
+      {0x2223, 0x122}, {0x2226, 0}, {0x2227, 0},      {0x2230, 0}, {0x222D, 0},     {0x222E, 0},
+      {0x222F, 0},     {0x60D, 0},  {0x60E, 0},       {0x60F, 0},  {0x610, 0},      {0x62B, 0},
+      {0x671, 0},      {0x692, 0},  {0x1E1, 0},       {0x201, 0},  {0x321, 0}};
   for (const auto& [nid, parent] : expected) {
     ASSERT_EQ(sink.nodes().count(nid), 1u) << std::hex << nid;
     EXPECT_EQ(sink.nodes().at(nid).parent, parent) << std::hex << nid;
@@ -92,11 +92,13 @@ TEST(MessagingStore, NewStoreHasTheMandatoryNodes) {
   EXPECT_EQ(storeProps[0x0FF9].value, Bytes(kKey.begin(), kKey.end()));
   EXPECT_EQ(storeProps[0x3001].value, Utf16Le(u"Archiv \u00fc"));
   EXPECT_EQ(storeProps[0x35DF].hnid, 0x89u);
-  for (auto [id, target] : {std::pair{0x35E0, 0x8022}, std::pair{0x35E3, 0x8062}, std::pair{0x35E7, 0x8042}}) {
+  for (auto [id, target] :
+       {std::pair{0x35E0, 0x8022}, std::pair{0x35E3, 0x8062}, std::pair{0x35E7, 0x8042}}) {
     const Bytes& eid = storeProps[static_cast<std::uint16_t>(id)].value;
     ASSERT_EQ(eid.size(), 24u);
     EXPECT_EQ(Le(eid, 0, 4), 0u);
-    EXPECT_EQ(Bytes(eid.begin() + 4, eid.begin() + 20), Bytes(kKey.begin(), kKey.end())) << "uid = record key";
+    EXPECT_EQ(Bytes(eid.begin() + 4, eid.begin() + 20), Bytes(kKey.begin(), kKey.end()))
+        << "uid = record key";
     EXPECT_EQ(Le(eid, 20, 4), static_cast<std::uint32_t>(target));
   }
   EXPECT_EQ(Props(sink, 0x61)[0x0001].hnid, 251u);
@@ -105,7 +107,8 @@ TEST(MessagingStore, NewStoreHasTheMandatoryNodes) {
   auto rootHierarchy = ltp::testing::ReadTableContext(sink, NodeOf(sink, 0x12D));
   ASSERT_TRUE(rootHierarchy.ok);
   EXPECT_EQ(RowIds(rootHierarchy), (std::vector<std::uint32_t>{0x8022, 0x8042, 0x2223}));
-  EXPECT_EQ(rootHierarchy.Cell(sink, NodeOf(sink, 0x12D), 2, tag::kDisplayName), Utf16Le(u"SPAM Search Folder 2"));
+  EXPECT_EQ(rootHierarchy.Cell(sink, NodeOf(sink, 0x12D), 2, tag::kDisplayName),
+            Utf16Le(u"SPAM Search Folder 2"));
   auto root = Props(sink, 0x122);
   EXPECT_EQ(root[0x360A].hnid, 1u);
   EXPECT_EQ(root[0x3602].hnid, 0u);
@@ -149,7 +152,8 @@ TEST(MessagingStore, FolderTreeOfAnyDepthAndName) {
     EXPECT_EQ(props[0x3613].value, Utf16Le(u"IPF.Note"));
     const bool hasChildren = i + 1 < chain.size() || i == 1;
     EXPECT_EQ(props[0x360A].hnid, hasChildren ? 1u : 0u) << i;
-    const ltp::NodeContent hierarchyNode = NodeOf(sink, ndb::MakeNid(ndb::NidType::kHierarchyTable, ndb::NidIndexOf(chain[i])));
+    const ltp::NodeContent hierarchyNode =
+        NodeOf(sink, ndb::MakeNid(ndb::NidType::kHierarchyTable, ndb::NidIndexOf(chain[i])));
     auto hierarchy = ltp::testing::ReadTableContext(sink, hierarchyNode);
     ASSERT_TRUE(hierarchy.ok);
     std::vector<std::uint32_t> expected;
@@ -202,7 +206,8 @@ TEST(MessagingStore, FolderTreeStopsAtTheDepthLimit) {
   }
   quill::Result<Nid> deeper = store->CreateFolder(at, u"f");
   EXPECT_EQ(deeper.status().code(), quill::Status::Code::kNotSupported);
-  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than " + std::to_string(kMaxFolderDepth) + " levels");
+  EXPECT_EQ(deeper.status().message(),
+            "the folder tree is deeper than " + std::to_string(kMaxFolderDepth) + " levels");
   // Only that one is refused: the store stays usable, and shallower folders can still be made.
   EXPECT_TRUE(store->CreateFolder(level1, u"g").ok());
   EXPECT_TRUE(store->CreateFolder(store->ipmSubtree(), u"h").ok());
@@ -218,7 +223,8 @@ MessageContent SampleMessage(const std::u16string& subject, std::int32_t flags, 
   m.recipients.push_back({{{tag::kDisplayName, PropValue::String(u"Ann")},
                            {tag::kEmailAddress, PropValue::String(u"ann@example.org")},
                            {0x39FE001F, PropValue::String(u"ann@example.org")}}});
-  m.recipients.push_back({{{tag::kDisplayName, PropValue::String(u"Bo")}, {tag::kRecipientType, PropValue::Int32(2)}}});
+  m.recipients.push_back(
+      {{{tag::kDisplayName, PropValue::String(u"Bo")}, {tag::kRecipientType, PropValue::Int32(2)}}});
   for (std::size_t i = 0; i < attachments; ++i) {
     AttachmentContent a;
     a.props = {{tag::kAttachLongFilename, PropValue::String(u"file" + std::u16string(1, u'0' + i) + u".bin")},
@@ -236,17 +242,20 @@ TEST(MessagingStore, MessagesTablesAndCountsAgree) {
   const Nid inbox = Must(store->CreateFolder(store->ipmSubtree(), u"Inbox"));
   ASSERT_TRUE(store->SetSpecialFolder(SpecialFolder::kInbox, inbox).ok());
   // The caller's has-attachments bit is wrong both ways; the store corrects it.
-  const Nid m1 = Must(store->AddMessage(inbox, SampleMessage(u"first", tag::kMsgFlagRead | tag::kMsgFlagHasAttach, 0)));
+  const Nid m1 =
+      Must(store->AddMessage(inbox, SampleMessage(u"first", tag::kMsgFlagRead | tag::kMsgFlagHasAttach, 0)));
   const Nid m2 = Must(store->AddMessage(inbox, SampleMessage(u"second", 0, 2)));
   const Nid m3 = Must(store->AddMessage(inbox, SampleMessage(u"third", 0, 0)));
   EXPECT_EQ(m1, 0x200024u);
-  EXPECT_EQ(store->AddMessage(0x9999, SampleMessage(u"x", 0, 0)).status().code(), quill::Status::Code::kNotFound);
+  EXPECT_EQ(store->AddMessage(0x9999, SampleMessage(u"x", 0, 0)).status().code(),
+            quill::Status::Code::kNotFound);
   ASSERT_TRUE(store->Close().ok());
 
   auto folder = Props(sink, inbox);
   EXPECT_EQ(folder[0x3602].hnid, 3u);
   EXPECT_EQ(folder[0x3603].hnid, 2u);
-  const ltp::NodeContent contentsNode = NodeOf(sink, ndb::MakeNid(ndb::NidType::kContentsTable, ndb::NidIndexOf(inbox)));
+  const ltp::NodeContent contentsNode =
+      NodeOf(sink, ndb::MakeNid(ndb::NidType::kContentsTable, ndb::NidIndexOf(inbox)));
   auto contents = ltp::testing::ReadTableContext(sink, contentsNode);
   ASSERT_TRUE(contents.ok);
   EXPECT_EQ(RowIds(contents), (std::vector<std::uint32_t>{m1, m2, m3}));
@@ -270,8 +279,8 @@ TEST(MessagingStore, MessagesTablesAndCountsAgree) {
     EXPECT_GT(props[0x0E08].hnid, 0u);
     EXPECT_EQ(props.count(0x0E17), 1u);
     // Every contents cell mirrors the message.
-    for (std::uint32_t t : {tag::kSubject, tag::kMessageFlags, tag::kMessageSize, tag::kMessageClass, tag::kMessageStatus,
-                            tag::kMessageDeliveryTime, tag::kLastModificationTime}) {
+    for (std::uint32_t t : {tag::kSubject, tag::kMessageFlags, tag::kMessageSize, tag::kMessageClass,
+                            tag::kMessageStatus, tag::kMessageDeliveryTime, tag::kLastModificationTime}) {
       std::optional<Bytes> cell = contents.Cell(sink, contentsNode, row, t);
       ASSERT_TRUE(cell.has_value()) << std::hex << t;
       EXPECT_EQ(*cell, props[static_cast<std::uint16_t>(t >> 16)].value) << std::hex << t;
@@ -283,7 +292,8 @@ TEST(MessagingStore, MessagesTablesAndCountsAgree) {
     auto recipients = ltp::testing::ReadTableContext(sink, recipientsNode);
     ASSERT_TRUE(recipients.ok);
     ASSERT_EQ(recipients.rows.size(), 2u);
-    EXPECT_EQ(recipients.Cell(sink, recipientsNode, 0, 0x39FE001F), Utf16Le(u"ann@example.org")) << "extra column";
+    EXPECT_EQ(recipients.Cell(sink, recipientsNode, 0, 0x39FE001F), Utf16Le(u"ann@example.org"))
+        << "extra column";
     EXPECT_EQ(recipients.Cell(sink, recipientsNode, 0, tag::kRecipientType), (Bytes{1, 0, 0, 0}));
     EXPECT_EQ(recipients.Cell(sink, recipientsNode, 1, tag::kRecipientType), (Bytes{2, 0, 0, 0}));
     EXPECT_EQ(recipients.Cell(sink, recipientsNode, 1, tag::kObjectType), (Bytes{6, 0, 0, 0}));
@@ -312,8 +322,9 @@ TEST(MessagingStore, MessagesTablesAndCountsAgree) {
       EXPECT_EQ(att[0x370B].hnid, 0xFFFFFFFFu);
       EXPECT_GE(att[0x0E20].hnid, size);
       EXPECT_EQ(attTable.Cell(sink, attTableNode, i, tag::kAttachFilename), Utf16Le(u"FILE.BIN"));
-      EXPECT_EQ(attTable.Cell(sink, attTableNode, i, tag::kAttachSize), (Bytes{static_cast<std::uint8_t>(att[0x0E20].hnid),
-                                                                           static_cast<std::uint8_t>(att[0x0E20].hnid >> 8), 0, 0}));
+      EXPECT_EQ(attTable.Cell(sink, attTableNode, i, tag::kAttachSize),
+                (Bytes{static_cast<std::uint8_t>(att[0x0E20].hnid),
+                       static_cast<std::uint8_t>(att[0x0E20].hnid >> 8), 0, 0}));
     }
   }
 
@@ -342,7 +353,8 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   auto props = Props(sink, 0x61);
   const Bytes& guids = props[0x0002].value;
   ASSERT_EQ(guids.size(), 32u);
-  EXPECT_EQ(Bytes(guids.begin() + 16, guids.end()), Bytes(psInternetHeaders.begin(), psInternetHeaders.end()));
+  EXPECT_EQ(Bytes(guids.begin() + 16, guids.end()),
+            Bytes(psInternetHeaders.begin(), psInternetHeaders.end()));
   const Bytes& entries = props[0x0003].value;
   ASSERT_EQ(entries.size(), 32u);
   EXPECT_EQ(Le(entries, 8, 4), 0u) << "offset of Keywords";
@@ -360,7 +372,8 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   const std::uint32_t second = (2u << 16) | (1u << 1);
   const Bytes& bucket = props[static_cast<std::uint16_t>(0x1000 + (0x8581u ^ (second & 0xFFFF)) % 251)].value;
   bool found = false;
-  for (std::size_t at = 0; at + 8 <= bucket.size(); at += 8) found |= Le(bucket, at, 4) == 0x8581u && Le(bucket, at + 4, 4) == second;
+  for (std::size_t at = 0; at + 8 <= bucket.size(); at += 8)
+    found |= Le(bucket, at, 4) == 0x8581u && Le(bucket, at + 4, 4) == second;
   EXPECT_TRUE(found);
   std::size_t records = 0;
   for (const auto& [id, p] : props) {
@@ -370,9 +383,11 @@ TEST(MessagingStore, NamedPropertiesAreMappedAndHashed) {
   // A string name is keyed by the CRC of its UTF-16LE form.
   const std::uint32_t keywordsCrc = ndb::ComputeCrc(Utf16Le(u"Keywords"));
   const std::uint32_t keywordsSecond = (1u << 16) | (2u << 1) | 1u;
-  const Bytes& kb = props[static_cast<std::uint16_t>(0x1000 + (keywordsCrc ^ (keywordsSecond & 0xFFFF)) % 251)].value;
+  const Bytes& kb =
+      props[static_cast<std::uint16_t>(0x1000 + (keywordsCrc ^ (keywordsSecond & 0xFFFF)) % 251)].value;
   found = false;
-  for (std::size_t at = 0; at + 8 <= kb.size(); at += 8) found |= Le(kb, at, 4) == keywordsCrc && Le(kb, at + 4, 4) == keywordsSecond;
+  for (std::size_t at = 0; at + 8 <= kb.size(); at += 8)
+    found |= Le(kb, at, 4) == keywordsCrc && Le(kb, at + 4, 4) == keywordsSecond;
   EXPECT_TRUE(found);
 }
 
@@ -405,7 +420,8 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
     next->attachments.push_back(a);
     chain = next;
   }
-  EXPECT_EQ(store->AddMessage(store->ipmSubtree(), *chain).status().code(), quill::Status::Code::kInvalidArgument);
+  EXPECT_EQ(store->AddMessage(store->ipmSubtree(), *chain).status().code(),
+            quill::Status::Code::kInvalidArgument);
   ASSERT_TRUE(store->Close().ok());
 
   const ltp::NodeContent node = NodeOf(sink, nid);
@@ -422,11 +438,13 @@ TEST(MessagingStore, EmbeddedMessagesAndStreamedAttachments) {
   EXPECT_EQ(innerProps[0x0037].value, Utf16Le(u"inner"));
   EXPECT_EQ(Le(att[0x3701].value, 4, 4), innerProps[0x0E08].hnid) << "ulSize is the message size";
   EXPECT_EQ(innerProps[0x0E07].hnid & 0x11u, 0x11u) << "read, has attachments";
-  auto innerAtt = ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, innerNode, ndb::MakeNid(ndb::NidType::kAttachment, 1)));
+  auto innerAtt = ltp::testing::ReadPropertyContext(
+      sink, SubnodeOf(sink, innerNode, ndb::MakeNid(ndb::NidType::kAttachment, 1)));
   EXPECT_EQ(innerAtt[0x3701].value, Bytes(20000, 0x41));
   EXPECT_TRUE(ltp::testing::ReadTableContext(sink, SubnodeOf(sink, innerNode, 0x692)).ok);
 
-  auto streamedAtt = ltp::testing::ReadPropertyContext(sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, 2)));
+  auto streamedAtt = ltp::testing::ReadPropertyContext(
+      sink, SubnodeOf(sink, node, ndb::MakeNid(ndb::NidType::kAttachment, 2)));
   EXPECT_EQ(streamedAtt[0x3701].value, streamed);
   EXPECT_EQ(streamedAtt[0x3705].hnid, 1u);
 }
@@ -528,7 +546,8 @@ TEST(MessagingStore, SinkFailureStopsTheStore) {
   sink.FailAfterBlocks(2);
   quill::Result<Nid> nid = store->AddMessage(store->ipmSubtree(), SampleMessage(u"big", 0, 1));
   EXPECT_EQ(nid.status().code(), quill::Status::Code::kIOError);
-  EXPECT_EQ(store->CreateFolder(store->ipmSubtree(), u"later").status().code(), quill::Status::Code::kIOError);
+  EXPECT_EQ(store->CreateFolder(store->ipmSubtree(), u"later").status().code(),
+            quill::Status::Code::kIOError);
   EXPECT_EQ(store->Close().code(), quill::Status::Code::kIOError);
 }
 
@@ -538,7 +557,8 @@ TEST(MessagingStore, BadPropertyIsRejectedWithoutSpoilingTheStore) {
   ASSERT_TRUE(store);
   MessageContent bad = SampleMessage(u"bad", 0, 0);
   bad.props.emplace_back(tag::kSubject, PropValue::Int32(1));
-  EXPECT_EQ(store->AddMessage(store->ipmSubtree(), bad).status().code(), quill::Status::Code::kInvalidArgument);
+  EXPECT_EQ(store->AddMessage(store->ipmSubtree(), bad).status().code(),
+            quill::Status::Code::kInvalidArgument);
   ASSERT_TRUE(store->AddMessage(store->ipmSubtree(), SampleMessage(u"good", 0, 0)).ok());
   ASSERT_TRUE(store->Close().ok());
   EXPECT_EQ(Props(sink, 0x8022)[0x3602].hnid, 1u);

@@ -32,8 +32,9 @@ constexpr CrcTables kTables = MakeTables();
 
 std::uint32_t CrcTable(const std::uint8_t* p, std::size_t n, std::uint32_t crc) {
   while (n >= 8) {
-    const std::uint32_t lo = crc ^ (static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                    static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+    const std::uint32_t lo =
+        crc ^ (static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+               static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
     crc = kTables[7][lo & 0xFF] ^ kTables[6][(lo >> 8) & 0xFF] ^ kTables[5][(lo >> 16) & 0xFF] ^
           kTables[4][lo >> 24] ^ kTables[3][p[4]] ^ kTables[2][p[5]] ^ kTables[1][p[6]] ^ kTables[0][p[7]];
     p += 8;
@@ -55,12 +56,13 @@ constexpr long long kFold64 = 0x163cd6124;
 constexpr long long kPoly = 0x1db710641, kMu = 0x1f7011641;
 
 __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i k, __m128i next) {
-  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
+                       next);
 }
 
 // REQUIRES: n >= 64.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t CrcClmul(const std::uint8_t* p, std::size_t n,
-                                                               std::uint32_t crc) {
+                                                                std::uint32_t crc) {
   auto load = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
   const __m128i fold4 = _mm_set_epi64x(kFold4Hi, kFold4Lo);
   const __m128i fold1 = _mm_set_epi64x(kFold1Hi, kFold1Lo);

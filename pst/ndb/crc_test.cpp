@@ -68,7 +68,8 @@ TEST(NdbCrc, AgreesWithOutlookHeaders) {
     const std::span<const std::uint8_t> f(file);
     EXPECT_EQ(ComputeCrc(f.subspan(header::kCrcPartialStart, header::kCrcPartialLength)),
               Get32(&file[header::kCrcPartial]));
-    EXPECT_EQ(ComputeCrc(f.subspan(header::kCrcPartialStart, header::kCrcFullLength)), Get32(&file[header::kCrcFull]));
+    EXPECT_EQ(ComputeCrc(f.subspan(header::kCrcPartialStart, header::kCrcFullLength)),
+              Get32(&file[header::kCrcFull]));
     // The first AMap page's trailer CRC covers its 496 content bytes.
     EXPECT_EQ(ComputeCrc(f.subspan(kFirstRegionOffset, kPageContentSize)),
               Get32(&file[kFirstRegionOffset + kPageContentSize + 4]));

@@ -48,7 +48,8 @@ class FileFaults : public ::testing::Test {
   static Bid Stream(NodeSink& sink, const std::vector<std::uint8_t>& data) {
     std::vector<Bid> leaves;
     for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
-      auto bid = sink.WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off)));
+      auto bid =
+          sink.WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off)));
       if (!bid.ok()) return 0;
       leaves.push_back(bid.value());
     }
@@ -128,9 +129,9 @@ TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
     }
   }
   // Every kind of call the writer makes was among those failed.
-  EXPECT_EQ(kinds, (std::set<std::string>{"open folder", "stat", "list", "open", "lock", "set permissions", "write",
-                                          "start writeback", "read", "resize", "sync", "close", "rename",
-                                          "sync folder"}));
+  EXPECT_EQ(kinds, (std::set<std::string>{"open folder", "stat", "list", "open", "lock", "set permissions",
+                                          "write", "start writeback", "read", "resize", "sync", "close",
+                                          "rename", "sync folder"}));
 }
 
 // Where the system has no rename that refuses to replace (EINVAL), a new link, which cannot
@@ -169,7 +170,8 @@ TEST_F(FileFaults, WithoutANoReplaceRenameALinkPlacesTheFile) {
   EXPECT_EQ(ReadAll(dir_ / "taken (2).pst").substr(0, 4), "!BDN");
   std::set<std::string> names;
   for (const auto& e : fs::directory_iterator(dir_)) names.insert(e.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"clean.pst", "new.pst", "probe.pst", "taken.pst", "taken (2).pst"}));
+  EXPECT_EQ(names,
+            (std::set<std::string>{"clean.pst", "new.pst", "probe.pst", "taken.pst", "taken (2).pst"}));
 }
 
 }  // namespace

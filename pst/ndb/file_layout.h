@@ -17,7 +17,9 @@ constexpr std::uint64_t RegionStart(std::uint64_t k) { return kFirstRegionOffset
 constexpr std::uint64_t RegionOf(std::uint64_t ib) { return (ib - kFirstRegionOffset) / kRegionSize; }
 
 constexpr bool HasPMap(std::uint64_t k) { return k % kPMapEvery == 0; }
-constexpr bool HasFMap(std::uint64_t k) { return k >= kFirstFMapRegion && (k - kFirstFMapRegion) % kFMapEvery == 0; }
+constexpr bool HasFMap(std::uint64_t k) {
+  return k >= kFirstFMapRegion && (k - kFirstFMapRegion) % kFMapEvery == 0;
+}
 constexpr bool HasFPMap(std::uint64_t k) {
   return k >= kFirstFPMapRegion && (k - kFirstFPMapRegion) % kFPMapEvery == 0;
 }

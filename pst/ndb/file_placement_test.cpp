@@ -236,8 +236,8 @@ TEST_F(FilePlacement, TemporaryFilesOfKilledRunsAreRemovedByTheNextWriterInTheFo
   ASSERT_NE(w, nullptr);
   ASSERT_TRUE(w->Close().ok());
   ::close(fd);
-  EXPECT_EQ(Names(), (std::set<std::string>{"out.pst", "notes.tmp", ".quillsort-notours.tmp", "out.pst.tmp-Ab12Cd",
-                                            held}));
+  EXPECT_EQ(Names(), (std::set<std::string>{"out.pst", "notes.tmp", ".quillsort-notours.tmp",
+                                            "out.pst.tmp-Ab12Cd", held}));
   EXPECT_TRUE(IsStore(target_));
 }
 

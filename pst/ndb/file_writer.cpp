@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <random>
@@ -92,7 +92,6 @@ const std::string& FileWriter::temporaryPath() const {
   return placement_ != nullptr ? placement_->temporaryPath() : kNone;
 }
 
-
 quill::Status FileWriter::IoError(const std::string& what, int err) const {
   return quill::Status::IOError(what + " failed (" + fs::ErrorText(err) + "): " + targetPath_);
 }
@@ -178,7 +177,8 @@ void FileWriter::OpenRegion(std::uint64_t k) {
   cursor_ = std::max(cursor_, start + headSize);
 }
 
-quill::Result<std::uint64_t> FileWriter::StoreBlock(Bid bid, BlockKind kind, std::span<const std::uint8_t> bytes) {
+quill::Result<std::uint64_t> FileWriter::StoreBlock(Bid bid, BlockKind kind,
+                                                    std::span<const std::uint8_t> bytes) {
   if (closed_) return quill::Status::InvalidArgument("writer already closed");
   const std::size_t cb = bytes.size();
   const std::size_t diskSize = BlockDiskSize(cb);
@@ -244,8 +244,8 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
     Put64(e + 16, nodes[i].sub);
     Put32(e + 24, nodes[i].parent);
   };
-  quill::Result<BlockRef> nbt = BuildBTree(kNbtEntrySize, nodes.size(), nbtEntry, pageWriter(PageType::kNbt),
-                                           &summary_.nbtLevels);
+  quill::Result<BlockRef> nbt =
+      BuildBTree(kNbtEntrySize, nodes.size(), nbtEntry, pageWriter(PageType::kNbt), &summary_.nbtLevels);
   if (!nbt.ok()) return nbt.status();
 
   // Blocks are recorded in id order, which is also key order; unreferenced ones are skipped. The
@@ -262,8 +262,8 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
     Put16(e + 18, static_cast<std::uint16_t>(r.refs + 1));
     ++next;
   };
-  quill::Result<BlockRef> bbt = BuildBTree(kBbtEntrySize, summary_.blocks, bbtEntry, pageWriter(PageType::kBbt),
-                                           &summary_.bbtLevels);
+  quill::Result<BlockRef> bbt =
+      BuildBTree(kBbtEntrySize, summary_.blocks, bbtEntry, pageWriter(PageType::kBbt), &summary_.bbtLevels);
   if (!bbt.ok()) return bbt.status();
   *nbtRoot = *nbt;
   *bbtRoot = *bbt;
@@ -341,7 +341,8 @@ quill::Status FileWriter::WriteHeader(const BlockRef& nbtRoot, const BlockRef& b
   h[header::kPlatformAccess] = 0x01;
   Put64(&h[header::kBidNextP], nextPageBid_);
   Put32(&h[header::kUnique], *options_.unique);
-  for (std::size_t t = 0; t < nidCounters().size(); ++t) Put32(&h[header::kNidCounters + 4 * t], nidCounters()[t]);
+  for (std::size_t t = 0; t < nidCounters().size(); ++t)
+    Put32(&h[header::kNidCounters + 4 * t], nidCounters()[t]);
   Put64(&h[header::kFileEof], RegionStart(regions));
   Put64(&h[header::kAMapLast], RegionStart(regions - 1));
   Put64(&h[header::kAMapFree], freeBytes);
@@ -357,7 +358,8 @@ quill::Status FileWriter::WriteHeader(const BlockRef& nbtRoot, const BlockRef& b
   h[header::kCryptMethod] = static_cast<std::uint8_t>(options_.crypt);
   Put64(&h[header::kBidNextB], nextBlockId());
   const std::span<const std::uint8_t> all(h);
-  Put32(&h[header::kCrcPartial], ComputeCrc(all.subspan(header::kCrcPartialStart, header::kCrcPartialLength)));
+  Put32(&h[header::kCrcPartial],
+        ComputeCrc(all.subspan(header::kCrcPartialStart, header::kCrcPartialLength)));
   Put32(&h[header::kCrcFull], ComputeCrc(all.subspan(header::kCrcPartialStart, header::kCrcFullLength)));
   return PutAt(0, h.data(), h.size());
 }

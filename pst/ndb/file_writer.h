@@ -21,9 +21,9 @@
 // system refuses; NotSupported when the data outgrows what the format can express.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,8 +54,8 @@ struct FileWriterOptions {
 // What Close wrote, for logs and tests.
 struct FileSummary {
   std::uint64_t fileSize = 0;
-  std::uint64_t blocks = 0;    // blocks in the block B-tree
-  std::uint64_t dropped = 0;   // blocks written but referenced by no node, left out
+  std::uint64_t blocks = 0;   // blocks in the block B-tree
+  std::uint64_t dropped = 0;  // blocks written but referenced by no node, left out
   std::uint64_t nodes = 0;
   int nbtLevels = 0;
   int bbtLevels = 0;
@@ -87,7 +87,8 @@ class FileWriter final : public SinkBase {
   const FileSummary& summary() const { return summary_; }
 
  protected:
-  quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind, std::span<const std::uint8_t> bytes) override;
+  quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind,
+                                          std::span<const std::uint8_t> bytes) override;
   quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
 
  private:
@@ -112,7 +113,7 @@ class FileWriter final : public SinkBase {
   quill::Status IoError(const std::string& what, int err) const;
 
   std::unique_ptr<FilePlacement> placement_;  // Create's temporary file and its move; null for Open
-  fs::WritableFile* file_;  // written to, not owned; null once closed or abandoned
+  fs::WritableFile* file_;                    // written to, not owned; null once closed or abandoned
   std::string targetPath_;
   std::string writtenPath_;
   FileWriterOptions options_;
@@ -123,8 +124,8 @@ class FileWriter final : public SinkBase {
   std::uint64_t previousStart_ = 0;  // what the other buffer holds: [previousStart_, previousEnd_)
   std::uint64_t previousEnd_ = 0;
   std::unique_ptr<WriteBehind> writeBehind_;
-  std::uint64_t cursor_ = 0;       // next free offset
-  std::uint64_t openRegion_ = 0;   // highest region whose map pages are placed
+  std::uint64_t cursor_ = 0;      // next free offset
+  std::uint64_t openRegion_ = 0;  // highest region whose map pages are placed
   std::uint64_t nextPageBid_ = 1;
   std::vector<std::uint64_t> pageOffsets_;  // B-tree pages, ascending
   bool closed_ = false;

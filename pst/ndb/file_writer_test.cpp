@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -139,7 +139,8 @@ TEST_F(NdbFileWriter, NodesDataTreesAndSubnodesReadBack) {
   const Bid twoTop = WriteStream(*w, two);
   const Bid bigTop = WriteStream(*w, big);
   std::vector<SubnodeRef> subs;
-  for (std::uint32_t i = 1; i <= 341; ++i) subs.push_back({MakeNid(NidType::kLtp, i), i == 7 ? bigTop : 0, 0});
+  for (std::uint32_t i = 1; i <= 341; ++i)
+    subs.push_back({MakeNid(NidType::kLtp, i), i == 7 ? bigTop : 0, 0});
   auto subTop = w->WriteSubnodeTree(subs);
   ASSERT_TRUE(subTop.ok());
   ASSERT_TRUE(w->AddNode(0x21, smallTop, 0, 0).ok());
@@ -200,7 +201,8 @@ TEST_F(NdbFileWriter, ManyNodesBuildMultiLevelTrees) {
     auto b = w->WriteDataBlock(data);
     ASSERT_TRUE(b.ok());
     // Added in an order unlike nid order: the writer sorts.
-    const Nid nid = MakeNid(NidType::kNormalMessage, static_cast<std::uint32_t>(0x10001 + (i * 7919) % kNodes));
+    const Nid nid =
+        MakeNid(NidType::kNormalMessage, static_cast<std::uint32_t>(0x10001 + (i * 7919) % kNodes));
     ASSERT_TRUE(w->AddNode(nid, b.value(), 0, 0x122).ok());
   }
   ASSERT_TRUE(w->Close().ok());
@@ -284,14 +286,15 @@ TEST_F(NdbFileWriter, IndependentReaderFindsNodeDataThroughAllTrees) {
   }
   const Bid valueTop = WriteStream(*w, value);
   std::vector<SubnodeRef> subs;
-  for (std::uint32_t i = 1; i <= 400; ++i) subs.push_back({MakeNid(NidType::kLtp, i), i == 1 ? valueTop : 0, 0});
+  for (std::uint32_t i = 1; i <= 400; ++i)
+    subs.push_back({MakeNid(NidType::kLtp, i), i == 1 ? valueTop : 0, 0});
   auto subTop = w->WriteSubnodeTree(subs);
   ASSERT_TRUE(subTop.ok());
   // Heap header, an empty-rooted B-tree header pointing at one record {0x3001, string, 0x3F},
   // and the heap's page map.
-  const std::vector<std::uint8_t> heap = {28,   0,    0xEC, 0xBC, 0x20, 0, 0, 0, 0, 0, 0,  0, 0xB5,
-                                          2,    6,    0,    0x40, 0,    0, 0, 0x01, 0x30, 0x1F, 0x00,
-                                          0x3F, 0,    0,    0,    2,    0, 0, 0, 12, 0, 20, 0, 28, 0};
+  const std::vector<std::uint8_t> heap = {28, 0, 0xEC, 0xBC, 0x20, 0, 0,  0,    0,    0,    0,    0,    0xB5,
+                                          2,  6, 0,    0x40, 0,    0, 0,  0x01, 0x30, 0x1F, 0x00, 0x3F, 0,
+                                          0,  0, 2,    0,    0,    0, 12, 0,    20,   0,    28,   0};
   auto pc = w->WriteDataBlock(heap);
   ASSERT_TRUE(pc.ok());
   ASSERT_TRUE(w->AddNode(0x21, pc.value(), subTop.value(), 0).ok());
@@ -302,16 +305,18 @@ TEST_F(NdbFileWriter, IndependentReaderFindsNodeDataThroughAllTrees) {
   ASSERT_GE(w->summary().nbtLevels, 3);
 
   const std::string expected = (dir_ / "expected.bin").string();
-  std::ofstream(expected, std::ios::binary).write(reinterpret_cast<const char*>(value.data()),
-                                                  static_cast<std::streamsize>(value.size()));
+  std::ofstream(expected, std::ios::binary)
+      .write(reinterpret_cast<const char*>(value.data()), static_cast<std::streamsize>(value.size()));
   const std::string script =
       "import pypff,sys\n"
       "f=pypff.file(); f.open(sys.argv[1])\n"
       "e=f.get_message_store().get_record_set(0).get_entry(0)\n"
-      "print(hex(e.entry_type), hex(e.value_type), e.data==open(sys.argv[2],'rb').read(), f.encryption_type)\n";
+      "print(hex(e.entry_type), hex(e.value_type), e.data==open(sys.argv[2],'rb').read(), "
+      "f.encryption_type)\n";
   const std::string scriptPath = (dir_ / "read.py").string();
   std::ofstream(scriptPath) << script;
-  FILE* out = ::popen(("/usr/bin/python3 " + scriptPath + " " + target_ + " " + expected + " 2>&1").c_str(), "r");
+  FILE* out =
+      ::popen(("/usr/bin/python3 " + scriptPath + " " + target_ + " " + expected + " 2>&1").c_str(), "r");
   ASSERT_NE(out, nullptr);
   std::string text;
   char line[512];
@@ -406,7 +411,9 @@ TEST_F(NdbFileWriter, WriteFailureIsReportedAndLeavesTargetUntouched) {
   // write of the file is made after it.
   std::uint64_t callsAtFailure = 0;
   for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
-    if (!w.value()->WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off))).ok()) {
+    if (!w.value()
+             ->WriteDataBlock(std::span(data).subspan(off, std::min(kMaxBlockData, data.size() - off)))
+             .ok()) {
       callsAtFailure = env.calls();
       break;
     }

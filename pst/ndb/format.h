@@ -46,7 +46,7 @@ inline constexpr std::size_t kMaxBlockSize = 8192;
 inline constexpr std::uint64_t kPMapOffsetInRegion = 0x200;
 inline constexpr std::uint64_t kFMapOffsetInRegion = 0x400;
 inline constexpr std::uint64_t kFPMapOffsetInRegion = 0x600;
-inline constexpr std::uint64_t kPMapEvery = 8;        // regions per PMap page
+inline constexpr std::uint64_t kPMapEvery = 8;          // regions per PMap page
 inline constexpr std::uint64_t kFirstFMapRegion = 128;  // the header's 128-byte copy covers 0..127
 inline constexpr std::uint64_t kFMapEvery = 496;
 inline constexpr std::uint64_t kFirstFPMapRegion = 8192;  // the header's copy covers 1024 PMaps
@@ -65,16 +65,16 @@ enum class PageType : std::uint8_t {
 
 // ---- B-tree pages ------------------------------------------------------------------------------
 inline constexpr std::size_t kBtEntriesSize = 488;
-inline constexpr std::size_t kBtCountOffset = 488;     // cEnt
-inline constexpr std::size_t kBtMaxCountOffset = 489;  // cEntMax
+inline constexpr std::size_t kBtCountOffset = 488;      // cEnt
+inline constexpr std::size_t kBtMaxCountOffset = 489;   // cEntMax
 inline constexpr std::size_t kBtEntrySizeOffset = 490;  // cbEnt
-inline constexpr std::size_t kBtLevelOffset = 491;     // cLevel
+inline constexpr std::size_t kBtLevelOffset = 491;      // cLevel
 inline constexpr std::size_t kNbtEntrySize = 32;
 inline constexpr std::size_t kBbtEntrySize = 24;
 inline constexpr std::size_t kBtIndexEntrySize = 24;
-inline constexpr std::size_t kNbtLeafCapacity = kBtEntriesSize / kNbtEntrySize;        // 15
-inline constexpr std::size_t kBbtLeafCapacity = kBtEntriesSize / kBbtEntrySize;        // 20
-inline constexpr std::size_t kBtIndexCapacity = kBtEntriesSize / kBtIndexEntrySize;    // 20
+inline constexpr std::size_t kNbtLeafCapacity = kBtEntriesSize / kNbtEntrySize;      // 15
+inline constexpr std::size_t kBbtLeafCapacity = kBtEntriesSize / kBbtEntrySize;      // 20
+inline constexpr std::size_t kBtIndexCapacity = kBtEntriesSize / kBtIndexEntrySize;  // 20
 inline constexpr int kMaxBtLevels = 8;  // intermediate levels a reader accepts
 
 // ---- Blocks ------------------------------------------------------------------------------------
@@ -86,7 +86,7 @@ inline constexpr std::size_t kTreeHeaderSize = 8;
 inline constexpr std::size_t kXEntrySize = 8;
 inline constexpr std::size_t kSlEntrySize = 24;
 inline constexpr std::size_t kSiEntrySize = 16;
-inline constexpr std::size_t kXBlockCapacity = (kMaxBlockData - kTreeHeaderSize) / kXEntrySize;   // 1021
+inline constexpr std::size_t kXBlockCapacity = (kMaxBlockData - kTreeHeaderSize) / kXEntrySize;    // 1021
 inline constexpr std::size_t kSlBlockCapacity = (kMaxBlockData - kTreeHeaderSize) / kSlEntrySize;  // 340
 inline constexpr std::size_t kSiBlockCapacity = (kMaxBlockData - kTreeHeaderSize) / kSiEntrySize;  // 510
 
@@ -101,9 +101,7 @@ enum class BlockKind : std::uint8_t {
 constexpr bool IsDataTreeKind(BlockKind k) {
   return k == BlockKind::kData || k == BlockKind::kXBlock || k == BlockKind::kXXBlock;
 }
-constexpr bool IsSubnodeTreeKind(BlockKind k) {
-  return k == BlockKind::kSlBlock || k == BlockKind::kSiBlock;
-}
+constexpr bool IsSubnodeTreeKind(BlockKind k) { return k == BlockKind::kSlBlock || k == BlockKind::kSiBlock; }
 
 constexpr std::size_t AlignUp(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
 

@@ -37,7 +37,8 @@ std::optional<MemorySink::BlockInfo> MemorySink::DescribeBlock(Bid bid) const {
   return BlockInfo{r->kind, r->size, r->refs};
 }
 
-quill::Status MemorySink::AppendLeaves(Bid bid, int depth, std::vector<std::vector<std::uint8_t>>& out) const {
+quill::Status MemorySink::AppendLeaves(Bid bid, int depth,
+                                       std::vector<std::vector<std::uint8_t>>& out) const {
   const BlockRecord* r = SinkBase::FindBlock(bid);
   if (r == nullptr) return quill::Status::NotFound("no block with this id");
   const std::vector<std::uint8_t>& bytes = bytes_[r->location];

@@ -41,7 +41,7 @@ class MemorySink final : public SinkBase {
 
   struct BlockInfo {
     BlockKind kind = BlockKind::kData;
-    std::size_t size = 0;   // data bytes
+    std::size_t size = 0;    // data bytes
     std::uint32_t refs = 0;  // references from nodes and trees
   };
   std::optional<BlockInfo> DescribeBlock(Bid bid) const;
@@ -52,7 +52,8 @@ class MemorySink final : public SinkBase {
   void FailAfterBlocks(std::size_t count) { failAfter_ = count; }
 
  protected:
-  quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind, std::span<const std::uint8_t> bytes) override;
+  quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind,
+                                          std::span<const std::uint8_t> bytes) override;
   quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) override;
 
  private:

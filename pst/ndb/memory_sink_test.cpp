@@ -11,12 +11,14 @@ namespace {
 
 std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed) {
   std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+  for (std::size_t i = 0; i < n; ++i)
+    v[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
   return v;
 }
 
 // Streams `data` the way a caller does: full blocks, then the rest, then the tree.
-Bid WriteStream(NodeSink& sink, const std::vector<std::uint8_t>& data, std::vector<Bid>* leavesOut = nullptr) {
+Bid WriteStream(NodeSink& sink, const std::vector<std::uint8_t>& data,
+                std::vector<Bid>* leavesOut = nullptr) {
   std::vector<Bid> leaves;
   for (std::size_t off = 0; off < data.size(); off += kMaxBlockData) {
     const std::size_t n = std::min(kMaxBlockData, data.size() - off);
@@ -38,8 +40,8 @@ TEST(NdbMemorySink, DataTreesOfOneTwoAndManyLeavesReadBack) {
   const Case cases[] = {
       {1, BlockKind::kData},
       {kMaxBlockData, BlockKind::kData},
-      {kMaxBlockData + 1, BlockKind::kXBlock},                 // 2 leaves
-      {kXBlockCapacity * kMaxBlockData, BlockKind::kXBlock},   // 1,021 leaves: one XBLOCK, full
+      {kMaxBlockData + 1, BlockKind::kXBlock},                     // 2 leaves
+      {kXBlockCapacity * kMaxBlockData, BlockKind::kXBlock},       // 1,021 leaves: one XBLOCK, full
       {kXBlockCapacity * kMaxBlockData + 5, BlockKind::kXXBlock},  // 1,022 leaves
   };
   for (const Case& c : cases) {
@@ -92,16 +94,19 @@ TEST(NdbMemorySink, BlockIdsStepByFourWithInternalBitOnTrees) {
 }
 
 TEST(NdbMemorySink, SubnodeTreesOfOneAndSeveralLeaves) {
-  for (std::size_t count : {std::size_t{1}, kSlBlockCapacity, kSlBlockCapacity + 1, 3 * kSlBlockCapacity + 7}) {
+  for (std::size_t count :
+       {std::size_t{1}, kSlBlockCapacity, kSlBlockCapacity + 1, 3 * kSlBlockCapacity + 7}) {
     MemorySink sink;
     auto data = sink.WriteDataBlock(Pattern(20, 3));
     ASSERT_TRUE(data.ok());
     std::vector<SubnodeRef> entries;
     // Given in descending order: the sink sorts.
-    for (std::size_t i = count; i > 0; --i) entries.push_back({MakeNid(NidType::kAttachment, static_cast<std::uint32_t>(i)), *data, 0});
+    for (std::size_t i = count; i > 0; --i)
+      entries.push_back({MakeNid(NidType::kAttachment, static_cast<std::uint32_t>(i)), *data, 0});
     auto top = sink.WriteSubnodeTree(entries);
     ASSERT_TRUE(top.ok()) << top.status().ToString();
-    EXPECT_EQ(sink.DescribeBlock(*top)->kind, count <= kSlBlockCapacity ? BlockKind::kSlBlock : BlockKind::kSiBlock);
+    EXPECT_EQ(sink.DescribeBlock(*top)->kind,
+              count <= kSlBlockCapacity ? BlockKind::kSlBlock : BlockKind::kSiBlock);
     auto back = sink.ReadSubnodes(*top);
     ASSERT_TRUE(back.ok());
     ASSERT_EQ(back->size(), count);

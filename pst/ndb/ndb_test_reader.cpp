@@ -33,7 +33,8 @@ quill::Status CheckPage(const ParsedFile& f, std::uint64_t ib, std::uint8_t ptyp
 // Walks one B-tree; `leaf` receives every leaf entry. Returns the first key of the page.
 quill::Status WalkTree(ParsedFile& f, std::uint64_t ib, std::uint64_t expectBid, std::uint8_t ptype,
                        int expectLevel, std::size_t leafSize, std::uint64_t* lastKey, bool* any,
-                       std::uint64_t* firstKey, int* levels, const std::function<void(const std::uint8_t*)>& leaf) {
+                       std::uint64_t* firstKey, int* levels,
+                       const std::function<void(const std::uint8_t*)>& leaf) {
   QUILL_RETURN_IF_ERROR(CheckPage(f, ib, ptype, true));
   const std::uint8_t* p = &f.bytes[ib];
   if (Get64(p + kPageContentSize + 8) != expectBid) return Bad("page id differs from its reference", ib);
@@ -113,14 +114,15 @@ quill::Result<ParsedFile> ParseFile(const std::string& path) {
 
   std::uint64_t last = 0, first = 0;
   bool any = false;
-  QUILL_RETURN_IF_ERROR(WalkTree(f, Get64(h + 0xE0), Get64(h + 0xD8), 0x81, -1, kNbtEntrySize, &last, &any, &first,
-                                 &f.nbtLevels, [&f](const std::uint8_t* e) {
-                                   NodeEntry n{static_cast<Nid>(Get64(e)), Get64(e + 8), Get64(e + 16), Get32(e + 24)};
-                                   f.nbt[n.nid] = n;
-                                 }));
+  QUILL_RETURN_IF_ERROR(
+      WalkTree(f, Get64(h + 0xE0), Get64(h + 0xD8), 0x81, -1, kNbtEntrySize, &last, &any, &first,
+               &f.nbtLevels, [&f](const std::uint8_t* e) {
+                 NodeEntry n{static_cast<Nid>(Get64(e)), Get64(e + 8), Get64(e + 16), Get32(e + 24)};
+                 f.nbt[n.nid] = n;
+               }));
   any = false;
-  QUILL_RETURN_IF_ERROR(WalkTree(f, Get64(h + 0xF0), Get64(h + 0xE8), 0x80, -1, kBbtEntrySize, &last, &any, &first,
-                                 &f.bbtLevels, [&f](const std::uint8_t* e) {
+  QUILL_RETURN_IF_ERROR(WalkTree(f, Get64(h + 0xF0), Get64(h + 0xE8), 0x80, -1, kBbtEntrySize, &last, &any,
+                                 &first, &f.bbtLevels, [&f](const std::uint8_t* e) {
                                    f.bbt[Get64(e)] = BbtRecord{Get64(e + 8), Get16(e + 16), Get16(e + 18)};
                                  }));
   for (const auto& [bid, r] : f.bbt) {

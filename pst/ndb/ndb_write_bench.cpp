@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
     const std::uint64_t size = std::min(attachment, total - written);
     leaves.clear();
     for (std::uint64_t off = 0; off < size; off += pst::ndb::kMaxBlockData) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(pst::ndb::kMaxBlockData, size - off));
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(pst::ndb::kMaxBlockData, size - off));
       auto bid = w.WriteDataBlock({source.data() + off, n});
       if (!bid.ok()) {
         std::fprintf(stderr, "%s\n", bid.status().ToString().c_str());
@@ -75,8 +76,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%llu MiB of attachment data in %.2f s: %.0f MiB/s; file %llu bytes, %llu blocks, %llu nodes\n",
-              static_cast<unsigned long long>(total >> 20), seconds, static_cast<double>(total >> 20) / seconds,
+              static_cast<unsigned long long>(total >> 20), seconds,
+              static_cast<double>(total >> 20) / seconds,
               static_cast<unsigned long long>(w.summary().fileSize),
-              static_cast<unsigned long long>(w.summary().blocks), static_cast<unsigned long long>(w.summary().nodes));
+              static_cast<unsigned long long>(w.summary().blocks),
+              static_cast<unsigned long long>(w.summary().nodes));
   return 0;
 }

@@ -55,9 +55,8 @@ void SubstituteBytes(const std::array<std::uint8_t, 256>& table, const std::uint
 // With byte permutes across registers, four 64-byte quarters of the table are looked up 64 input
 // bytes at a time: two lookups give the answers for indexes below and above 128, and the top bit
 // of each index picks one. An order of magnitude faster than lookups one byte at a time.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void SubstituteVbmi(const std::array<std::uint8_t, 256>& table,
-                                                                           const std::uint8_t* in,
-                                                                           std::uint8_t* out, std::size_t n) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void SubstituteVbmi(
+    const std::array<std::uint8_t, 256>& table, const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
   const __m512i t0 = _mm512_loadu_si512(table.data());
   const __m512i t1 = _mm512_loadu_si512(table.data() + 64);
   const __m512i t2 = _mm512_loadu_si512(table.data() + 128);
@@ -86,8 +85,12 @@ void Substitute(const std::array<std::uint8_t, 256>& table, const std::uint8_t* 
 
 }  // namespace
 
-void PermuteEncode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) { Substitute(kEncode, in, out, n); }
-void PermuteDecode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) { Substitute(kDecode, in, out, n); }
+void PermuteEncode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  Substitute(kEncode, in, out, n);
+}
+void PermuteDecode(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+  Substitute(kDecode, in, out, n);
+}
 
 void PermuteEncodePortable(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
   SubstituteBytes(kEncode, in, out, n);

@@ -27,10 +27,14 @@ std::string Hex(std::uint64_t v) {
 
 std::uint32_t SinkBase::InitialNidCounter(NidType type) {
   switch (type) {
-    case NidType::kSearchFolder: return 0x4000;
-    case NidType::kNormalMessage: return 0x10000;
-    case NidType::kAssocMessage: return 0x8000;
-    default: return 0x400;
+    case NidType::kSearchFolder:
+      return 0x4000;
+    case NidType::kNormalMessage:
+      return 0x10000;
+    case NidType::kAssocMessage:
+      return 0x8000;
+    default:
+      return 0x400;
   }
 }
 
@@ -119,14 +123,15 @@ quill::Result<Bid> SinkBase::WriteDataTree(std::span<const Bid> leaves, std::uin
     const std::uint64_t groupSize =
         first + n == leaves.size() ? totalSize - done : static_cast<std::uint64_t>(n) * kMaxBlockData;
     done += groupSize;
-    quill::Result<Bid> x = PutBlock(BlockKind::kXBlock,
-                                    EncodeXBlock(1, group, static_cast<std::uint32_t>(groupSize)));
+    quill::Result<Bid> x =
+        PutBlock(BlockKind::kXBlock, EncodeXBlock(1, group, static_cast<std::uint32_t>(groupSize)));
     if (!x.ok()) return x.status();
     for (Bid leaf : group) ++RecordOf(leaf).refs;
     xblocks.push_back(*x);
   }
   if (xblocks.size() == 1) return xblocks[0];
-  quill::Result<Bid> xx = PutBlock(BlockKind::kXXBlock, EncodeXBlock(2, xblocks, static_cast<std::uint32_t>(totalSize)));
+  quill::Result<Bid> xx =
+      PutBlock(BlockKind::kXXBlock, EncodeXBlock(2, xblocks, static_cast<std::uint32_t>(totalSize)));
   if (!xx.ok()) return xx.status();
   for (Bid x : xblocks) ++RecordOf(x).refs;
   return xx;
@@ -135,7 +140,8 @@ quill::Result<Bid> SinkBase::WriteDataTree(std::span<const Bid> leaves, std::uin
 quill::Status SinkBase::CheckRef(Bid bid, bool dataTree, const char* what) const {
   if (bid == 0) return quill::Status::Ok();
   const BlockRecord* r = FindBlock(bid);
-  if (r == nullptr) return quill::Status::InvalidArgument(std::string(what) + " " + Hex(bid) + " was not written");
+  if (r == nullptr)
+    return quill::Status::InvalidArgument(std::string(what) + " " + Hex(bid) + " was not written");
   if (dataTree ? !IsDataTreeKind(r->kind) : !IsSubnodeTreeKind(r->kind)) {
     return quill::Status::InvalidArgument(std::string(what) + " " + Hex(bid) + " is the wrong kind of block");
   }
@@ -149,7 +155,8 @@ quill::Result<Bid> SinkBase::WriteSubnodeTree(std::span<const SubnodeRef> entrie
     return quill::Status::InvalidArgument("too many subnodes for one node");
   }
   std::vector<SubnodeRef> sorted(entries.begin(), entries.end());
-  std::sort(sorted.begin(), sorted.end(), [](const SubnodeRef& a, const SubnodeRef& b) { return a.nid < b.nid; });
+  std::sort(sorted.begin(), sorted.end(),
+            [](const SubnodeRef& a, const SubnodeRef& b) { return a.nid < b.nid; });
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     if (i > 0 && sorted[i].nid == sorted[i - 1].nid) {
       return quill::Status::InvalidArgument("subnode " + Hex(sorted[i].nid) + " given twice");
@@ -197,7 +204,8 @@ quill::Status SinkBase::AddNode(Nid nid, Bid data, Bid sub, Nid parent) {
 Nid SinkBase::AllocateNid(NidType type) {
   std::uint32_t& counter = nidCounters_[static_cast<std::uint32_t>(type) & 0x1F];
   if (counter >= kMaxNidIndex) {
-    Fail(quill::Status::NotSupported("no node ids of type " + Hex(static_cast<std::uint32_t>(type)) + " left"));
+    Fail(quill::Status::NotSupported("no node ids of type " + Hex(static_cast<std::uint32_t>(type)) +
+                                     " left"));
     return 0;
   }
   ++counter;

@@ -68,7 +68,8 @@ class SinkBase : public NodeSink {
 
   // Stores one block and returns where it went. `bytes` are the plain data for external blocks
   // (the subclass encodes them if it wants) and the finished tree bytes for internal ones.
-  virtual quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind, std::span<const std::uint8_t> bytes) = 0;
+  virtual quill::Result<std::uint64_t> StoreBlock(Bid bid, BlockKind kind,
+                                                  std::span<const std::uint8_t> bytes) = 0;
 
   // Returns the bytes of an internal block stored before.
   virtual quill::Result<std::vector<std::uint8_t>> LoadInternalBlock(Bid bid, const BlockRecord& record) = 0;

@@ -60,7 +60,8 @@ quill::Result<XBlockContent> DecodeXBlock(std::span<const std::uint8_t> bytes) {
     return quill::Status::Corruption("data tree block entry count out of range");
   }
   x.children.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) x.children.push_back(Get64(bytes.data() + kTreeHeaderSize + i * kXEntrySize));
+  for (std::size_t i = 0; i < count; ++i)
+    x.children.push_back(Get64(bytes.data() + kTreeHeaderSize + i * kXEntrySize));
   return x;
 }
 

@@ -13,8 +13,12 @@ inline constexpr int kMaxRepeats = 20;
 struct CheckContext {
   const PstFile& file;
   CheckReport& report;
-  void Add(std::string where, std::string what) { report.findings.push_back({std::move(where), std::move(what)}); }
-  void Note(std::string where, std::string what) { report.notes.push_back({std::move(where), std::move(what)}); }
+  void Add(std::string where, std::string what) {
+    report.findings.push_back({std::move(where), std::move(what)});
+  }
+  void Note(std::string where, std::string what) {
+    report.notes.push_back({std::move(where), std::move(what)});
+  }
 };
 
 void CheckHeader(CheckContext& ctx);

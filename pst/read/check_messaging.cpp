@@ -17,24 +17,24 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::string FolderName(const Folder& f) { return "folder " + Hex(f.nid) + " " + Quote(f.name); }
 
 // Cells the contents table repeats from the message, and the hierarchy table from the folder.
-constexpr std::uint16_t kContentsMirrored[] = {prop_id::kSubject, prop_id::kMessageFlags, prop_id::kMessageClass,
-                                               prop_id::kLastModificationTime, prop_id::kDeliveryTime,
-                                               prop_id::kClientSubmitTime};
+constexpr std::uint16_t kContentsMirrored[] = {prop_id::kSubject,      prop_id::kMessageFlags,
+                                               prop_id::kMessageClass, prop_id::kLastModificationTime,
+                                               prop_id::kDeliveryTime, prop_id::kClientSubmitTime};
 // Outlook lets the size cell lag behind the message (an inline attachment rendered later), so a
 // difference there is a note rather than a fault.
 constexpr std::uint16_t kContentsMirroredLoosely[] = {prop_id::kMessageSize};
-constexpr std::uint16_t kHierarchyMirrored[] = {prop_id::kDisplayName, prop_id::kContentCount, prop_id::kContentUnread,
-                                                prop_id::kSubfolders};
+constexpr std::uint16_t kHierarchyMirrored[] = {prop_id::kDisplayName, prop_id::kContentCount,
+                                                prop_id::kContentUnread, prop_id::kSubfolders};
 
-void CompareMirrored(CheckContext& ctx, const std::string& where, const Properties& row, const Properties& object,
-                     std::span<const std::uint16_t> ids, bool as_note = false) {
+void CompareMirrored(CheckContext& ctx, const std::string& where, const Properties& row,
+                     const Properties& object, std::span<const std::uint16_t> ids, bool as_note = false) {
   for (std::uint16_t id : ids) {
     auto r = row.find(id);
     auto o = object.find(id);
     if (r == row.end() || o == object.end()) continue;
     if (r->second.type != o->second.type || r->second.bytes != o->second.bytes) {
-      std::string what = "table cell " + Hex(id) + " is " + DescribeValue(r->second) + " but the object holds " +
-                         DescribeValue(o->second);
+      std::string what = "table cell " + Hex(id) + " is " + DescribeValue(r->second) +
+                         " but the object holds " + DescribeValue(o->second);
       if (as_note) {
         ctx.Note(where, std::move(what));
       } else {
@@ -90,7 +90,8 @@ class MessagingChecker {
     std::optional<std::vector<std::uint8_t>> key = GetBinary(pc->props, prop_id::kRecordKey);
     if (!key || key->size() != 16) ctx_.Add(where, "record key missing or not 16 bytes");
     if (!GetString(pc->props, prop_id::kDisplayName)) ctx_.Add(where, "display name missing");
-    for (std::uint16_t id : {prop_id::kIpmSubtreeEntryId, prop_id::kWastebasketEntryId, prop_id::kFinderEntryId}) {
+    for (std::uint16_t id :
+         {prop_id::kIpmSubtreeEntryId, prop_id::kWastebasketEntryId, prop_id::kFinderEntryId}) {
       std::optional<std::vector<std::uint8_t>> eid = GetBinary(pc->props, id);
       const std::string name = "entry id " + Hex(id);
       if (!eid) {
@@ -146,7 +147,8 @@ class MessagingChecker {
     for (std::uint16_t id : {prop_id::kContentCount, prop_id::kContentUnread, prop_id::kSubfolders}) {
       if (!f.props.count(id)) ctx_.Add(where, "property " + Hex(id) + " missing");
     }
-    if (nid != kNidRootFolder && !f.props.count(prop_id::kDisplayName)) ctx_.Add(where, "display name missing");
+    if (nid != kNidRootFolder && !f.props.count(prop_id::kDisplayName))
+      ctx_.Add(where, "display name missing");
 
     std::vector<Nid> subfolders;
     if (f.hierarchy) {
@@ -155,8 +157,9 @@ class MessagingChecker {
       CompareSets(where, "hierarchy table", rows, ChildrenOfType(nid, {0x02, 0x03}), "subfolder");
       const bool has = !f.hierarchy->rows.empty();
       if (std::optional<bool> flag = GetBool(f.props, prop_id::kSubfolders); flag && *flag != has) {
-        ctx_.Add(where, std::string("subfolders flag is ") + (*flag ? "set" : "clear") + " but the hierarchy table has " +
-                            std::to_string(f.hierarchy->rows.size()) + " rows");
+        ctx_.Add(where, std::string("subfolders flag is ") + (*flag ? "set" : "clear") +
+                            " but the hierarchy table has " + std::to_string(f.hierarchy->rows.size()) +
+                            " rows");
       }
       for (const TableRow& r : f.hierarchy->rows) {
         subfolders.push_back(r.row_id);
@@ -174,19 +177,23 @@ class MessagingChecker {
       }
       CompareSets(where, "contents table", rows, ChildrenOfType(nid, {0x04}), "message");
       const std::size_t count = f.contents->rows.size();
-      if (std::optional<std::int32_t> c = GetInt32(f.props, prop_id::kContentCount); c && *c != static_cast<std::int32_t>(count)) {
-        ctx_.Add(where, "content count " + std::to_string(*c) + " but the contents table has " + std::to_string(count) + " rows");
+      if (std::optional<std::int32_t> c = GetInt32(f.props, prop_id::kContentCount);
+          c && *c != static_cast<std::int32_t>(count)) {
+        ctx_.Add(where, "content count " + std::to_string(*c) + " but the contents table has " +
+                            std::to_string(count) + " rows");
       }
-      if (std::optional<std::int32_t> u = GetInt32(f.props, prop_id::kContentUnread); u && *u != static_cast<std::int32_t>(unread)) {
-        ctx_.Add(where, "unread count " + std::to_string(*u) + " but the contents table has " + std::to_string(unread) +
-                            " unread rows");
+      if (std::optional<std::int32_t> u = GetInt32(f.props, prop_id::kContentUnread);
+          u && *u != static_cast<std::int32_t>(unread)) {
+        ctx_.Add(where, "unread count " + std::to_string(*u) + " but the contents table has " +
+                            std::to_string(unread) + " unread rows");
       }
       ctx_.report.folders[summary_at].messages = count;
     }
     if (f.assoc_contents) {
       std::set<Nid> rows;
       for (const TableRow& r : f.assoc_contents->rows) rows.insert(r.row_id);
-      CompareSets(where, "associated contents table", rows, ChildrenOfType(nid, {0x08}), "associated message");
+      CompareSets(where, "associated contents table", rows, ChildrenOfType(nid, {0x08}),
+                  "associated message");
       ctx_.report.folders[summary_at].assoc_messages = f.assoc_contents->rows.size();
     }
     for (Nid child : subfolders) {
@@ -202,7 +209,8 @@ class MessagingChecker {
       }
     }
     for (Nid n : nodes) {
-      if (!rows.count(n)) ctx_.Add(where, what + " " + Hex(n) + " has this folder as parent but no " + table + " row");
+      if (!rows.count(n))
+        ctx_.Add(where, what + " " + Hex(n) + " has this folder as parent but no " + table + " row");
     }
   }
 
@@ -212,7 +220,8 @@ class MessagingChecker {
     if (!node.ok()) return;
     Result<PropertyContext> pc = ReadPropertyContext(ctx_.file, node.value());
     if (!pc.ok()) return;  // reported when the walk reaches the folder
-    CompareMirrored(ctx_, where + " hierarchy row " + Hex(row.row_id), row.cells, pc->props, kHierarchyMirrored);
+    CompareMirrored(ctx_, where + " hierarchy row " + Hex(row.row_id), row.cells, pc->props,
+                    kHierarchyMirrored);
   }
 
   void CheckContentsRow(const std::string& where, const TableRow& row) {
@@ -224,15 +233,16 @@ class MessagingChecker {
       return;
     }
     CompareMirrored(ctx_, where + " contents row " + Hex(row.row_id), row.cells, m->props, kContentsMirrored);
-    CompareMirrored(ctx_, where + " contents row " + Hex(row.row_id), row.cells, m->props, kContentsMirroredLoosely, true);
+    CompareMirrored(ctx_, where + " contents row " + Hex(row.row_id), row.cells, m->props,
+                    kContentsMirroredLoosely, true);
     CheckMessage(mwhere, m.value());
   }
 
   void CheckMessage(const std::string& where, const Message& m) {
     ++ctx_.report.messages;
     for (const std::string& i : m.issues) ctx_.Add(where, i);
-    for (std::uint16_t id : {prop_id::kMessageClass, prop_id::kMessageFlags, prop_id::kMessageSize, prop_id::kCreationTime,
-                             prop_id::kLastModificationTime, prop_id::kSearchKey}) {
+    for (std::uint16_t id : {prop_id::kMessageClass, prop_id::kMessageFlags, prop_id::kMessageSize,
+                             prop_id::kCreationTime, prop_id::kLastModificationTime, prop_id::kSearchKey}) {
       if (!m.props.count(id)) ctx_.Add(where, "property " + Hex(id) + " missing");
     }
     CheckSubjectPrefix(where, m.props);
@@ -245,16 +255,16 @@ class MessagingChecker {
     if (std::optional<std::int32_t> flags = GetInt32(m.props, prop_id::kMessageFlags)) {
       const bool flagged = (*flags & kMessageFlagHasAttach) != 0;
       if (flagged != has_table) {
-        ctx_.Add(where, std::string("has-attachments flag is ") + (flagged ? "set" : "clear") + " but the message has " +
-                            (has_table ? "attachments" : "none"));
+        ctx_.Add(where, std::string("has-attachments flag is ") + (flagged ? "set" : "clear") +
+                            " but the message has " + (has_table ? "attachments" : "none"));
       }
     }
     if (m.attachment_table) {
       std::set<Nid> rows, subs(m.attachment_subnodes.begin(), m.attachment_subnodes.end());
       for (const TableRow& r : m.attachment_table->rows) rows.insert(r.row_id);
       if (rows != subs) {
-        ctx_.Add(where, "attachment table has " + std::to_string(rows.size()) + " rows for " + std::to_string(subs.size()) +
-                            " attachment subnodes");
+        ctx_.Add(where, "attachment table has " + std::to_string(rows.size()) + " rows for " +
+                            std::to_string(subs.size()) + " attachment subnodes");
       }
     }
     for (const Attachment& a : m.attachments) {
@@ -270,7 +280,8 @@ class MessagingChecker {
       if (method == kAttachByValue && (data == a.props.end() || data->second.type != prop_type::kBinary)) {
         ctx_.Add(awhere, "attached by value but has no binary data");
       }
-      if (method == kAttachEmbeddedMessage && a.embedded.empty()) ctx_.Add(awhere, "embedded message missing");
+      if (method == kAttachEmbeddedMessage && a.embedded.empty())
+        ctx_.Add(awhere, "embedded message missing");
       if (method == kAttachOle && data == a.props.end()) ctx_.Add(awhere, "OLE attachment has no data");
       for (const Message& e : a.embedded) CheckMessage(awhere + " embedded message", e);
     }
@@ -288,7 +299,8 @@ class MessagingChecker {
       return;
     }
     const std::size_t prefix = Le16(b, 2);
-    if (prefix == 0 || prefix - 1 > (b.size() - 4) / 2) ctx_.Add(where, "subject prefix length exceeds the subject");
+    if (prefix == 0 || prefix - 1 > (b.size() - 4) / 2)
+      ctx_.Add(where, "subject prefix length exceeds the subject");
   }
 
   CheckContext& ctx_;

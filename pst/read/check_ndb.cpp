@@ -26,18 +26,24 @@ std::uint64_t AmapOffset(std::uint64_t region) { return kFirstAmapOffset + regio
 void CheckHeader(CheckContext& ctx) {
   const Header& h = ctx.file.header();
   const std::uint64_t size = ctx.file.file_size();
-  if (h.magic_client != kClientMagicPst) ctx.Add("header", "client magic " + Hex(h.magic_client) + " is not a PST's");
+  if (h.magic_client != kClientMagicPst)
+    ctx.Add("header", "client magic " + Hex(h.magic_client) + " is not a PST's");
   if (h.version != 23) ctx.Add("header", "file version " + std::to_string(h.version) + ", expected 23");
-  if (h.client_version != 19) ctx.Add("header", "client version " + std::to_string(h.client_version) + ", expected 19");
+  if (h.client_version != 19)
+    ctx.Add("header", "client version " + std::to_string(h.client_version) + ", expected 19");
   if (h.platform_create != 1 || h.platform_access != 1) ctx.Add("header", "platform bytes not 1");
   if (h.sentinel != 0x80) ctx.Add("header", "sentinel byte " + Hex(h.sentinel) + ", expected 0x80");
   if (h.align != 0) ctx.Add("header", "alignment field not zero");
-  if (h.amap_valid != 1 && h.amap_valid != 2) ctx.Add("header", "allocation maps flagged invalid (" + Hex(h.amap_valid) + ")");
-  if (h.file_eof != size) ctx.Add("header", "ibFileEof " + Hex(h.file_eof) + " differs from the file size " + Hex(size));
-  if (h.file_eof < kFirstAmapOffset + kAmapRegionSize || (h.file_eof - kFirstAmapOffset) % kAmapRegionSize != 0) {
+  if (h.amap_valid != 1 && h.amap_valid != 2)
+    ctx.Add("header", "allocation maps flagged invalid (" + Hex(h.amap_valid) + ")");
+  if (h.file_eof != size)
+    ctx.Add("header", "ibFileEof " + Hex(h.file_eof) + " differs from the file size " + Hex(size));
+  if (h.file_eof < kFirstAmapOffset + kAmapRegionSize ||
+      (h.file_eof - kFirstAmapOffset) % kAmapRegionSize != 0) {
     ctx.Add("header", "ibFileEof " + Hex(h.file_eof) + " does not end an allocation-map region");
   } else if (h.amap_last != AmapOffset(RegionCount(h.file_eof) - 1)) {
-    ctx.Add("header", "ibAMapLast " + Hex(h.amap_last) + ", expected " + Hex(AmapOffset(RegionCount(h.file_eof) - 1)));
+    ctx.Add("header",
+            "ibAMapLast " + Hex(h.amap_last) + ", expected " + Hex(AmapOffset(RegionCount(h.file_eof) - 1)));
   }
   if (h.nbt_root.ib == 0 || h.bbt_root.ib == 0) ctx.Add("header", "B-tree root missing");
 }
@@ -107,12 +113,14 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
       }
       for (std::size_t i = 0; i < s->entries.size(); ++i) {
         const SubnodeEntry& entry = s->entries[i];
-        if (i > 0 && entry.nid <= s->entries[i - 1].nid) ctx.Add(where, "subnode ids not ascending at " + Hex(entry.nid));
+        if (i > 0 && entry.nid <= s->entries[i - 1].nid)
+          ctx.Add(where, "subnode ids not ascending at " + Hex(entry.nid));
         ref(entry.data, where);
         ref(entry.sub, where);
         if (s->level == 1 && blocks.count(CanonicalBid(entry.data))) {
           Result<std::vector<std::uint8_t>> cd = file.ReadBlock(entry.data);
-          Result<SubnodeBlock> cs = cd.ok() ? ParseSubnodeBlock(cd.value()) : Result<SubnodeBlock>(cd.status());
+          Result<SubnodeBlock> cs =
+              cd.ok() ? ParseSubnodeBlock(cd.value()) : Result<SubnodeBlock>(cd.status());
           if (!cs.ok() || cs->level != 0) {
             ctx.Add(where, "child " + Hex(entry.data) + " is not an SLBLOCK");
           } else if (cs->entries.front().nid != entry.nid) {
@@ -132,11 +140,13 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
     const std::string where = "node " + Hex(nid);
     if (IsInternalBid(n.data) && blocks.count(CanonicalBid(n.data))) {
       Result<std::vector<std::uint8_t>> d = file.ReadBlock(n.data);
-      if (d.ok() && (d->empty() || (*d)[0] != 0x01)) ctx.Add(where, "data id " + Hex(n.data) + " is neither a data block nor a data tree");
+      if (d.ok() && (d->empty() || (*d)[0] != 0x01))
+        ctx.Add(where, "data id " + Hex(n.data) + " is neither a data block nor a data tree");
     }
     ref(n.data, where);
     ref(n.sub, where);
-    if (n.sub != 0 && !IsInternalBid(n.sub)) ctx.Add(where, "subnode tree id " + Hex(n.sub) + " is a data block");
+    if (n.sub != 0 && !IsInternalBid(n.sub))
+      ctx.Add(where, "subnode tree id " + Hex(n.sub) + " is a data block");
   }
   int mismatched = 0;
   for (const auto& [bid, e] : blocks) {
@@ -146,16 +156,19 @@ void CheckBlocksAndReferences(CheckContext& ctx) {
     if (e.ref_count != found + 1) {
       if (++mismatched <= kMaxRepeats) {
         ctx.Add("block " + Hex(bid), "reference count " + std::to_string(e.ref_count) + ", expected " +
-                                         std::to_string(found + 1) + " (" + std::to_string(found) + " references)");
+                                         std::to_string(found + 1) + " (" + std::to_string(found) +
+                                         " references)");
       }
     }
   }
   if (mismatched > kMaxRepeats) ctx.Add("BBT", std::to_string(mismatched) + " reference-count faults in all");
   for (const auto& [bid, e] : blocks) {
-    if (!refs.count(bid) && e.ref_count == 1) ctx.Note("block " + Hex(bid), "not referenced by any node or block");
+    if (!refs.count(bid) && e.ref_count == 1)
+      ctx.Note("block " + Hex(bid), "not referenced by any node or block");
   }
   if (max_bid != 0 && h.bid_next_block <= max_bid) {
-    ctx.Add("header", "bidNextB " + Hex(h.bid_next_block) + " not above the largest block id " + Hex(max_bid));
+    ctx.Add("header",
+            "bidNextB " + Hex(h.bid_next_block) + " not above the largest block id " + Hex(max_bid));
   }
   Bid max_page = 0;
   for (const BtPage& p : file.pages()) max_page = std::max(max_page, p.bid);
@@ -196,8 +209,10 @@ void CheckAllocationMaps(CheckContext& ctx) {
       mark(next, kPageSize, [&] { return "PMap page @" + Hex(next); });
       if (file.ReadAt(next, kPageSize, &page).ok()) {
         std::span<const std::uint8_t> p(page);
-        if (p[496] != kPtypePmap || p[497] != kPtypePmap) ctx.Add("PMap page @" + Hex(next), "wrong page type");
-        if (Le32(p, 500) != PstCrc(p.subspan(0, 496))) ctx.Add("PMap page @" + Hex(next), "page CRC does not match");
+        if (p[496] != kPtypePmap || p[497] != kPtypePmap)
+          ctx.Add("PMap page @" + Hex(next), "wrong page type");
+        if (Le32(p, 500) != PstCrc(p.subspan(0, 496)))
+          ctx.Add("PMap page @" + Hex(next), "page CRC does not match");
         if (Le64(p, 504) != next) ctx.Add("PMap page @" + Hex(next), "trailer bid is not its offset");
       }
       next += kPageSize;
@@ -214,7 +229,8 @@ void CheckAllocationMaps(CheckContext& ctx) {
     }
   }
   for (const BtPage& p : file.pages()) {
-    mark(p.ib, kPageSize, [&] { return std::string(p.ptype == kPtypeNbt ? "NBT" : "BBT") + " page @" + Hex(p.ib); });
+    mark(p.ib, kPageSize,
+         [&] { return std::string(p.ptype == kPtypeNbt ? "NBT" : "BBT") + " page @" + Hex(p.ib); });
   }
   for (const auto& block : file.blocks()) {
     // Named copies, not structured bindings: clang 14 cannot capture those in the lambda.
@@ -251,10 +267,12 @@ void CheckAllocationMaps(CheckContext& ctx) {
     // Over-marking only leaks space (an older Outlook leaves superseded B-tree pages marked);
     // under-marking lets the next writer overwrite live data.
     if (unused_marked) {
-      ctx.Note(where, std::to_string(unused_marked) + " slots marked allocated but unused (first @" + Hex(first_unused) + ")");
+      ctx.Note(where, std::to_string(unused_marked) + " slots marked allocated but unused (first @" +
+                          Hex(first_unused) + ")");
     }
     if (used_unmarked) {
-      ctx.Add(where, std::to_string(used_unmarked) + " slots in use but not marked (first @" + Hex(first_unmarked) + ")");
+      ctx.Add(where, std::to_string(used_unmarked) + " slots in use but not marked (first @" +
+                         Hex(first_unmarked) + ")");
     }
   }
   // The density list is optional; when present it must be intact.
@@ -278,7 +296,8 @@ void CheckAllocationMaps(CheckContext& ctx) {
 void CheckNodes(CheckContext& ctx) {
   const auto& nodes = ctx.file.nodes();
   const Header& h = ctx.file.header();
-  for (Nid nid : {0x21u, 0x61u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x60Du, 0x60Eu, 0x60Fu, 0x610u, 0x671u, 0x692u}) {
+  for (Nid nid : {0x21u, 0x61u, 0x122u, 0x12Du, 0x12Eu, 0x12Fu, 0x1E1u, 0x60Du, 0x60Eu, 0x60Fu, 0x610u,
+                  0x671u, 0x692u}) {
     if (!nodes.count(nid)) ctx.Add("NBT", "mandatory node " + Hex(nid) + " missing");
   }
   std::array<std::uint32_t, 32> max_index{};
@@ -286,8 +305,8 @@ void CheckNodes(CheckContext& ctx) {
     const std::string where = "node " + Hex(nid);
     const std::uint8_t type = NidTypeOf(nid);
     max_index[type] = std::max(max_index[type], NidIndexOf(nid));
-    const bool must_have_data = type == 0x02 || type == 0x03 || type == 0x04 || type == 0x08 || type == 0x0D ||
-                                type == 0x0E || type == 0x0F;
+    const bool must_have_data = type == 0x02 || type == 0x03 || type == 0x04 || type == 0x08 ||
+                                type == 0x0D || type == 0x0E || type == 0x0F;
     if (n.data == 0 && must_have_data) ctx.Add(where, "has no data");
     if (type == 0x02 || type == 0x03) {
       auto parent = nodes.find(n.parent);
@@ -299,7 +318,8 @@ void CheckNodes(CheckContext& ctx) {
     }
     if (type == 0x02) {
       for (std::uint8_t t : {0x0D, 0x0E, 0x0F}) {
-        if (!nodes.count((nid & ~Nid{0x1F}) | t)) ctx.Add(where, "folder table " + Hex((nid & ~Nid{0x1F}) | t) + " missing");
+        if (!nodes.count((nid & ~Nid{0x1F}) | t))
+          ctx.Add(where, "folder table " + Hex((nid & ~Nid{0x1F}) | t) + " missing");
       }
     }
     if ((type == 0x04 || type == 0x08) && NidTypeOf(n.parent) != 0x02) {
@@ -310,8 +330,8 @@ void CheckNodes(CheckContext& ctx) {
   }
   for (int t = 0; t < 32; ++t) {
     if (max_index[t] > h.rgnid[t]) {
-      ctx.Add("header", "id counter for node type " + Hex(t) + " is " + Hex(h.rgnid[t]) + ", below the used index " +
-                            Hex(max_index[t]));
+      ctx.Add("header", "id counter for node type " + Hex(t) + " is " + Hex(h.rgnid[t]) +
+                            ", below the used index " + Hex(max_index[t]));
     }
   }
 }

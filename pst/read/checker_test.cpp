@@ -1,11 +1,12 @@
 // The checker against Outlook's own stores (which must pass) and against copies of them damaged in
 // one place each (which must be reported), plus truncated and random input (which must not crash
 // or hang).
+#include "pst/read/checker.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "pst/read/checker.h"
 #include "pst/read/messaging.h"
 #include "pst/read/test_util.h"
 
@@ -16,8 +17,8 @@ using testing::Bytes;
 using testing::Describe;
 using testing::HasFinding;
 
-const char* const kReferenceStores[] = {"pstsdk_sample1.pst", "ruby-msg_attachAndInline.pst", "ruby-msg_msgInMsg.pst",
-                                        "java-libpst_dist-list.pst"};
+const char* const kReferenceStores[] = {"pstsdk_sample1.pst", "ruby-msg_attachAndInline.pst",
+                                        "ruby-msg_msgInMsg.pst", "java-libpst_dist-list.pst"};
 
 TEST(PstReadChecker, OutlookStoresPass) {
   const std::size_t folders[] = {7, 5, 5, 24};
@@ -63,7 +64,7 @@ TEST_F(PstReadCorruption, HeaderCrcAndCounters) {
   EXPECT_TRUE(HasFinding(r, "full header CRC"));
 
   bytes_[0x10] ^= 0x01;
-  testing::PutLe64(bytes_, 0x204, 4);  // bidNextB below blocks in use
+  testing::PutLe64(bytes_, 0x204, 4);             // bidNextB below blocks in use
   testing::PutLe32(bytes_, 0x2C + 4 * 4, 0x400);  // message counter below the message index used
   testing::FixHeaderCrcs(bytes_);
   r = Check();
@@ -81,7 +82,8 @@ TEST_F(PstReadCorruption, BlockTrailerFaults) {
   const std::uint64_t trailer2 = second.ib + BlockDiskSize(second.cb) - kBlockTrailerSize;
   bytes_[trailer2 + 8] ^= 0x40;  // stored bid
   CheckReport r = Check();
-  EXPECT_TRUE(HasFinding(r, "block " + Hex(first.bid) + " @" + Hex(first.ib) + ": CRC does not match")) << Describe(r.findings);
+  EXPECT_TRUE(HasFinding(r, "block " + Hex(first.bid) + " @" + Hex(first.ib) + ": CRC does not match"))
+      << Describe(r.findings);
   EXPECT_TRUE(HasFinding(r, "block " + Hex(second.bid) + " @" + Hex(second.ib) + ": trailer bid"));
 }
 
@@ -110,7 +112,8 @@ TEST_F(PstReadCorruption, BtreePageCrcAndLevel) {
   const std::uint64_t bbt = original_->header().bbt_root.ib;
   bytes_[bbt + 487] ^= 0x01;  // unused entry space changed, CRC left stale
   CheckReport r = Check();
-  EXPECT_TRUE(HasFinding(r, "NBT page @" + Hex(leaf) + ": page level 1 where 0 was expected")) << Describe(r.findings);
+  EXPECT_TRUE(HasFinding(r, "NBT page @" + Hex(leaf) + ": page level 1 where 0 was expected"))
+      << Describe(r.findings);
   EXPECT_TRUE(HasFinding(r, "BBT page @" + Hex(bbt) + ": page CRC does not match")) << Describe(r.findings);
 
   // A root whose level no child confirms leaves no nodes at all: the store cannot be opened.
@@ -248,8 +251,8 @@ TEST_F(PstReadCorruption, MissingMandatoryNodeAndBlock) {
 
 TEST_F(PstReadCorruption, TruncatedFilesGiveStatusOrFindings) {
   const Bytes full = bytes_;
-  for (std::size_t size : {std::size_t{0}, std::size_t{100}, kHeaderSize - 1, kHeaderSize, std::size_t{0x4400},
-                           std::size_t{0x4600}, full.size() / 2, full.size() - 512}) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{100}, kHeaderSize - 1, kHeaderSize,
+                           std::size_t{0x4400}, std::size_t{0x4600}, full.size() / 2, full.size() - 512}) {
     Bytes cut(full.begin(), full.begin() + size);
     Result<std::unique_ptr<PstFile>> f = PstFile::FromBytes(cut);
     if (!f.ok()) continue;  // refusing to open is a fine answer
@@ -265,7 +268,8 @@ TEST_F(PstReadCorruption, RandomDamageNeverCrashes) {
   for (int round = 0; round < 300; ++round) {
     Bytes damaged = full;
     const int flips = 1 + static_cast<int>(rng() % 16);
-    for (int i = 0; i < flips; ++i) damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+    for (int i = 0; i < flips; ++i)
+      damaged[rng() % damaged.size()] ^= static_cast<std::uint8_t>(1 + rng() % 255);
     Result<std::unique_ptr<PstFile>> f = PstFile::FromBytes(damaged);
     if (!f.ok()) continue;
     CheckReport r = CheckStore(*f.value());

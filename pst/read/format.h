@@ -69,13 +69,11 @@ inline std::uint16_t Le16(std::span<const std::uint8_t> b, std::size_t off) {
 inline std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t off) {
   if (off > b.size() || b.size() - off < 4) return 0;
   return static_cast<std::uint32_t>(b[off]) | (static_cast<std::uint32_t>(b[off + 1]) << 8) |
-         (static_cast<std::uint32_t>(b[off + 2]) << 16) |
-         (static_cast<std::uint32_t>(b[off + 3]) << 24);
+         (static_cast<std::uint32_t>(b[off + 2]) << 16) | (static_cast<std::uint32_t>(b[off + 3]) << 24);
 }
 inline std::uint64_t Le64(std::span<const std::uint8_t> b, std::size_t off) {
   if (off > b.size() || b.size() - off < 8) return 0;
-  return static_cast<std::uint64_t>(Le32(b, off)) |
-         (static_cast<std::uint64_t>(Le32(b, off + 4)) << 32);
+  return static_cast<std::uint64_t>(Le32(b, off)) | (static_cast<std::uint64_t>(Le32(b, off + 4)) << 32);
 }
 
 // The store's CRC: reflected CRC-32 (polynomial 0xEDB88320) started at 0 with no final inversion,

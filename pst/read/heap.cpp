@@ -36,12 +36,14 @@ Result<Heap> Heap::Parse(std::vector<std::vector<std::uint8_t>> blocks) {
     const std::size_t map = Le16(s, 0);
     if (map < header || map + 4 > s.size()) return Status::Corruption(where + "page map offset out of range");
     const std::size_t count = Le16(s, map);
-    if (map + 4 + 2 * (count + 1) > s.size()) return Status::Corruption(where + "page map runs past the block");
+    if (map + 4 + 2 * (count + 1) > s.size())
+      return Status::Corruption(where + "page map runs past the block");
     std::size_t prev = header;
     for (std::size_t k = 0; k <= count; ++k) {
       const std::uint16_t off = Le16(s, map + 4 + 2 * k);
       if (off < prev || off > map) return Status::Corruption(where + "allocation offsets out of order");
-      if (k > 0 && off - prev > kHeapMaxAlloc) return Status::Corruption(where + "allocation larger than a heap allows");
+      if (k > 0 && off - prev > kHeapMaxAlloc)
+        return Status::Corruption(where + "allocation larger than a heap allows");
       b.offsets.push_back(off);
       prev = off;
     }
@@ -75,7 +77,8 @@ Status ReadBthLevel(const Heap& heap, Hid hid, int level, std::size_t key_size, 
                     std::vector<BthRecord>* out, std::uint64_t* first_key) {
   QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> a, heap.Get(hid));
   const std::size_t rec = key_size + (level > 0 ? 4 : data_size);
-  if (a.empty() || a.size() % rec != 0) return Status::Corruption("BTH record array " + Hex(hid) + " has a partial record");
+  if (a.empty() || a.size() % rec != 0)
+    return Status::Corruption("BTH record array " + Hex(hid) + " has a partial record");
   const std::size_t n = a.size() / rec;
   for (std::size_t i = 0; i < n; ++i) {
     std::uint64_t key = 0;
@@ -86,9 +89,10 @@ Status ReadBthLevel(const Heap& heap, Hid hid, int level, std::size_t key_size, 
     }
     if (level > 0) {
       std::uint64_t child_first = 0;
-      QUILL_RETURN_IF_ERROR(ReadBthLevel(heap, Le32(a, i * rec + key_size), level - 1, key_size, data_size,
-                                         out, &child_first));
-      if (child_first != key) return Status::Corruption("BTH index key " + Hex(key) + " differs from its child");
+      QUILL_RETURN_IF_ERROR(
+          ReadBthLevel(heap, Le32(a, i * rec + key_size), level - 1, key_size, data_size, out, &child_first));
+      if (child_first != key)
+        return Status::Corruption("BTH index key " + Hex(key) + " differs from its child");
     } else {
       BthRecord r;
       r.key = key;
@@ -103,7 +107,8 @@ Status ReadBthLevel(const Heap& heap, Hid hid, int level, std::size_t key_size, 
 
 Result<BthInfo> ReadBth(const Heap& heap, Hid header) {
   QUILL_ASSIGN_OR_RETURN(const std::span<const std::uint8_t> s, heap.Get(header));
-  if (s.size() < 8 || s[0] != kClientBth) return Status::Corruption("BTH header " + Hex(header) + " malformed");
+  if (s.size() < 8 || s[0] != kClientBth)
+    return Status::Corruption("BTH header " + Hex(header) + " malformed");
   BthInfo info;
   info.key_size = s[1];
   info.data_size = s[2];
@@ -112,11 +117,13 @@ Result<BthInfo> ReadBth(const Heap& heap, Hid header) {
   if (info.key_size != 2 && info.key_size != 4 && info.key_size != 8 && info.key_size != 16) {
     return Status::Corruption("BTH key size " + std::to_string(info.key_size));
   }
-  if (info.data_size == 0 || info.data_size > 32) return Status::Corruption("BTH data size " + std::to_string(info.data_size));
+  if (info.data_size == 0 || info.data_size > 32)
+    return Status::Corruption("BTH data size " + std::to_string(info.data_size));
   if (levels > kMaxBthLevels) return Status::Corruption("BTH too deep");
   if (root == 0) return info;
   std::uint64_t first = 0;
-  QUILL_RETURN_IF_ERROR(ReadBthLevel(heap, root, levels, info.key_size, info.data_size, &info.records, &first));
+  QUILL_RETURN_IF_ERROR(
+      ReadBthLevel(heap, root, levels, info.key_size, info.data_size, &info.records, &first));
   return info;
 }
 

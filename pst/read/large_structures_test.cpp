@@ -224,7 +224,8 @@ TEST(PstReadLarge, TableWithRowMatrixInSubnodeAndIndexedRows) {
     }
     matrix.back().insert(matrix.back().end(), row.begin(), row.end());
   }
-  for (std::size_t k = 0; k + 1 < matrix.size(); ++k) matrix[k].resize(kMaxBlockData, 0);  // dead space after whole rows
+  for (std::size_t k = 0; k + 1 < matrix.size(); ++k)
+    matrix[k].resize(kMaxBlockData, 0);  // dead space after whole rows
   const Bid rows = b.AddDataTree(matrix);
   const Bid sub = b.AddSubnodeTree({{0x3F, rows, 0}});
   b.AddNode(0x802E, b.AddDataTree(heap), sub, 0);

@@ -37,7 +37,8 @@ Result<Folder> ReadFolder(const PstFile& file, Nid nid) {
   if (NidTypeOf(nid) == 0x02) {
     f.hierarchy = ReadTableNode(file, file.LoadNode(base | 0x0D), "hierarchy table", &f.issues);
     f.contents = ReadTableNode(file, file.LoadNode(base | 0x0E), "contents table", &f.issues);
-    f.assoc_contents = ReadTableNode(file, file.LoadNode(base | 0x0F), "associated contents table", &f.issues);
+    f.assoc_contents =
+        ReadTableNode(file, file.LoadNode(base | 0x0F), "associated contents table", &f.issues);
   }
   return f;
 }
@@ -55,13 +56,15 @@ Result<Message> ReadMessageNode(const PstFile& file, const Node& node, int depth
   m.props = std::move(pc.props);
   m.issues = std::move(pc.issues);
   if (node.subnodes.count(kNidRecipientTable)) {
-    m.recipients = ReadTableNode(file, file.LoadSubnode(node, kNidRecipientTable), "recipient table", &m.issues);
+    m.recipients =
+        ReadTableNode(file, file.LoadSubnode(node, kNidRecipientTable), "recipient table", &m.issues);
   }
   for (const auto& [sub_nid, entry] : node.subnodes) {
     if (NidTypeOf(sub_nid) == 0x05) m.attachment_subnodes.push_back(sub_nid);
   }
   if (!node.subnodes.count(kNidAttachmentTable)) return m;
-  m.attachment_table = ReadTableNode(file, file.LoadSubnode(node, kNidAttachmentTable), "attachment table", &m.issues);
+  m.attachment_table =
+      ReadTableNode(file, file.LoadSubnode(node, kNidAttachmentTable), "attachment table", &m.issues);
   if (!m.attachment_table) return m;
   for (const TableRow& row : m.attachment_table->rows) {
     const std::string what = "attachment " + Hex(row.row_id);
@@ -80,14 +83,15 @@ Result<Message> ReadMessageNode(const PstFile& file, const Node& node, int depth
     a.props = std::move(apc->props);
     a.issues = std::move(apc->issues);
     auto data = a.props.find(prop_id::kAttachData);
-    if (GetInt32(a.props, prop_id::kAttachMethod).value_or(0) == kAttachEmbeddedMessage && data != a.props.end() &&
-        data->second.type == prop_type::kObject) {
+    if (GetInt32(a.props, prop_id::kAttachMethod).value_or(0) == kAttachEmbeddedMessage &&
+        data != a.props.end() && data->second.type == prop_type::kObject) {
       if (data->second.bytes.size() != 8) {
         a.issues.push_back("embedded message reference is not 8 bytes");
       } else {
         const Nid inner = Le32(data->second.bytes, 0);
         Result<Node> en = file.LoadSubnode(an.value(), inner);
-        Result<Message> em = en.ok() ? ReadMessageNode(file, en.value(), depth + 1) : Result<Message>(en.status());
+        Result<Message> em =
+            en.ok() ? ReadMessageNode(file, en.value(), depth + 1) : Result<Message>(en.status());
         if (em.ok()) {
           a.embedded.push_back(std::move(em).value());
         } else {

@@ -71,7 +71,7 @@ struct Message {
   Properties props;
   std::optional<TableContext> recipients;
   std::optional<TableContext> attachment_table;
-  std::vector<Attachment> attachments;  // one per attachment-table row that could be read
+  std::vector<Attachment> attachments;   // one per attachment-table row that could be read
   std::vector<Nid> attachment_subnodes;  // every attachment-type subnode of the message node
   std::vector<std::string> issues;
 };

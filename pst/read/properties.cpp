@@ -10,14 +10,30 @@ namespace pst::read {
 int FixedSizeOf(std::uint16_t type) {
   using namespace prop_type;
   switch (type & ~kMultiple) {
-    case kInt16: return 2;
-    case kInt32: case kFloat32: case kErrorCode: return 4;
-    case kBoolean: return (type & kMultiple) ? -1 : 1;
-    case kFloat64: case kCurrency: case kFloatingTime: case kInt64: case kTime: return 8;
-    case kGuid: return 16;
-    case kString: case kString8: case kBinary: return 0;
-    case kObject: return (type & kMultiple) ? -1 : 0;
-    default: return -1;
+    case kInt16:
+      return 2;
+    case kInt32:
+    case kFloat32:
+    case kErrorCode:
+      return 4;
+    case kBoolean:
+      return (type & kMultiple) ? -1 : 1;
+    case kFloat64:
+    case kCurrency:
+    case kFloatingTime:
+    case kInt64:
+    case kTime:
+      return 8;
+    case kGuid:
+      return 16;
+    case kString:
+    case kString8:
+    case kBinary:
+      return 0;
+    case kObject:
+      return (type & kMultiple) ? -1 : 0;
+    default:
+      return -1;
   }
 }
 

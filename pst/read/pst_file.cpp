@@ -32,7 +32,8 @@ constexpr int kMaxBtreeDepth = 16;
 
 class FileSource final : public PstFile::Source {
  public:
-  FileSource(std::unique_ptr<fs::ReadableFile> file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
+  FileSource(std::unique_ptr<fs::ReadableFile> file, std::uint64_t size)
+      : file_(std::move(file)), size_(size) {}
   std::uint64_t Size() const override { return size_; }
   Status Read(std::uint64_t offset, std::size_t size, std::uint8_t* out) const override {
     std::size_t done = 0;
@@ -91,8 +92,7 @@ Result<std::unique_ptr<PstFile>> PstFile::FromBytes(std::vector<std::uint8_t> by
   return file;
 }
 
-Status PstFile::ReadAt(std::uint64_t offset, std::size_t size,
-                       std::vector<std::uint8_t>* out) const {
+Status PstFile::ReadAt(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>* out) const {
   const std::uint64_t total = source_->Size();
   if (offset > total || total - offset < size) {
     return Status::Corruption("range " + Hex(offset) + "+" + std::to_string(size) +
@@ -156,8 +156,8 @@ Status PstFile::Init() {
   return Status::Ok();
 }
 
-void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::uint64_t lo,
-                       std::uint64_t hi, std::uint64_t* first_key, int depth) {
+void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::uint64_t lo, std::uint64_t hi,
+                       std::uint64_t* first_key, int depth) {
   const std::string where = std::string(is_nbt ? "NBT" : "BBT") + " page @" + Hex(ref.ib);
   *first_key = UINT64_MAX;
   if (depth > kMaxBtreeDepth) {
@@ -196,8 +196,7 @@ void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::ui
   if (Le32(p, 492) != 0) AddFinding(where, "page padding not zero");
   if (level > kMaxBtreeLevel || (expected_level >= 0 && level != expected_level)) {
     AddFinding(where, "page level " + std::to_string(level) + " where " +
-                          (expected_level >= 0 ? std::to_string(expected_level) : "0..8") +
-                          " was expected");
+                          (expected_level >= 0 ? std::to_string(expected_level) : "0..8") + " was expected");
     return;
   }
   const int want_cb = level > 0 ? 24 : (is_nbt ? 32 : 24);
@@ -206,16 +205,16 @@ void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::ui
     return;
   }
   if (max != 488 / want_cb) {
-    AddFinding(where, "entry capacity " + std::to_string(max) + ", expected " +
-                          std::to_string(488 / want_cb));
+    AddFinding(where,
+               "entry capacity " + std::to_string(max) + ", expected " + std::to_string(488 / want_cb));
   }
   if (count > 488 / want_cb) {
     AddFinding(where, "entry count " + std::to_string(count) + " exceeds what a page holds");
     return;
   }
   if (count == 0 && depth > 0) AddFinding(where, "empty page below the root");
-  pages_.push_back({ref.ib, ref.bid, ptype, static_cast<std::uint8_t>(level),
-                    static_cast<std::uint8_t>(count)});
+  pages_.push_back(
+      {ref.ib, ref.bid, ptype, static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(count)});
 
   std::uint64_t prev = 0;
   for (int i = 0; i < count; ++i) {
@@ -241,12 +240,11 @@ void PstFile::WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::ui
       std::uint64_t child_first = 0;
       WalkTree(is_nbt, child, level - 1, key, child_hi, &child_first, depth + 1);
       if (child_first != UINT64_MAX && child_first != key) {
-        AddFinding(where, "entry key " + Hex(key) + " differs from the first key " +
-                              Hex(child_first) + " of its child page");
+        AddFinding(where, "entry key " + Hex(key) + " differs from the first key " + Hex(child_first) +
+                              " of its child page");
       }
     } else if (is_nbt) {
-      NodeEntry e{static_cast<Nid>(key), Le64(p, off + 8), Le64(p, off + 16),
-                  Le32(p, off + 24)};
+      NodeEntry e{static_cast<Nid>(key), Le64(p, off + 8), Le64(p, off + 16), Le32(p, off + 24)};
       if (!nodes_.emplace(e.nid, e).second) AddFinding(where, "node " + Hex(key) + " listed twice");
     } else {
       BlockEntry e{key, Le64(p, off + 8), Le16(p, off + 16), Le16(p, off + 18)};
@@ -285,7 +283,8 @@ Result<XBlock> ParseXBlock(std::span<const std::uint8_t> b) {
   if (b.size() < 8 || b[0] != 0x01) return Status::Corruption("not a data-tree block");
   XBlock x;
   x.level = b[1];
-  if (x.level != 1 && x.level != 2) return Status::Corruption("data-tree block level " + std::to_string(x.level));
+  if (x.level != 1 && x.level != 2)
+    return Status::Corruption("data-tree block level " + std::to_string(x.level));
   const std::size_t count = Le16(b, 2);
   x.total_size = Le32(b, 4);
   if (count == 0 || 8 + count * 8 > b.size()) return Status::Corruption("data-tree block entry count wrong");
@@ -332,7 +331,8 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
   std::vector<Bid> data_bids;
   if (x->level == 2) {
     for (Bid child : x->children) {
-      if (!IsInternalBid(child)) return Status::Corruption("block " + Hex(bid) + ": XXBLOCK child is a data block");
+      if (!IsInternalBid(child))
+        return Status::Corruption("block " + Hex(bid) + ": XXBLOCK child is a data block");
       Result<std::vector<std::uint8_t>> cb = ReadBlock(child);
       if (!cb.ok()) return cb.status();
       Result<XBlock> cx = ParseXBlock(cb.value());
@@ -343,7 +343,8 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
     data_bids = x->children;
   }
   for (Bid d : data_bids) {
-    if (IsInternalBid(d)) return Status::Corruption("block " + Hex(bid) + ": data tree points at an inner block");
+    if (IsInternalBid(d))
+      return Status::Corruption("block " + Hex(bid) + ": data tree points at an inner block");
     Result<std::vector<std::uint8_t>> b = ReadBlock(d);
     if (!b.ok()) return b.status();
     total += b->size();

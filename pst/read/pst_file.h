@@ -18,8 +18,8 @@
 #include <array>
 #include <cstdint>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -143,14 +143,14 @@ class PstFile {
   Result<Node> LoadNode(Nid nid) const;
   Result<Node> LoadSubnode(const Node& parent, Nid nid) const;
 
- // Where the bytes come from (a file or a buffer); defined in the implementation.
+  // Where the bytes come from (a file or a buffer); defined in the implementation.
   class Source;
 
  private:
   explicit PstFile(std::unique_ptr<Source> source);
   Status Init();
-  void WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::uint64_t lo,
-                std::uint64_t hi, std::uint64_t* first_key, int depth);
+  void WalkTree(bool is_nbt, const Bref& ref, int expected_level, std::uint64_t lo, std::uint64_t hi,
+                std::uint64_t* first_key, int depth);
   void AddFinding(std::string where, std::string what);
 
   std::unique_ptr<Source> source_;

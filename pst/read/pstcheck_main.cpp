@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
   const pst::read::CheckReport& report = r.value();
   if (verbose) {
     std::printf("%zu nodes, %zu blocks, %zu B-tree pages\n", report.nodes, report.blocks, report.pages);
-    std::printf("%zu folders, %zu messages (with embedded), %zu recipients, %zu attachments\n", report.folders.size(),
-                report.messages, report.recipients, report.attachments);
+    std::printf("%zu folders, %zu messages (with embedded), %zu recipients, %zu attachments\n",
+                report.folders.size(), report.messages, report.recipients, report.attachments);
     for (const pst::read::FolderSummary& f : report.folders) {
       std::printf("%*s%s [%s] %zu messages, %zu associated, %zu subfolders\n", 2 * f.depth, "",
                   f.name.empty() ? "(no name)" : f.name.c_str(), pst::read::Hex(f.nid).c_str(), f.messages,

@@ -18,7 +18,8 @@ TEST(PstReadFormat, CrcAndEncodingKnownValues) {
   EXPECT_EQ(PstCrc({}), 0u);
   const std::string digits = "123456789";
   // zlib's crc32 of the same bytes is 0xCBF43926; the store's variant skips both inversions.
-  EXPECT_EQ(PstCrc(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size())),
+  EXPECT_EQ(PstCrc(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(digits.data()),
+                                                 digits.size())),
             0x2DFD2D88u);
   Bytes all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
@@ -33,7 +34,8 @@ TEST(PstReadFormat, CrcAndEncodingKnownValues) {
 }
 
 // Paths of every folder below the root, found through the hierarchy tables.
-void CollectFolders(const PstFile& file, Nid nid, const std::string& prefix, std::set<std::string>* out, int depth = 0) {
+void CollectFolders(const PstFile& file, Nid nid, const std::string& prefix, std::set<std::string>* out,
+                    int depth = 0) {
   ASSERT_LT(depth, 16);
   Result<Folder> f = ReadFolder(file, nid);
   ASSERT_TRUE(f.ok()) << f.status().ToString();
@@ -73,9 +75,10 @@ TEST(PstReadReference, Sample1MatchesIndependentReaders) {
   EXPECT_EQ(file->header().crypt_method, kCryptPermute);
   std::set<std::string> folders;
   CollectFolders(*file, kNidRootFolder, "", &folders);
-  EXPECT_EQ(folders, (std::set<std::string>{"SPAM Search Folder 2", "Top of Outlook data file",
-                                            "Top of Outlook data file/Deleted Items",
-                                            "Top of Outlook data file/Sample1", "Search Root", "ItemProcSearch"}));
+  EXPECT_EQ(folders,
+            (std::set<std::string>{"SPAM Search Folder 2", "Top of Outlook data file",
+                                   "Top of Outlook data file/Deleted Items",
+                                   "Top of Outlook data file/Sample1", "Search Root", "ItemProcSearch"}));
   std::vector<Message> msgs = MessagesOf(*file);
   ASSERT_EQ(msgs.size(), 1u);
   const Message& m = msgs[0];
@@ -85,7 +88,8 @@ TEST(PstReadReference, Sample1MatchesIndependentReaders) {
   ASSERT_TRUE(m.recipients);
   ASSERT_EQ(m.recipients->rows.size(), 1u);
   EXPECT_EQ(GetString(m.recipients->rows[0].cells, 0x3001), "Terry Mahaffey");
-  EXPECT_EQ(GetString(m.recipients->rows[0].cells, 0x3003), "/O=MICROSOFT/OU=Northamerica/cn=Recipients/cn=terrymah1");
+  EXPECT_EQ(GetString(m.recipients->rows[0].cells, 0x3003),
+            "/O=MICROSOFT/OU=Northamerica/cn=Recipients/cn=terrymah1");
   EXPECT_EQ(GetInt32(m.recipients->rows[0].cells, 0x0C15), 1);  // To
   ASSERT_EQ(m.attachments.size(), 1u);
   const Attachment& a = m.attachments[0];
@@ -104,13 +108,15 @@ TEST(PstReadReference, JapaneseStoresAndEmbeddedMessage) {
   ASSERT_TRUE(inline_store);
   std::set<std::string> folders;
   CollectFolders(*inline_store, kNidRootFolder, "", &folders);
-  EXPECT_EQ(folders, (std::set<std::string>{"SPAM Search Folder 2", "Outlook データ ファイルのトップ",
-                                            "Outlook データ ファイルのトップ/削除済みアイテム", "検索ルート"}));
+  EXPECT_EQ(folders,
+            (std::set<std::string>{"SPAM Search Folder 2", "Outlook データ ファイルのトップ",
+                                   "Outlook データ ファイルのトップ/削除済みアイテム", "検索ルート"}));
   std::vector<Message> msgs = MessagesOf(*inline_store);
   ASSERT_EQ(msgs.size(), 1u);
   EXPECT_EQ(DisplaySubject(GetString(msgs[0].props, prop_id::kSubject).value_or("")), "Attach and inline");
   std::vector<std::size_t> sizes;
-  for (const Attachment& a : msgs[0].attachments) sizes.push_back(GetBinary(a.props, prop_id::kAttachData)->size());
+  for (const Attachment& a : msgs[0].attachments)
+    sizes.push_back(GetBinary(a.props, prop_id::kAttachData)->size());
   EXPECT_EQ(sizes, (std::vector<std::size_t>{1558, 809}));
   EXPECT_EQ(GetString(msgs[0].attachments[1].props, prop_id::kAttachFilename), "image001.png");
 
@@ -124,7 +130,8 @@ TEST(PstReadReference, JapaneseStoresAndEmbeddedMessage) {
   EXPECT_EQ(GetInt32(outer.props, prop_id::kAttachMethod), kAttachEmbeddedMessage);
   ASSERT_EQ(outer.embedded.size(), 1u);
   const Message& inner = outer.embedded[0];
-  EXPECT_EQ(DisplaySubject(GetString(inner.props, prop_id::kSubject).value_or("")), "Microsoft Outlook テスト メッセージ");
+  EXPECT_EQ(DisplaySubject(GetString(inner.props, prop_id::kSubject).value_or("")),
+            "Microsoft Outlook テスト メッセージ");
   ASSERT_TRUE(inner.recipients);
   EXPECT_EQ(GetString(inner.recipients->rows.at(0).cells, 0x3003), "xmailuser@xmailserver.test");
   EXPECT_EQ(GetBinary(msgs[0].attachments[1].props, prop_id::kAttachData)->size(), 134u);
@@ -146,10 +153,12 @@ TEST(PstReadReference, DistListStoreWithDefaultFolders) {
   for (const Message& m : MessagesOf(*file)) {
     subjects.insert(DisplaySubject(GetString(m.props, prop_id::kSubject).value_or("")));
     for (const Attachment& a : m.attachments) {
-      for (const Message& e : a.embedded) appointment_exceptions.push_back(GetInt32(e.props, prop_id::kMessageSize).value_or(0));
+      for (const Message& e : a.embedded)
+        appointment_exceptions.push_back(GetInt32(e.props, prop_id::kMessageSize).value_or(0));
     }
   }
-  EXPECT_EQ(subjects, (std::set<std::string>{"test dist list", "LocalFreebusy", "contact name 1", "Test appointment"}));
+  EXPECT_EQ(subjects,
+            (std::set<std::string>{"test dist list", "LocalFreebusy", "contact name 1", "Test appointment"}));
   std::sort(appointment_exceptions.begin(), appointment_exceptions.end());
   EXPECT_EQ(appointment_exceptions, (std::vector<std::size_t>{4465, 4500}));
 }
@@ -167,7 +176,8 @@ TEST(PstReadReference, RejectsAnsiAndNonStores) {
   Bytes not_pst = bytes;
   not_pst[0] = 'X';
   EXPECT_EQ(PstFile::FromBytes(not_pst).status().code(), Status::Code::kCorruption);
-  EXPECT_EQ(PstFile::Open(testing::ReferencePath("no-such-file.pst")).status().code(), Status::Code::kNotFound);
+  EXPECT_EQ(PstFile::Open(testing::ReferencePath("no-such-file.pst")).status().code(),
+            Status::Code::kNotFound);
 
   // Reading through the file path gives the same store as reading from memory.
   Result<std::unique_ptr<PstFile>> from_disk = PstFile::Open(testing::ReferencePath("pstsdk_sample1.pst"));

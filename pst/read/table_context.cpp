@@ -33,13 +33,16 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
   const std::size_t cols = info[1];
   if (info.size() < 22 + 8 * cols) return Status::Corruption("table header shorter than its columns");
   TableContext tc;
-  const std::uint16_t end4 = Le16(info, 2), end2 = Le16(info, 4), end1 = Le16(info, 6), end_bm = Le16(info, 8);
+  const std::uint16_t end4 = Le16(info, 2), end2 = Le16(info, 4), end1 = Le16(info, 6),
+                      end_bm = Le16(info, 8);
   const Hid row_index = Le32(info, 10);
   const std::uint32_t rows_hnid = Le32(info, 14);
   if (Le32(info, 18) != 0) tc.issues.push_back("deprecated index heap id not zero");
-  if (!(end4 <= end2 && end2 <= end1 && end1 <= end_bm)) return Status::Corruption("table cell group offsets out of order");
+  if (!(end4 <= end2 && end2 <= end1 && end1 <= end_bm))
+    return Status::Corruption("table cell group offsets out of order");
   tc.row_size = end_bm;
-  if (end_bm - end1 != static_cast<int>((cols + 7) / 8)) tc.issues.push_back("existence bitmap size does not fit the column count");
+  if (end_bm - end1 != static_cast<int>((cols + 7) / 8))
+    tc.issues.push_back("existence bitmap size does not fit the column count");
   std::vector<bool> bit_used(cols, false);
   for (std::size_t i = 0; i < cols; ++i) {
     TableColumn c{Le32(info, 22 + 8 * i), Le16(info, 26 + 8 * i), info[28 + 8 * i], info[29 + 8 * i]};
@@ -50,20 +53,26 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
     if (c.offset + c.size > end1 || c.bit >= cols) return Status::Corruption(name + ": cell outside the row");
     const std::uint16_t group_end = c.size >= 4 ? end4 : (c.size == 2 ? end2 : end1);
     const std::uint16_t group_begin = c.size >= 4 ? 0 : (c.size == 2 ? end4 : end2);
-    if (c.offset < group_begin || c.offset + c.size > group_end) tc.issues.push_back(name + ": cell in the wrong size group");
+    if (c.offset < group_begin || c.offset + c.size > group_end)
+      tc.issues.push_back(name + ": cell in the wrong size group");
     if (bit_used[c.bit]) tc.issues.push_back(name + ": existence bit shared");
     bit_used[c.bit] = true;
-    if (!tc.columns.empty() && c.tag <= tc.columns.back().tag) tc.issues.push_back(name + ": columns not sorted by tag");
-    if (c.tag == kTagRowId && (c.offset != 0 || c.bit != 0)) tc.issues.push_back("row id column not first in the row");
-    if (c.tag == kTagRowVer && (c.offset != 4 || c.bit != 1)) tc.issues.push_back("row version column not second in the row");
+    if (!tc.columns.empty() && c.tag <= tc.columns.back().tag)
+      tc.issues.push_back(name + ": columns not sorted by tag");
+    if (c.tag == kTagRowId && (c.offset != 0 || c.bit != 0))
+      tc.issues.push_back("row id column not first in the row");
+    if (c.tag == kTagRowVer && (c.offset != 4 || c.bit != 1))
+      tc.issues.push_back("row version column not second in the row");
     tc.columns.push_back(c);
   }
   // Overlapping cells would make two properties share bytes.
   std::vector<TableColumn> by_offset = tc.columns;
-  std::sort(by_offset.begin(), by_offset.end(), [](const auto& a, const auto& b) { return a.offset < b.offset; });
+  std::sort(by_offset.begin(), by_offset.end(),
+            [](const auto& a, const auto& b) { return a.offset < b.offset; });
   for (std::size_t i = 1; i < by_offset.size(); ++i) {
     if (by_offset[i - 1].offset + by_offset[i - 1].size > by_offset[i].offset) {
-      tc.issues.push_back("cells of columns " + Hex(by_offset[i - 1].tag) + " and " + Hex(by_offset[i].tag) + " overlap");
+      tc.issues.push_back("cells of columns " + Hex(by_offset[i - 1].tag) + " and " + Hex(by_offset[i].tag) +
+                          " overlap");
     }
   }
 
@@ -82,12 +91,14 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
       matrix_blocks.emplace_back(m.begin(), m.end());
     } else {
       auto it = node.subnodes.find(rows_hnid);
-      if (it == node.subnodes.end()) return Status::NotFound("row matrix subnode " + Hex(rows_hnid) + " missing");
+      if (it == node.subnodes.end())
+        return Status::NotFound("row matrix subnode " + Hex(rows_hnid) + " missing");
       QUILL_ASSIGN_OR_RETURN(std::vector<std::vector<std::uint8_t>> blocks,
                              file.ReadDataTree(it->second.data));
       matrix_blocks = std::move(blocks);
       for (std::size_t i = 0; i + 1 < matrix_blocks.size(); ++i) {
-        if (matrix_blocks[i].size() != kMaxBlockData) tc.issues.push_back("row matrix block before the last not full");
+        if (matrix_blocks[i].size() != kMaxBlockData)
+          tc.issues.push_back("row matrix block before the last not full");
       }
     }
   }
@@ -96,7 +107,8 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
   for (std::size_t b = 0; b < matrix_blocks.size(); ++b) {
     const std::vector<std::uint8_t>& blk = matrix_blocks[b];
     const std::size_t n = blk.size() / tc.row_size;
-    if (matrix_blocks.size() == 1 && blk.size() % tc.row_size != 0) tc.issues.push_back("row matrix holds a partial row");
+    if (matrix_blocks.size() == 1 && blk.size() % tc.row_size != 0)
+      tc.issues.push_back("row matrix holds a partial row");
     for (std::size_t r = 0; r < n; ++r) matrix_rows.emplace_back(blk.data() + r * tc.row_size, tc.row_size);
   }
   tc.matrix_rows = matrix_rows.size();
@@ -117,8 +129,8 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
     TableRow tr;
     tr.row_id = row_id;
     if (Le32(bytes, 0) != row_id) {
-      tc.issues.push_back("row " + std::to_string(row) + " starts with " + Hex(Le32(bytes, 0)) + " but is indexed as " +
-                          Hex(row_id));
+      tc.issues.push_back("row " + std::to_string(row) + " starts with " + Hex(Le32(bytes, 0)) +
+                          " but is indexed as " + Hex(row_id));
     }
     const std::size_t ceb = end1;
     for (const TableColumn& c : tc.columns) {
@@ -145,8 +157,8 @@ Result<TableContext> ReadTableContext(const PstFile& file, const Node& node) {
     tc.rows.push_back(std::move(tr));
   }
   if (tc.row_index_entries != tc.matrix_rows) {
-    tc.issues.push_back("row index has " + std::to_string(tc.row_index_entries) + " entries but the matrix holds " +
-                        std::to_string(tc.matrix_rows) + " rows");
+    tc.issues.push_back("row index has " + std::to_string(tc.row_index_entries) +
+                        " entries but the matrix holds " + std::to_string(tc.matrix_rows) + " rows");
   }
   return tc;
 }

@@ -29,10 +29,10 @@ struct TableRow {
 struct TableContext {
   std::vector<TableColumn> columns;
   std::uint16_t row_size = 0;
-  std::vector<TableRow> rows;           // in row-matrix order
-  std::size_t row_index_entries = 0;    // records in the row index
-  std::size_t matrix_rows = 0;          // rows the matrix holds
-  std::vector<std::string> issues;      // layout faults that did not stop the read
+  std::vector<TableRow> rows;         // in row-matrix order
+  std::size_t row_index_entries = 0;  // records in the row index
+  std::size_t matrix_rows = 0;        // rows the matrix holds
+  std::vector<std::string> issues;    // layout faults that did not stop the read
 };
 
 // REQUIRES: `node` was loaded from `file`. Corruption when the node is not a table context or

@@ -116,7 +116,8 @@ Bref WritePage(Bytes& body, Bid* next_page, std::uint8_t ptype, std::uint8_t lev
 }
 
 // A leaf level and, when one page is not enough, one index level above it.
-Bref WriteTree(Bytes& body, Bid* next_page, std::uint8_t ptype, std::size_t entry_size, const std::vector<Bytes>& entries) {
+Bref WriteTree(Bytes& body, Bid* next_page, std::uint8_t ptype, std::size_t entry_size,
+               const std::vector<Bytes>& entries) {
   const std::size_t per_page = 488 / entry_size;
   if (entries.size() <= per_page) return WritePage(body, next_page, ptype, 0, entry_size, entries);
   std::vector<Bytes> index;
@@ -181,7 +182,8 @@ Bytes TestStoreBuilder::Finish() {
   return body_;
 }
 
-Bytes MakeHeapBlock(std::size_t index, std::uint8_t client, std::uint32_t user_root, const std::vector<Bytes>& allocs) {
+Bytes MakeHeapBlock(std::size_t index, std::uint8_t client, std::uint32_t user_root,
+                    const std::vector<Bytes>& allocs) {
   std::size_t header = 2;
   if (index == 0) header = 12;
   if (index >= 8 && (index - 8) % 128 == 0) header = 66;

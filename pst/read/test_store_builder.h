@@ -41,8 +41,11 @@ class TestStoreBuilder {
 };
 
 // Bytes of one heap block holding `allocs` back to back, with the right header for block `index`.
-Bytes MakeHeapBlock(std::size_t index, std::uint8_t client, std::uint32_t user_root, const std::vector<Bytes>& allocs);
+Bytes MakeHeapBlock(std::size_t index, std::uint8_t client, std::uint32_t user_root,
+                    const std::vector<Bytes>& allocs);
 
-constexpr std::uint32_t MakeHid(std::uint32_t block, std::uint32_t index) { return (block << 16) | (index << 5); }
+constexpr std::uint32_t MakeHid(std::uint32_t block, std::uint32_t index) {
+  return (block << 16) | (index << 5);
+}
 
 }  // namespace pst::read::testing

@@ -17,7 +17,8 @@ class PstUtils final : public engine::MapiUtils {
   quill::Status HrSetOneProp(engine::MapiObject* object, std::uint32_t tag, int value, bool save) override {
     auto* message = dynamic_cast<PstMessage*>(object);
     if (message == nullptr) return quill::Status::InvalidArgument("not a message of this store");
-    if (tag != messaging::tag::kMessageFlags) return quill::Status::NotSupported("property " + std::to_string(tag));
+    if (tag != messaging::tag::kMessageFlags)
+      return quill::Status::NotSupported("property " + std::to_string(tag));
     // The value is kept on the message object at once; "save" asks for it to be stored with the
     // message, which is what Save does.
     (void)save;
@@ -56,7 +57,8 @@ quill::Result<std::vector<std::string>> PstFolder::FolderNames() {
 }
 
 quill::Result<std::unique_ptr<engine::StoreFolder>> PstFolder::AddFolder(const std::string& name, int kind) {
-  if (kind != engine::kFolderKindMail) return quill::Status::NotSupported("folder kind " + std::to_string(kind));
+  if (kind != engine::kFolderKindMail)
+    return quill::Status::NotSupported("folder kind " + std::to_string(kind));
   if (!session_.open()) return quill::Status::InvalidArgument("the store is not open");
   auto nid = session_.CreateFolder(nid_, name, u"IPF.Note");
   if (!nid.ok()) return nid.status();
@@ -70,7 +72,8 @@ quill::Result<std::unique_ptr<engine::StoreMessage>> PstFolder::AddItem(int kind
 }
 
 quill::Status PstMessage::Import(const std::string& path, int format) {
-  if (format != engine::kImportRfc822) return quill::Status::NotSupported("import format " + std::to_string(format));
+  if (format != engine::kImportRfc822)
+    return quill::Status::NotSupported("import format " + std::to_string(format));
   PreparedMessage prepared = session_.TakePrepared(path);
   if (!prepared.status.ok()) return prepared.status;
   source_ = std::move(prepared.source);
@@ -86,7 +89,8 @@ quill::Status PstMessage::Save() {
   if (flags_ >= 0) {
     // The caller's value meets what the source file recorded by the same rule the builder used,
     // so a message saved unread in Apple Mail or Thunderbird stays unread whatever the caller set.
-    const int flags = import::MessageFlagsFor(flags_, import::RecordedStateOf(source_), content_.AttachmentCount() > 0);
+    const int flags =
+        import::MessageFlagsFor(flags_, import::RecordedStateOf(source_), content_.AttachmentCount() > 0);
     bool replaced = false;
     for (messaging::Property& p : content_.props) {
       if (p.first == messaging::tag::kMessageFlags) {

@@ -45,11 +45,11 @@ class PstMessage final : public engine::StoreMessage, public engine::MapiObject 
  private:
   PstSession& session_;
   ndb::Nid folder_;
-  mime::ParsedMessage source_;        // As parsed; content_'s attachments borrow their bytes from it.
+  mime::ParsedMessage source_;         // As parsed; content_'s attachments borrow their bytes from it.
   messaging::MessageContent content_;  // As built.
   import::ImportOptions options_;      // As built with, for the attachments made while writing.
   std::vector<std::string> notes_;     // From the parse, for ImportNotes.
-  int flags_ = -1;  // not set
+  int flags_ = -1;                     // not set
   bool saved_ = false;
 };
 

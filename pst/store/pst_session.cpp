@@ -102,8 +102,9 @@ PstSession::~PstSession() {
 }
 
 quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path, int format,
-                                                       const std::string& displayName) {
-  if (format != engine::kStoreFormatUnicode) return quill::Status::NotSupported("store format " + std::to_string(format));
+                                                        const std::string& displayName) {
+  if (format != engine::kStoreFormatUnicode)
+    return quill::Status::NotSupported("store format " + std::to_string(format));
   if (writer_ != nullptr) return quill::Status::InvalidArgument("this session has a store open already");
   if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
   ndb::FileWriterOptions fileOptions;
@@ -188,12 +189,11 @@ quill::Status PstSession::Logoff() {
 
 // Workers never touch the name map, which the writer uses on this thread: the ids they need are
 // looked up here first. Should the map be full, messages simply go without those properties.
-import::ImportOptions PstSession::ImportOptionsForWorkers() {
-  import::ImportOptions options;
-  options.nameMap = &writer_->nameMap();
-  if (!import::DetachNameMap(options).ok()) options.nameMap = nullptr;
-  return options;
-}
+import::ImportOptions PstSession::ImportOptionsForWorkers(){import::ImportOptions options;
+options.nameMap = &writer_->nameMap();
+if (!import::DetachNameMap(options).ok()) options.nameMap = nullptr;
+return options;
+}  // namespace pst::store
 
 bool PstSession::WillImport(const std::string& path) {
   if (!open()) return false;
@@ -213,7 +213,8 @@ PreparedMessage PstSession::TakePrepared(const std::string& path) {
 
 quill::Result<ndb::Nid> PstSession::CreateFolder(ndb::Nid parent, const std::string& name,
                                                  const char16_t* containerClass) {
-  if (FindChild(parent, name)) return quill::Status::AlreadyExists("a folder named \"" + name + "\" exists already");
+  if (FindChild(parent, name))
+    return quill::Status::AlreadyExists("a folder named \"" + name + "\" exists already");
   return writer_->CreateFolder(parent, quill::Utf8ToUtf16(name), containerClass);
 }
 

@@ -60,7 +60,8 @@ class PstSession final : public engine::StoreSession {
   std::optional<ndb::Nid> FindChild(ndb::Nid parent, const std::string& name) const {
     return writer_->FindFolder(parent, quill::Utf8ToUtf16(name));
   }
-  quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, const std::string& name, const char16_t* containerClass);
+  quill::Result<ndb::Nid> CreateFolder(ndb::Nid parent, const std::string& name,
+                                       const char16_t* containerClass);
   std::unique_ptr<engine::StoreFolder> FolderObject(ndb::Nid nid);
   bool open() const { return writer_ != nullptr && !loggedOff_; }
 
@@ -76,7 +77,7 @@ class PstSession final : public engine::StoreSession {
   std::unique_ptr<PstStore> store_;
   std::string displayName_;
   std::string entryId_;
-  std::map<int, ndb::Nid> defaults_;       // GetDefaultFolder's answers, once they exist
+  std::map<int, ndb::Nid> defaults_;  // GetDefaultFolder's answers, once they exist
   bool loggedOff_ = false;
   std::function<void()> yield_;
   std::unique_ptr<ReadAhead> readAhead_;  // Started by the first WillImport.

@@ -37,7 +37,8 @@ FileFacts LookAtFile(const std::string& path) {
   return facts;
 }
 
-PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options) {
+PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts,
+                               import::ImportOptions options) {
   PreparedMessage out;
   if (quill::CancelRequested()) {
     out.status = quill::StoppedStatus();
@@ -85,8 +86,7 @@ std::size_t ReadAhead::DefaultWorkers() {
   return std::clamp<std::size_t>(cores, 1, 4);
 }
 
-ReadAhead::ReadAhead(Prepare prepare, Limits limits)
-    : prepare_(std::move(prepare)), limits_(limits) {
+ReadAhead::ReadAhead(Prepare prepare, Limits limits) : prepare_(std::move(prepare)), limits_(limits) {
   const std::size_t n = std::max<std::size_t>(limits_.workers, 1);
   for (std::size_t i = 0; i < n; ++i) workers_.emplace_back([this] { Work(); });
 }

@@ -14,14 +14,14 @@
 // Memory is bounded by the files' sizes: a file starts only while the files in memory (being
 // prepared, prepared and not yet taken, and the one taken last, which the caller is still
 // writing) and it together stay within `maxHeldBytes`. A file whose size the file system does
-// not give (size 0) counts as the whole bound until it is read, then as what it held. The one exception is the file the caller
-// waits on, which always starts; so at most one file beyond the bound is ever in memory, whatever
-// the sizes.
+// not give (size 0) counts as the whole bound until it is read, then as what it held. The one exception is
+// the file the caller waits on, which always starts; so at most one file beyond the bound is ever in memory,
+// whatever the sizes.
 //
 // Example:
-//   ReadAhead ahead([options](const std::string& p, const FileFacts& f) { return PrepareMessage(p, f, options); });
-//   for (const auto& p : paths) if (!ahead.Offer(p)) break;
-//   PreparedMessage m = ahead.Take(paths[0], [] { /* repaint */ });
+//   ReadAhead ahead([options](const std::string& p, const FileFacts& f) { return PrepareMessage(p, f,
+//   options); }); for (const auto& p : paths) if (!ahead.Offer(p)) break; PreparedMessage m =
+//   ahead.Take(paths[0], [] { /* repaint */ });
 #pragma once
 
 #include <chrono>
@@ -45,8 +45,8 @@ namespace pst::store {
 
 // One message file, read, parsed and built for the store.
 struct PreparedMessage {
-  quill::Status status;               // Not ok when the file could not be read at all.
-  std::size_t fileBytes = 0;          // The message bytes read, whatever the file system said.
+  quill::Status status;       // Not ok when the file could not be read at all.
+  std::size_t fileBytes = 0;  // The message bytes read, whatever the file system said.
   // What the parse repaired or kept in another form, for the user ("messages enclosed deeper
   // than 8 levels kept as an .eml attachment"), from the message and those it encloses.
   std::vector<std::string> notes;
@@ -67,8 +67,8 @@ inline constexpr std::size_t kAttachmentsBuiltAhead = 64;
 
 // What the file system says of a file before it is read.
 struct FileFacts {
-  std::size_t bytes = 0;                                // 0 when unknown.
-  std::optional<std::chrono::sys_seconds> modified;     // Unset when the file could not be looked at.
+  std::size_t bytes = 0;                             // 0 when unknown.
+  std::optional<std::chrono::sys_seconds> modified;  // Unset when the file could not be looked at.
 };
 FileFacts LookAtFile(const std::string& path);
 
@@ -77,7 +77,8 @@ std::vector<std::string> NotesOf(const mime::ParsedMessage& content);
 
 // Reads, parses and builds the file at `path`; never throws. `options` must not carry a name
 // map (see import::DetachNameMap); the times are filled in here, the file's own from `facts`.
-PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts, import::ImportOptions options);
+PreparedMessage PrepareMessage(const std::string& path, const FileFacts& facts,
+                               import::ImportOptions options);
 PreparedMessage PrepareMessage(const std::string& path, import::ImportOptions options);
 
 class ReadAhead {
@@ -94,8 +95,7 @@ class ReadAhead {
   // waits on it, so a worker on every core measured faster than leaving the caller one of its own.
   static std::size_t DefaultWorkers();
 
-  explicit ReadAhead(Prepare prepare)
-      : ReadAhead(std::move(prepare), Limits{}) {}
+  explicit ReadAhead(Prepare prepare) : ReadAhead(std::move(prepare), Limits{}) {}
   ReadAhead(Prepare prepare, Limits limits);
   // Waits for the files being prepared (not for the queued ones) and discards every result.
   ~ReadAhead();
@@ -115,7 +115,7 @@ class ReadAhead {
     FileFacts facts;  // Looked up when offered; the size is what the memory bound counts.
     bool started = false;
     bool done = false;
-    bool dropped = false;  // Left the queue before it was taken; its result is thrown away.
+    bool dropped = false;     // Left the queue before it was taken; its result is thrown away.
     std::size_t charged = 0;  // What it counts against maxHeldBytes now.
     PreparedMessage result;
   };

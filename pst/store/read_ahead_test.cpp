@@ -1,7 +1,6 @@
 #include "pst/store/read_ahead.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/time.h>
 
 #include <algorithm>
@@ -193,8 +192,9 @@ TEST(ReadAheadTest, WhatTheOfferLearntReachesTheImport) {
   ASSERT_TRUE(seen.has_value());
   EXPECT_EQ(seen->bytes, 43u);
   const std::uint64_t fileTime = (1000000000ull + 11644473600ull) * 10000000ull;
-  const auto delivered = std::find_if(m.message.props.begin(), m.message.props.end(),
-                                      [](const auto& p) { return p.first == messaging::tag::kMessageDeliveryTime; });
+  const auto delivered = std::find_if(m.message.props.begin(), m.message.props.end(), [](const auto& p) {
+    return p.first == messaging::tag::kMessageDeliveryTime;
+  });
   ASSERT_NE(delivered, m.message.props.end());
   EXPECT_EQ(delivered->second.bytes(), ltp::PropValue::Time(fileTime).bytes());
 }

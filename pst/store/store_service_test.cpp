@@ -80,8 +80,8 @@ TEST_F(StoreServiceTest, DefaultFoldersAndPathsAsTheEngineUsesThem) {
   EXPECT_EQ(store->GetDefaultFolder(engine::kDefaultFolderSent).value()->Name(), "Sent Items");
   auto names = store->IPMRootFolder().value()->FolderNames();
   ASSERT_TRUE(names.ok());
-  for (const char* expected : {"Deleted Items", "Inbox", "Outbox", "Sent Items", "Drafts", "Calendar", "Contacts",
-                               "Journal", "Notes", "Tasks", "Junk E-mail"}) {
+  for (const char* expected : {"Deleted Items", "Inbox", "Outbox", "Sent Items", "Drafts", "Calendar",
+                               "Contacts", "Journal", "Notes", "Tasks", "Junk E-mail"}) {
     EXPECT_NE(std::find(names->begin(), names->end(), expected), names->end()) << expected;
   }
   // Validating twice makes nothing twice.
@@ -91,7 +91,8 @@ TEST_F(StoreServiceTest, DefaultFoldersAndPathsAsTheEngineUsesThem) {
   auto inbox = session_->GetFolderFromPath("\\\\Box\\Inbox");
   ASSERT_TRUE(inbox.ok());
   ASSERT_TRUE(inbox.value()->AddFolder("Projects", engine::kFolderKindMail).ok());
-  for (const char* path : {"\\\\Box", "\\\\Box\\", "\\\\Box\\Inbox\\", "\\\\Box\\inbox\\PROJECTS", "\\\\box\\Inbox\\Projects\\"}) {
+  for (const char* path : {"\\\\Box", "\\\\Box\\", "\\\\Box\\Inbox\\", "\\\\Box\\inbox\\PROJECTS",
+                           "\\\\box\\Inbox\\Projects\\"}) {
     EXPECT_TRUE(session_->GetFolderFromPath(path).ok()) << path;
   }
   EXPECT_EQ(session_->GetFolderFromPath("\\\\Box").value()->Name(), "Top of Personal Folders");
@@ -125,13 +126,15 @@ TEST_F(StoreServiceTest, ImportedMessagesReadBackWithTheIndependentReaders) {
     ASSERT_TRUE(message.value()->Import(eml, engine::kImportRfc822).ok());
     auto utils = service_->CreateUtils();
     ASSERT_TRUE(utils.ok());
-    ASSERT_TRUE(utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), engine::kPropMessageFlags, 17, true).ok());
+    ASSERT_TRUE(
+        utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), engine::kPropMessageFlags, 17, true).ok());
     ASSERT_TRUE(message.value()->Save().ok());
   }
   // A message that is never saved leaves no trace.
   ASSERT_TRUE(inbox.value()->AddItem(engine::kItemKindMail).ok());
   auto unreadable = inbox.value()->AddItem(engine::kItemKindMail);
-  const quill::Status missing = unreadable.value()->Import(tree_.Path("mail/none.eml"), engine::kImportRfc822);
+  const quill::Status missing =
+      unreadable.value()->Import(tree_.Path("mail/none.eml"), engine::kImportRfc822);
   EXPECT_EQ(missing.code(), quill::Status::Code::kIOError);
   EXPECT_TRUE(Contains(missing.message(), "none.eml"));
 
@@ -159,16 +162,20 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
   const std::string emlxBody = "From: a@example.org\nSubject: apple unread flagged\n\nbody\n";
   const std::vector<std::string> files = {
       // unread (no bit 0), flagged (1<<4), forwarded (1<<8)
-      tree_.File("mail/a.emlx", std::to_string(emlxBody.size()) + "\n" + emlxBody +
-                                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                                    "\t<key>flags</key>\n\t<integer>272</integer>\n</dict>\n</plist>\n"),
-      tree_.File("mail/b.eml", "From: b@example.org\r\nSubject: mbox unread answered\r\nStatus: O\r\n"
-                               "X-Status: A\r\n\r\nbody\r\n"),
-      tree_.File("mail/c.eml", "From: c@example.org\r\nSubject: thunderbird read forwarded\r\n"
-                               "X-Mozilla-Status: 1001\r\nX-Mozilla-Status2: 00000000\r\n\r\nbody\r\n"),
-      tree_.File("mail/d.eml", "From: d@example.org\r\nSubject: nothing recorded\r\nMIME-Version: 1.0\r\n"
-                               "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
-                               "body\r\n--b\r\nContent-Type: application/octet-stream; name=x.bin\r\n\r\nxyz\r\n--b--\r\n"),
+      tree_.File("mail/a.emlx",
+                 std::to_string(emlxBody.size()) + "\n" + emlxBody +
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+                     "\t<key>flags</key>\n\t<integer>272</integer>\n</dict>\n</plist>\n"),
+      tree_.File("mail/b.eml",
+                 "From: b@example.org\r\nSubject: mbox unread answered\r\nStatus: O\r\n"
+                 "X-Status: A\r\n\r\nbody\r\n"),
+      tree_.File("mail/c.eml",
+                 "From: c@example.org\r\nSubject: thunderbird read forwarded\r\n"
+                 "X-Mozilla-Status: 1001\r\nX-Mozilla-Status2: 00000000\r\n\r\nbody\r\n"),
+      tree_.File("mail/d.eml",
+                 "From: d@example.org\r\nSubject: nothing recorded\r\nMIME-Version: 1.0\r\n"
+                 "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\n"
+                 "body\r\n--b\r\nContent-Type: application/octet-stream; name=x.bin\r\n\r\nxyz\r\n--b--\r\n"),
   };
   engine::Store* store = Logon("Box");
   ASSERT_NE(store, nullptr);
@@ -180,7 +187,8 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
     ASSERT_TRUE(message.value()->Import(file, engine::kImportRfc822).ok()) << file;
     auto utils = service_->CreateUtils();
     ASSERT_TRUE(utils.ok());
-    ASSERT_TRUE(utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), engine::kPropMessageFlags, 17, true).ok());
+    ASSERT_TRUE(
+        utils.value()->HrSetOneProp(message.value()->MAPIOBJECT(), engine::kPropMessageFlags, 17, true).ok());
     ASSERT_TRUE(message.value()->Save().ok());
   }
   ASSERT_TRUE(session_->Logoff().ok());
@@ -210,7 +218,8 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
     // A flagged message also names its flag, in a named property, as Outlook does.
     int followUpTexts = 0;
     for (const auto& [id, value] : m->props) {
-      if (id >= 0x8000 && value.type == 0x001F && pst::read::GetString(m->props, id) == "Follow up") ++followUpTexts;
+      if (id >= 0x8000 && value.type == 0x001F && pst::read::GetString(m->props, id) == "Follow up")
+        ++followUpTexts;
     }
     EXPECT_EQ(followUpTexts, subject == "apple unread flagged" ? 1 : 0) << subject;
   }
@@ -223,8 +232,10 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
   };
   for (const auto& [subject, s] : expected) {
     std::string state = "\"flags\":" + std::to_string(s[0]);
-    if (s[1] >= 0) state += ",\"flag_status\":" + std::to_string(s[1]) + ",\"followup_icon\":" + std::to_string(s[2]);
-    if (s[3] >= 0) state += ",\"icon_index\":" + std::to_string(s[3]) + ",\"last_verb\":" + std::to_string(s[4]);
+    if (s[1] >= 0)
+      state += ",\"flag_status\":" + std::to_string(s[1]) + ",\"followup_icon\":" + std::to_string(s[2]);
+    if (s[3] >= 0)
+      state += ",\"icon_index\":" + std::to_string(s[3]) + ",\"last_verb\":" + std::to_string(s[4]);
     const std::size_t at = pypff.find("\"subject\": \"" + subject + "\"");
     ASSERT_NE(at, std::string::npos) << subject << "\n" << pypff;
     const std::size_t open = pypff.find("\"state\": {", at);
@@ -247,7 +258,8 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
   EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " --strict '" + target_ + "' >/dev/null").c_str()), 0);
   const char* shared = std::getenv("QUILL_SHARED_DIR");
   const std::string tool =
-      (shared != nullptr ? std::string(shared) : std::string(QUILL_SOURCE_DIR) + "/../shared") + "/tools/pst-check/pst-check";
+      (shared != nullptr ? std::string(shared) : std::string(QUILL_SOURCE_DIR) + "/../shared") +
+      "/tools/pst-check/pst-check";
   if (!stdfs::exists(tool)) {
     ADD_FAILURE() << "no pst-check at " << tool;
   } else {
@@ -260,7 +272,8 @@ TEST_F(StoreServiceTest, RecordedReadFlagAndReplyStateSurviveTheFlagsRequest) {
 TEST_F(StoreServiceTest, MessagesEnclosedTooDeeplyKeepTheirDeepestLevelsAsEml) {
   std::string nested = "From: x@example.org\nSubject: level 12\n\ninnermost text\n";
   for (int i = 11; i >= 0; --i) {
-    nested = "From: a@example.org\nSubject: level " + std::to_string(i) + "\nContent-Type: message/rfc822\n\n" + nested;
+    nested = "From: a@example.org\nSubject: level " + std::to_string(i) +
+             "\nContent-Type: message/rfc822\n\n" + nested;
   }
   const std::string eml = tree_.File("mail/deep.eml", nested);
   engine::Store* store = Logon("Box");
@@ -271,7 +284,8 @@ TEST_F(StoreServiceTest, MessagesEnclosedTooDeeplyKeepTheirDeepestLevelsAsEml) {
   ASSERT_TRUE(message.ok());
   ASSERT_TRUE(message.value()->Import(eml, engine::kImportRfc822).ok());
   const std::vector<std::string> notes = message.value()->ImportNotes();
-  EXPECT_NE(std::find(notes.begin(), notes.end(), "messages enclosed deeper than 8 levels kept as an .eml attachment"),
+  EXPECT_NE(std::find(notes.begin(), notes.end(),
+                      "messages enclosed deeper than 8 levels kept as an .eml attachment"),
             notes.end());
   const quill::Status saved = message.value()->Save();
   ASSERT_TRUE(saved.ok()) << saved.ToString();
@@ -283,7 +297,8 @@ TEST_F(StoreServiceTest, MessagesEnclosedTooDeeplyKeepTheirDeepestLevelsAsEml) {
   // pffexport writes enclosed messages out level by level; the ninth level and below arrive as
   // one .eml file with all of their text.
   const std::string exported = tree_.Folder("export");
-  ASSERT_EQ(std::system(("pffexport -q -t '" + exported + "/x' '" + target_ + "' >/dev/null 2>&1").c_str()), 0);
+  ASSERT_EQ(std::system(("pffexport -q -t '" + exported + "/x' '" + target_ + "' >/dev/null 2>&1").c_str()),
+            0);
   const std::string found = exported + "/found.txt";
   std::system(("grep -rl 'innermost text' '" + exported + "' > '" + found + "'").c_str());
   std::ifstream list(found);
@@ -439,7 +454,8 @@ TEST_F(StoreServiceTest, FolderNamesDifferingOnlyInCaseAreOneFolder) {
 // The folder an entry id names: its nid is the last four bytes.
 std::string FolderNamed(const pst::read::PstFile& file, const std::vector<std::uint8_t>& entryId) {
   if (entryId.size() != 24) return "<entry id of " + std::to_string(entryId.size()) + " bytes>";
-  const std::uint32_t nid = entryId[20] | entryId[21] << 8 | entryId[22] << 16 | static_cast<std::uint32_t>(entryId[23]) << 24;
+  const std::uint32_t nid =
+      entryId[20] | entryId[21] << 8 | entryId[22] << 16 | static_cast<std::uint32_t>(entryId[23]) << 24;
   auto folder = pst::read::ReadFolder(file, nid);
   return folder.ok() ? folder->name : "<no folder " + std::to_string(nid) + ">";
 }
@@ -515,7 +531,9 @@ TEST_F(StoreServiceTest, AFileThatTookTheTargetMeanwhileIsKeptAndTheStoreGoesBes
   std::ifstream in(target_);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "written by someone else meanwhile");
-  EXPECT_EQ(std::system((std::string(QUILL_PSTCHECK) + " '" + session_->WrittenPath() + "' >/dev/null").c_str()), 0);
+  EXPECT_EQ(
+      std::system((std::string(QUILL_PSTCHECK) + " '" + session_->WrittenPath() + "' >/dev/null").c_str()),
+      0);
 }
 
 // The writer stops where the checker would complain, and not a level earlier.
@@ -532,7 +550,8 @@ TEST_F(StoreServiceTest, FoldersGoAsDeepAsTheCheckerAllowsAndNoDeeper) {
   }
   auto deeper = at->AddFolder("one too many", engine::kFolderKindMail);
   ASSERT_FALSE(deeper.ok());
-  EXPECT_EQ(deeper.status().message(), "the folder tree is deeper than " + std::to_string(pst::kMaxFolderDepth) + " levels");
+  EXPECT_EQ(deeper.status().message(),
+            "the folder tree is deeper than " + std::to_string(pst::kMaxFolderDepth) + " levels");
   // The session goes on: a message in the deepest folder, and folders elsewhere.
   auto message = at->AddItem(engine::kItemKindMail);
   ASSERT_TRUE(message.ok());

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "fs/temp_tree_test.h"
 #include "fs/faulty_env.h"
+#include "fs/temp_tree_test.h"
 #include "pst/read/checker.h"
 #include "pst/store/store_service.h"
 
@@ -78,8 +78,9 @@ class WriteFaults : public ::testing::Test {
                       "--b\r\nContent-Type: application/octet-stream; name=data.bin\r\n"
                       "Content-Transfer-Encoding: base64\r\n\r\n" +
                           body + "--b--\r\n");
-    small_ = tree_.File("mail/small.eml",
-                        "From: Ada <ada@example.org>\r\nTo: Bo <bo@example.org>\r\nSubject: small\r\n\r\nhello\r\n");
+    small_ = tree_.File(
+        "mail/small.eml",
+        "From: Ada <ada@example.org>\r\nTo: Bo <bo@example.org>\r\nSubject: small\r\n\r\nhello\r\n");
   }
 
   // Writes the store through a session whose writer makes its calls through `env`. Returns the
@@ -126,8 +127,8 @@ class WriteFaults : public ::testing::Test {
   static void ExpectIndependentReadersAgree(const std::string& path) {
     int status = 0;
     const std::string pypff = RunCommand("/usr/bin/python3 '" + std::string(QUILL_SOURCE_DIR) +
-                                      "/tests/readers/pst_dump.py' pypff '" + path + "'",
-                                  &status);
+                                             "/tests/readers/pst_dump.py' pypff '" + path + "'",
+                                         &status);
     EXPECT_EQ(status, 0) << pypff;
     EXPECT_NE(pypff.find("\"name\": \"Projects\""), std::string::npos) << pypff;
     EXPECT_NE(pypff.find("\"subject\": \"big\""), std::string::npos) << pypff;
@@ -192,8 +193,9 @@ TEST_F(WriteFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteStore) {
       const quill::Status s = WriteStore(&env, target, &written);
       const std::string faulted = env.faulted();
       hitWrite = hitWrite || faulted == "write";
-      const bool shouldFail = c.fault == Fault::kError ? n <= placed && !passedOver(faulted)
-                                                       : c.fault == Fault::kShortThenError && faulted == "write";
+      const bool shouldFail = c.fault == Fault::kError
+                                  ? n <= placed && !passedOver(faulted)
+                                  : c.fault == Fault::kShortThenError && faulted == "write";
       const bool mayFail = c.fault == Fault::kError && n <= placed && passedOver(faulted);
       if (shouldFail || (mayFail && !s.ok())) {
         ASSERT_FALSE(s.ok()) << "the " << faulted << " failed, yet the store was written";
@@ -218,7 +220,8 @@ TEST_F(WriteFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteStore) {
       stdfs::remove_all(folder);
     }
     EXPECT_TRUE(hitWrite) << c.name << ": no call was a write";
-    EXPECT_TRUE(readersRun) << c.name << ": the independent readers never saw a store written through a short write";
+    EXPECT_TRUE(readersRun) << c.name
+                            << ": the independent readers never saw a store written through a short write";
   }
 }
 
