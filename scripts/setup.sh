@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ pkg-config ccache libgtest-dev libgmime-3.0-dev libjemalloc-dev
+packages=(cmake make g++ pkg-config ccache clang-format libgtest-dev libgmime-3.0-dev libjemalloc-dev
           pff-tools python3-pypff pst-utils qt6-base-dev fonts-wine fonts-dejavu-core librsvg2-bin
           # The wizard under a real window manager.
           openbox xvfb xauth xdotool x11-utils
