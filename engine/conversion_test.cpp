@@ -93,6 +93,25 @@ TEST(ConversionTest, FoldersAreRecreatedAndInboxAndSentMapped) {
   EXPECT_EQ(FakeStoreService::Find(rig.Store(), "Inbox")->flags.begin()->second, 17);
 }
 
+// Folder names are one name whatever the case of their letters, accented ones too, as in the
+// real store: two source folders that differ only so fill one store folder.
+TEST(ConversionTest, FoldersDifferingOnlyInLetterCaseShareOneStoreFolder) {
+  Rig rig;
+  rig.Message("\u00c4rger/a.eml");  // "Ärger"
+  rig.Message("\u00e4RGER/b.eml");  // "äRGER"
+  rig.RunSingle("src");
+  std::vector<std::string> folders = FakeStoreService::FolderPaths(rig.Store());
+  const auto merged = std::find_if(folders.begin(), folders.end(), [](const std::string& f) {
+    return f == "\u00c4rger" || f == "\u00e4RGER";
+  });
+  ASSERT_NE(merged, folders.end());
+  EXPECT_EQ(std::count_if(folders.begin(), folders.end(),
+                          [](const std::string& f) { return f == "\u00c4rger" || f == "\u00e4RGER"; }),
+            1);
+  EXPECT_EQ(rig.MessagesIn(*merged), (Names{"a.eml", "b.eml"}));
+  EXPECT_EQ(rig.conversion.Report().messagesConverted, 2);
+}
+
 TEST(ConversionTest, RootWithTrailingSeparatorMapsSentOntoSentItems) {
   Rig rig;
   rig.Message("Inbox/i.eml");

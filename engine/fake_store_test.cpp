@@ -1,10 +1,10 @@
 #include "engine/fake_store_test.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <fstream>
 
+#include "common/case_fold.h"
+#include "common/text.h"
 #include "engine/message_names.h"
 
 namespace engine::testing {
@@ -192,8 +192,11 @@ void CollectPaths(const FakeFolder& folder, const std::string& prefix, std::vect
 }  // namespace
 
 FakeFolder* FakeFolder::Child(const std::string& childName) {
+  // The same comparison as the real store's, so that names differing only in the case of a
+  // letter outside ASCII ("Ärger", "ÄRGER") meet the same collision handling here as there.
+  const std::u16string wanted = quill::Utf8ToUtf16(childName);
   for (auto& c : children) {
-    if (strcasecmp(c->name.c_str(), childName.c_str()) == 0) return c.get();
+    if (quill::EqualIgnoringCase(quill::Utf8ToUtf16(c->name), wanted)) return c.get();
   }
   return nullptr;
 }

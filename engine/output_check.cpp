@@ -1,19 +1,47 @@
 #include "engine/output_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <random>
 #include <system_error>
 
 #include "engine/texts.h"
 
 namespace engine {
+namespace {
+
+// Creates a file of a name of its own in `folder` and removes it again: only that tells of a
+// read-only mount or an access list. 0 or the error number of the step that failed.
+int ProbeWrite(fs::Env& env, const std::string& folder) {
+  std::unique_ptr<fs::Directory> dir;
+  if (const int err = env.OpenDirectory(folder, &dir); err != 0) return err;
+  // The open takes an existing file too, so the name must be free first: a file the user keeps
+  // under it is never opened, let alone removed.
+  std::random_device random;
+  std::string name;
+  for (int attempt = 0;; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
+    name = std::string(".quillsort-check-") + suffix;
+    fs::FileInfo info;
+    const int err = dir->Stat(name, false, &info);
+    if (err == ENOENT) break;
+    if (err != 0) return err;
+    if (attempt == 10) return EEXIST;
+  }
+  std::unique_ptr<fs::WritableFile> file;
+  if (const int err = dir->OpenFile(name, fs::OpenMode::kCreateOrOpen, 0600, &file); err != 0) return err;
+  (void)file->Close();      // nothing was written: a close cannot lose anything
+  (void)dir->Remove(name);  // the folder took the file, which is the answer; a stray empty file at worst
+  return 0;
+}
+
+}  // namespace
 
 std::string SizeText(std::uint64_t bytes) {
   char buf[32];
@@ -28,27 +56,22 @@ std::string SizeText(std::uint64_t bytes) {
   return buf;
 }
 
-quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needBytes) {
+quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needBytes, fs::Env& env) {
   if (folder.empty()) return quill::Status::InvalidArgument("No output folder is given. Choose a folder.");
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0) {
-    const int err = errno;
-    return quill::Status::NotFound("The output folder " + folder + " cannot be used: " + std::strerror(err) +
-                                   ". " + RemedyFor(std::strerror(err)));
+  fs::FileInfo info;
+  if (const int err = env.Stat(folder, true, &info); err != 0) {
+    return quill::Status::NotFound("The output folder " + folder + " cannot be used: " + fs::ErrorText(err) +
+                                   ". " + RemedyFor(fs::ErrorText(err)));
   }
-  if (!S_ISDIR(st.st_mode)) {
+  if (info.kind != fs::FileInfo::Kind::kDirectory) {
     return quill::Status::InvalidArgument("The output folder " + folder + " is not a folder. " +
                                           RemedyFor(std::strerror(ENOTDIR)));
   }
-  std::string probe = folder + (folder.back() == '/' ? "" : "/") + ".quillsort-check-XXXXXX";
-  const int fd = mkstemp(probe.data());
-  if (fd < 0) {
-    const int err = errno;
+  if (const int err = ProbeWrite(env, folder); err != 0) {
     return quill::Status::IOError("The data file could not be created in " + folder + ": " +
-                                  std::strerror(err) + ". " + RemedyFor(std::strerror(err)));
+                                  fs::ErrorText(err) + ". " + RemedyFor(fs::ErrorText(err)));
   }
-  close(fd);
-  unlink(probe.c_str());
+  // The file layer has no question about free space; statvfs answers it where there is one.
   struct statvfs vfs;
   if (statvfs(folder.c_str(), &vfs) == 0) {
     const std::uint64_t freeBytes = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
@@ -81,11 +104,12 @@ std::uint64_t TreeBytes(const std::string& folder, const std::function<void()>& 
   return total;
 }
 
-std::uint64_t ListedBytes(const fs::KeyedList& files) {
+std::uint64_t ListedBytes(const fs::KeyedList& files, fs::Env& env) {
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < files.Count(); ++i) {
-    struct stat st;
-    if (stat(std::string(files.Item(i)).c_str(), &st) == 0 && S_ISREG(st.st_mode)) total += st.st_size;
+    fs::FileInfo info;
+    if (env.Stat(std::string(files.Item(i)), true, &info) == 0 && info.kind == fs::FileInfo::Kind::kRegular)
+      total += info.size;
   }
   return total;
 }

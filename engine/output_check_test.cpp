@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <set>
+#include <string>
 
+#include "fs/faulty_env.h"
 #include "fs/temp_tree_test.h"
 
 namespace engine {
@@ -47,6 +51,37 @@ TEST(OutputCheckTest, ReadOnlyFolderAsksForOneThatCanBeWritten) {
   chmod(out.c_str(), 0755);
   EXPECT_EQ(message, "The data file could not be created in " + out +
                          ": Permission denied. Choose a folder you can write to.");
+}
+
+// A folder whose look-up, opening or file creation fails is refused with the system's reason;
+// only a failure to tidy up (closing or removing the empty probe file) lets it pass, since the
+// folder took the file.
+TEST(OutputCheckTest, EveryFailingStepIsReportedAndATakenNameIsLeftAlone) {
+  TempTree tree;
+  const std::string out = tree.Folder("out");
+  fs::FaultyEnv env(fs::PosixEnv());
+  env.FailCall(0, 0);
+  ASSERT_TRUE(CheckOutputFolder(out, 0, env).ok());
+  const std::uint64_t calls = env.calls();
+  ASSERT_GE(calls, 5u);  // stat, open folder, stat of the name, open, close, remove
+  std::set<std::string> refused;
+  for (std::uint64_t n = 1; n <= calls; ++n) {
+    env.FailCall(n, EACCES);
+    const quill::Status status = CheckOutputFolder(out, 0, env);
+    SCOPED_TRACE(env.faulted());
+    if (env.faulted() == "close" || env.faulted() == "remove") {
+      EXPECT_TRUE(status.ok());
+      for (const auto& entry : std::filesystem::directory_iterator(out))
+        std::filesystem::remove(entry.path());
+      continue;
+    }
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(out), std::string::npos) << status.message();
+    EXPECT_NE(status.message().find(": Permission denied. "), std::string::npos) << status.message();
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+    refused.insert(env.faulted());
+  }
+  EXPECT_EQ(refused, (std::set<std::string>{"stat", "open folder", "open"}));
 }
 
 TEST(OutputCheckTest, MoreThanTheFreeSpaceIsRefused) {

@@ -3,11 +3,13 @@
 // a million files needs no list of them in memory.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/status.h"
 #include "engine/run_report.h"
+#include "fs/env.h"
 
 namespace engine {
 
@@ -18,7 +20,8 @@ inline constexpr const char* kReportHeading = "file\tstatus\tfolder\tcause";
 
 class TsvReportFile : public FileReport {
  public:
-  TsvReportFile() = default;
+  // `env` must outlive the report.
+  explicit TsvReportFile(fs::Env& env = fs::PosixEnv()) : env_(env) {}
   ~TsvReportFile() override;
   TsvReportFile(const TsvReportFile&) = delete;
   TsvReportFile& operator=(const TsvReportFile&) = delete;
@@ -26,13 +29,20 @@ class TsvReportFile : public FileReport {
   // Creates (or replaces) the file at `path` and writes the heading.
   quill::Status Open(const std::string& path);
   void Add(const FileRecord& record) override;
-  // Flushes and closes; reports a write that failed at any point.
+  // Flushes and closes; reports a write that failed at any point, with the first failure's cause.
   quill::Status Close();
 
  private:
-  std::FILE* file_ = nullptr;
+  void Append(const std::string& text);
+  void Flush();
+
+  fs::Env& env_;
+  std::unique_ptr<fs::WritableFile> file_;
   std::string path_;
-  bool failed_ = false;
+  // Lines not yet written: a line per system call would cost a run of a million files dearly.
+  std::string pending_;
+  std::uint64_t offset_ = 0;
+  int error_ = 0;  // the first failure; nothing more is written after it
 };
 
 }  // namespace engine

@@ -2,14 +2,17 @@
 // file system: what the store writer and the message reader rely on must hold for both.
 #include "fs/env.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fs/memory_env.h"
@@ -221,6 +224,34 @@ TEST_P(EnvContract, PathsAndNamesDescribeWhatTheyLeadTo) {
 
 INSTANTIATE_TEST_SUITE_P(Envs, EnvContract, ::testing::Values("posix", "memory"),
                          [](const auto& param) { return std::string(param.param); });
+
+// Reading the mask must not change it, even for a moment: a file another thread creates meanwhile
+// would get the full permissions 0666 instead of what the mask allows.
+TEST(PosixEnv, ReadingTheFileMaskLeavesOtherThreadsFilesAlone) {
+  std::string tmpl = (std::filesystem::path(::testing::TempDir()) / "umask-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+  const mode_t before = ::umask(022);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done) EXPECT_EQ(PosixEnv().NewFilePermissions(), 0644u);
+  });
+  const std::string file = tmpl + "/f";
+  int widened = 0;
+  for (int i = 0; i < 5000; ++i) {
+    const int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+    ASSERT_GE(fd, 0);
+    struct stat st;
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    if ((st.st_mode & 0777) != 0644) ++widened;
+    ::close(fd);
+    ::unlink(file.c_str());
+  }
+  done = true;
+  reader.join();
+  ::umask(before);
+  std::filesystem::remove_all(tmpl);
+  EXPECT_EQ(widened, 0);
+}
 
 // What only the system's files have: things that are neither file nor folder.
 TEST(PosixEnv, AFifoIsNotARegularFileAndDoesNotBlockTheOpen) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "fs/env.h"
@@ -37,6 +38,30 @@ int StatResult(int rc, const struct stat& st, FileInfo* info) {
 
 // The answer of a call that returns -1 and sets errno.
 int Answer(int rc) { return rc == 0 ? 0 : errno; }
+
+// The process's file-creation mask as /proc/self/status tells it ("Umask:\t0022"), read without
+// changing it, so that other threads creating files meanwhile are not affected.
+bool UmaskFromProc(mode_t* mask) {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[4096];
+  std::size_t used = 0;
+  for (;;) {
+    const ssize_t got = ::read(fd, text + used, sizeof text - 1 - used);
+    if (got <= 0) break;
+    used += static_cast<std::size_t>(got);
+    if (used == sizeof text - 1) break;
+  }
+  ::close(fd);
+  text[used] = '\0';
+  const char* line = std::strstr(text, "\nUmask:");
+  if (line == nullptr) return false;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(line + 7, &end, 8);
+  if (end == line + 7 || value > 0777) return false;
+  *mask = static_cast<mode_t>(value);
+  return true;
+}
 
 class PosixReadableFile final : public ReadableFile {
  public:
@@ -215,9 +240,13 @@ class PosixFileSystem final : public Env {
   int CreateDirectory(const std::string& path) override { return Answer(::mkdir(path.c_str(), 0777)); }
 
   std::uint32_t NewFilePermissions() override {
-    // The mask can only be read by setting it, and is set back at once.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    mode_t mask = 0;
+    if (!UmaskFromProc(&mask)) {
+      // Without /proc (or on a kernel before 4.7) the mask can only be read by setting it; a
+      // file another thread creates in between gets the full permissions.
+      mask = ::umask(0);
+      ::umask(mask);
+    }
     return 0666 & ~mask;
   }
 };

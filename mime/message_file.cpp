@@ -218,10 +218,9 @@ ParsedMessage MessageFile::ConsumeContent(int max_embedded_depth) && {
 size_t MessageFile::size() const { return rep_ && rep_->bytes ? rep_->bytes->len : 0; }
 
 quill::Result<ParsedMessage> ReadMessageFile(const std::string& path) {
-  quill::Result<MessageFile> file = MessageFile::Open(path);
-  if (!file.ok()) return file.status();
+  QUILL_ASSIGN_OR_RETURN(MessageFile file, MessageFile::Open(path));
   if (quill::CancelRequested()) return quill::StoppedStatus();
-  ParsedMessage content = std::move(*file).ConsumeContent();
+  ParsedMessage content = std::move(file).ConsumeContent();
   // The decoders and the part walk give up early on a stop: what they built is incomplete.
   if (quill::CancelRequested()) return quill::StoppedStatus();
   return content;

@@ -6,8 +6,8 @@
 // still gives a ParsedMessage (see its `notes`), never a crash or an error.
 //
 // Example:
-//   quill::Result<mime::ParsedMessage> m = mime::ReadMessageFile(path);
-//   if (!m.ok()) return m.status();   // IOError "No such file or directory: /x/a.eml"
+//   // On failure returns IOError "No such file or directory: /x/a.eml".
+//   QUILL_ASSIGN_OR_RETURN(mime::ParsedMessage m, mime::ReadMessageFile(path));
 #pragma once
 
 #include <cstddef>

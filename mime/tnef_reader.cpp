@@ -298,9 +298,7 @@ class TnefParser {
       }
     }
     if (!rtf_.empty()) {
-      quill::Result<std::string> rtf = DecompressRtf(rtf_);
-      if (!rtf.ok()) return rtf.status();
-      out_.rtf_body = std::move(rtf).value();
+      QUILL_ASSIGN_OR_RETURN(out_.rtf_body, DecompressRtf(rtf_));
       // The RTF is the richest form only when nothing else is there; the store keeps text and
       // HTML, so the RTF is carried over into one of those.
       if (out_.text_body.empty() && out_.html_body.empty()) {
@@ -350,9 +348,8 @@ class TnefParser {
         out_.text_body = ToUtf8(DropTrailingNuls(value), charset_);
         return quill::Status::Ok();
       case kAttMsgProps: {
-        quill::Result<std::vector<Property>> props = ReadProperties(value);
-        if (!props.ok()) return props.status();
-        for (const Property& p : *props) MessageProperty(p);
+        QUILL_ASSIGN_OR_RETURN(std::vector<Property> props, ReadProperties(value));
+        for (const Property& p : props) MessageProperty(p);
         return quill::Status::Ok();
       }
       default:
@@ -403,9 +400,8 @@ class TnefParser {
         current.attachment.data.assign(value);
         break;
       case kAttAttachment: {
-        quill::Result<std::vector<Property>> props = ReadProperties(value);
-        if (!props.ok()) return props.status();
-        for (const Property& p : *props) AttachmentProperty(p, current);
+        QUILL_ASSIGN_OR_RETURN(std::vector<Property> props, ReadProperties(value));
+        for (const Property& p : props) AttachmentProperty(p, current);
         break;
       }
       default:
@@ -447,10 +443,9 @@ class TnefParser {
     if (!p.object.empty() || p.method == kAttachEmbeddedMessage) {
       const std::string_view stream = !p.object.empty() ? p.object : std::string_view(a.data);
       if (depth_ < kMaxEmbeddedDepth && LooksLikeTnef(stream)) {
-        quill::Result<TnefContent> inner = TnefParser(stream, depth_ + 1).Parse();
-        if (!inner.ok()) return inner.status();
+        QUILL_ASSIGN_OR_RETURN(TnefContent inner, TnefParser(stream, depth_ + 1).Parse());
         a.embedded = std::make_unique<ParsedMessage>();
-        ToMessage(std::move(inner).value(), *a.embedded);
+        ToMessage(std::move(inner), *a.embedded);
         if (a.file_name.empty()) a.file_name = a.embedded->subject;
         a.mime_type = "message/rfc822";
         a.data.clear();

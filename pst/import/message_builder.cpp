@@ -317,15 +317,10 @@ messaging::AttachmentContent BuildAttachment(const mime::ParsedMessage& content,
 
 quill::Status DetachNameMap(ImportOptions& options) {
   if (options.nameMap == nullptr) return quill::Status::Ok();
-  quill::Result<std::uint16_t> id = options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach);
-  if (!id.ok()) return id.status();
-  options.smartNoAttachId = *id;
-  quill::Result<std::uint16_t> flagRequest = options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest);
-  if (!flagRequest.ok()) return flagRequest.status();
-  options.flagRequestId = *flagRequest;
-  quill::Result<std::uint16_t> contentType = options.nameMap->IdFor(kPsInternetHeaders, kContentTypeName);
-  if (!contentType.ok()) return contentType.status();
-  options.contentTypeId = *contentType;
+  QUILL_ASSIGN_OR_RETURN(options.smartNoAttachId,
+                         options.nameMap->IdFor(kPsetidCommon, tag::kLidSmartNoAttach));
+  QUILL_ASSIGN_OR_RETURN(options.flagRequestId, options.nameMap->IdFor(kPsetidCommon, tag::kLidFlagRequest));
+  QUILL_ASSIGN_OR_RETURN(options.contentTypeId, options.nameMap->IdFor(kPsInternetHeaders, kContentTypeName));
   options.nameMap = nullptr;
   return quill::Status::Ok();
 }

@@ -136,8 +136,7 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink,
       if (std::find(columns.begin(), columns.end(), p.first) == columns.end()) columns.push_back(p.first);
     }
   }
-  quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, columns);
-  if (!table.ok()) return table.status();
+  QUILL_ASSIGN_OR_RETURN(ltp::TableContextBuilder table, ltp::TableContextBuilder::Create(sink, columns));
   for (std::size_t i = 0; i < recipients.size(); ++i) {
     PropertySet set;
     set.PutAll(recipients[i].props);
@@ -146,11 +145,10 @@ quill::Result<ndb::SubnodeRef> WriteRecipients(ndb::NodeSink& sink,
     set.Default(tag::kDisplayType, PropValue::Int32(0));
     set.Default(tag::kResponsibility, PropValue::Bool(false));
     *sizeOut += set.ValueBytes();
-    QUILL_RETURN_IF_ERROR(table->AddRow(static_cast<std::uint32_t>(i + 1), set.All()));
+    QUILL_RETURN_IF_ERROR(table.AddRow(static_cast<std::uint32_t>(i + 1), set.All()));
   }
-  quill::Result<ltp::NodeContent> content = table->Build();
-  if (!content.ok()) return content.status();
-  return ltp::WriteSubnode(sink, kNidRecipientTable, *content);
+  QUILL_ASSIGN_OR_RETURN(ltp::NodeContent content, table.Build());
+  return ltp::WriteSubnode(sink, kNidRecipientTable, content);
 }
 
 // The attachment's bytes as the property context takes them: a value in the heap when they fit
@@ -165,9 +163,8 @@ quill::Status SetBytes(ndb::NodeSink& sink, std::span<const std::uint8_t> bytes,
     if (at > 0 && betweenPieces) QUILL_RETURN_IF_ERROR(betweenPieces());
     QUILL_RETURN_IF_ERROR(stream.Append(bytes.subspan(at, std::min(kAttachmentPiece, bytes.size() - at))));
   }
-  quill::Result<ndb::Bid> top = stream.Finish();
-  if (!top.ok()) return top.status();
-  return pc.SetWritten(tag::kAttachDataBinary, *top, static_cast<std::uint32_t>(bytes.size()));
+  QUILL_ASSIGN_OR_RETURN(ndb::Bid top, stream.Finish());
+  return pc.SetWritten(tag::kAttachDataBinary, top, static_cast<std::uint32_t>(bytes.size()));
 }
 
 // Writes one attachment's property context as subnode `nid`; returns its subnode entry and adds
@@ -185,10 +182,8 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
   if (const MessageContent* message = data.embedded()) {
     if (depth >= kMaxEmbeddingDepth) return quill::Status::InvalidArgument("messages embedded too deeply");
     embeddedNid = sink.AllocateNid(ndb::NidType::kNormalMessage);
-    quill::Result<BuiltMessage> built =
-        BuildMessage(sink, embeddedNid, *message, now, depth + 1, betweenPieces);
-    if (!built.ok()) return built.status();
-    embedded = std::move(built).value();
+    QUILL_ASSIGN_OR_RETURN(embedded,
+                           BuildMessage(sink, embeddedNid, *message, now, depth + 1, betweenPieces));
   }
   std::uint64_t dataSize = 0;
   switch (data.kind()) {
@@ -225,15 +220,13 @@ quill::Result<ndb::SubnodeRef> WriteAttachment(ndb::NodeSink& sink, ndb::Nid nid
                  PropValue::Object(embeddedNid, static_cast<std::uint32_t>(embedded->size))));
       break;
   }
-  quill::Result<ltp::NodeContent> content = pc.Build();
-  if (!content.ok()) return content.status();
+  QUILL_ASSIGN_OR_RETURN(ltp::NodeContent content, pc.Build());
   if (embedded) {
-    quill::Result<ndb::SubnodeRef> ref = ltp::WriteSubnode(sink, embeddedNid, embedded->content);
-    if (!ref.ok()) return ref.status();
-    content->subnodes.push_back(*ref);
+    QUILL_ASSIGN_OR_RETURN(ndb::SubnodeRef ref, ltp::WriteSubnode(sink, embeddedNid, embedded->content));
+    content.subnodes.push_back(ref);
   }
   *row = set.RowFor(AttachmentColumns());
-  return ltp::WriteSubnode(sink, nid, *content);
+  return ltp::WriteSubnode(sink, nid, content);
 }
 
 // Writes everything of a message but its own entry: attachments, tables, and the property context,
@@ -251,33 +244,27 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
     return quill::Status::InvalidArgument("attachments to be made later without a maker");
   }
   if (attachmentCount > 0) {
-    quill::Result<ltp::TableContextBuilder> table =
-        ltp::TableContextBuilder::Create(sink, AttachmentColumns());
-    if (!table.ok()) return table.status();
+    QUILL_ASSIGN_OR_RETURN(ltp::TableContextBuilder table,
+                           ltp::TableContextBuilder::Create(sink, AttachmentColumns()));
     for (std::size_t i = 0; i < attachmentCount; ++i) {
       const ndb::Nid attNid = ndb::MakeNid(ndb::NidType::kAttachment, static_cast<std::uint32_t>(i + 1));
       std::optional<AttachmentContent> made;
       if (i >= message.attachments.size()) {
-        quill::Result<AttachmentContent> next = message.makeAttachment(i);
-        if (!next.ok()) return next.status();
-        made = std::move(next).value();
+        QUILL_ASSIGN_OR_RETURN(made, message.makeAttachment(i));
       }
       std::vector<Property> row;
-      quill::Result<ndb::SubnodeRef> ref = WriteAttachment(
-          sink, attNid, made ? *made : message.attachments[i], now, depth, betweenPieces, &row, &size);
-      if (!ref.ok()) return ref.status();
-      subnodes.push_back(*ref);
-      QUILL_RETURN_IF_ERROR(table->AddRow(attNid, row));
+      QUILL_ASSIGN_OR_RETURN(ndb::SubnodeRef ref,
+                             WriteAttachment(sink, attNid, made ? *made : message.attachments[i], now, depth,
+                                             betweenPieces, &row, &size));
+      subnodes.push_back(ref);
+      QUILL_RETURN_IF_ERROR(table.AddRow(attNid, row));
     }
-    quill::Result<ltp::NodeContent> content = table->Build();
-    if (!content.ok()) return content.status();
-    quill::Result<ndb::SubnodeRef> ref = ltp::WriteSubnode(sink, kNidAttachmentTable, *content);
-    if (!ref.ok()) return ref.status();
-    subnodes.push_back(*ref);
+    QUILL_ASSIGN_OR_RETURN(ltp::NodeContent content, table.Build());
+    QUILL_ASSIGN_OR_RETURN(ndb::SubnodeRef ref, ltp::WriteSubnode(sink, kNidAttachmentTable, content));
+    subnodes.push_back(ref);
   }
-  quill::Result<ndb::SubnodeRef> recipients = WriteRecipients(sink, message.recipients, &size);
-  if (!recipients.ok()) return recipients.status();
-  subnodes.push_back(*recipients);
+  QUILL_ASSIGN_OR_RETURN(ndb::SubnodeRef recipients, WriteRecipients(sink, message.recipients, &size));
+  subnodes.push_back(recipients);
 
   PropertySet set;
   set.PutAll(message.props);
@@ -296,12 +283,11 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
 
   ltp::PropertyContextBuilder pc(sink);
   QUILL_RETURN_IF_ERROR(set.CopyInto(pc));
-  quill::Result<ltp::NodeContent> content = pc.Build();
-  if (!content.ok()) return content.status();
-  content->subnodes.insert(content->subnodes.end(), subnodes.begin(), subnodes.end());
+  QUILL_ASSIGN_OR_RETURN(ltp::NodeContent content, pc.Build());
+  content.subnodes.insert(content.subnodes.end(), subnodes.begin(), subnodes.end());
 
   BuiltMessage built;
-  built.content = std::move(content).value();
+  built.content = std::move(content);
   built.contentsRow = set.RowFor(ContentsColumns());
   built.read = (flags & tag::kMsgFlagRead) != 0;
   built.size = set.Int32Or(tag::kMessageSize, 0);
@@ -313,12 +299,11 @@ quill::Result<BuiltMessage> BuildMessage(ndb::NodeSink& sink, ndb::Nid nid, cons
 quill::Result<WrittenMessage> WriteMessage(ndb::NodeSink& sink, ndb::Nid nid, ndb::Nid folder,
                                            const MessageContent& message, std::uint64_t now,
                                            const BetweenPieces& betweenPieces) {
-  quill::Result<BuiltMessage> built = BuildMessage(sink, nid, message, now, 0, betweenPieces);
-  if (!built.ok()) return built.status();
-  QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, built->content));
+  QUILL_ASSIGN_OR_RETURN(BuiltMessage built, BuildMessage(sink, nid, message, now, 0, betweenPieces));
+  QUILL_RETURN_IF_ERROR(ltp::WriteTopLevelNode(sink, nid, folder, built.content));
   WrittenMessage written;
-  written.contentsRow = std::move(built->contentsRow);
-  written.read = built->read;
+  written.contentsRow = std::move(built.contentsRow);
+  written.read = built.read;
   return written;
 }
 

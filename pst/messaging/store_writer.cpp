@@ -85,9 +85,8 @@ quill::Status WritePc(ndb::NodeSink& sink, Nid nid, Nid parent, const std::vecto
 }
 
 quill::Status WriteEmptyTable(ndb::NodeSink& sink, Nid nid, std::span<const ltp::PropTag> columns) {
-  quill::Result<ltp::TableContextBuilder> table = ltp::TableContextBuilder::Create(sink, columns);
-  if (!table.ok()) return table.status();
-  return table->WriteTopLevel(nid, 0);
+  QUILL_ASSIGN_OR_RETURN(ltp::TableContextBuilder table, ltp::TableContextBuilder::Create(sink, columns));
+  return table.WriteTopLevel(nid, 0);
 }
 
 }  // namespace
@@ -112,15 +111,12 @@ quill::Result<std::unique_ptr<StoreWriter>> StoreWriter::Create(ndb::NodeSink& s
   root.parent = kNidRootFolder;
   // Allocated in this order the standard folders get the nids Outlook gives them (0x8022, 0x8042,
   // 0x8062) from a fresh sink.
-  quill::Result<Nid> ipm = store->NewFolder(kNidRootFolder, u"Top of Personal Folders", u"");
-  if (!ipm.ok()) return ipm.status();
-  quill::Result<Nid> search = store->NewFolder(kNidRootFolder, u"Search Root", u"");
-  if (!search.ok()) return search.status();
-  quill::Result<Nid> deleted = store->NewFolder(*ipm, u"Deleted Items", u"IPF.Note");
-  if (!deleted.ok()) return deleted.status();
-  store->ipmSubtree_ = *ipm;
-  store->searchRoot_ = *search;
-  store->deletedItems_ = *deleted;
+  QUILL_ASSIGN_OR_RETURN(Nid ipm, store->NewFolder(kNidRootFolder, u"Top of Personal Folders", u""));
+  QUILL_ASSIGN_OR_RETURN(Nid search, store->NewFolder(kNidRootFolder, u"Search Root", u""));
+  QUILL_ASSIGN_OR_RETURN(Nid deleted, store->NewFolder(ipm, u"Deleted Items", u"IPF.Note"));
+  store->ipmSubtree_ = ipm;
+  store->searchRoot_ = search;
+  store->deletedItems_ = deleted;
   store->folders_[kNidRootFolder].children.push_back(kNidSpamSearchFolder);
   // Readers refuse a name-to-id map with an empty entry or string stream (libpff the first,
   // pst-extractor the second), and Outlook's own maps are never empty: start with two names every
@@ -253,9 +249,8 @@ quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
   }
   QUILL_RETURN_IF_ERROR(WritePc(*sink_, nid, folder.parent, summary));
 
-  quill::Result<ltp::TableContextBuilder> hierarchy =
-      ltp::TableContextBuilder::Create(*sink_, HierarchyColumns());
-  if (!hierarchy.ok()) return hierarchy.status();
+  QUILL_ASSIGN_OR_RETURN(ltp::TableContextBuilder hierarchy,
+                         ltp::TableContextBuilder::Create(*sink_, HierarchyColumns()));
   for (Nid childNid : folder.children) {
     std::vector<Property> row;
     if (childNid == kNidSpamSearchFolder) {
@@ -265,9 +260,9 @@ quill::Status StoreWriter::WriteFolder(Nid nid, Folder& folder) {
       row =
           FolderSummary(child.name, child.containerClass, child.count, child.unread, !child.children.empty());
     }
-    QUILL_RETURN_IF_ERROR(hierarchy->AddRow(childNid, row));
+    QUILL_RETURN_IF_ERROR(hierarchy.AddRow(childNid, row));
   }
-  QUILL_RETURN_IF_ERROR(hierarchy->WriteTopLevel(SameIndex(nid, NidType::kHierarchyTable), 0));
+  QUILL_RETURN_IF_ERROR(hierarchy.WriteTopLevel(SameIndex(nid, NidType::kHierarchyTable), 0));
 
   if (folder.contents) {
     QUILL_RETURN_IF_ERROR(folder.contents->WriteTopLevel(SameIndex(nid, NidType::kContentsTable), 0));
@@ -329,9 +324,8 @@ quill::Status StoreWriter::WriteTemplatesAndQueues() {
 
   // Where new mail of each class goes: without an Inbox everything goes to the root, as in a new
   // Outlook store; with one, ordinary and report mail go to the Inbox.
-  quill::Result<ltp::TableContextBuilder> receive =
-      ltp::TableContextBuilder::Create(*sink_, ReceiveFolderColumns());
-  if (!receive.ok()) return receive.status();
+  QUILL_ASSIGN_OR_RETURN(ltp::TableContextBuilder receive,
+                         ltp::TableContextBuilder::Create(*sink_, ReceiveFolderColumns()));
   std::vector<std::pair<std::u16string, Nid>> rows = {{u"", kNidRootFolder}};
   if (auto it = special_.find(SpecialFolder::kInbox); it != special_.end()) {
     rows = {{u"", it->second}, {u"IPC", kNidRootFolder}, {u"IPM", it->second}, {u"REPORT.IPM", it->second}};
@@ -340,17 +334,16 @@ quill::Status StoreWriter::WriteTemplatesAndQueues() {
     const std::vector<Property> cells = {
         {tag::kReceiveFolderNid, PropValue::Int32(static_cast<std::int32_t>(rows[i].second))},
         {tag::kMessageClass, PropValue::String(rows[i].first)}};
-    QUILL_RETURN_IF_ERROR(receive->AddRow(static_cast<std::uint32_t>(i + 1), cells));
+    QUILL_RETURN_IF_ERROR(receive.AddRow(static_cast<std::uint32_t>(i + 1), cells));
   }
-  QUILL_RETURN_IF_ERROR(receive->WriteTopLevel(kNidReceiveFolderTable, 0));
+  QUILL_RETURN_IF_ERROR(receive.WriteTopLevel(kNidReceiveFolderTable, 0));
 
   QUILL_RETURN_IF_ERROR(sink_->AddNode(kNidSearchManagementQueue, 0, 0, 0));
   QUILL_RETURN_IF_ERROR(sink_->AddNode(kNidSearchGathererFolderQueue, 0, 0, 0));
   // The search folders with pending activity: the spam folder, as in a new Outlook store.
   const std::uint8_t activity[4] = {kNidSpamSearchFolder & 0xFF, (kNidSpamSearchFolder >> 8) & 0xFF, 0, 0};
-  quill::Result<ndb::Bid> bid = sink_->WriteDataBlock(activity);
-  if (!bid.ok()) return bid.status();
-  return sink_->AddNode(kNidSearchActivityList, *bid, 0, 0);
+  QUILL_ASSIGN_OR_RETURN(ndb::Bid bid, sink_->WriteDataBlock(activity));
+  return sink_->AddNode(kNidSearchActivityList, bid, 0, 0);
 }
 
 quill::Status StoreWriter::Close() {

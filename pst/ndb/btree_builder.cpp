@@ -29,9 +29,8 @@ quill::Result<BlockRef> BuildBTree(std::size_t leafEntrySize, std::size_t count,
     page[kBtMaxCountOffset] = static_cast<std::uint8_t>(leafCapacity);
     page[kBtEntrySizeOffset] = static_cast<std::uint8_t>(leafEntrySize);
     page[kBtLevelOffset] = 0;
-    quill::Result<BlockRef> ref = writePage(page.data());
-    if (!ref.ok()) return ref.status();
-    level.push_back(ChildRef{n > 0 ? Get64(page.data()) : 0, *ref});
+    QUILL_ASSIGN_OR_RETURN(BlockRef ref, writePage(page.data()));
+    level.push_back(ChildRef{n > 0 ? Get64(page.data()) : 0, ref});
     first += n;
   } while (first < count);
 
@@ -52,9 +51,8 @@ quill::Result<BlockRef> BuildBTree(std::size_t leafEntrySize, std::size_t count,
       page[kBtMaxCountOffset] = static_cast<std::uint8_t>(kBtIndexCapacity);
       page[kBtEntrySizeOffset] = static_cast<std::uint8_t>(kBtIndexEntrySize);
       page[kBtLevelOffset] = static_cast<std::uint8_t>(depth);
-      quill::Result<BlockRef> ref = writePage(page.data());
-      if (!ref.ok()) return ref.status();
-      upper.push_back(ChildRef{level[at].firstKey, *ref});
+      QUILL_ASSIGN_OR_RETURN(BlockRef ref, writePage(page.data()));
+      upper.push_back(ChildRef{level[at].firstKey, ref});
     }
     level = std::move(upper);
     ++depth;

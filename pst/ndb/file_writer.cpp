@@ -40,12 +40,12 @@ std::uint32_t RandomUnique() {
 
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
-  quill::Result<std::unique_ptr<FilePlacement>> placement =
-      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv());
-  if (!placement.ok()) return placement.status();
-  fs::WritableFile* file = &placement.value()->file();
+  QUILL_ASSIGN_OR_RETURN(
+      std::unique_ptr<FilePlacement> placement,
+      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv()));
+  fs::WritableFile* file = &placement->file();
   std::unique_ptr<FileWriter> writer(new FileWriter(file, targetPath, options));
-  writer->placement_ = std::move(placement).value();
+  writer->placement_ = std::move(placement);
   QUILL_RETURN_IF_ERROR(writer->Start());
   return writer;
 }
@@ -183,9 +183,7 @@ quill::Result<std::uint64_t> FileWriter::StoreBlock(Bid bid, BlockKind kind,
   const std::size_t cb = bytes.size();
   const std::size_t diskSize = BlockDiskSize(cb);
   std::uint64_t ib = 0;
-  quill::Result<std::uint8_t*> place = Reserve(diskSize, kSlotSize, &ib);
-  if (!place.ok()) return place.status();
-  std::uint8_t* p = *place;
+  QUILL_ASSIGN_OR_RETURN(auto p, Reserve(diskSize, kSlotSize, &ib));
   if (kind == BlockKind::kData && options_.crypt == CryptMethod::kPermute) {
     PermuteEncode(bytes.data(), p, cb);
   } else {
@@ -226,11 +224,10 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
   auto pageWriter = [this](PageType type) {
     return [this, type](std::uint8_t* content) -> quill::Result<BlockRef> {
       std::uint64_t ib = 0;
-      quill::Result<std::uint8_t*> place = Reserve(kPageSize, kPageSize, &ib);
-      if (!place.ok()) return place.status();
-      std::memcpy(*place, content, kPageContentSize);
+      QUILL_ASSIGN_OR_RETURN(auto place, Reserve(kPageSize, kPageSize, &ib));
+      std::memcpy(place, content, kPageContentSize);
       const std::uint64_t bid = nextPageBid_++;
-      SealPage(*place, type, ib, bid, true);
+      SealPage(place, type, ib, bid, true);
       pageOffsets_.push_back(ib);
       return BlockRef{bid, ib};
     };
@@ -244,9 +241,8 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
     Put64(e + 16, nodes[i].sub);
     Put32(e + 24, nodes[i].parent);
   };
-  quill::Result<BlockRef> nbt =
-      BuildBTree(kNbtEntrySize, nodes.size(), nbtEntry, pageWriter(PageType::kNbt), &summary_.nbtLevels);
-  if (!nbt.ok()) return nbt.status();
+  QUILL_ASSIGN_OR_RETURN(BlockRef nbt, BuildBTree(kNbtEntrySize, nodes.size(), nbtEntry,
+                                                  pageWriter(PageType::kNbt), &summary_.nbtLevels));
 
   // Blocks are recorded in id order, which is also key order; unreferenced ones are skipped. The
   // builder asks for entries strictly in sequence, so a running position is enough.
@@ -262,11 +258,10 @@ quill::Status FileWriter::WriteBTrees(BlockRef* nbtRoot, BlockRef* bbtRoot) {
     Put16(e + 18, static_cast<std::uint16_t>(r.refs + 1));
     ++next;
   };
-  quill::Result<BlockRef> bbt =
-      BuildBTree(kBbtEntrySize, summary_.blocks, bbtEntry, pageWriter(PageType::kBbt), &summary_.bbtLevels);
-  if (!bbt.ok()) return bbt.status();
-  *nbtRoot = *nbt;
-  *bbtRoot = *bbt;
+  QUILL_ASSIGN_OR_RETURN(BlockRef bbt, BuildBTree(kBbtEntrySize, summary_.blocks, bbtEntry,
+                                                  pageWriter(PageType::kBbt), &summary_.bbtLevels));
+  *nbtRoot = nbt;
+  *bbtRoot = bbt;
   return quill::Status::Ok();
 }
 

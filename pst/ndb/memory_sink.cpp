@@ -47,13 +47,12 @@ quill::Status MemorySink::AppendLeaves(Bid bid, int depth,
     return quill::Status::Ok();
   }
   if (!IsDataTreeKind(r->kind) || depth > 2) return quill::Status::Corruption("not a data tree");
-  quill::Result<XBlockContent> x = DecodeXBlock(bytes);
-  if (!x.ok()) return x.status();
+  QUILL_ASSIGN_OR_RETURN(XBlockContent x, DecodeXBlock(bytes));
   const std::size_t before = out.size();
-  for (Bid child : x->children) QUILL_RETURN_IF_ERROR(AppendLeaves(child, depth + 1, out));
+  for (Bid child : x.children) QUILL_RETURN_IF_ERROR(AppendLeaves(child, depth + 1, out));
   std::uint64_t total = 0;
   for (std::size_t i = before; i < out.size(); ++i) total += out[i].size();
-  if (total != x->totalSize) return quill::Status::Corruption("data tree size mismatch");
+  if (total != x.totalSize) return quill::Status::Corruption("data tree size mismatch");
   return quill::Status::Ok();
 }
 
@@ -61,10 +60,9 @@ quill::Status MemorySink::AppendSubnodes(Bid bid, int depth, std::vector<Subnode
   const BlockRecord* r = SinkBase::FindBlock(bid);
   if (r == nullptr) return quill::Status::NotFound("no block with this id");
   if (!IsSubnodeTreeKind(r->kind) || depth > 1) return quill::Status::Corruption("not a subnode tree");
-  quill::Result<SubnodeBlockContent> s = DecodeSubnodeBlock(bytes_[r->location]);
-  if (!s.ok()) return s.status();
-  out.insert(out.end(), s->entries.begin(), s->entries.end());
-  for (const SiEntry& e : s->children) QUILL_RETURN_IF_ERROR(AppendSubnodes(e.child, depth + 1, out));
+  QUILL_ASSIGN_OR_RETURN(SubnodeBlockContent s, DecodeSubnodeBlock(bytes_[r->location]));
+  out.insert(out.end(), s.entries.begin(), s.entries.end());
+  for (const SiEntry& e : s.children) QUILL_RETURN_IF_ERROR(AppendSubnodes(e.child, depth + 1, out));
   return quill::Status::Ok();
 }
 

@@ -123,16 +123,14 @@ quill::Result<Bid> SinkBase::WriteDataTree(std::span<const Bid> leaves, std::uin
     const std::uint64_t groupSize =
         first + n == leaves.size() ? totalSize - done : static_cast<std::uint64_t>(n) * kMaxBlockData;
     done += groupSize;
-    quill::Result<Bid> x =
-        PutBlock(BlockKind::kXBlock, EncodeXBlock(1, group, static_cast<std::uint32_t>(groupSize)));
-    if (!x.ok()) return x.status();
+    QUILL_ASSIGN_OR_RETURN(
+        Bid x, PutBlock(BlockKind::kXBlock, EncodeXBlock(1, group, static_cast<std::uint32_t>(groupSize))));
     for (Bid leaf : group) ++RecordOf(leaf).refs;
-    xblocks.push_back(*x);
+    xblocks.push_back(x);
   }
   if (xblocks.size() == 1) return xblocks[0];
-  quill::Result<Bid> xx =
-      PutBlock(BlockKind::kXXBlock, EncodeXBlock(2, xblocks, static_cast<std::uint32_t>(totalSize)));
-  if (!xx.ok()) return xx.status();
+  QUILL_ASSIGN_OR_RETURN(
+      Bid xx, PutBlock(BlockKind::kXXBlock, EncodeXBlock(2, xblocks, static_cast<std::uint32_t>(totalSize))));
   for (Bid x : xblocks) ++RecordOf(x).refs;
   return xx;
 }
@@ -169,17 +167,15 @@ quill::Result<Bid> SinkBase::WriteSubnodeTree(std::span<const SubnodeRef> entrie
   for (std::size_t first = 0; first < sorted.size(); first += kSlBlockCapacity) {
     const std::size_t n = std::min(kSlBlockCapacity, sorted.size() - first);
     const std::span<const SubnodeRef> group(sorted.data() + first, n);
-    quill::Result<Bid> sl = PutBlock(BlockKind::kSlBlock, EncodeSlBlock(group));
-    if (!sl.ok()) return sl.status();
+    QUILL_ASSIGN_OR_RETURN(Bid sl, PutBlock(BlockKind::kSlBlock, EncodeSlBlock(group)));
     for (const SubnodeRef& e : group) {
       if (e.data != 0) ++RecordOf(e.data).refs;
       if (e.sub != 0) ++RecordOf(e.sub).refs;
     }
-    leaves.push_back(SiEntry{group.front().nid, *sl});
+    leaves.push_back(SiEntry{group.front().nid, sl});
   }
   if (leaves.size() == 1) return leaves[0].child;
-  quill::Result<Bid> si = PutBlock(BlockKind::kSiBlock, EncodeSiBlock(leaves));
-  if (!si.ok()) return si.status();
+  QUILL_ASSIGN_OR_RETURN(Bid si, PutBlock(BlockKind::kSiBlock, EncodeSiBlock(leaves)));
   for (const SiEntry& e : leaves) ++RecordOf(e.child).refs;
   return si;
 }
@@ -219,20 +215,17 @@ quill::Status SinkBase::ReleaseUnreferenced() {
     BlockRecord& r = blocks_[i];
     if (r.refs != 0 || !IsInternal(r.kind)) continue;
     const Bid bid = BidOfIndex(i, r.kind);
-    quill::Result<std::vector<std::uint8_t>> bytes = LoadInternalBlock(bid, r);
-    if (!bytes.ok()) return bytes.status();
+    QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes, LoadInternalBlock(bid, r));
     if (IsDataTreeKind(r.kind)) {
-      quill::Result<XBlockContent> x = DecodeXBlock(*bytes);
-      if (!x.ok()) return x.status();
-      for (Bid child : x->children) --RecordOf(child).refs;
+      QUILL_ASSIGN_OR_RETURN(XBlockContent x, DecodeXBlock(bytes));
+      for (Bid child : x.children) --RecordOf(child).refs;
     } else {
-      quill::Result<SubnodeBlockContent> s = DecodeSubnodeBlock(*bytes);
-      if (!s.ok()) return s.status();
-      for (const SubnodeRef& e : s->entries) {
+      QUILL_ASSIGN_OR_RETURN(SubnodeBlockContent s, DecodeSubnodeBlock(bytes));
+      for (const SubnodeRef& e : s.entries) {
         if (e.data != 0) --RecordOf(e.data).refs;
         if (e.sub != 0) --RecordOf(e.sub).refs;
       }
-      for (const SiEntry& e : s->children) --RecordOf(e.child).refs;
+      for (const SiEntry& e : s.children) --RecordOf(e.child).refs;
     }
   }
   return quill::Status::Ok();

@@ -315,14 +315,12 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
   std::vector<std::vector<std::uint8_t>> leaves;
   if (bid == 0) return leaves;
   if (!IsInternalBid(bid)) {
-    Result<std::vector<std::uint8_t>> b = ReadBlock(bid);
-    if (!b.ok()) return b.status();
-    leaves.push_back(std::move(b).value());
+    QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> b, ReadBlock(bid));
+    leaves.push_back(std::move(b));
     return leaves;
   }
-  Result<std::vector<std::uint8_t>> top = ReadBlock(bid);
-  if (!top.ok()) return top.status();
-  Result<XBlock> x = ParseXBlock(top.value());
+  QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> top, ReadBlock(bid));
+  Result<XBlock> x = ParseXBlock(top);
   if (!x.ok()) return Status::Corruption("block " + Hex(bid) + ": " + x.status().message());
   // A tree cannot describe more than the file holds unless blocks are shared, which a forged file
   // could use to demand unbounded memory.
@@ -333,9 +331,8 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
     for (Bid child : x->children) {
       if (!IsInternalBid(child))
         return Status::Corruption("block " + Hex(bid) + ": XXBLOCK child is a data block");
-      Result<std::vector<std::uint8_t>> cb = ReadBlock(child);
-      if (!cb.ok()) return cb.status();
-      Result<XBlock> cx = ParseXBlock(cb.value());
+      QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> cb, ReadBlock(child));
+      Result<XBlock> cx = ParseXBlock(cb);
       if (!cx.ok() || cx->level != 1) return Status::Corruption("block " + Hex(child) + ": not an XBLOCK");
       data_bids.insert(data_bids.end(), cx->children.begin(), cx->children.end());
     }
@@ -345,11 +342,10 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
   for (Bid d : data_bids) {
     if (IsInternalBid(d))
       return Status::Corruption("block " + Hex(bid) + ": data tree points at an inner block");
-    Result<std::vector<std::uint8_t>> b = ReadBlock(d);
-    if (!b.ok()) return b.status();
-    total += b->size();
+    QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> b, ReadBlock(d));
+    total += b.size();
     if (total > limit) return Status::Corruption("block " + Hex(bid) + ": data tree larger than the file");
-    leaves.push_back(std::move(b).value());
+    leaves.push_back(std::move(b));
   }
   if (total != x->total_size) {
     return Status::Corruption("block " + Hex(bid) + ": data tree holds " + std::to_string(total) +
@@ -359,26 +355,23 @@ Result<std::vector<std::vector<std::uint8_t>>> PstFile::ReadDataTree(Bid bid) co
 }
 
 Result<std::vector<std::uint8_t>> PstFile::ReadStream(Bid bid) const {
-  Result<std::vector<std::vector<std::uint8_t>>> leaves = ReadDataTree(bid);
-  if (!leaves.ok()) return leaves.status();
+  QUILL_ASSIGN_OR_RETURN(std::vector<std::vector<std::uint8_t>> leaves, ReadDataTree(bid));
   std::vector<std::uint8_t> out;
-  for (const auto& l : leaves.value()) out.insert(out.end(), l.begin(), l.end());
+  for (const auto& l : leaves) out.insert(out.end(), l.begin(), l.end());
   return out;
 }
 
 Result<std::map<Nid, SubnodeEntry>> PstFile::ReadSubnodes(Bid bid) const {
   std::map<Nid, SubnodeEntry> out;
   if (bid == 0) return out;
-  Result<std::vector<std::uint8_t>> top = ReadBlock(bid);
-  if (!top.ok()) return top.status();
-  Result<SubnodeBlock> s = ParseSubnodeBlock(top.value());
+  QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> top, ReadBlock(bid));
+  Result<SubnodeBlock> s = ParseSubnodeBlock(top);
   if (!s.ok()) return Status::Corruption("block " + Hex(bid) + ": " + s.status().message());
   std::vector<SubnodeEntry> leaves;
   if (s->level == 1) {
     for (const SubnodeEntry& e : s->entries) {
-      Result<std::vector<std::uint8_t>> cb = ReadBlock(e.data);
-      if (!cb.ok()) return cb.status();
-      Result<SubnodeBlock> c = ParseSubnodeBlock(cb.value());
+      QUILL_ASSIGN_OR_RETURN(std::vector<std::uint8_t> cb, ReadBlock(e.data));
+      Result<SubnodeBlock> c = ParseSubnodeBlock(cb);
       if (!c.ok() || c->level != 0) return Status::Corruption("block " + Hex(e.data) + ": not an SLBLOCK");
       leaves.insert(leaves.end(), c->entries.begin(), c->entries.end());
     }
@@ -398,12 +391,8 @@ Result<Node> PstFile::LoadNode(Nid nid) const {
   if (it == nodes_.end()) return Status::NotFound("node " + Hex(nid) + " is not in the NBT");
   Node n;
   n.nid = nid;
-  Result<std::vector<std::vector<std::uint8_t>>> blocks = ReadDataTree(it->second.data);
-  if (!blocks.ok()) return blocks.status();
-  n.blocks = std::move(blocks).value();
-  Result<std::map<Nid, SubnodeEntry>> subs = ReadSubnodes(it->second.sub);
-  if (!subs.ok()) return subs.status();
-  n.subnodes = std::move(subs).value();
+  QUILL_ASSIGN_OR_RETURN(n.blocks, ReadDataTree(it->second.data));
+  QUILL_ASSIGN_OR_RETURN(n.subnodes, ReadSubnodes(it->second.sub));
   return n;
 }
 
@@ -414,12 +403,8 @@ Result<Node> PstFile::LoadSubnode(const Node& parent, Nid nid) const {
   }
   Node n;
   n.nid = nid;
-  Result<std::vector<std::vector<std::uint8_t>>> blocks = ReadDataTree(it->second.data);
-  if (!blocks.ok()) return blocks.status();
-  n.blocks = std::move(blocks).value();
-  Result<std::map<Nid, SubnodeEntry>> subs = ReadSubnodes(it->second.sub);
-  if (!subs.ok()) return subs.status();
-  n.subnodes = std::move(subs).value();
+  QUILL_ASSIGN_OR_RETURN(n.blocks, ReadDataTree(it->second.data));
+  QUILL_ASSIGN_OR_RETURN(n.subnodes, ReadSubnodes(it->second.sub));
   return n;
 }
 

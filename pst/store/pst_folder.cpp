@@ -60,9 +60,8 @@ quill::Result<std::unique_ptr<engine::StoreFolder>> PstFolder::AddFolder(const s
   if (kind != engine::kFolderKindMail)
     return quill::Status::NotSupported("folder kind " + std::to_string(kind));
   if (!session_.open()) return quill::Status::InvalidArgument("the store is not open");
-  auto nid = session_.CreateFolder(nid_, name, u"IPF.Note");
-  if (!nid.ok()) return nid.status();
-  return session_.FolderObject(nid.value());
+  QUILL_ASSIGN_OR_RETURN(auto nid, session_.CreateFolder(nid_, name, u"IPF.Note"));
+  return session_.FolderObject(nid);
 }
 
 quill::Result<std::unique_ptr<engine::StoreMessage>> PstFolder::AddItem(int kind) {
@@ -107,8 +106,7 @@ quill::Status PstMessage::Save() {
       return import::BuildAttachment(source_, i, options_);
     };
   }
-  auto nid = session_.writer().AddMessage(folder_, content_);
-  if (!nid.ok()) return nid.status();
+  QUILL_RETURN_IF_ERROR(session_.writer().AddMessage(folder_, content_).status());
   saved_ = true;
   content_ = messaging::MessageContent();
   source_ = mime::ParsedMessage();

@@ -62,9 +62,7 @@ quill::Status PstStore::ValidateIPMTree() {
   for (const DefaultFolder& f : kDefaultFolders) {
     std::optional<ndb::Nid> nid = session_.FindChild(writer.ipmSubtree(), f.name);
     if (!nid) {
-      auto made = session_.CreateFolder(writer.ipmSubtree(), f.name, f.containerClass);
-      if (!made.ok()) return made.status();
-      nid = made.value();
+      QUILL_ASSIGN_OR_RETURN(nid, session_.CreateFolder(writer.ipmSubtree(), f.name, f.containerClass));
     }
     const std::string name = f.name;
     if (name == "Inbox") {
@@ -109,9 +107,7 @@ quill::Result<engine::Store*> PstSession::LogonPstStore(const std::string& path,
   if (path.empty()) return quill::Status::InvalidArgument("no path for the data file");
   ndb::FileWriterOptions fileOptions;
   fileOptions.env = env_;
-  auto file = ndb::FileWriter::Create(path, fileOptions);
-  if (!file.ok()) return file.status();
-  file_ = std::move(file.value());
+  QUILL_ASSIGN_OR_RETURN(file_, ndb::FileWriter::Create(path, fileOptions));
   messaging::StoreOptions options;
   options.displayName = quill::Utf8ToUtf16(displayName);
   // A large attachment is written a piece at a time, with the caller's event loop given a turn
