@@ -56,7 +56,7 @@ TEST(OutputCheckTest, ReadOnlyFolderAsksForOneThatCanBeWritten) {
 // A folder whose look-up, opening or file creation fails is refused with the system's reason;
 // only a failure to tidy up (closing or removing the empty probe file) lets it pass, since the
 // folder took the file.
-TEST(OutputCheckTest, EveryFailingStepIsReportedAndATakenNameIsLeftAlone) {
+TEST(OutputCheckTest, EveryFailingStepIsReported) {
   TempTree tree;
   const std::string out = tree.Folder("out");
   fs::FaultyEnv env(fs::PosixEnv());
