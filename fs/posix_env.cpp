@@ -229,4 +229,6 @@ Env& PosixEnv() {
   return env;
 }
 
+Env& SystemEnv() { return PosixEnv(); }
+
 }  // namespace fs

@@ -41,7 +41,7 @@ std::uint32_t RandomUnique() {
 quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string& targetPath,
                                                               const FileWriterOptions& options) {
   quill::Result<std::unique_ptr<FilePlacement>> placement =
-      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv());
+      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::SystemEnv());
   if (!placement.ok()) return placement.status();
   fs::WritableFile* file = &placement.value()->file();
   std::unique_ptr<FileWriter> writer(new FileWriter(file, targetPath, options));
