@@ -88,6 +88,25 @@ TEST_F(FilePlacement, AFolderThatCannotBeListedStillTakesTheFile) {
   EXPECT_EQ(ReadAll(folder / "out.pst").substr(0, 4), "!BDN");
 }
 
+// POSIX only also because the limit there is 255 bytes of the name, where Windows counts 255 UTF-16
+// units (and std::filesystem there reads narrow names in the ANSI code page, not as UTF-8).
+TEST_F(FilePlacement, ANumberedNameAtTheLimitCutsTheStemBetweenCharacters) {
+  // A taken name at the limit: the numbered one gives up part of the stem, never the extension,
+  // and cuts between characters ("é" is two bytes).
+  std::string stem;
+  while (stem.size() < 250) stem += "\xC3\xA9";
+  const std::string target = (dir_ / (stem + ".pst")).string();
+  auto w = Open(target);
+  WriteText(target, "taken");
+  ASSERT_TRUE(w->Close().ok());
+  const std::string written = fs::path(w->writtenPath()).filename().string();
+  EXPECT_LE(written.size(), 255u);
+  EXPECT_EQ(written.substr(written.size() - 8), " (2).pst");
+  EXPECT_EQ(written.substr(0, written.size() - 8), stem.substr(0, written.size() - 8));
+  EXPECT_EQ((written.size() - 8) % 2, 0u);
+  EXPECT_TRUE(IsStore(w->writtenPath()));
+}
+
 TEST_F(FilePlacement, TemporaryFilesOfKilledRunsAreRemovedByTheNextWriterInTheFolder) {
   WriteText(target_, "old contents");
   const pid_t child = ::fork();
