@@ -1,6 +1,6 @@
 # The Windows build so far, included by the top-level CMakeLists.txt in place of the rest of it:
 # the layers that need neither GMime nor Qt (Debian packages neither for Windows), that is common,
-# fs and the PST writer's ndb, ltp and messaging layers, with their tests. cmake/mingw-w64.cmake
+# fs and the PST writer's ndb, ltp and messaging layers and the reader, with their tests. cmake/mingw-w64.cmake
 # is the toolchain; scripts/cross_build.sh drives the build and runs the tests under wine.
 
 # Tests that need what only POSIX has; the code they test builds and runs on Windows.

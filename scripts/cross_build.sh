@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the layers that have a Windows side (common, fs and the PST writer's ndb, ltp and
-# messaging) with Debian's mingw-w64 and runs their tests under wine, headless, in a throwaway
-# wine prefix. Installs the compiler and wine with apt-get when they are missing.
+# messaging, and the reader) with Debian's mingw-w64 and runs their tests under wine, headless, in
+# a throwaway wine prefix. Installs the compiler and wine with apt-get when they are missing.
 #
 #   scripts/cross_build.sh [build folder]      (default: build-win)
 #
