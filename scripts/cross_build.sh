@@ -56,4 +56,12 @@ if ! wine cmd /c exit >/dev/null 2>&1; then
   exit 77
 fi
 echo "wine prefix made in $(( $(date +%s) - started )) s"
-ctest --test-dir "$build" --output-on-failure
+# The store that the file test writes under wine is kept (wine reads Z: as the root folder) and
+# read again here by the independent checker, when it is there.
+store=$(realpath "$build")/written-under-wine.pst
+rm -f "$store"
+QUILL_STORE_COPY="Z:${store//\//\\}" ctest --test-dir "$build" --output-on-failure
+checker=../shared/tools/pst-check/pst-check
+if [ -f "$store" ] && [ -x "$checker" ]; then
+  "$checker" "$store" | tail -n 1
+fi
