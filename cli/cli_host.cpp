@@ -106,7 +106,7 @@ void CliHost::lvMarkRow(std::int32_t index, engine::RowState state) {
 
 engine::SaveChoice CliHost::cdlgFileShowSave(const std::string&, const std::string& fileName) {
   std::string path = options_.target;
-  fs::Env& env = fs::PosixEnv();
+  fs::Env& env = fs::SystemEnv();
   if (fs::IsDirectory(env, path)) path += (path.back() == '/' ? "" : "/") + fileName;
   fs::FileInfo taken;
   if (env.Stat(path, false, &taken) == 0 && !options_.overwrite) {
@@ -156,18 +156,18 @@ bool CliHost::LoadRows(std::string& error) {
   if (names.empty()) {
     std::unique_ptr<fs::Directory> dir;
     std::vector<std::string> entries;
-    if (fs::PosixEnv().OpenDirectory(root, &dir) != 0 || dir->List(&entries) != 0) {
+    if (fs::SystemEnv().OpenDirectory(root, &dir) != 0 || dir->List(&entries) != 0) {
       error = "cannot list the folder \"" + options_.root + "\"";
       return false;
     }
     for (const std::string& name : entries) {
-      if (fs::IsDirectory(fs::PosixEnv(), root + "/" + name)) names.push_back(name);
+      if (fs::IsDirectory(fs::SystemEnv(), root + "/" + name)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
   }
   for (const std::string& name : names) {
     const std::string path = root + "/" + name;
-    if (!fs::IsDirectory(fs::PosixEnv(), path)) {
+    if (!fs::IsDirectory(fs::SystemEnv(), path)) {
       error = "the folder \"" + path + "\" does not exist";
       return false;
     }

@@ -158,10 +158,10 @@ void PrintSummary(const engine::RunReport& report, const std::string& saveProble
 // that is not there.
 std::string TargetProblem(const std::string& target) {
   if (target.empty()) return "the target is empty: name a .pst file or a folder to write it in";
-  if (fs::IsDirectory(fs::PosixEnv(), target)) return std::string();
+  if (fs::IsDirectory(fs::SystemEnv(), target)) return std::string();
   const std::size_t slash = target.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  if (!fs::IsDirectory(fs::PosixEnv(), folder))
+  if (!fs::IsDirectory(fs::SystemEnv(), folder))
     return "the folder \"" + folder + "\" of the target does not exist";
   if (slash + 1 == target.size()) return "the target \"" + target + "\" names no file";
   return std::string();
@@ -171,7 +171,7 @@ std::string TargetProblem(const std::string& target) {
 std::string FolderProblem(const char* what, const std::string& path) {
   fs::FileInfo info;
   if (path.empty()) return std::string("the ") + what + " is empty";
-  if (fs::PosixEnv().Stat(path, true, &info) != 0) {
+  if (fs::SystemEnv().Stat(path, true, &info) != 0) {
     return std::string("the ") + what + " \"" + path + "\" does not exist";
   }
   if (info.kind != fs::FileInfo::Kind::kDirectory)

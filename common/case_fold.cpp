@@ -1,19 +1,11 @@
+// What the case comparison is on every system; UpperCaseOf, the one mapping that asks the system,
+// is in case_fold_posix.cpp and case_fold_win32.cpp.
 #include "common/case_fold.h"
-
-#include <locale.h>
-#include <wctype.h>
 
 #include <cstddef>
 
 namespace quill {
 namespace {
-
-// Made once and never freed: the mappings are asked for from any thread, and a locale object of
-// our own leaves the process's locale (set by the UI toolkit or the user) alone.
-locale_t Utf8Locale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return locale;
-}
 
 // The code point starting at `s[*at]`, advancing *at past it.
 char32_t NextCodePoint(std::u16string_view s, std::size_t* at) {
@@ -26,13 +18,6 @@ char32_t NextCodePoint(std::u16string_view s, std::size_t* at) {
 }
 
 }  // namespace
-
-char32_t UpperCaseOf(char32_t c) {
-  if (c < 0x80) return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
-  const locale_t locale = Utf8Locale();
-  if (locale == static_cast<locale_t>(nullptr)) return c;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), locale));
-}
 
 bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
   std::size_t i = 0, j = 0;

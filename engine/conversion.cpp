@@ -18,7 +18,7 @@ namespace {
 // A dangling link takes the name too: the writer would not replace it.
 bool PathTaken(const std::string& path) {
   fs::FileInfo info;
-  return fs::PosixEnv().Stat(path, false, &info) == 0;
+  return fs::SystemEnv().Stat(path, false, &info) == 0;
 }
 
 // "<folder>/<name>.pst", or "<name> (2).pst", "<name> (3).pst", ... when that is taken.

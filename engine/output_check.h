@@ -16,14 +16,14 @@ namespace engine {
 // the user. Otherwise the status's message is the text to show: what is wrong and what to do.
 // Creating the probe file is the only way to know about read-only mounts and access lists.
 quill::Status CheckOutputFolder(const std::string& folder, std::uint64_t needBytes,
-                                fs::Env& env = fs::PosixEnv());
+                                fs::Env& env = fs::SystemEnv());
 
 // The bytes of the regular files below `folder`, links not followed: roughly what the data files
 // made from it will need. `yield` runs now and then during a long walk. Unreadable parts count 0.
 std::uint64_t TreeBytes(const std::string& folder, const std::function<void()>& yield = {});
 
 // The bytes of the files named in `files`.
-std::uint64_t ListedBytes(const fs::KeyedList& files, fs::Env& env = fs::PosixEnv());
+std::uint64_t ListedBytes(const fs::KeyedList& files, fs::Env& env = fs::SystemEnv());
 
 // "12 KB", "3.4 MB", "1.2 GB": sizes as the boxes name them.
 std::string SizeText(std::uint64_t bytes);

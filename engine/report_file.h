@@ -21,7 +21,7 @@ inline constexpr const char* kReportHeading = "file\tstatus\tfolder\tcause";
 class TsvReportFile : public FileReport {
  public:
   // `env` must outlive the report.
-  explicit TsvReportFile(fs::Env& env = fs::PosixEnv()) : env_(env) {}
+  explicit TsvReportFile(fs::Env& env = fs::SystemEnv()) : env_(env) {}
   ~TsvReportFile() override;
   TsvReportFile(const TsvReportFile&) = delete;
   TsvReportFile& operator=(const TsvReportFile&) = delete;

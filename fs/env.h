@@ -119,6 +119,9 @@ class Directory {
   // The system's descriptor of the folder, or -1 when there is none (a folder in memory). Only
   // for the hasty-exit clean-up, which must make plain system calls from a signal handler.
   virtual int NativeHandle() const { return -1; }
+  // The folder's path as the system takes it, or "" for a folder in memory. Only for the
+  // hasty-exit clean-up on Windows, where a folder is held by its path (win32_env.cpp).
+  virtual std::string NativePath() const { return std::string(); }
 };
 
 class Env {
@@ -138,8 +141,11 @@ class Env {
   virtual std::uint32_t NewFilePermissions() = 0;
 };
 
-// The operating system's files. One object for the program; thread-safe.
+// The operating system's files. One object for the program; thread-safe. Each exists only on
+// its own system; SystemEnv is the one of the system the program was built for.
 Env& PosixEnv();
+Env& Win32Env();
+Env& SystemEnv();
 
 // Moves `from` to the free name `to`, never replacing a file there (EEXIST then): with a rename
 // that refuses to replace where the file system has one, else with a new link and the old name's

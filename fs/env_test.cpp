@@ -1,33 +1,34 @@
-// The file layer's contract, one set of cases run against the system's files and the in-memory
-// file system: what the store writer and the message reader rely on must hold for both.
+// The file layer's contract, one set of cases run against the system's files (POSIX or Win32) and
+// the in-memory file system: what the store writer and the message reader rely on must hold for
+// all of them.
 #include "fs/env.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fs/memory_env.h"
+#include "fs/temp_tree_test.h"
 
 namespace fs {
 namespace {
 
+// The system's file layer, by the name of its system.
+#ifdef _WIN32
+constexpr char kSystem[] = "win32";
+#else
+constexpr char kSystem[] = "posix";
+#endif
+
 class EnvContract : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    if (std::string(GetParam()) == "posix") {
-      std::string tmpl = (std::filesystem::path(::testing::TempDir()) / "env-XXXXXX").string();
-      ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-      root_ = tmpl;
-      env_ = &PosixEnv();
+    if (std::string(GetParam()) == kSystem) {
+      tree_ = std::make_unique<testing::TempTree>();
+      root_ = tree_->root();
+      env_ = &SystemEnv();
     } else {
       memory_ = std::make_unique<MemoryEnv>();
       root_ = "/work";
@@ -38,7 +39,7 @@ class EnvContract : public ::testing::TestWithParam<const char*> {
   }
   void TearDown() override {
     dir_.reset();
-    if (!memory_) std::filesystem::remove_all(root_);
+    tree_.reset();
   }
 
   std::unique_ptr<WritableFile> Create(const std::string& name, const std::string& text = "") {
@@ -58,6 +59,7 @@ class EnvContract : public ::testing::TestWithParam<const char*> {
 
   std::string root_;
   Env* env_ = nullptr;
+  std::unique_ptr<testing::TempTree> tree_;
   std::unique_ptr<MemoryEnv> memory_;
   std::unique_ptr<Directory> dir_;
 };
@@ -154,7 +156,12 @@ TEST_P(EnvContract, LinksAndRemovalsChangeNamesNotOpenFiles) {
   EXPECT_EQ(a.links, 2u);
 
   ASSERT_EQ(dir_->Remove("a"), 0);
-  EXPECT_EQ(dir_->Remove("a"), ENOENT);
+  // Windows (before its POSIX-style deletion, and wine) keeps the name of a removed file that is
+  // still open until it is closed; the writer removes names and never counts on their absence.
+  const bool namesGoAtOnce = std::string(GetParam()) != "win32";
+  if (namesGoAtOnce) {
+    EXPECT_EQ(dir_->Remove("a"), ENOENT);
+  }
   EXPECT_EQ(Contents("b"), "data");
   ASSERT_EQ(dir_->Remove("b"), 0);
   // Nameless now, the open file is still there to write and read.
@@ -164,7 +171,10 @@ TEST_P(EnvContract, LinksAndRemovalsChangeNamesNotOpenFiles) {
   ASSERT_EQ(f->ReadAt(0, back, 5, &n), 0);
   EXPECT_EQ(std::string(back, n), "data!");
   ASSERT_EQ(f->Stat(&a), 0);
-  EXPECT_EQ(a.links, 0u);
+  if (namesGoAtOnce) {
+    EXPECT_EQ(a.links, 0u);
+  }
+  f.reset();
   std::vector<std::string> names{"stale"};
   ASSERT_EQ(dir_->List(&names), 0);
   EXPECT_TRUE(names.empty());
@@ -201,7 +211,8 @@ TEST_P(EnvContract, PathsAndNamesDescribeWhatTheyLeadTo) {
   ASSERT_EQ(env_->Stat(root_ + "/f", true, &info), 0);
   EXPECT_EQ(info.kind, FileInfo::Kind::kRegular);
   EXPECT_EQ(info.size, 5u);
-  EXPECT_EQ(info.permissions, 0600u);
+  // Windows keeps no more of a mode than whether the file may be written.
+  EXPECT_EQ(info.permissions, std::string(GetParam()) == "win32" ? 0666u : 0600u);
   ASSERT_EQ(env_->Stat(root_ + "/./f", false, &info), 0);
   EXPECT_EQ(info.size, 5u);
   ASSERT_EQ(env_->CreateDirectory(root_ + "/sub"), 0);
@@ -222,51 +233,8 @@ TEST_P(EnvContract, PathsAndNamesDescribeWhatTheyLeadTo) {
   EXPECT_NE(mode & 0600u, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Envs, EnvContract, ::testing::Values("posix", "memory"),
+INSTANTIATE_TEST_SUITE_P(Envs, EnvContract, ::testing::Values(kSystem, "memory"),
                          [](const auto& param) { return std::string(param.param); });
-
-// Reading the mask must not change it, even for a moment: a file another thread creates meanwhile
-// would get the full permissions 0666 instead of what the mask allows.
-TEST(PosixEnv, ReadingTheFileMaskLeavesOtherThreadsFilesAlone) {
-  std::string tmpl = (std::filesystem::path(::testing::TempDir()) / "umask-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  const mode_t before = ::umask(022);
-  std::atomic<bool> done{false};
-  std::thread reader([&] {
-    while (!done) EXPECT_EQ(PosixEnv().NewFilePermissions(), 0644u);
-  });
-  const std::string file = tmpl + "/f";
-  int widened = 0;
-  for (int i = 0; i < 5000; ++i) {
-    const int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
-    ASSERT_GE(fd, 0);
-    struct stat st;
-    ASSERT_EQ(::fstat(fd, &st), 0);
-    if ((st.st_mode & 0777) != 0644) ++widened;
-    ::close(fd);
-    ::unlink(file.c_str());
-  }
-  done = true;
-  reader.join();
-  ::umask(before);
-  std::filesystem::remove_all(tmpl);
-  EXPECT_EQ(widened, 0);
-}
-
-// What only the system's files have: things that are neither file nor folder.
-TEST(PosixEnv, AFifoIsNotARegularFileAndDoesNotBlockTheOpen) {
-  std::string tmpl = (std::filesystem::path(::testing::TempDir()) / "fifo-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  const std::string fifo = tmpl + "/pipe.eml";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::unique_ptr<ReadableFile> r;
-  FileInfo info;
-  EXPECT_EQ(PosixEnv().OpenForReading(fifo, &r, &info), kNotRegularFile);
-  EXPECT_EQ(ErrorText(kNotRegularFile), "not a regular file");
-  ASSERT_EQ(PosixEnv().Stat(fifo, false, &info), 0);
-  EXPECT_EQ(info.kind, FileInfo::Kind::kOther);
-  std::filesystem::remove_all(tmpl);
-}
 
 }  // namespace
 }  // namespace fs

@@ -155,6 +155,7 @@ class FaultyDirectory final : public Directory {
     return base_->Sync();
   }
   int NativeHandle() const override { return base_->NativeHandle(); }
+  std::string NativePath() const override { return base_->NativePath(); }
 
  private:
   std::shared_ptr<Injector> faults_;

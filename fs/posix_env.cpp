@@ -258,4 +258,6 @@ Env& PosixEnv() {
   return env;
 }
 
+Env& SystemEnv() { return PosixEnv(); }
+
 }  // namespace fs

@@ -1,20 +1,26 @@
 #include "fs/temp_tree_test.h"
 
-#include <grp.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace fs::testing {
 
+// A new folder under a random name, as mkdtemp makes one (which Windows lacks): creating it fails
+// when the name is taken, and another name is tried.
 TempTree::TempTree() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "quill-fs-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = tmpl;
+  std::random_device seed;
+  std::mt19937_64 rng((static_cast<std::uint64_t>(seed()) << 32) ^ seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = "quill-fs-" + std::to_string(rng() % 1000000000000u);
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+    if (std::filesystem::create_directory(path)) {
+      root_ = path.string();
+      return;
+    }
+  }
+  throw std::runtime_error("no free name for a scratch folder");
 }
 
 TempTree::~TempTree() {
@@ -32,32 +38,6 @@ std::string TempTree::File(const std::string& relative, const std::string& conte
   std::filesystem::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary) << content;
   return p.string();
-}
-
-std::string AsUnprivilegedUser(const std::function<std::string()>& work) {
-  if (geteuid() != 0) return work();
-  constexpr uid_t kNobody = 65534;
-  int fds[2];
-  if (pipe(fds) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(fds[0]);
-    std::string out = "could not drop privileges";
-    if (setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
-        setresuid(kNobody, kNobody, kNobody) == 0) {
-      out = work();
-    }
-    const ssize_t written = write(fds[1], out.data(), out.size());
-    _exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return out;
 }
 
 }  // namespace fs::testing

@@ -28,6 +28,7 @@ class TempTree {
 // Runs `work` as the unprivileged user "nobody" in a child process and returns what it returned;
 // directly when not root. Root reads and writes every folder, so what a user meets at a denied
 // folder can only be seen without root's privileges. The folders `work` uses must be open to all.
+// POSIX only (temp_tree_posix_test.cpp).
 std::string AsUnprivilegedUser(const std::function<std::string()>& work);
 
 }  // namespace fs::testing

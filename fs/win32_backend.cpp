@@ -20,9 +20,10 @@
 
 #include "fs/file_search.h"
 #include "fs/path_forms.h"
+#include "fs/win32_text.h"
 
 namespace fs {
-namespace {
+namespace win32 {
 
 // UTF-8 to UTF-16; false when `text` is not valid UTF-8, which names no Windows file.
 bool ToWide(const std::string& text, std::wstring& wide) {
@@ -67,10 +68,14 @@ bool SystemPath(const std::string& path, std::wstring& wide) {
   for (char& c : native) {
     if (c == '/') c = '\\';
   }
-  if (IsFullyQualified(native)) return ToWide(LongPathForm(native), wide);
   if (!ToWide(native, wide)) return false;
-  if (wide.size() < MAX_PATH - 12) return true;  // short relative paths resolve as they are
-  // A long relative path: made absolute first, since the long form has no working folder.
+  // The long form takes "." and ".." as names; the system resolves them first elsewhere.
+  const bool dotted = (native + '\\').find("\\.\\") != std::string::npos ||
+                      (native + '\\').find("\\..\\") != std::string::npos;
+  if (IsFullyQualified(native) && !dotted) return ToWide(LongPathForm(native), wide);
+  if (wide.size() < MAX_PATH - 12 && !dotted) return true;  // short relative paths resolve as they are
+  // A long relative path, or one through "." or "..": made absolute and resolved first, since the
+  // long form has no working folder and resolves nothing.
   const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (n == 0) return false;
   std::wstring full(n, L'\0');
@@ -99,10 +104,39 @@ int ErrnoOf(DWORD error) {
       return ENOMEM;
     case ERROR_FILENAME_EXCED_RANGE:
       return ENAMETOOLONG;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_LOCK_VIOLATION:
+      return EWOULDBLOCK;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_WRITE_PROTECT:
+      return EROFS;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED:
+      return EOPNOTSUPP;
     default:
       return EIO;
   }
 }
+
+}  // namespace win32
+
+namespace {
+
+using win32::ErrnoOf;
+using win32::IsSlash;
+using win32::SystemPath;
+using win32::ToUtf8;
+using win32::ToWide;
 
 struct Search {
   HANDLE handle = INVALID_HANDLE_VALUE;

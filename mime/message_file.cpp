@@ -126,7 +126,7 @@ MessageFile::MessageFile(MessageFile&&) noexcept = default;
 MessageFile& MessageFile::operator=(MessageFile&&) noexcept = default;
 MessageFile::~MessageFile() = default;
 
-quill::Result<MessageFile> MessageFile::Open(const std::string& path) { return Open(path, fs::PosixEnv()); }
+quill::Result<MessageFile> MessageFile::Open(const std::string& path) { return Open(path, fs::SystemEnv()); }
 
 quill::Result<MessageFile> MessageFile::Open(const std::string& path, fs::Env& env) {
   // Opened without blocking: a FIFO or a device named like a mail file would otherwise hold the

@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 
 #include "fs/faulty_env.h"
+#include "fs/temp_tree_test.h"
 #include "pst/ndb/file_writer.h"
 #include "pst/ndb/ndb_test_reader.h"
 
@@ -38,11 +40,10 @@ std::string ReadAll(const fs::path& p) {
 class FileFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::path(::testing::TempDir()) / "faults-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    tree_ = std::make_unique<::fs::testing::TempTree>();
+    dir_ = tree_->root();
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { tree_.reset(); }
 
   // A data stream of `size` bytes as blocks under one tree; returns the tree's id (0 on failure).
   static Bid Stream(NodeSink& sink, const std::vector<std::uint8_t>& data) {
@@ -72,6 +73,7 @@ class FileFaults : public ::testing::Test {
     return w.value()->Close();
   }
 
+  std::unique_ptr<::fs::testing::TempTree> tree_;
   fs::path dir_;
   const std::vector<std::uint8_t> data_ = Random(400000, 2);
 };
@@ -84,7 +86,7 @@ bool MayBePassedOver(const std::string& call) {
 }
 
 TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
-  ::fs::FaultyEnv env(::fs::PosixEnv());
+  ::fs::FaultyEnv env(::fs::SystemEnv());
   env.FailCall(0, 0);
   ASSERT_TRUE(Write(&env, (dir_ / "clean.pst").string()).ok());
   const std::uint64_t calls = env.calls();
@@ -137,7 +139,7 @@ TEST_F(FileFaults, EveryCallFailingLeavesTheTargetAsItWasOrACompleteFile) {
 // Where the system has no rename that refuses to replace (EINVAL), a new link, which cannot
 // replace either, places the file.
 TEST_F(FileFaults, WithoutANoReplaceRenameALinkPlacesTheFile) {
-  ::fs::FaultyEnv env(::fs::PosixEnv());
+  ::fs::FaultyEnv env(::fs::SystemEnv());
   env.FailCall(0, 0);
   ASSERT_TRUE(Write(&env, (dir_ / "clean.pst").string()).ok());
   const std::uint64_t rename = env.calls() - 2;  // before the flush of the folder entry and the close

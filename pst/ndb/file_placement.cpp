@@ -1,19 +1,25 @@
 #include "pst/ndb/file_placement.h"
 
-#include <limits.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "fs/path_forms.h"
 #include "pst/ndb/live_temp_files.h"
 
 namespace pst::ndb {
 namespace {
 
+// A slash ends a folder's name everywhere, and the system's own separator too (Windows: '\\').
+constexpr char kSeparators[] = {'/', fs::kPathSeparator, '\0'};
+
+// The longest name a folder entry may have, in bytes: NAME_MAX on POSIX systems, 255 UTF-16 units
+// on Windows, of which no more than 255 bytes of UTF-8 are sure to fit.
+constexpr std::size_t kNameMax = 255;
+
 std::string ParentFolder(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(kSeparators);
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
@@ -95,7 +101,7 @@ std::string NumberedName(const std::string& name, int n) {
   std::string stem = hasExt ? name.substr(0, dot) : name;
   const std::string ext = hasExt ? name.substr(dot) : "";
   const std::string number = " (" + std::to_string(n) + ")";
-  const std::size_t room = NAME_MAX - std::min<std::size_t>(NAME_MAX, number.size() + ext.size());
+  const std::size_t room = kNameMax - std::min<std::size_t>(kNameMax, number.size() + ext.size());
   if (stem.size() > room) {
     std::size_t cut = room;
     while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;  // whole characters
@@ -111,7 +117,7 @@ quill::Result<std::unique_ptr<FilePlacement>> FilePlacement::Create(const std::s
   if (targetPath.empty()) return quill::Status::InvalidArgument("empty target path");
   std::unique_ptr<FilePlacement> p(new FilePlacement);
   p->targetPath_ = targetPath;
-  const std::size_t slash = targetPath.find_last_of('/');
+  const std::size_t slash = targetPath.find_last_of(kSeparators);
   p->targetName_ = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
   if (p->targetName_.empty() || p->targetName_ == "." || p->targetName_ == "..") {
     return quill::Status::IOError("Not a regular file: " + targetPath);
@@ -165,9 +171,7 @@ quill::Result<std::unique_ptr<FilePlacement>> FilePlacement::Create(const std::s
   // From here on the destructor removes the file.
   if (const int err = p->file_->SetPermissions(mode); err != 0) return failure(err);
   // Named for a hasty exit before anything slow (the writer's buffers and thread) can delay it.
-  if (const int handle = dir.NativeHandle(); handle >= 0) {
-    p->liveSlot_ = internal::RegisterLiveTemporaryFile(handle, p->tempName_.c_str());
-  }
+  p->liveSlot_ = internal::RegisterLiveTemporaryFile(dir, p->tempName_);
   return p;
 }
 

@@ -10,7 +10,7 @@
 // the file goes to the next free name, "name (2).pst", "name (3).pst", ...; writtenPath() says
 // where. While a placement is open, a second one for the same target cannot be created.
 //
-//   auto p = FilePlacement::Create("/x/out.pst", fs::PosixEnv());  // Result<unique_ptr<...>>
+//   auto p = FilePlacement::Create("/x/out.pst", fs::SystemEnv());  // Result<unique_ptr<...>>
 //   ... write into p->file() ...
 //   quill::Status s = (*p)->Place(true);
 //

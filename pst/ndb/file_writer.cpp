@@ -42,7 +42,7 @@ quill::Result<std::unique_ptr<FileWriter>> FileWriter::Create(const std::string&
                                                               const FileWriterOptions& options) {
   QUILL_ASSIGN_OR_RETURN(
       std::unique_ptr<FilePlacement> placement,
-      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::PosixEnv()));
+      FilePlacement::Create(targetPath, options.env != nullptr ? *options.env : fs::SystemEnv()));
   fs::WritableFile* file = &placement->file();
   std::unique_ptr<FileWriter> writer(new FileWriter(file, targetPath, options));
   writer->placement_ = std::move(placement);

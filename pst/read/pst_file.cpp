@@ -76,7 +76,7 @@ std::uint64_t PstFile::file_size() const { return source_->Size(); }
 Result<std::unique_ptr<PstFile>> PstFile::Open(const std::string& path) {
   std::unique_ptr<fs::ReadableFile> source;
   fs::FileInfo info;
-  if (const int err = fs::PosixEnv().OpenForReading(path, &source, &info); err != 0) {
+  if (const int err = fs::SystemEnv().OpenForReading(path, &source, &info); err != 0) {
     if (err == EISDIR || err == fs::kNotRegularFile) return Status::IOError("not a regular file: " + path);
     std::string msg = fs::ErrorText(err) + ": " + path;
     return err == ENOENT ? Status::NotFound(msg) : Status::IOError(msg);

@@ -31,7 +31,7 @@ std::vector<std::string> NotesOf(const mime::ParsedMessage& content) {
 FileFacts LookAtFile(const std::string& path) {
   FileFacts facts;
   fs::FileInfo info;
-  if (fs::PosixEnv().Stat(path, true, &info) != 0) return facts;
+  if (fs::SystemEnv().Stat(path, true, &info) != 0) return facts;
   if (info.size > 0) facts.bytes = static_cast<std::size_t>(info.size);
   facts.modified = std::chrono::sys_seconds(std::chrono::seconds(info.modified));
   return facts;

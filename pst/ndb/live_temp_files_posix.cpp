@@ -1,10 +1,10 @@
-#include "pst/ndb/live_temp_files.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+
+#include "pst/ndb/live_temp_files.h"
 
 namespace pst::ndb {
 namespace {
@@ -39,13 +39,14 @@ void RemoveLiveTemporaryFiles() {
 
 namespace internal {
 
-int RegisterLiveTemporaryFile(int dirFd, const char* name) {
-  if (std::strlen(name) >= kNameSize) return -1;
+int RegisterLiveTemporaryFile(const fs::Directory& dir, const std::string& name) {
+  const int dirFd = dir.NativeHandle();
+  if (dirFd < 0 || name.size() >= kNameSize) return -1;
   for (int i = 0; i < kSlots; ++i) {
     int expected = kFree;
     if (!slots[i].state.compare_exchange_strong(expected, kFilling)) continue;
     slots[i].dirFd = dirFd;
-    std::strcpy(slots[i].name, name);
+    std::strcpy(slots[i].name, name.c_str());
     slots[i].state.store(kLive, std::memory_order_release);
     return i;
   }
