@@ -39,6 +39,15 @@ int StatResult(int rc, const struct stat& st, FileInfo* info) {
 // The answer of a call that returns -1 and sets errno.
 int Answer(int rc) { return rc == 0 ? 0 : errno; }
 
+// Both kinds of open file read at an offset the same way.
+int PreadAt(int fd, std::uint64_t offset, void* data, std::size_t size, std::size_t* got) {
+  ssize_t n;
+  do n = ::pread(fd, data, size, static_cast<off_t>(offset));
+  while (n < 0 && errno == EINTR);
+  *got = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return n < 0 ? errno : 0;
+}
+
 // The process's file-creation mask as /proc/self/status tells it ("Umask:\t0022"), read without
 // changing it, so that other threads creating files meanwhile are not affected.
 bool UmaskFromProc(mode_t* mask) {
@@ -76,11 +85,7 @@ class PosixReadableFile final : public ReadableFile {
     return n < 0 ? errno : 0;
   }
   int ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t* got) override {
-    ssize_t n;
-    do n = ::pread(fd_, data, size, static_cast<off_t>(offset));
-    while (n < 0 && errno == EINTR);
-    *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-    return n < 0 ? errno : 0;
+    return PreadAt(fd_, offset, data, size, got);
   }
 
  private:
@@ -102,11 +107,7 @@ class PosixWritableFile final : public WritableFile {
     return n < 0 ? errno : 0;
   }
   int ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t* got) override {
-    ssize_t n;
-    do n = ::pread(fd_, data, size, static_cast<off_t>(offset));
-    while (n < 0 && errno == EINTR);
-    *got = n > 0 ? static_cast<std::size_t>(n) : 0;
-    return n < 0 ? errno : 0;
+    return PreadAt(fd_, offset, data, size, got);
   }
   int Truncate(std::uint64_t size) override { return Answer(::ftruncate(fd_, static_cast<off_t>(size))); }
   int Sync() override { return Answer(::fsync(fd_)); }
