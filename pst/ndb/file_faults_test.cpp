@@ -25,17 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using Fault = ::fs::FaultyEnv::Fault;
 
-std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test_reader::Random;
+using test_reader::ReadAll;
 
 class FileFaults : public ::testing::Test {
  protected:

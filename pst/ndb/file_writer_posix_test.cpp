@@ -14,23 +14,15 @@
 
 #include "fs/temp_tree_test.h"
 #include "pst/ndb/file_writer.h"
+#include "pst/ndb/ndb_test_reader.h"
 
 namespace pst::ndb {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test_reader::Random;
+using test_reader::ReadAll;
 
 class NdbFileWriterKilled : public ::testing::Test {
  protected:

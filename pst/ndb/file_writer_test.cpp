@@ -24,13 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_reader::ParsedFile;
-
-std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
-}
+using test_reader::Random;
+using test_reader::ReadAll;
 
 Bid WriteStream(NodeSink& sink, const std::vector<std::uint8_t>& data) {
   std::vector<Bid> leaves;
@@ -43,11 +38,6 @@ Bid WriteStream(NodeSink& sink, const std::vector<std::uint8_t>& data) {
   auto top = sink.WriteDataTree(leaves, data.size());
   EXPECT_TRUE(top.ok()) << top.status().ToString();
   return top.ok() ? top.value() : 0;
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 class NdbFileWriter : public ::testing::Test {

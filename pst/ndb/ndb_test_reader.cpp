@@ -3,6 +3,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file_layout.h"
@@ -200,6 +201,18 @@ std::vector<std::uint8_t> ExpectedAMap(const ParsedFile& f, std::uint64_t k) {
   for (std::uint64_t ib : f.btPages) mark(ib, kPageSize);
   for (const auto& [bid, r] : f.bbt) mark(r.ib, BlockDiskSize(r.cb));
   return bits;
+}
+
+std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+  return v;
+}
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace pst::ndb::test_reader

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,5 +51,10 @@ quill::Result<std::vector<SubnodeRef>> ReadSubnodeTree(const ParsedFile& f, std:
 
 // The AMap content (496 bytes) region k should have, from what the B-trees and map pages occupy.
 std::vector<std::uint8_t> ExpectedAMap(const ParsedFile& f, std::uint64_t k);
+
+// Test data: `n` bytes from a generator seeded with `seed`, the same for the same seed.
+std::vector<std::uint8_t> Random(std::size_t n, std::uint32_t seed);
+// The whole content of the file at `p` (empty when it cannot be read).
+std::string ReadAll(const std::filesystem::path& p);
 
 }  // namespace pst::ndb::test_reader
